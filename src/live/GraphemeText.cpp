@@ -1,20 +1,58 @@
 #include "live/GraphemeText.h"
 
-#include <QTextBoundaryFinder>
+#include <unicode/ubrk.h>
+
+#include <limits>
+#include <memory>
 
 namespace graphemes
 {
 namespace
 {
-// Boundaries of `window` after its start, shifted by `offset`, appended to `out`. Only boundaries
-// strictly before `exactBefore` (window offsets) are reported when `stopAtEnd` is false: the end of
-// a cut-off window is no boundary of the text it was cut from.
+struct BreakIteratorCloser
+{
+    void operator()(UBreakIterator *iterator) const { ubrk_close(iterator); }
+};
+
+// ICU's character break iterator, one per thread, opened once: opening one loads its rules.
+// QTextBoundaryFinder is not used here: in Qt 6.4 its script tailoring after an Indic syllable
+// reports boundaries inside surrogate pairs, and cutting there would corrupt the text.
+UBreakIterator *characterBreaks()
+{
+    thread_local const std::unique_ptr<UBreakIterator, BreakIteratorCloser> iterator = [] {
+        UErrorCode status = U_ZERO_ERROR;
+        UBreakIterator *opened = ubrk_open(UBRK_CHARACTER, "", nullptr, 0, &status);
+        if (U_FAILURE(status)) {
+            ubrk_close(opened);
+            opened = nullptr;
+        }
+        return std::unique_ptr<UBreakIterator, BreakIteratorCloser>(opened);
+    }();
+    return iterator.get();
+}
+
+// Appends the cluster boundaries of `window` after its start, shifted by `offset`, to `out`. The
+// window's end is reported only when `includeEnd` is set: the end of a cut-off window is no
+// boundary of the text it was cut from.
 void collect(QStringView window, qsizetype offset, std::vector<qsizetype> &out, bool includeEnd)
 {
     if (window.isEmpty())
         return;
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, window.data(), window.size());
-    for (qsizetype p = finder.toNextBoundary(); p > 0; p = finder.toNextBoundary()) {
+    UBreakIterator *iterator = characterBreaks();
+    UErrorCode status = U_ZERO_ERROR;
+    if (iterator && window.size() <= std::numeric_limits<int32_t>::max())
+        ubrk_setText(iterator, window.utf16(), int32_t(window.size()), &status);
+    if (!iterator || U_FAILURE(status)) {
+        // No break rules: every code point is a character of its own.
+        for (qsizetype p = 1; p <= window.size(); ++p) {
+            if (p < window.size() && window[p].isLowSurrogate() && window[p - 1].isHighSurrogate())
+                continue;
+            if (p < window.size() || includeEnd)
+                out.push_back(offset + p);
+        }
+        return;
+    }
+    for (int32_t p = ubrk_next(iterator); p != UBRK_DONE; p = ubrk_next(iterator)) {
         if (p == window.size() && !includeEnd)
             break;
         out.push_back(offset + p);
@@ -131,8 +169,10 @@ qsizetype utf8Length(QStringView text)
         } else if (QChar::isHighSurrogate(u) && i + 1 < size && QChar::isLowSurrogate(text[i + 1].unicode())) {
             bytes += 4;
             ++i;
+        } else if (QChar::isSurrogate(u)) {
+            bytes += 1; // as QString::toUtf8 writes a lone surrogate: one replacement byte
         } else {
-            bytes += 3; // lone surrogates become U+FFFD
+            bytes += 3;
         }
     }
     return bytes;

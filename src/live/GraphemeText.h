@@ -5,7 +5,7 @@
 
 #include <vector>
 
-// User-perceived characters (grapheme clusters) of a text, as QTextBoundaryFinder finds them.
+// User-perceived characters (extended grapheme clusters) of a text.
 namespace graphemes
 {
 // Offsets of the cluster boundaries of `text` after its start: one per cluster, the last one is the

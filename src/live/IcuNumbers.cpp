@@ -4,6 +4,7 @@
 
 #include <unicode/unum.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace icunumbers
@@ -62,6 +63,12 @@ DecimalStyle decimalStyle(const QLocale &locale)
 
 std::optional<QString> currency(double amount, const QString &code, const QLocale &locale)
 {
+    // ICU would silently take the first three letters of a longer code and show another currency.
+    const bool isoShaped = code.size() == 3 && std::all_of(code.begin(), code.end(), [](QChar c) {
+                               return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+                           });
+    if (!isoShaped)
+        return std::nullopt;
     const Format format = open(UNUM_CURRENCY, locale);
     if (!format)
         return std::nullopt;
