@@ -282,16 +282,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "70 tokens", "Cost awaiting confirmation"}),
     [](const auto &info) { return std::string(info.param.name); });
 
-struct RowLabelCase
-{
-    const char *name;
-    const char *locale;
-    std::function<void(Json &)> change;
-    const char *tokens;
-    const char *cost;
-};
-
-class AgentLedgerLabels : public ::testing::TestWithParam<RowLabelCase>
+class AgentLedgerLabels : public ::testing::TestWithParam<LabelCase>
 {
 };
 
@@ -308,10 +299,10 @@ TEST_P(AgentLedgerLabels, Show)
 INSTANTIATE_TEST_SUITE_P(
     Table, AgentLedgerLabels,
     ::testing::Values(
-        RowLabelCase{"NoRecords", "en_US", [](Json &r) { r["recordCount"] = "0"; }, "No recorded usage", "No recorded cost"},
-        RowLabelCase{"DoubleZeroIsNotEmpty", "en_US", [](Json &r) { r["recordCount"] = "00"; }, "10 recorded tokens",
+        LabelCase{"NoRecords", "en_US", [](Json &r) { r["recordCount"] = "0"; }, "No recorded usage", "No recorded cost"},
+        LabelCase{"DoubleZeroIsNotEmpty", "en_US", [](Json &r) { r["recordCount"] = "00"; }, "10 recorded tokens",
                      "Cost awaiting confirmation"},
-        RowLabelCase{"BilledCentsWin", "en_US",
+        LabelCase{"BilledCentsWin", "en_US",
                      [](Json &r) {
                          r["totalTokens"] = "1234567";
                          r["totalCostCents"] = "123456.70";
@@ -319,21 +310,21 @@ INSTANTIATE_TEST_SUITE_P(
                          r["estimatedCostCurrency"] = "USD";
                      },
                      "1,234,567 recorded tokens", "Billed 123,456.7 cents"},
-        RowLabelCase{"EstimateInGermany", "de_DE",
+        LabelCase{"EstimateInGermany", "de_DE",
                      [](Json &r) {
                          r["totalTokens"] = "1234567";
                          r["estimatedCostAmount"] = "1234.50";
                          r["estimatedCostCurrency"] = "EUR";
                      },
                      "1.234.567 recorded tokens", "Est. 1.234,5 EUR"},
-        RowLabelCase{"EstimateInIndia", "en_IN",
+        LabelCase{"EstimateInIndia", "en_IN",
                      [](Json &r) {
                          r["totalTokens"] = "12345678";
                          r["estimatedCostAmount"] = "1234567";
                          r["estimatedCostCurrency"] = "INR";
                      },
                      "1,23,45,678 recorded tokens", "Est. 12,34,567 INR"},
-        RowLabelCase{"UnknownCostHidesTheEstimate", "en_US",
+        LabelCase{"UnknownCostHidesTheEstimate", "en_US",
                      [](Json &r) {
                          r["unknownCostRecords"] = 1;
                          r["unknownUsageRecords"] = 3;
@@ -341,7 +332,7 @@ INSTANTIATE_TEST_SUITE_P(
                          r["estimatedCostCurrency"] = "USD";
                      },
                      "At least 10 recorded tokens \u00b7 3 unconfirmed", "Cost awaiting confirmation"},
-        RowLabelCase{"UngroupableTotal", "en_US",
+        LabelCase{"UngroupableTotal", "en_US",
                      [](Json &r) {
                          r["totalTokens"] = "x";
                          r["totalCostCents"] = "bad";
