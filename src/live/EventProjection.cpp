@@ -48,7 +48,7 @@ std::optional<QString> firstText(const ReadPayload &payload, std::initializer_li
 bool mayBeObject(const QByteArray &bytes)
 {
     const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    qsizetype begin = 0;
+    qsizetype begin = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0; // the parser skips a byte order mark
     qsizetype end = bytes.size();
     while (begin < end && blank(bytes[begin]))
         ++begin;

@@ -80,14 +80,14 @@ ReadValue ReadPayload::value(std::string_view key) const
 
 std::optional<Json> ReadPayload::readFragment(const QString &text)
 {
-    // A JSON document starts, after JSON white space, with one of these characters; anything else
-    // is plain text and needs no trip through the parser.
+    // A JSON document starts, after JSON white space, with one of these characters (or the byte
+    // order mark the parser skips); anything else is plain text and needs no trip through the parser.
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         if (u == ' ' || u == '\t' || u == '\n' || u == '\r')
             continue;
         const bool canStart = u == '{' || u == '[' || u == '"' || u == '-' || (u >= '0' && u <= '9') || u == 't' ||
-                              u == 'f' || u == 'n';
+                              u == 'f' || u == 'n' || u == 0xFEFF;
         if (!canStart)
             return std::nullopt;
         break;
