@@ -20,10 +20,18 @@ constexpr int kEvents = 10000;
 const QStringList kAgents{QStringLiteral("tavrilo_liaison"), QStringLiteral("tavrilo_architect"),
                           QStringLiteral("tavrilo_builder"), QStringLiteral("tavrilo_reviewer")};
 
-const QStringList kWords{QStringLiteral("the"),     QStringLiteral("build"),   QStringLiteral("passes"),
-                         QStringLiteral("now"),     QStringLiteral("r\u00e9sum\u00e9"), QStringLiteral("checking"),
-                         QStringLiteral("src/app"), QStringLiteral("\u2014"),  QStringLiteral("tests"),
-                         QStringLiteral("\U0001F680"), QStringLiteral("\"quoted\""), QStringLiteral("42")};
+const QStringList kWords{QStringLiteral("the"),
+                         QStringLiteral("build"),
+                         QStringLiteral("passes"),
+                         QStringLiteral("now"),
+                         QStringLiteral("r\u00e9sum\u00e9"),
+                         QStringLiteral("checking"),
+                         QStringLiteral("src/app"),
+                         QStringLiteral("\u2014"),
+                         QStringLiteral("tests"),
+                         QStringLiteral("\U0001F680"),
+                         QStringLiteral("\"quoted\""),
+                         QStringLiteral("42")};
 
 WorkspaceEvent frameEvent(int seq, const char *kind, const QString &agent, EventPayload payload)
 {
@@ -36,7 +44,8 @@ WorkspaceEvent frameEvent(int seq, const char *kind, const QString &agent, Event
     payload.insert(QStringLiteral("turnId"), QStringLiteral("turn-1"));
     payload.insert(QStringLiteral("sessionId"), QStringLiteral("prj-0123456789abcdef"));
     payload.insert(QStringLiteral("agent"), agent);
-    payload.insert(QStringLiteral("ts"), QStringLiteral("2026-12-10T12:00:00.%1Z").arg(seq % 1000, 3, 10, QLatin1Char('0')));
+    payload.insert(QStringLiteral("ts"),
+                   QStringLiteral("2026-12-10T12:00:00.%1Z").arg(seq % 1000, 3, 10, QLatin1Char('0')));
     e.payload = std::move(payload);
     return e;
 }
@@ -47,7 +56,8 @@ QList<WorkspaceEvent> recordedStream()
 {
     QRandomGenerator random(8);
     QList<WorkspaceEvent> events;
-    events.append(frameEvent(0, "metadata", kAgents[0], {{QStringLiteral("teamBundle"), QStringLiteral("tavrilo-team")}}));
+    events.append(
+        frameEvent(0, "metadata", kAgents[0], {{QStringLiteral("teamBundle"), QStringLiteral("tavrilo-team")}}));
     std::map<QString, int> openTools; // agent -> index of its running call, -1 when none
     int toolSerial = 0;
     while (events.size() < kEvents) {
@@ -69,9 +79,10 @@ QList<WorkspaceEvent> recordedStream()
                                           {QStringLiteral("tool"), approval ? QStringLiteral("approve_brief")
                                                                             : QStringLiteral("project_write")},
                                           {QStringLiteral("index"), QStringLiteral("0")}}));
-                events.append(frameEvent(seq + 1, "tool_delta", agent,
-                                         {{QStringLiteral("inputDelta"), QStringLiteral("{\"path\":\"src/a.ts\",\"brief\":\"")},
-                                          {QStringLiteral("index"), QStringLiteral("0")}}));
+                events.append(
+                    frameEvent(seq + 1, "tool_delta", agent,
+                               {{QStringLiteral("inputDelta"), QStringLiteral("{\"path\":\"src/a.ts\",\"brief\":\"")},
+                                {QStringLiteral("index"), QStringLiteral("0")}}));
             } else if (random.bounded(12) == 0) {
                 events.append(frameEvent(seq, "tool_delta", agent,
                                          {{QStringLiteral("inputDelta"), QStringLiteral("\"}")},
@@ -83,28 +94,30 @@ QList<WorkspaceEvent> recordedStream()
                 for (int w = random.bounded(3, 12); w > 0; --w)
                     chunk += kWords[random.bounded(int(kWords.size()))].toHtmlEscaped().remove(QLatin1Char('"')) +
                              QLatin1Char(' ');
-                events.append(frameEvent(seq, "tool_delta", agent,
-                                         {{QStringLiteral("inputDelta"), chunk}, {QStringLiteral("index"), QStringLiteral("0")}}));
+                events.append(frameEvent(
+                    seq, "tool_delta", agent,
+                    {{QStringLiteral("inputDelta"), chunk}, {QStringLiteral("index"), QStringLiteral("0")}}));
             }
         } else if (roll < 90) {
             const int in = random.bounded(100, 5000);
             const int out = random.bounded(10, 800);
-            events.append(frameEvent(
-                seq, "usage", agent,
-                {{QStringLiteral("inputTokens"), QString::number(in)},
-                 {QStringLiteral("outputTokens"), QString::number(out)},
-                 {QStringLiteral("totalTokens"), QString::number(in + out)},
-                 {QStringLiteral("latencyMs"), QString::number(random.bounded(200, 4000))},
-                 {QStringLiteral("cost"),
-                  QStringLiteral(R"({"status":"estimated_list_price","amount":%1,"currency":"USD"})").arg(out * 1.5e-5)}}));
+            events.append(
+                frameEvent(seq, "usage", agent,
+                           {{QStringLiteral("inputTokens"), QString::number(in)},
+                            {QStringLiteral("outputTokens"), QString::number(out)},
+                            {QStringLiteral("totalTokens"), QString::number(in + out)},
+                            {QStringLiteral("latencyMs"), QString::number(random.bounded(200, 4000))},
+                            {QStringLiteral("cost"),
+                             QStringLiteral(R"({"status":"estimated_list_price","amount":%1,"currency":"USD"})")
+                                 .arg(out * 1.5e-5)}}));
         } else {
-            events.append(frameEvent(
-                seq, "position", agent,
-                {{QStringLiteral("input"),
-                  QStringLiteral(R"({"position":"Ship the login page after review %1","confidence":0.%2,)"
-                                 R"("depends_on":["tavrilo_reviewer"],"conflicts_with":[]})")
-                      .arg(seq)
-                      .arg(random.bounded(10, 99))}}));
+            events.append(
+                frameEvent(seq, "position", agent,
+                           {{QStringLiteral("input"),
+                             QStringLiteral(R"({"position":"Ship the login page after review %1","confidence":0.%2,)"
+                                            R"("depends_on":["tavrilo_reviewer"],"conflicts_with":[]})")
+                                 .arg(seq)
+                                 .arg(random.bounded(10, 99))}}));
         }
     }
     events.resize(kEvents);
@@ -163,8 +176,10 @@ void BM_LongToolInput(benchmark::State &state)
 {
     const QString tool = state.range(0) ? QStringLiteral("approve_brief") : QStringLiteral("project_write");
     QList<WorkspaceEvent> events;
-    events.append(frameEvent(0, "tool_start", kAgents[2], {{QStringLiteral("id"), QStringLiteral("t")}, {QStringLiteral("tool"), tool}}));
-    events.append(frameEvent(1, "tool_delta", kAgents[2], {{QStringLiteral("inputDelta"), QStringLiteral("{\"brief\":\"")}}));
+    events.append(frameEvent(0, "tool_start", kAgents[2],
+                             {{QStringLiteral("id"), QStringLiteral("t")}, {QStringLiteral("tool"), tool}}));
+    events.append(
+        frameEvent(1, "tool_delta", kAgents[2], {{QStringLiteral("inputDelta"), QStringLiteral("{\"brief\":\"")}}));
     const QString piece(32, QLatin1Char('x'));
     for (int i = 0; i < 4096; ++i)
         events.append(frameEvent(2 + i, "tool_delta", kAgents[2], {{QStringLiteral("inputDelta"), piece}}));
@@ -200,7 +215,8 @@ public:
         std::printf("events per second: projection %.0f, bare parse %.0f; projection / bare parse = %.2f (goal <= 3)\n",
                     kEvents / project->second, kEvents / parse->second, project->second / parse->second);
         if (read != m_seconds.end() && read->second > 0)
-            std::printf("projection / its own payload reader over every value = %.2f\n", project->second / read->second);
+            std::printf("projection / its own payload reader over every value = %.2f\n",
+                        project->second / read->second);
     }
 
 private:

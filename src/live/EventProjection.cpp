@@ -179,7 +179,8 @@ void EventProjection::consume(const WorkspaceEvent &event)
         appendReasoning(*nested.json);
 
     const ReadValue index = payload.value("index");
-    const QString key = agent + QLatin1Char(':') + (index.isNumber() ? strictnumbers::plainText(*index.json) : QStringLiteral("0"));
+    const QString key =
+        agent + QLatin1Char(':') + (index.isNumber() ? strictnumbers::plainText(*index.json) : QStringLiteral("0"));
 
     if (kind == QLatin1StringView("tool_start")) {
         const auto id = firstText(payload, {"id", "toolUseId"});
@@ -315,7 +316,8 @@ void EventProjection::takeToolInput(const QString &key, const QString &delta)
         return;
     const Json &object = *parsed;
     ReadValue summary;
-    for (const std::string_view name : {std::string_view("brief"), std::string_view("summary"), std::string_view("reason")})
+    for (const std::string_view name :
+         {std::string_view("brief"), std::string_view("summary"), std::string_view("reason")})
         if ((summary = ReadValue::of(object, name)).present())
             break;
     upsertApproval(liveApproval(*call, summary));

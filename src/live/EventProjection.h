@@ -46,7 +46,7 @@ public:
         QStringList acceptanceCriteria;
         std::optional<QString> turnID;
         std::optional<QString> revision; // 64 lower-case hexadecimal digits when proven
-        std::optional<QString> round; // a decimal integer as text
+        std::optional<QString> round;    // a decimal integer as text
         std::optional<QString> decision; // "approved" or "declined" once recorded
         std::optional<QString> recordedAt;
 
@@ -61,9 +61,9 @@ public:
         QString requestID;
         QString mode; // "form" or "url"
         QString message;
-        QStringList fields; // the schema's property names, ascending
-        Json schema = Json::object(); // kept whole to validate the answer
-        std::optional<Json> requestState; // opaque, handed back with the answer
+        QStringList fields;                      // the schema's property names, ascending
+        Json schema = Json::object();            // kept whole to validate the answer
+        std::optional<Json> requestState;        // opaque, handed back with the answer
         std::optional<QString> requestStateJSON; // the state as the text it arrived in
         std::optional<QString> url;
     };
@@ -72,7 +72,7 @@ public:
     {
         QString id; // tool-use id
         QString tool;
-        QByteArray input; // the input streamed so far, UTF-8, at most kMaxToolInputBytes
+        QByteArray input;               // the input streamed so far, UTF-8, at most kMaxToolInputBytes
         std::optional<QString> session; // runtime session id
     };
 
@@ -111,9 +111,9 @@ public:
     std::optional<QString> errorGuidance() const;
 
     QList<Position> positions;
-    QStringList reasoning; // oldest first
+    QStringList reasoning;             // oldest first
     QHash<QString, QString> responses; // per agent, the last kMaxResponseCharacters characters
-    QStringList responseOrder; // the agent that wrote last at the end
+    QStringList responseOrder;         // the agent that wrote last at the end
     bool turnCompleted = false;
     std::optional<QString> currentTurnID;
     QStringList recentTurnIDs; // oldest first
@@ -136,7 +136,8 @@ private:
     void appendReasoning(const QString &text);
     void appendReasoning(const Json &object);
     void appendResponse(const QString &agent, const QString &text);
-    void takePositions(const QString &eventID, const QString &agent, const PayloadInput &input, const ReadPayload &payload);
+    void takePositions(const QString &eventID, const QString &agent, const PayloadInput &input,
+                       const ReadPayload &payload);
     void takeToolInput(const QString &key, const QString &delta);
     void takeInputRequest(const ReadPayload &payload);
     void upsertApproval(Approval approval);

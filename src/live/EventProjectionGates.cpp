@@ -112,7 +112,8 @@ std::optional<EventProjection::Approval> EventProjection::durableApproval(const 
     Approval approval;
     approval.id = *id;
     approval.toolUseID = *id;
-    approval.tool = *kind == QLatin1StringView("deploy") ? QStringLiteral("approve_deploy") : QStringLiteral("approve_brief");
+    approval.tool =
+        *kind == QLatin1StringView("deploy") ? QStringLiteral("approve_deploy") : QStringLiteral("approve_brief");
     approval.sessionID = sessionID;
     approval.summary = optionalText(record, "summary").value_or(QString());
     approval.detail = textList(record, "detail");
@@ -181,7 +182,8 @@ void EventProjection::takeInputRequest(const ReadPayload &payload)
         std::optional<Json> state;
         if (const auto it = params.json->find("requestState"); it != params.json->end())
             state = *it;
-        auto request = elicitation(*requestID, *params.json, std::move(state), json::string(*params.json, "requestStateJSON"));
+        auto request =
+            elicitation(*requestID, *params.json, std::move(state), json::string(*params.json, "requestStateJSON"));
         if (request) {
             resolveElicitation(*requestID);
             elicitations.append(*std::move(request));

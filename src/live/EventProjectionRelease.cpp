@@ -26,9 +26,9 @@ QString roleDisplayName(QString role)
 
 const QStringList &EventProjection::releaseLabels()
 {
-    static const QStringList labels{QStringLiteral("build-green"),       QStringLiteral("diff-within-plan"),
-                                    QStringLiteral("criteria-covered"),  QStringLiteral("no-secret-in-diff"),
-                                    QStringLiteral("preview-answered"),  QStringLiteral("review-fidelity")};
+    static const QStringList labels{QStringLiteral("build-green"),      QStringLiteral("diff-within-plan"),
+                                    QStringLiteral("criteria-covered"), QStringLiteral("no-secret-in-diff"),
+                                    QStringLiteral("preview-answered"), QStringLiteral("review-fidelity")};
     return labels;
 }
 
@@ -110,12 +110,13 @@ std::optional<QString> EventProjection::errorGuidance() const
                 missing.append(roleDisplayName(role));
         if (missing.isEmpty())
             return QStringLiteral("The requested parallel specialist round did not complete. Delivery remains held.");
-        return QStringLiteral("The requested parallel round is incomplete. Missing: ") + missing.join(QStringLiteral(", ")) +
-               QLatin1Char('.');
+        return QStringLiteral("The requested parallel round is incomplete. Missing: ") +
+               missing.join(QStringLiteral(", ")) + QLatin1Char('.');
     }
     if (evaluatorLabels.value(QStringLiteral("review-fidelity")) == kFail)
-        return QStringLiteral("Independent review failed. Correct the unsupported claims or missing evidence below, then "
-                              "request a new review.");
+        return QStringLiteral(
+            "Independent review failed. Correct the unsupported claims or missing evidence below, then "
+            "request a new review.");
     if (evaluatorLabels.value(QStringLiteral("criteria-covered")) == kFail)
         return QStringLiteral("Acceptance criteria lack verified tests. Add coverage before delivery.");
     return QStringLiteral("Release checks held this turn. Open a failed badge for the reason before continuing.");

@@ -85,8 +85,10 @@ bool joinsBackwards(char32_t c)
     switch (QChar::category(c)) {
     case QChar::Mark_NonSpacing:
     case QChar::Mark_SpacingCombining:
-    case QChar::Mark_Enclosing: return true;
-    default: return false;
+    case QChar::Mark_Enclosing:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -200,8 +202,8 @@ qsizetype Tail::append(QString &stored, qsizetype clusters, QStringView added) c
         return total;
     }
     const qsizetype drop = total - m_limit;
-    const qsizetype cut = drop <= inner ? nthInnerBoundary(QStringView(whole).first(join), drop)
-                                        : tail[size_t(drop - inner - 1)];
+    const qsizetype cut =
+        drop <= inner ? nthInnerBoundary(QStringView(whole).first(join), drop) : tail[size_t(drop - inner - 1)];
     stored = whole.sliced(cut);
     return m_limit;
 }

@@ -11,7 +11,7 @@ namespace icunumbers
 {
 struct DecimalStyle
 {
-    int primaryGroup = 3; // digits in the rightmost group
+    int primaryGroup = 3;   // digits in the rightmost group
     int secondaryGroup = 3; // digits in every group further left
     QString groupingSeparator = QStringLiteral(",");
     QString decimalSeparator = QStringLiteral(".");

@@ -16,7 +16,7 @@ struct NativeAgentLedgerUsage
     QString totalInputTokens;
     QString totalOutputTokens;
     QString totalTokens;
-    std::optional<QString> totalCostCents; // decimal amount
+    std::optional<QString> totalCostCents;      // decimal amount
     std::optional<QString> estimatedCostAmount; // decimal amount
     std::optional<QString> estimatedCostCurrency;
     qint64 unknownCostRecords = 0;

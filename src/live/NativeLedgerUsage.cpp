@@ -39,7 +39,8 @@ bool NativeLedgerUsage::isDecimalTotal(QStringView text)
 bool NativeLedgerUsage::isDecimalAmount(QStringView text)
 {
     const auto pieces = text.split(u'.', Qt::KeepEmptyParts);
-    return pieces.size() <= 2 && std::all_of(pieces.begin(), pieces.end(), [](QStringView p) { return isDecimalTotal(p); });
+    return pieces.size() <= 2 &&
+           std::all_of(pieces.begin(), pieces.end(), [](QStringView p) { return isDecimalTotal(p); });
 }
 
 std::optional<QString> NativeLedgerUsage::sumDecimalTotals(const QStringList &totals)

@@ -83,10 +83,10 @@ void NativePresence::consume(const QString &kind, const EventPayload &payload)
         }
     }
 
-    const bool terminal = kind == QLatin1StringView("done") || kind == QLatin1StringView("turn_end") ||
-                          kind == QLatin1StringView("turn_completed") ||
-                          (kind == QLatin1StringView("error") &&
-                           payload.value(QStringLiteral("final")) != QLatin1StringView("false"));
+    const bool terminal =
+        kind == QLatin1StringView("done") || kind == QLatin1StringView("turn_end") ||
+        kind == QLatin1StringView("turn_completed") ||
+        (kind == QLatin1StringView("error") && payload.value(QStringLiteral("final")) != QLatin1StringView("false"));
     if (terminal) {
         working.clear();
         velocity = 0;

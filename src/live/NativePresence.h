@@ -11,7 +11,7 @@
 struct NativePresence
 {
     QSet<QString> working; // always role ids of roles()
-    float velocity = 0; // output tokens per second; 0 when not measured
+    float velocity = 0;    // output tokens per second; 0 when not measured
     bool measuredRate = false;
     bool parallel = false;
 

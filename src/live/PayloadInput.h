@@ -18,7 +18,10 @@ public:
         }
     }
 
-    ReadValue value(std::string_view key) const { return m_object ? ReadValue::of(*m_object, key) : m_payload.value(key); }
+    ReadValue value(std::string_view key) const
+    {
+        return m_object ? ReadValue::of(*m_object, key) : m_payload.value(key);
+    }
     // The first of `keys` that is present, or an absent value.
     ReadValue firstPresent(std::initializer_list<std::string_view> keys) const
     {

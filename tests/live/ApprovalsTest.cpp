@@ -15,9 +15,9 @@ const char *kDigest = "0123456789abcdef0123456789abcdef0123456789abcdef012345678
 
 Json briefRecord()
 {
-    return Json{{"id", "ap-1"},         {"kind", "brief"},    {"summary", "Add login"},
-                {"detail", {"d1"}},     {"paused", true},     {"acceptanceCriteria", {"works", "tested"}},
-                {"turnId", "turn-1"},   {"revision", kDigest}, {"round", "1"}};
+    return Json{{"id", "ap-1"},       {"kind", "brief"},     {"summary", "Add login"},
+                {"detail", {"d1"}},   {"paused", true},      {"acceptanceCriteria", {"works", "tested"}},
+                {"turnId", "turn-1"}, {"revision", kDigest}, {"round", "1"}};
 }
 
 struct RecordCase
@@ -145,14 +145,15 @@ TEST_P(PendingElicitation, MapsRecord)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PendingElicitation,
-    ::testing::Values(
-        PendingCase{"ParamsObject", Json{{"requestId", "r"}, {"params", {{"mode", "form"}}}}, "form"},
-        PendingCase{"ParamsAsJsonText", Json{{"requestId", "r"}, {"params", R"({"mode":"url","url":"https://x"})"}}, "url"},
-        PendingCase{"ParamsAsArrayText", Json{{"requestId", "r"}, {"params", R"([{"mode":"form"}])"}}, nullptr},
-        PendingCase{"ParamsUnparsableText", Json{{"requestId", "r"}, {"params", "{mode"}}, nullptr},
-        PendingCase{"NoParams", Json{{"requestId", "r"}}, nullptr},
-        PendingCase{"RequestIdNoText", Json{{"requestId", 7}, {"params", {{"mode", "form"}}}}, nullptr},
-        PendingCase{"UnknownMode", Json{{"requestId", "r"}, {"params", {{"mode", "voice"}}}}, nullptr}),
+    ::testing::Values(PendingCase{"ParamsObject", Json{{"requestId", "r"}, {"params", {{"mode", "form"}}}}, "form"},
+                      PendingCase{"ParamsAsJsonText",
+                                  Json{{"requestId", "r"}, {"params", R"({"mode":"url","url":"https://x"})"}}, "url"},
+                      PendingCase{"ParamsAsArrayText", Json{{"requestId", "r"}, {"params", R"([{"mode":"form"}])"}},
+                                  nullptr},
+                      PendingCase{"ParamsUnparsableText", Json{{"requestId", "r"}, {"params", "{mode"}}, nullptr},
+                      PendingCase{"NoParams", Json{{"requestId", "r"}}, nullptr},
+                      PendingCase{"RequestIdNoText", Json{{"requestId", 7}, {"params", {{"mode", "form"}}}}, nullptr},
+                      PendingCase{"UnknownMode", Json{{"requestId", "r"}, {"params", {{"mode", "voice"}}}}, nullptr}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(PendingElicitation, StateArrivesAsValueOrText)
@@ -187,8 +188,8 @@ TEST(Elicitation, BuildsFromParams)
     EXPECT_EQ(request->schema, params["requestedSchema"]);
     EXPECT_FALSE(request->url);
 
-    const auto bare = EventProjection::elicitation(QStringLiteral("r2"), Json{{"mode", "url"}, {"message", "Open"},
-                                                                             {"requestedSchema", "x"}},
+    const auto bare = EventProjection::elicitation(QStringLiteral("r2"),
+                                                   Json{{"mode", "url"}, {"message", "Open"}, {"requestedSchema", "x"}},
                                                    Json(5), QStringLiteral("5"));
     ASSERT_TRUE(bare);
     EXPECT_EQ(bare->message, QStringLiteral("Open"));
@@ -201,11 +202,15 @@ TEST(Elicitation, BuildsFromParams)
 TEST(LiveGates, ToolStartAnnouncesAnApprovalThatIsNeverReady)
 {
     EventProjection p;
-    p.consume(event("tool_start", {{"agent", kBuilder}, {"id", "tu1"}, {"tool", "approve_brief"},
-                                   {"runtimeSessionId", "rt"}, {"input", R"({"summary":"first","reason":"r"})"}}));
+    p.consume(event("tool_start", {{"agent", kBuilder},
+                                   {"id", "tu1"},
+                                   {"tool", "approve_brief"},
+                                   {"runtimeSessionId", "rt"},
+                                   {"input", R"({"summary":"first","reason":"r"})"}}));
     p.consume(event("tool_start", {{"agent", kBuilder}, {"index", "1"}, {"id", "tu2"}, {"tool", "approve_deploy"}}));
-    p.consume(event("tool_start", {{"agent", kBuilder}, {"index", "2"}, {"id", "tu1"}, {"tool", "approve_brief"},
-                                   {"brief", R"(["x","y"])"}}));
+    p.consume(event(
+        "tool_start",
+        {{"agent", kBuilder}, {"index", "2"}, {"id", "tu1"}, {"tool", "approve_brief"}, {"brief", R"(["x","y"])"}}));
     ASSERT_EQ(p.approvals.size(), 2);
     EXPECT_EQ(p.approvals[0].toolUseID, QStringLiteral("tu2"));
     EXPECT_EQ(p.approvals[0].summary, QString::fromUtf8("\u2014"));
@@ -221,7 +226,8 @@ TEST(LiveGates, ToolStartAnnouncesAnApprovalThatIsNeverReady)
 TEST(LiveGates, StreamedInputUpdatesTheSummaryOnceItIsAnObject)
 {
     EventProjection p;
-    p.consume(event("tool_start", {{"agent", kBuilder}, {"id", "tu1"}, {"tool", "approve_brief"}, {"sessionId", "rt"}}));
+    p.consume(
+        event("tool_start", {{"agent", kBuilder}, {"id", "tu1"}, {"tool", "approve_brief"}, {"sessionId", "rt"}}));
     p.consume(event("delta", {{"agent", kBuilder}, {"inputDelta", "{\"brief\":"}}));
     p.consume(event("delta", {{"agent", kBuilder}, {"inputDelta", "\"Build the page\""}}));
     ASSERT_EQ(p.approvals.size(), 1);
@@ -277,18 +283,26 @@ TEST(LiveGates, ResolveRemovesOnlyThatApproval)
 TEST(LiveGates, InputRequestsAreCreatedReplacedAndCompleted)
 {
     EventProjection p;
-    p.consume(event("hook", {{"method", "elicitation/create"}, {"requestId", "r1"},
-                             {"params", R"({"mode":"form","message":"Name?","requestState":{"k":1},"requestStateJSON":"{\"k\":1}"})"}}));
-    p.consume(event("hook", {{"method", "elicitation/create"}, {"requestId", "r2"}, {"params", R"({"mode":"url","url":"u"})"}}));
-    p.consume(event("hook", {{"method", "elicitation/create"}, {"requestId", "r1"}, {"params", R"({"mode":"form","message":"Again?"})"}}));
-    p.consume(event("hook", {{"method", "elicitation/create"}, {"requestId", "r3"}, {"params", R"({"mode":"voice"})"}}));
+    p.consume(event(
+        "hook",
+        {{"method", "elicitation/create"},
+         {"requestId", "r1"},
+         {"params", R"({"mode":"form","message":"Name?","requestState":{"k":1},"requestStateJSON":"{\"k\":1}"})"}}));
+    p.consume(event(
+        "hook", {{"method", "elicitation/create"}, {"requestId", "r2"}, {"params", R"({"mode":"url","url":"u"})"}}));
+    p.consume(event(
+        "hook",
+        {{"method", "elicitation/create"}, {"requestId", "r1"}, {"params", R"({"mode":"form","message":"Again?"})"}}));
+    p.consume(
+        event("hook", {{"method", "elicitation/create"}, {"requestId", "r3"}, {"params", R"({"mode":"voice"})"}}));
     ASSERT_EQ(p.elicitations.size(), 2);
     EXPECT_EQ(p.elicitations[0].requestID, QStringLiteral("r2"));
     EXPECT_EQ(p.elicitations[0].url, QStringLiteral("u"));
     EXPECT_EQ(p.elicitations[1].message, QStringLiteral("Again?"));
     EXPECT_FALSE(p.elicitations[1].requestState);
 
-    p.consume(event("hook", {{"method", "elicitation/create"}, {"requestId", "r4"},
+    p.consume(event("hook", {{"method", "elicitation/create"},
+                             {"requestId", "r4"},
                              {"params", R"({"mode":"form","requestState":{"k":1},"requestStateJSON":"{\"k\":1}"})"}}));
     ASSERT_EQ(p.elicitations.size(), 3);
     EXPECT_EQ(p.elicitations[2].requestState, (Json{{"k", 1}}));

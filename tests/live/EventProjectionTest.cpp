@@ -140,11 +140,14 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(p.latestErrorCode, QStringLiteral("DELIVERY_HELD"));
                  EXPECT_EQ(p.releaseAuthorized, false);
              }},
-        Case{"ErrorCodeInLowerCaseIsUnknown", {event("error", {{"code", "delivery_held"}})},
+        Case{"ErrorCodeInLowerCaseIsUnknown",
+             {event("error", {{"code", "delivery_held"}})},
              [](const EventProjection &p) { EXPECT_EQ(p.latestErrorCode, QStringLiteral("UNKNOWN")); }},
-        Case{"ErrorCodeMissingOrNoTextIsUnknown", {event("error", {{"code", "42"}})},
+        Case{"ErrorCodeMissingOrNoTextIsUnknown",
+             {event("error", {{"code", "42"}})},
              [](const EventProjection &p) { EXPECT_EQ(p.latestErrorCode, QStringLiteral("UNKNOWN")); }},
-        Case{"ErrorCodeLongerThan64IsUnknown", {event("error", {{"code", QString(65, QLatin1Char('A'))}})},
+        Case{"ErrorCodeLongerThan64IsUnknown",
+             {event("error", {{"code", QString(65, QLatin1Char('A'))}})},
              [](const EventProjection &p) { EXPECT_EQ(p.latestErrorCode, QStringLiteral("UNKNOWN")); }},
         Case{"ErrorNotFinalKeepsTurnAndGates",
              {event("check_release", {{"released", "true"}}), event("done"),
@@ -167,8 +170,7 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_TRUE(p.toolCalls.isEmpty());
              }},
         Case{"TurnEndClearsGatesWithoutCompleting",
-             {event("tool_start", {{"agent", kBuilder}, {"id", "tu1"}, {"tool", "approve_brief"}}),
-              event("turn_end")},
+             {event("tool_start", {{"agent", kBuilder}, {"id", "tu1"}, {"tool", "approve_brief"}}), event("turn_end")},
              [](const EventProjection &p) {
                  EXPECT_FALSE(p.turnCompleted);
                  EXPECT_TRUE(p.approvals.isEmpty());
@@ -223,8 +225,9 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(p.positions[1].confidence, QStringLiteral("0"));
              }},
         Case{"ReconciliationWithANonObjectIsSkipped",
-             {event("reconcile", {{"reconciliation",
-                                   R"([{"owner":"a","position":"p","confidence":1,"depends_on":[],"conflicts_with":[]},3])"}})},
+             {event("reconcile",
+                    {{"reconciliation",
+                      R"([{"owner":"a","position":"p","confidence":1,"depends_on":[],"conflicts_with":[]},3])"}})},
              [](const EventProjection &p) { EXPECT_TRUE(p.positions.isEmpty()); }},
         Case{"TextJoinsDirectlyWithoutBoundary",
              {event("text", {{"agent", kBuilder}, {"text", "Hello "}}),
@@ -247,7 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"ResponseOrderPutsTheLastWriterLast",
              {event("text", {{"agent", kBuilder}, {"text", "a"}}), event("text", {{"agent", kReviewer}, {"text", "b"}}),
               event("text", {{"agent", kBuilder}, {"text", "c"}})},
-             [](const EventProjection &p) { EXPECT_EQ(p.responseOrder, (QStringList{kReviewer, kBuilder})); }},
+             [](const EventProjection &p) {
+                 EXPECT_EQ(p.responseOrder, (QStringList{kReviewer, kBuilder}));
+             }},
         // A streamed chunk is free text even when it happens to read as JSON.
         Case{"TextChunksThatReadAsJsonStayVerbatim",
              {event("text", {{"agent", kBuilder}, {"text", "He said "}}),
@@ -268,7 +273,8 @@ INSTANTIATE_TEST_SUITE_P(
              }},
         Case{"IndexTextReadAsNumber",
              {event("tool_start", {{"agent", kBuilder}, {"index", "2"}, {"id", "a"}, {"tool", "project_read"}}),
-              event("tool_start", {{"agent", kBuilder}, {"index", "\"3\""}, {"toolUseId", "b"}, {"name", "project_list"}}),
+              event("tool_start",
+                    {{"agent", kBuilder}, {"index", "\"3\""}, {"toolUseId", "b"}, {"name", "project_list"}}),
               event("tool_start", {{"id", "c"}, {"tool", "project_search"}, {"session_id", "rt-1"}})},
              [](const EventProjection &p) {
                  ASSERT_EQ(p.toolCalls.size(), 3);
@@ -276,7 +282,8 @@ INSTANTIATE_TEST_SUITE_P(
                  EXPECT_EQ(p.toolCalls.value(kBuilder + ":0").tool, QStringLiteral("project_list"));
                  EXPECT_EQ(p.toolCalls.value("Unattributed:0").session, QStringLiteral("rt-1"));
              }},
-        Case{"ToolStartWithoutToolIsNotKept", {event("tool_start", {{"agent", kBuilder}, {"id", "a"}})},
+        Case{"ToolStartWithoutToolIsNotKept",
+             {event("tool_start", {{"agent", kBuilder}, {"id", "a"}})},
              [](const EventProjection &p) { EXPECT_TRUE(p.toolCalls.isEmpty()); }},
         Case{"ToolInputAccumulatesVerbatim",
              {event("tool_start", {{"agent", kBuilder}, {"id", "a"}, {"tool", "project_write"}}),
@@ -311,7 +318,7 @@ TEST(EventProjectionCaps, ReasoningKeeps131072Bytes)
     const QString half(65536, QLatin1Char('a'));
     p.consume(event("reasoning", {{"text", half}}));
     p.consume(event("reasoning", {{"text", half}}));
-    EXPECT_EQ(p.reasoning.size(), 2); // exactly at the limit
+    EXPECT_EQ(p.reasoning.size(), 2);                        // exactly at the limit
     p.consume(event("reasoning", {{"text", u8("\u00e9")}})); // two more bytes push the oldest out
     ASSERT_EQ(p.reasoning.size(), 2);
     EXPECT_EQ(p.reasoning.back(), u8("\u00e9"));

@@ -10,12 +10,24 @@ namespace
 // Pieces whose cluster boundaries depend on what precedes them: combining marks, emoji with
 // modifiers and joiners, flags (regional indicators pair up), Hangul jamo, CR LF.
 const QStringList kPieces{
-    QStringLiteral("a"),          QStringLiteral(" "),          QStringLiteral("e\u0301"),
-    QStringLiteral("\u0301"),     QStringLiteral("\u0308\u0323"), QString::fromUcs4(U"\U0001F1E9"),
-    QString::fromUcs4(U"\U0001F1EA"), QString::fromUcs4(U"\U0001F468"), QStringLiteral("\u200D"),
-    QString::fromUcs4(U"\U0001F3FD"), QString::fromUcs4(U"\U0001F469\u200D\U0001F467"), QStringLiteral("\r"),
-    QStringLiteral("\n"),         QStringLiteral("\u1100"),     QStringLiteral("\u1161"),
-    QStringLiteral("\u11A8"),     QStringLiteral("\u0915\u094D"), QStringLiteral("x\uFE0F"),
+    QStringLiteral("a"),
+    QStringLiteral(" "),
+    QStringLiteral("e\u0301"),
+    QStringLiteral("\u0301"),
+    QStringLiteral("\u0308\u0323"),
+    QString::fromUcs4(U"\U0001F1E9"),
+    QString::fromUcs4(U"\U0001F1EA"),
+    QString::fromUcs4(U"\U0001F468"),
+    QStringLiteral("\u200D"),
+    QString::fromUcs4(U"\U0001F3FD"),
+    QString::fromUcs4(U"\U0001F469\u200D\U0001F467"),
+    QStringLiteral("\r"),
+    QStringLiteral("\n"),
+    QStringLiteral("\u1100"),
+    QStringLiteral("\u1161"),
+    QStringLiteral("\u11A8"),
+    QStringLiteral("\u0915\u094D"),
+    QStringLiteral("x\uFE0F"),
 };
 
 QString randomChunk(QRandomGenerator &random)

@@ -31,7 +31,10 @@ inline QString u8(const char *text)
 class LocaleScope
 {
 public:
-    explicit LocaleScope(const char *name) : m_previous(QLocale()) { QLocale::setDefault(QLocale(QString::fromLatin1(name))); }
+    explicit LocaleScope(const char *name) : m_previous(QLocale())
+    {
+        QLocale::setDefault(QLocale(QString::fromLatin1(name)));
+    }
     ~LocaleScope() { QLocale::setDefault(m_previous); }
     LocaleScope(const LocaleScope &) = delete;
     LocaleScope &operator=(const LocaleScope &) = delete;

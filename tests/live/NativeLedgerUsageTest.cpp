@@ -51,7 +51,8 @@ class TokenTotal : public ::testing::TestWithParam<GroupCase>
 
 TEST_P(TokenTotal, Groups)
 {
-    const auto text = NativeLedgerUsage::formatTokenTotal(u8(GetParam().total), QLocale(QString::fromLatin1(GetParam().locale)));
+    const auto text =
+        NativeLedgerUsage::formatTokenTotal(u8(GetParam().total), QLocale(QString::fromLatin1(GetParam().locale)));
     if (!GetParam().want) {
         EXPECT_FALSE(text);
     } else {
@@ -59,18 +60,18 @@ TEST_P(TokenTotal, Groups)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, TokenTotal,
-    ::testing::Values(GroupCase{"UnitedStates", "en_US", "0001234567", "1,234,567"},
-                      GroupCase{"Germany", "de_DE", "1234567", "1.234.567"},
-                      GroupCase{"IndiaThreeThenTwo", "en_IN", "123456789", "12,34,56,789"},
-                      GroupCase{"BeyondSixtyFourBits", "en_US", "123456789012345678901234", "123,456,789,012,345,678,901,234"},
-                      GroupCase{"ZerosAreZero", "en_US", "000", "0"},
-                      GroupCase{"ShortStaysWhole", "en_IN", "999", "999"},
-                      GroupCase{"Negative", "en_US", "-5", nullptr},
-                      GroupCase{"Empty", "en_US", "", nullptr},
-                      GroupCase{"Fraction", "en_US", "1.5", nullptr}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, TokenTotal,
+                         ::testing::Values(GroupCase{"UnitedStates", "en_US", "0001234567", "1,234,567"},
+                                           GroupCase{"Germany", "de_DE", "1234567", "1.234.567"},
+                                           GroupCase{"IndiaThreeThenTwo", "en_IN", "123456789", "12,34,56,789"},
+                                           GroupCase{"BeyondSixtyFourBits", "en_US", "123456789012345678901234",
+                                                     "123,456,789,012,345,678,901,234"},
+                                           GroupCase{"ZerosAreZero", "en_US", "000", "0"},
+                                           GroupCase{"ShortStaysWhole", "en_IN", "999", "999"},
+                                           GroupCase{"Negative", "en_US", "-5", nullptr},
+                                           GroupCase{"Empty", "en_US", "", nullptr},
+                                           GroupCase{"Fraction", "en_US", "1.5", nullptr}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct AmountCase
 {
@@ -106,8 +107,8 @@ INSTANTIATE_TEST_SUITE_P(Table, DecimalAmount,
 
 Json row(const QString &agent, const char *tokens = "10")
 {
-    Json r = {{"unattributed", agent.isEmpty()}, {"recordCount", "1"},   {"totalInputTokens", "4"},
-              {"totalOutputTokens", "6"},         {"totalTokens", tokens}, {"unknownCostRecords", 0},
+    Json r = {{"unattributed", agent.isEmpty()}, {"recordCount", "1"},    {"totalInputTokens", "4"},
+              {"totalOutputTokens", "6"},        {"totalTokens", tokens}, {"unknownCostRecords", 0},
               {"unknownUsageRecords", 0}};
     if (!agent.isEmpty())
         r["agentId"] = agent.toStdString();
@@ -157,7 +158,8 @@ INSTANTIATE_TEST_SUITE_P(
     Table, LedgerValidity,
     ::testing::Values(
         ValidityCase{"Consistent", [](Json &) {}, true},
-        ValidityCase{"LeadingZerosInTheTotal", [](Json &s) { s["totalTokens"] = "0" + s["totalTokens"].get<std::string>(); }, true},
+        ValidityCase{"LeadingZerosInTheTotal",
+                     [](Json &s) { s["totalTokens"] = "0" + s["totalTokens"].get<std::string>(); }, true},
         ValidityCase{"TotalOffByOne", [](Json &s) { s["totalTokens"] = "69"; }, false},
         ValidityCase{"InputTotalOff", [](Json &s) { s["totalInputTokens"] = "0"; }, false},
         ValidityCase{"OutputTotalNoDecimal", [](Json &s) { s["totalOutputTokens"] = "42 "; }, false},
@@ -166,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityCase{"NegativeUnknownCost", [](Json &s) { s["unknownCostRecords"] = -1; }, false},
         ValidityCase{"RowMissing", [](Json &s) { s["agents"].erase(0); }, false},
         ValidityCase{"RowDoubledInPlaceOfAnother", [](Json &s) { s["agents"][1] = s["agents"][0]; }, false},
-        ValidityCase{"ExtraRow", [](Json &s) { s["agents"].push_back(row(QStringLiteral("tavrilo_builder"), "0")); }, false},
+        ValidityCase{"ExtraRow", [](Json &s) { s["agents"].push_back(row(QStringLiteral("tavrilo_builder"), "0")); },
+                     false},
         ValidityCase{"UnknownRole", [](Json &s) { s["agents"][0]["agentId"] = "tavrilo_ghost"; }, false},
         ValidityCase{"AgentRowMarkedUnattributed", [](Json &s) { s["agents"][0]["unattributed"] = true; }, false},
         ValidityCase{"UnattributedRowNotMarked", [](Json &s) { s["agents"].back()["unattributed"] = false; }, false},
@@ -175,8 +178,10 @@ INSTANTIATE_TEST_SUITE_P(
         ValidityCase{"RowCentsAmount", [](Json &s) { s["agents"][0]["totalCostCents"] = "12.50"; }, true},
         ValidityCase{"RowCentsNoAmount", [](Json &s) { s["agents"][0]["totalCostCents"] = ".5"; }, false},
         ValidityCase{"RowCurrencyLowerCase", [](Json &s) { s["agents"][0]["estimatedCostCurrency"] = "usd"; }, false},
-        ValidityCase{"RowCurrencyFourLetters", [](Json &s) { s["agents"][0]["estimatedCostCurrency"] = "USDT"; }, false},
-        ValidityCase{"RowCurrencyAccented", [](Json &s) { s["agents"][0]["estimatedCostCurrency"] = "\xc3\x89UR"; }, false},
+        ValidityCase{"RowCurrencyFourLetters", [](Json &s) { s["agents"][0]["estimatedCostCurrency"] = "USDT"; },
+                     false},
+        ValidityCase{"RowCurrencyAccented", [](Json &s) { s["agents"][0]["estimatedCostCurrency"] = "\xc3\x89UR"; },
+                     false},
         ValidityCase{"RowNegativeUnknown", [](Json &s) { s["agents"][0]["unknownUsageRecords"] = -2; }, false}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -234,53 +239,52 @@ TEST_P(LedgerLabels, Show)
     EXPECT_EQ(usage.estimatedCostLabel(), u8(GetParam().cost));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, LedgerLabels,
-    ::testing::Values(
-        LabelCase{"UnitedStates", "en_US",
-                  [](Json &s) {
-                      s["totalTokens"] = "001234567";
-                      s["estimatedCostAmount"] = 12.5;
-                      s["estimatedCostCurrency"] = "USD";
-                  },
-                  "1,234,567 tokens", "Estimated $12.50"},
-        LabelCase{"Germany", "de_DE",
-                  [](Json &s) {
-                      s["totalTokens"] = "1234567";
-                      s["estimatedCostAmount"] = 1234.5;
-                      s["estimatedCostCurrency"] = "EUR";
-                  },
-                  "1.234.567 tokens", "Estimated 1.234,50\u00a0\u20ac"},
-        LabelCase{"India", "en_IN",
-                  [](Json &s) {
-                      s["totalTokens"] = "123456789";
-                      s["estimatedCostAmount"] = -0.0;
-                      s["estimatedCostCurrency"] = "INR";
-                  },
-                  "12,34,56,789 tokens", "Estimated \u20b90.00"},
-        LabelCase{"Unconfirmed", "en_US", [](Json &s) { s["unknownUsageRecords"] = 2; },
-                  "At least 70 tokens \u00b7 2 unconfirmed", "Cost awaiting confirmation"},
-        LabelCase{"UngroupableTotal", "en_US",
-                  [](Json &s) {
-                      s["totalTokens"] = "n/a";
-                      s["unknownCostRecords"] = 1;
-                      s["estimatedCostAmount"] = 1;
-                      s["estimatedCostCurrency"] = "USD";
-                  },
-                  "Usage unavailable", "Cost awaiting confirmation"},
-        LabelCase{"LowerCaseCurrency", "en_US",
-                  [](Json &s) {
-                      s["estimatedCostAmount"] = 1;
-                      s["estimatedCostCurrency"] = "usd";
-                  },
-                  "70 tokens", "Cost awaiting confirmation"},
-        LabelCase{"NegativeAmount", "en_US",
-                  [](Json &s) {
-                      s["estimatedCostAmount"] = -1;
-                      s["estimatedCostCurrency"] = "USD";
-                  },
-                  "70 tokens", "Cost awaiting confirmation"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, LedgerLabels,
+                         ::testing::Values(LabelCase{"UnitedStates", "en_US",
+                                                     [](Json &s) {
+                                                         s["totalTokens"] = "001234567";
+                                                         s["estimatedCostAmount"] = 12.5;
+                                                         s["estimatedCostCurrency"] = "USD";
+                                                     },
+                                                     "1,234,567 tokens", "Estimated $12.50"},
+                                           LabelCase{"Germany", "de_DE",
+                                                     [](Json &s) {
+                                                         s["totalTokens"] = "1234567";
+                                                         s["estimatedCostAmount"] = 1234.5;
+                                                         s["estimatedCostCurrency"] = "EUR";
+                                                     },
+                                                     "1.234.567 tokens", "Estimated 1.234,50\u00a0\u20ac"},
+                                           LabelCase{"India", "en_IN",
+                                                     [](Json &s) {
+                                                         s["totalTokens"] = "123456789";
+                                                         s["estimatedCostAmount"] = -0.0;
+                                                         s["estimatedCostCurrency"] = "INR";
+                                                     },
+                                                     "12,34,56,789 tokens", "Estimated \u20b90.00"},
+                                           LabelCase{
+                                               "Unconfirmed", "en_US", [](Json &s) { s["unknownUsageRecords"] = 2; },
+                                               "At least 70 tokens \u00b7 2 unconfirmed", "Cost awaiting confirmation"},
+                                           LabelCase{"UngroupableTotal", "en_US",
+                                                     [](Json &s) {
+                                                         s["totalTokens"] = "n/a";
+                                                         s["unknownCostRecords"] = 1;
+                                                         s["estimatedCostAmount"] = 1;
+                                                         s["estimatedCostCurrency"] = "USD";
+                                                     },
+                                                     "Usage unavailable", "Cost awaiting confirmation"},
+                                           LabelCase{"LowerCaseCurrency", "en_US",
+                                                     [](Json &s) {
+                                                         s["estimatedCostAmount"] = 1;
+                                                         s["estimatedCostCurrency"] = "usd";
+                                                     },
+                                                     "70 tokens", "Cost awaiting confirmation"},
+                                           LabelCase{"NegativeAmount", "en_US",
+                                                     [](Json &s) {
+                                                         s["estimatedCostAmount"] = -1;
+                                                         s["estimatedCostCurrency"] = "USD";
+                                                     },
+                                                     "70 tokens", "Cost awaiting confirmation"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 class AgentLedgerLabels : public ::testing::TestWithParam<LabelCase>
 {
@@ -298,45 +302,45 @@ TEST_P(AgentLedgerLabels, Show)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, AgentLedgerLabels,
-    ::testing::Values(
-        LabelCase{"NoRecords", "en_US", [](Json &r) { r["recordCount"] = "0"; }, "No recorded usage", "No recorded cost"},
-        LabelCase{"DoubleZeroIsNotEmpty", "en_US", [](Json &r) { r["recordCount"] = "00"; }, "10 recorded tokens",
-                     "Cost awaiting confirmation"},
-        LabelCase{"BilledCentsWin", "en_US",
-                     [](Json &r) {
-                         r["totalTokens"] = "1234567";
-                         r["totalCostCents"] = "123456.70";
-                         r["estimatedCostAmount"] = "9.99";
-                         r["estimatedCostCurrency"] = "USD";
-                     },
-                     "1,234,567 recorded tokens", "Billed 123,456.7 cents"},
-        LabelCase{"EstimateInGermany", "de_DE",
-                     [](Json &r) {
-                         r["totalTokens"] = "1234567";
-                         r["estimatedCostAmount"] = "1234.50";
-                         r["estimatedCostCurrency"] = "EUR";
-                     },
-                     "1.234.567 recorded tokens", "Est. 1.234,5 EUR"},
-        LabelCase{"EstimateInIndia", "en_IN",
-                     [](Json &r) {
-                         r["totalTokens"] = "12345678";
-                         r["estimatedCostAmount"] = "1234567";
-                         r["estimatedCostCurrency"] = "INR";
-                     },
-                     "1,23,45,678 recorded tokens", "Est. 12,34,567 INR"},
-        LabelCase{"UnknownCostHidesTheEstimate", "en_US",
-                     [](Json &r) {
-                         r["unknownCostRecords"] = 1;
-                         r["unknownUsageRecords"] = 3;
-                         r["estimatedCostAmount"] = "1";
-                         r["estimatedCostCurrency"] = "USD";
-                     },
-                     "At least 10 recorded tokens \u00b7 3 unconfirmed", "Cost awaiting confirmation"},
-        LabelCase{"UngroupableTotal", "en_US",
-                     [](Json &r) {
-                         r["totalTokens"] = "x";
-                         r["totalCostCents"] = "bad";
-                     },
-                     "Unknown recorded tokens", "Cost awaiting confirmation"}),
+    ::testing::Values(LabelCase{"NoRecords", "en_US", [](Json &r) { r["recordCount"] = "0"; }, "No recorded usage",
+                                "No recorded cost"},
+                      LabelCase{"DoubleZeroIsNotEmpty", "en_US", [](Json &r) { r["recordCount"] = "00"; },
+                                "10 recorded tokens", "Cost awaiting confirmation"},
+                      LabelCase{"BilledCentsWin", "en_US",
+                                [](Json &r) {
+                                    r["totalTokens"] = "1234567";
+                                    r["totalCostCents"] = "123456.70";
+                                    r["estimatedCostAmount"] = "9.99";
+                                    r["estimatedCostCurrency"] = "USD";
+                                },
+                                "1,234,567 recorded tokens", "Billed 123,456.7 cents"},
+                      LabelCase{"EstimateInGermany", "de_DE",
+                                [](Json &r) {
+                                    r["totalTokens"] = "1234567";
+                                    r["estimatedCostAmount"] = "1234.50";
+                                    r["estimatedCostCurrency"] = "EUR";
+                                },
+                                "1.234.567 recorded tokens", "Est. 1.234,5 EUR"},
+                      LabelCase{"EstimateInIndia", "en_IN",
+                                [](Json &r) {
+                                    r["totalTokens"] = "12345678";
+                                    r["estimatedCostAmount"] = "1234567";
+                                    r["estimatedCostCurrency"] = "INR";
+                                },
+                                "1,23,45,678 recorded tokens", "Est. 12,34,567 INR"},
+                      LabelCase{"UnknownCostHidesTheEstimate", "en_US",
+                                [](Json &r) {
+                                    r["unknownCostRecords"] = 1;
+                                    r["unknownUsageRecords"] = 3;
+                                    r["estimatedCostAmount"] = "1";
+                                    r["estimatedCostCurrency"] = "USD";
+                                },
+                                "At least 10 recorded tokens \u00b7 3 unconfirmed", "Cost awaiting confirmation"},
+                      LabelCase{"UngroupableTotal", "en_US",
+                                [](Json &r) {
+                                    r["totalTokens"] = "x";
+                                    r["totalCostCents"] = "bad";
+                                },
+                                "Unknown recorded tokens", "Cost awaiting confirmation"}),
     [](const auto &info) { return std::string(info.param.name); });
 } // namespace

@@ -40,8 +40,16 @@ INSTANTIATE_TEST_SUITE_P(
     Table, UsageTokens,
     ::testing::Values(
         TokenCase{"TotalWins", {{"totalTokens", "12"}, {"inputTokens", "5"}, {"outputTokens", "9"}}, 12, true, false},
-        TokenCase{"NegativeTotalFallsBackToTheSum", {{"totalTokens", "-1"}, {"inputTokens", "5"}, {"outputTokens", "9"}}, 14, true, false},
-        TokenCase{"TextTotalFallsBackToTheSum", {{"totalTokens", "many"}, {"inputTokens", "5"}, {"outputTokens", "9"}}, 14, true, false},
+        TokenCase{"NegativeTotalFallsBackToTheSum",
+                  {{"totalTokens", "-1"}, {"inputTokens", "5"}, {"outputTokens", "9"}},
+                  14,
+                  true,
+                  false},
+        TokenCase{"TextTotalFallsBackToTheSum",
+                  {{"totalTokens", "many"}, {"inputTokens", "5"}, {"outputTokens", "9"}},
+                  14,
+                  true,
+                  false},
         TokenCase{"PlusSign", {{"totalTokens", "+7"}}, 7, true, false},
         TokenCase{"SignAlone", {{"totalTokens", "+"}}, 0, false, true},
         TokenCase{"Blank", {{"totalTokens", " 7"}}, 0, false, true},
@@ -50,7 +58,8 @@ INSTANTIATE_TEST_SUITE_P(
         TokenCase{"Empty", {{"totalTokens", ""}}, 0, false, true},
         TokenCase{"DoubleSign", {{"totalTokens", "+-7"}}, 0, false, true},
         TokenCase{"TooLargeForInt64", {{"totalTokens", "9223372036854775808"}}, 0, false, true},
-        TokenCase{"LargestInt64", {{"totalTokens", "9223372036854775807"}}, std::numeric_limits<qint64>::max(), true, false},
+        TokenCase{
+            "LargestInt64", {{"totalTokens", "9223372036854775807"}}, std::numeric_limits<qint64>::max(), true, false},
         TokenCase{"NoKeys", {{"cost", "x"}}, 0, false, true},
         TokenCase{"HalfTheSum", {{"inputTokens", "5"}}, 0, false, true},
         TokenCase{"SumOverflows", {{"inputTokens", "9223372036854775807"}, {"outputTokens", "1"}}, 0, false, true}),
@@ -101,18 +110,18 @@ TEST_P(UsageCost, Adds)
     EXPECT_TRUE(usage.tokensObserved); // tokens and cost are independent
 }
 
-#define COST(amount, currency) R"({"status":"estimated_list_price","amount":)" #amount R"(,"currency":")" currency R"("})"
+#define COST(amount, currency)                                                                                         \
+    R"({"status":"estimated_list_price","amount":)" #amount R"(,"currency":")" currency R"("})"
 
 INSTANTIATE_TEST_SUITE_P(
     Table, UsageCost,
     ::testing::Values(
         CostCase{"Accepted", {COST(0.25, "USD"), COST(0.5, "USD")}, 0.75, "USD", false},
-        CostCase{"ZeroAccepted", {COST(0, "EUR")}, 0, "EUR", false},
-        CostCase{"Missing", {nullptr}, 0, nullptr, true},
-        CostCase{"NotJson", {"cheap"}, 0, nullptr, true},
-        CostCase{"NotAnObject", {"[1]"}, 0, nullptr, true},
+        CostCase{"ZeroAccepted", {COST(0, "EUR")}, 0, "EUR", false}, CostCase{"Missing", {nullptr}, 0, nullptr, true},
+        CostCase{"NotJson", {"cheap"}, 0, nullptr, true}, CostCase{"NotAnObject", {"[1]"}, 0, nullptr, true},
         CostCase{"OtherStatus", {R"({"status":"billed","amount":1,"currency":"USD"})"}, 0, nullptr, true},
-        CostCase{"AmountAsText", {R"({"status":"estimated_list_price","amount":"1","currency":"USD"})"}, 0, nullptr, true},
+        CostCase{
+            "AmountAsText", {R"({"status":"estimated_list_price","amount":"1","currency":"USD"})"}, 0, nullptr, true},
         CostCase{"NegativeAmount", {COST(-1, "USD")}, 0, nullptr, true},
         CostCase{"NoCurrency", {R"({"status":"estimated_list_price","amount":1})"}, 0, nullptr, true},
         CostCase{"OtherCurrencyLater", {COST(1, "USD"), COST(2, "EUR")}, 1, "USD", true},

@@ -27,13 +27,27 @@ TEST_P(ReadPayloadValue, ReadsAsJsonOrText)
     ASSERT_TRUE(value.present());
     EXPECT_EQ(bool(ReadPayload::readFragment(raw.value("k"))), value.text == nullptr);
     switch (GetParam().want) {
-    case Read::Text: EXPECT_EQ(value.text, &raw.find(QStringLiteral("k")).value()); break;
-    case Read::Number: EXPECT_TRUE(value.isNumber()); break;
-    case Read::Boolean: EXPECT_TRUE(value.isBoolean()); break;
-    case Read::Null: EXPECT_TRUE(value.json && value.json->is_null()); break;
-    case Read::String: EXPECT_TRUE(value.json && value.json->is_string()); break;
-    case Read::Object: EXPECT_TRUE(value.isObject()); break;
-    case Read::Array: EXPECT_TRUE(value.isArray()); break;
+    case Read::Text:
+        EXPECT_EQ(value.text, &raw.find(QStringLiteral("k")).value());
+        break;
+    case Read::Number:
+        EXPECT_TRUE(value.isNumber());
+        break;
+    case Read::Boolean:
+        EXPECT_TRUE(value.isBoolean());
+        break;
+    case Read::Null:
+        EXPECT_TRUE(value.json && value.json->is_null());
+        break;
+    case Read::String:
+        EXPECT_TRUE(value.json && value.json->is_string());
+        break;
+    case Read::Object:
+        EXPECT_TRUE(value.isObject());
+        break;
+    case Read::Array:
+        EXPECT_TRUE(value.isArray());
+        break;
     }
     EXPECT_EQ(value.isString(), GetParam().want == Read::Text || GetParam().want == Read::String);
 }
@@ -44,9 +58,13 @@ INSTANTIATE_TEST_SUITE_P(Table, ReadPayloadValue,
                                            Case{"PaddedBoolean", " true\n", Read::Boolean},
                                            Case{"Null", "null", Read::Null}, Case{"Quoted", "\"2\"", Read::String},
                                            Case{"PlusSign", "+2", Read::Text}, Case{"LeadingZero", "02", Read::Text},
-                                           Case{"TrueWord", "trueish", Read::Text}, Case{"Object", "{\"a\":1}", Read::Object},
-                                           Case{"Array", "[1]", Read::Array}, Case{"OpenBrace", "{", Read::Text},
-                                           Case{"ByteOrderMark", "\xEF\xBB\xBF" "7", Read::Number}),
+                                           Case{"TrueWord", "trueish", Read::Text},
+                                           Case{"Object", "{\"a\":1}", Read::Object}, Case{"Array", "[1]", Read::Array},
+                                           Case{"OpenBrace", "{", Read::Text},
+                                           Case{"ByteOrderMark",
+                                                "\xEF\xBB\xBF"
+                                                "7",
+                                                Read::Number}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ReadPayload, AbsentKeyIsAbsent)

@@ -27,7 +27,8 @@ TEST(ReleaseChecks, ChecksFromTheInputOrThePayloadItself)
     EXPECT_EQ(fromInput.evaluatorLabels.value("diff-within-plan"), QStringLiteral("FAIL"));
 
     EventProjection fromPayload;
-    fromPayload.consume(event("check_release", {{"no-secret-in-diff", "true"}, {"released", "false"},
+    fromPayload.consume(event("check_release", {{"no-secret-in-diff", "true"},
+                                                {"released", "false"},
                                                 {"requiredRoles", R"(["tavrilo_builder"])"},
                                                 {"observedRoles", R"(["tavrilo_builder",1])"}}));
     EXPECT_EQ(fromPayload.evaluators.value("no-secret-in-diff"), true);
@@ -86,9 +87,11 @@ INSTANTIATE_TEST_SUITE_P(
                    R"({"evaluator":"review-fidelity","label":"PASS","value":1,"explanation":"e","reason":"r"})", "PASS",
                    "PASS (1) \u00b7 e", 1},
         ResultCase{"BareLabel", R"({"evaluator":"review-fidelity","label":"FAIL"})", "FAIL", "FAIL \u00b7 ", 0},
-        ResultCase{"NotApplicableIsNeither", R"({"evaluator":"review-fidelity","label":"NOT_APPLICABLE","value":"0.4"})",
-                   "NOT_APPLICABLE", "NOT_APPLICABLE \u00b7 ", -1},
-        ResultCase{"LowerCaseFailIsNoFail", R"({"evaluator":"review-fidelity","label":"fail"})", "fail", "fail \u00b7 ", -1},
+        ResultCase{"NotApplicableIsNeither",
+                   R"({"evaluator":"review-fidelity","label":"NOT_APPLICABLE","value":"0.4"})", "NOT_APPLICABLE",
+                   "NOT_APPLICABLE \u00b7 ", -1},
+        ResultCase{"LowerCaseFailIsNoFail", R"({"evaluator":"review-fidelity","label":"fail"})", "fail", "fail \u00b7 ",
+                   -1},
         ResultCase{"UnknownEvaluator", R"({"evaluator":"lint","label":"FAIL"})", nullptr, "", -1},
         ResultCase{"LabelNoText", R"({"evaluator":"review-fidelity","label":false})", nullptr, "", -1}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -158,23 +161,27 @@ INSTANTIATE_TEST_SUITE_P(
                      {event("error", {{"code", "bad code"}})},
                      "This turn ended before delivery. Review the events and try again."},
         GuidanceCase{"RoundIncompleteNamesTheMissing",
-                     {event("check_release", {{"requiredRoles", R"(["tavrilo_builder","tavrilo_reviewer","tavrilo_code tavrilo_ops"])"},
-                                              {"observedRoles", R"(["tavrilo_builder"])"},
-                                              {"results", R"([{"evaluator":"requested-specialist-round","label":"FAIL"},
+                     {event("check_release",
+                            {{"requiredRoles", R"(["tavrilo_builder","tavrilo_reviewer","tavrilo_code tavrilo_ops"])"},
+                             {"observedRoles", R"(["tavrilo_builder"])"},
+                             {"results", R"([{"evaluator":"requested-specialist-round","label":"FAIL"},
                                                               {"evaluator":"review-fidelity","label":"FAIL"}])"}}),
                       held()},
                      "The requested parallel round is incomplete. Missing: Reviewer, Code Ops."},
-        GuidanceCase{"RoundFailedWithNobodyMissing",
-                     {event("check_release", {{"requiredRoles", R"(["tavrilo_builder"])"},
-                                              {"observedRoles", R"(["tavrilo_builder"])"},
-                                              {"results", R"([{"evaluator":"requested-specialist-round","label":"FAIL"}])"}}),
-                      held()},
-                     "The requested parallel specialist round did not complete. Delivery remains held."},
-        GuidanceCase{"ReviewWinsOverCriteria",
-                     {results(R"([{"evaluator":"criteria-covered","label":"FAIL"},{"evaluator":"review-fidelity","label":"FAIL"}])"),
-                      held()},
-                     "Independent review failed. Correct the unsupported claims or missing evidence below, then request "
-                     "a new review."},
+        GuidanceCase{
+            "RoundFailedWithNobodyMissing",
+            {event("check_release", {{"requiredRoles", R"(["tavrilo_builder"])"},
+                                     {"observedRoles", R"(["tavrilo_builder"])"},
+                                     {"results", R"([{"evaluator":"requested-specialist-round","label":"FAIL"}])"}}),
+             held()},
+            "The requested parallel specialist round did not complete. Delivery remains held."},
+        GuidanceCase{
+            "ReviewWinsOverCriteria",
+            {results(
+                 R"([{"evaluator":"criteria-covered","label":"FAIL"},{"evaluator":"review-fidelity","label":"FAIL"}])"),
+             held()},
+            "Independent review failed. Correct the unsupported claims or missing evidence below, then request "
+            "a new review."},
         GuidanceCase{"CriteriaUncovered",
                      {event("check_release", {{"checks", R"({"criteria-covered":false})"}}), held()},
                      "Acceptance criteria lack verified tests. Add coverage before delivery."},
