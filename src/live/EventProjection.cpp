@@ -116,6 +116,7 @@ void EventProjection::beginTurn(const QString &turnID)
     evaluatorLabels.clear();
     evaluatorDetails.clear();
     toolCalls.clear();
+    m_cutToolInputs.clear();
     responseBoundaryOwners.clear();
     m_responseClusters.clear();
     m_reasoningBytes.clear();
@@ -188,6 +189,7 @@ void EventProjection::consume(const WorkspaceEvent &event)
         if (id && tool) {
             ToolCall call{*id, *tool, QByteArray(), session};
             toolCalls.insert(key, call);
+            m_cutToolInputs.remove(key);
             if (isApprovalTool(*tool))
                 upsertApproval(liveApproval(call, input.firstPresent({"brief", "summary", "reason"})));
         }
@@ -204,6 +206,7 @@ void EventProjection::consume(const WorkspaceEvent &event)
             resolveApproval(call->id);
         }
         toolCalls.remove(key);
+        m_cutToolInputs.remove(key);
     }
     takeInputRequest(payload);
     if (kind == QLatin1StringView("verify") || kind == QLatin1StringView("check_release"))
@@ -303,10 +306,16 @@ void EventProjection::takeToolInput(const QString &key, const QString &delta)
     const auto call = toolCalls.find(key);
     if (call == toolCalls.end())
         return;
+    // Once a piece did not fit, the stored input ends there: a later, smaller piece appended
+    // after the refused one would splice a text the agent never sent.
+    if (m_cutToolInputs.contains(key))
+        return;
     const QByteArray bytes = delta.toUtf8();
     const bool fits = call->input.size() + bytes.size() <= kMaxToolInputBytes;
     if (fits)
         call->input.append(bytes);
+    else
+        m_cutToolInputs.insert(key);
     // Only an approval needs the input as a value; other tools are never parsed, so a long input
     // streamed in many pieces costs time in its length, not in its square.
     if (!isApprovalTool(call->tool))

@@ -157,4 +157,6 @@ private:
     QHash<QString, Counted> m_responseClusters;
     QList<qsizetype> m_reasoningBytes;
     qsizetype m_reasoningTotal = 0;
+    // Keys of tool calls whose streamed input reached its cap.
+    QSet<QString> m_cutToolInputs;
 };

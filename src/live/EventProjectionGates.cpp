@@ -91,6 +91,7 @@ void EventProjection::clearPending()
     approvals.clear();
     elicitations.clear();
     toolCalls.clear();
+    m_cutToolInputs.clear();
 }
 
 std::optional<EventProjection::Approval> EventProjection::durableApproval(const Json &record, const QString &sessionID)

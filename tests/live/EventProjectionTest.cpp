@@ -351,14 +351,23 @@ TEST(EventProjectionCaps, AnswerKeepsItsLast4096Characters)
 TEST(EventProjectionCaps, ToolInputKeeps131072Bytes)
 {
     EventProjection p;
+    const auto delta = [&](const QString &text) {
+        p.consume(event("tool_delta", {{"agent", kBuilder}, {"inputDelta", text}}));
+        return p.toolCalls.value(kBuilder + ":0").input;
+    };
     p.consume(event("tool_start", {{"agent", kBuilder}, {"id", "a"}, {"tool", "project_write"}}));
-    p.consume(event("tool_delta", {{"agent", kBuilder}, {"inputDelta", QString(131071, QLatin1Char('a'))}}));
-    p.consume(event("tool_delta", {{"agent", kBuilder}, {"inputDelta", "b"}}));
-    EXPECT_EQ(p.toolCalls.value(kBuilder + ":0").input.size(), 131072);
-    p.consume(event("tool_delta", {{"agent", kBuilder}, {"inputDelta", "c"}}));
-    const QByteArray input = p.toolCalls.value(kBuilder + ":0").input;
-    EXPECT_EQ(input.size(), 131072);
-    EXPECT_TRUE(input.endsWith('b'));
+    delta(QString(131070, QLatin1Char('a')));
+    EXPECT_EQ(delta("\u00e9").size(), 131072); // exactly at the cap, counted in UTF-8 bytes
+    EXPECT_EQ(delta("c").size(), 131072);
+
+    p.consume(event("tool_start", {{"agent", kBuilder}, {"id", "b"}, {"tool", "project_write"}}));
+    EXPECT_TRUE(delta(QString(131070, QLatin1Char('a'))).endsWith('a'));
+    EXPECT_EQ(delta("xyz").size(), 131070); // does not fit
+    // A smaller later piece would fit, but stored after the refused one it would splice the input.
+    EXPECT_EQ(delta("d").size(), 131070);
+    p.consume(event("tool_end", {{"agent", kBuilder}}));
+    p.consume(event("tool_start", {{"agent", kBuilder}, {"id", "c"}, {"tool", "project_write"}}));
+    EXPECT_EQ(delta("fresh"), QByteArray("fresh"));
 }
 
 struct ExcerptCase
