@@ -44,28 +44,6 @@ std::optional<QString> firstText(const ReadPayload &payload, std::initializer_li
     return std::nullopt;
 }
 
-// Whether `bytes` could be one JSON object: its first and last non-blank bytes are the braces.
-bool mayBeObject(const QByteArray &bytes)
-{
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
-    qsizetype begin = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0; // the parser skips a byte order mark
-    qsizetype end = bytes.size();
-    while (begin < end && blank(bytes[begin]))
-        ++begin;
-    while (end > begin && blank(bytes[end - 1]))
-        --end;
-    return end - begin >= 2 && bytes[begin] == '{' && bytes[end - 1] == '}';
-}
-
-std::optional<Json> parseObject(const QByteArray &bytes)
-{
-    if (!mayBeObject(bytes))
-        return std::nullopt;
-    auto parsed = json::tryParse(bytes);
-    if (!parsed || !parsed->is_object())
-        return std::nullopt;
-    return parsed;
-}
 } // namespace
 
 EventProjection::EventProjection(const QList<WorkspaceEvent> &events)
@@ -116,7 +94,7 @@ void EventProjection::beginTurn(const QString &turnID)
     evaluatorLabels.clear();
     evaluatorDetails.clear();
     toolCalls.clear();
-    m_cutToolInputs.clear();
+    m_toolInputs.clear();
     responseBoundaryOwners.clear();
     m_responseClusters.clear();
     m_reasoningBytes.clear();
@@ -189,7 +167,7 @@ void EventProjection::consume(const WorkspaceEvent &event)
         if (id && tool) {
             ToolCall call{*id, *tool, QByteArray(), session};
             toolCalls.insert(key, call);
-            m_cutToolInputs.remove(key);
+            m_toolInputs.remove(key);
             if (isApprovalTool(*tool))
                 upsertApproval(liveApproval(call, input.firstPresent({"brief", "summary", "reason"})));
         }
@@ -206,7 +184,7 @@ void EventProjection::consume(const WorkspaceEvent &event)
             resolveApproval(call->id);
         }
         toolCalls.remove(key);
-        m_cutToolInputs.remove(key);
+        m_toolInputs.remove(key);
     }
     takeInputRequest(payload);
     if (kind == QLatin1StringView("verify") || kind == QLatin1StringView("check_release"))
@@ -306,30 +284,47 @@ void EventProjection::takeToolInput(const QString &key, const QString &delta)
     const auto call = toolCalls.find(key);
     if (call == toolCalls.end())
         return;
+    ToolInputProgress &progress = m_toolInputs[key];
     // Once a piece did not fit, the stored input ends there: a later, smaller piece appended
     // after the refused one would splice a text the agent never sent.
-    if (m_cutToolInputs.contains(key))
+    if (progress.cut)
         return;
     const QByteArray bytes = delta.toUtf8();
     const bool fits = call->input.size() + bytes.size() <= kMaxToolInputBytes;
     if (fits)
         call->input.append(bytes);
     else
-        m_cutToolInputs.insert(key);
-    // Only an approval needs the input as a value; other tools are never parsed, so a long input
-    // streamed in many pieces costs time in its length, not in its square.
+        progress.cut = true;
+
+    // Only an approval needs its input as a value, and only once the input can be a whole object:
+    // the scan follows it piece by piece, so a long input costs time in its length, not in its
+    // square. The piece that did not fit is looked at on a copy of the scan.
     if (!isApprovalTool(call->tool))
         return;
-    const auto parsed = fits ? parseObject(call->input) : parseObject(call->input + bytes);
-    if (!parsed)
+    const bool wasClosed = progress.scan.state() == StreamedObjectScan::State::Closed;
+    StreamedObjectScan scan = progress.scan;
+    const auto state = scan.feed(std::string_view(bytes.constData(), size_t(bytes.size())));
+    if (fits)
+        progress.scan = scan;
+    if (state != StreamedObjectScan::State::Closed)
         return;
-    const Json &object = *parsed;
-    ReadValue summary;
-    for (const std::string_view name :
-         {std::string_view("brief"), std::string_view("summary"), std::string_view("reason")})
-        if ((summary = ReadValue::of(object, name)).present())
-            break;
-    upsertApproval(liveApproval(*call, summary));
+    if (!wasClosed) {
+        // Closed by this piece: parse once. Later pieces can only add white space, which changes
+        // nothing the parser sees.
+        const auto parsed = json::tryParse(fits ? call->input : call->input + bytes);
+        progress.isObject = parsed && parsed->is_object();
+        progress.summary.reset();
+        if (progress.isObject) {
+            for (const char *name : {"brief", "summary", "reason"}) {
+                if (const auto it = parsed->find(name); it != parsed->end()) {
+                    progress.summary = *it;
+                    break;
+                }
+            }
+        }
+    }
+    if (progress.isObject)
+        upsertApproval(liveApproval(*call, progress.summary ? ReadValue{&*progress.summary, nullptr} : ReadValue{}));
 }
 
 QString EventProjection::describe(const ReadValue &value)

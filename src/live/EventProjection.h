@@ -2,6 +2,7 @@
 
 #include "core/Json.h"
 #include "core/WorkspaceEvent.h"
+#include "live/StreamedObjectScan.h"
 
 #include <QHash>
 #include <QList>
@@ -157,6 +158,14 @@ private:
     QHash<QString, Counted> m_responseClusters;
     QList<qsizetype> m_reasoningBytes;
     qsizetype m_reasoningTotal = 0;
-    // Keys of tool calls whose streamed input reached its cap.
-    QSet<QString> m_cutToolInputs;
+    // Per running tool call: how far its streamed input is from being one whole JSON object, and
+    // what reading it gave once it was.
+    struct ToolInputProgress
+    {
+        StreamedObjectScan scan;
+        bool cut = false; // a piece did not fit under the cap: the stored input ends there
+        bool isObject = false;
+        std::optional<Json> summary; // the first present of brief, summary, reason
+    };
+    QHash<QString, ToolInputProgress> m_toolInputs;
 };

@@ -91,7 +91,7 @@ void EventProjection::clearPending()
     approvals.clear();
     elicitations.clear();
     toolCalls.clear();
-    m_cutToolInputs.clear();
+    m_toolInputs.clear();
 }
 
 std::optional<EventProjection::Approval> EventProjection::durableApproval(const Json &record, const QString &sessionID)
