@@ -39,10 +39,13 @@ void collect(QStringView window, qsizetype offset, std::vector<qsizetype> &out, 
     if (window.isEmpty())
         return;
     UBreakIterator *iterator = characterBreaks();
-    UErrorCode status = U_ZERO_ERROR;
-    if (iterator && window.size() <= std::numeric_limits<int32_t>::max())
+    bool ready = iterator && window.size() <= std::numeric_limits<int32_t>::max();
+    if (ready) {
+        UErrorCode status = U_ZERO_ERROR;
         ubrk_setText(iterator, window.utf16(), int32_t(window.size()), &status);
-    if (!iterator || U_FAILURE(status)) {
+        ready = U_SUCCESS(status);
+    }
+    if (!ready) {
         // No break rules: every code point is a character of its own.
         for (qsizetype p = 1; p <= window.size(); ++p) {
             if (p < window.size() && window[p].isLowSurrogate() && window[p - 1].isHighSurrogate())
