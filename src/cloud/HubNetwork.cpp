@@ -5,6 +5,7 @@
 #include "core/HubError.h"
 #include "core/async/NetworkCancel.h"
 
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QDir>
 #include <QNetworkAccessManager>
@@ -108,10 +109,23 @@ HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
 
 HubNetwork::~HubNetwork() = default;
 
+namespace
+{
+HubNetwork *s_shared = nullptr;
+}
+
 HubNetwork &HubNetwork::shared()
 {
-    static HubNetwork network;
-    return network;
+    if (!s_shared) {
+        s_shared = new HubNetwork;
+        // The managers' network thread must end while the application object still exists; at
+        // static destruction its connections cannot close cleanly any more.
+        qAddPostRoutine([] {
+            delete s_shared;
+            s_shared = nullptr;
+        });
+    }
+    return *s_shared;
 }
 
 QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
@@ -119,11 +133,11 @@ QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
     return m_proxies->proxyFor(url);
 }
 
-void HubNetwork::configure(QWebSocket &socket)
+void HubNetwork::configure(QWebSocket &socket, const QUrl &url)
 {
     const HubNetwork &network = shared();
     socket.setSslConfiguration(network.m_ssl);
-    socket.setProxy(network.proxyFor(socket.requestUrl()));
+    socket.setProxy(network.proxyFor(url));
 }
 
 QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, Request request, CancelToken token)
@@ -146,6 +160,8 @@ QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, 
     // Qt's transfer timeout measures only inactivity; this one bounds the whole request.
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may fire 5 % early; a deadline must not.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, raw, [state, raw] {
         state->timedOut = true;
         raw->abort();
