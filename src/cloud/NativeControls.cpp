@@ -2,6 +2,7 @@
 
 #include "cloud/HubNetwork.h"
 #include "cloud/NativeLive.h"
+#include "cloud/StrictMembers.h"
 
 #include <QTextBoundaryFinder>
 
@@ -20,35 +21,17 @@ constexpr int kInterjectionCharacters = 2000;
     throw HubError(json::decodingErrorSentence());
 }
 
-// An optional member: absent or null is none, any other type fails the whole answer.
-std::optional<QString> optionalString(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_string())
-        notDecodable();
-    return json::toQString(it->get_ref<const std::string &>());
-}
-
 NativeControls::Answer decodeControlAnswer(const Json &object)
 {
-    if (!object.is_object())
-        notDecodable();
-    const auto ok = object.find("ok");
-    if (ok == object.end() || !ok->is_boolean())
-        notDecodable();
-    NativeControls::Answer answer;
-    answer.ok = ok->get<bool>();
-    answer.refusal = optionalString(object, "refusal");
-    answer.round = optionalString(object, "round");
-    const auto queued = object.find("queued");
-    if (queued != object.end() && !queued->is_null()) {
-        answer.queued = json::integer(object, "queued");
-        if (!answer.queued)
+    try {
+        const std::optional<bool> ok = strictmembers::boolean(object, "ok");
+        if (!ok)
             notDecodable();
+        return NativeControls::Answer{*ok, strictmembers::string(object, "refusal"),
+                                      strictmembers::integer(object, "queued"), strictmembers::string(object, "round")};
+    } catch (const strictmembers::WrongType &) {
+        notDecodable();
     }
-    return answer;
 }
 
 // The answer envelope of a run control: "errors", when present, is an array of objects with a
