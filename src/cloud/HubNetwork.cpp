@@ -11,6 +11,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QPointer>
+#include <QSet>
 #include <QSslCertificate>
 #include <QTimer>
 #include <QWebSocket>
@@ -21,15 +22,25 @@ namespace
 // colon-separated list of folders of PEM files.
 QList<QSslCertificate> certificatesOfTrustVariables()
 {
-    QList<QSslCertificate> certificates;
+    // A certificate folder holds each file under its own name and its hash links; read each once.
+    QStringList files;
     const QString file = qEnvironmentVariable("SSL_CERT_FILE");
     if (!file.isEmpty())
-        certificates += QSslCertificate::fromPath(file, QSsl::Pem);
+        files.append(file);
     const QStringList folders = qEnvironmentVariable("SSL_CERT_DIR").split(u':', Qt::SkipEmptyParts);
     for (const QString &folder : folders) {
         const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Readable);
         for (const QFileInfo &entry : entries)
-            certificates += QSslCertificate::fromPath(entry.filePath(), QSsl::Pem);
+            files.append(entry.filePath());
+    }
+    QSet<QString> read;
+    QList<QSslCertificate> certificates;
+    for (const QString &path : std::as_const(files)) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty() || read.contains(canonical))
+            continue;
+        read.insert(canonical);
+        certificates += QSslCertificate::fromPath(canonical, QSsl::Pem);
     }
     return certificates;
 }
@@ -38,9 +49,13 @@ QSslConfiguration trustConfiguration()
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+    // The trust variables often name the system's own bundle and folder again.
+    QSet<QSslCertificate> known(authorities.begin(), authorities.end());
     for (const QSslCertificate &certificate : certificatesOfTrustVariables()) {
-        if (!authorities.contains(certificate))
+        if (!known.contains(certificate)) {
+            known.insert(certificate);
             authorities.append(certificate);
+        }
     }
     configuration.setCaCertificates(authorities);
     return configuration;

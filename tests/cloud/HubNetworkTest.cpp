@@ -5,6 +5,7 @@
 #include "core/HubError.h"
 #include "support/TestSupport.h"
 
+#include <QSslCertificate>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -198,6 +199,16 @@ TEST(HubNetwork, NothingIsPersistedBetweenRequests)
     send(request);
     ASSERT_EQ(server.requests().size(), 2);
     EXPECT_EQ(LoopbackHttpServer::directNetwork().httpSession()->cache(), nullptr);
+}
+
+TEST(HubNetwork, TrustVariablesAddToTheSystemAuthorities)
+{
+    const QList<QSslCertificate> trusted = LoopbackHttpServer::directNetwork().sslConfiguration().caCertificates();
+    const QSslCertificate folder(LoopbackHttpServer::kFolderAuthority, QSsl::Pem);
+    ASSERT_FALSE(folder.isNull());
+    EXPECT_EQ(trusted.count(folder), 1);
+    for (const QSslCertificate &system : QSslConfiguration::systemCaCertificates())
+        ASSERT_TRUE(trusted.contains(system));
 }
 
 struct BypassCase
