@@ -60,6 +60,15 @@ protected:
         return QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_server->serverPort());
     }
 
+    // What the hub's network settings give its sockets: the proxy, and the authority trusted.
+    void throughTheProxy(QWebSocket &socket) const
+    {
+        socket.setProxy(proxy());
+        QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+        ssl.addCaCertificates(m_authority->certificatePath());
+        socket.setSslConfiguration(ssl);
+    }
+
     QTemporaryDir m_dir;
     std::unique_ptr<TestAuthority> m_authority;
     ServiceRegistry m_registry;
@@ -91,10 +100,7 @@ TEST_F(ServiceFramework, HttpsRouteAnswersAndFollowsTheScenario)
 TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubprotocol)
 {
     QWebSocket socket;
-    socket.setProxy(proxy());
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.addCaCertificates(m_authority->certificatePath());
-    socket.setSslConfiguration(ssl);
+    throughTheProxy(socket);
     QString echoed;
     QObject::connect(&socket, &QWebSocket::textMessageReceived, &socket, [&](const QString &text) { echoed = text; });
 
@@ -120,10 +126,7 @@ TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubpr
 TEST_F(ServiceFramework, UpgradeWithoutAWebSocketRouteIsAnsweredLikeAnyMissingResource)
 {
     QWebSocket socket;
-    socket.setProxy(proxy());
-    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
-    ssl.addCaCertificates(m_authority->certificatePath());
-    socket.setSslConfiguration(ssl);
+    throughTheProxy(socket);
     bool failed = false;
     QObject::connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), &socket, [&] { failed = true; });
     socket.open(QUrl(QStringLiteral("wss://auth.tavrilo.example/realtime")));

@@ -174,6 +174,10 @@ TEST_P(RunControls, AcceptAWellFormedControl)
         EXPECT_TRUE(result["round"].is_string());
     }
 
+    const auto requests = entriesOfKind("request");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer identity-token");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
     const auto calls = entriesOfKind("graphql");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0]["operation"], c.name);
@@ -445,7 +449,8 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidScenarioCase{"UnknownScriptMember", R"({"graphql":{"NativeStop":{"queu":[]}}})"},
                       InvalidScenarioCase{"UnknownFault", R"({"graphql":{"NativeStop":{"default":{"fault":"explode"}}}})"},
                       InvalidScenarioCase{"UnknownStepMember", R"({"graphql":{"NativeStop":{"default":{"stauts":500}}}})"},
-                      InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":99}}}})"},
+                      InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":600}}}})"},
+                      InvalidScenarioCase{"InformationalStatus", R"({"graphql":{"NativeStop":{"default":{"status":101}}}})"},
                       InvalidScenarioCase{"TwoBodies", R"({"graphql":{"NativeStop":{"default":{"rawBody":"","body":1}}}})"},
                       InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
                       InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
