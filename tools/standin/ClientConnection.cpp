@@ -20,6 +20,17 @@ const char *faultName(Outcome::Fault fault)
     return nullptr;
 }
 
+// Request headers for the log, by lower-case name; repeated headers joined as HTTP allows.
+Json headersOf(const HttpRequest &request)
+{
+    Json headers = Json::object();
+    for (const auto &[name, value] : request.headers) {
+        auto &slot = headers[name.toStdString()];
+        slot = slot.is_string() ? slot.get<std::string>() + ", " + value.toStdString() : value.toStdString();
+    }
+    return headers;
+}
+
 HttpResponse message(int status, const QByteArray &text)
 {
     return HttpResponse::json(status, json::dump(Json{{"message", text.toStdString()}}));
@@ -136,6 +147,7 @@ void ClientConnection::serveTunnel(const HttpRequest &request)
                                                  {"method", request.method.toStdString()},
                                                  {"path", json::toStd(request.path)},
                                                  {"query", json::toStd(request.query.toString(QUrl::FullyEncoded))},
+                                                 {"headers", headersOf(request)},
                                                  {"bytes", request.body.size()}});
     const bool close = request.wantsClose();
     const auto *route = m_server->registry().httpsRoute(m_host, request.path);
