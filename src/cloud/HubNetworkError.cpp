@@ -33,7 +33,9 @@ HubNetworkError HubNetworkError::fromReplyError(QNetworkReply::NetworkError erro
     case QNetworkReply::TemporaryNetworkFailureError: return HubNetworkError(Kind::cannotConnect);
     case QNetworkReply::SslHandshakeFailedError:
         return HubNetworkError(Kind::secureConnectionFailed);
-    // A proxy that refuses the tunnel leaves no way to the server.
+    // A proxy that refuses the tunnel leaves no way to the server; Qt reports its refusal of a
+    // CONNECT as an unknown network error.
+    case QNetworkReply::UnknownNetworkError:
     case QNetworkReply::UnknownProxyError:
     case QNetworkReply::ProxyConnectionClosedError: return HubNetworkError(Kind::cannotConnect);
     default: return HubNetworkError(Kind::connectionLost);

@@ -281,6 +281,19 @@ QCoro::Task<void> stalledCall(bool control, CancelToken token)
         co_await NativeLive::graphql(kProbe, {}, platform(), kToken, token);
 }
 
+TEST(Integration, HostTheProxyRefusesCannotBeReached)
+{
+    auto elsewhere = platform();
+    elsewhere.graphQLEndpoint = QUrl(QStringLiteral("https://unlisted.example.org/graphql"));
+    const qint64 from = logEnd();
+    EXPECT_EQ(sentenceOf([&] { awaitFor(NativeLive::graphql(kProbe, {}, elsewhere, kToken)); }),
+              QStringLiteral("Could not connect to the server."));
+    EXPECT_TRUE(standIn().waitForEntry(from, [](const Json &e) {
+        return e.value("kind", "") == "connect" && e.value("host", "") == "unlisted.example.org" &&
+               !e.value("accepted", true);
+    }));
+}
+
 TEST(Integration, RequestCancelledMidFlightEndsAtOnce)
 {
     standIn().setScenario(Json{{"graphql", {{"*", {{"default", {{"fault", "stall"}}}}}}}});
