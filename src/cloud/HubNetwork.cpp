@@ -105,13 +105,14 @@ struct ReadState
     }
 };
 
-// Errors that come with a complete HTTP answer (4xx and 5xx statuses), as opposed to a broken
-// transfer.
+// Errors that stand for the status of an HTTP answer (content, protocol and server errors such as
+// 404, 400 or 503), as opposed to the network and proxy errors of a broken transfer.
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {
-    const int code = int(error);
-    return (code >= 201 && code < 300) || (code >= 401 && code < 500);
+    return int(error) >= 201;
 }
+
+HubNetwork *s_shared = nullptr;
 } // namespace
 
 HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
@@ -123,11 +124,6 @@ HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
 }
 
 HubNetwork::~HubNetwork() = default;
-
-namespace
-{
-HubNetwork *s_shared = nullptr;
-}
 
 HubNetwork &HubNetwork::shared()
 {

@@ -43,7 +43,7 @@ HubNetworkError::Kind failureOf(HubNetwork::Request request)
 TEST(HubNetwork, AnswerOfAnyStatusReachesTheCallerWithBodyAndHeaders)
 {
     LoopbackHttpServer server([](QTcpSocket *socket, const LoopbackHttpServer::Received &request) {
-        const int status = request.path == "/missing" ? 404 : 200;
+        const int status = request.path == "/" ? 200 : request.path.mid(1).toInt();
         socket->write(LoopbackHttpServer::answer(status, "echo:" + request.body, "X-Trace: t1\r\n"));
     });
     const auto ok = send(post(server.url(), "{\"a\":1}"));
@@ -56,9 +56,11 @@ TEST(HubNetwork, AnswerOfAnyStatusReachesTheCallerWithBodyAndHeaders)
     EXPECT_EQ(server.requests()[0].method, "POST");
     EXPECT_EQ(server.requests()[0].header("Content-Type"), "application/json");
 
-    const auto missing = send(post(server.url(QStringLiteral("/missing"))));
-    EXPECT_EQ(missing.status, 404);
-    EXPECT_EQ(missing.body, "echo:{}");
+    for (int status : {400, 401, 404, 409, 429, 500, 503}) {
+        const auto failed = send(post(server.url(QStringLiteral("/%1").arg(status))));
+        EXPECT_EQ(failed.status, status);
+        EXPECT_EQ(failed.body, "echo:{}");
+    }
 }
 
 TEST(HubNetwork, RedirectIsNeverFollowed)
