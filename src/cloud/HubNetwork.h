@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QList>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>

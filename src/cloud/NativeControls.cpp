@@ -73,6 +73,21 @@ ControlEnvelope decodeControlEnvelope(const QByteArray &body, const std::string 
     return decoded;
 }
 
+// Text cut to its first `limit` user-perceived characters (grapheme clusters).
+QString firstCharacters(const QString &text, int limit)
+{
+    // Every grapheme cluster holds at least one code unit, so shorter text is whole.
+    if (text.size() <= limit)
+        return text;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    int clusters = 0;
+    while (boundaries.toNextBoundary() >= 0) {
+        if (++clusters == limit)
+            return text.left(boundaries.position());
+    }
+    return text;
+}
+
 Json input(const QString &session)
 {
     return Json{{"sessionId", json::toStd(session)}};
@@ -180,20 +195,6 @@ NativeControls::Refusal::Refusal(QString code)
     : HubError(QStringLiteral("The platform refused this workspace tool request (") + code + QStringLiteral(").")),
       m_code(std::move(code))
 {
-}
-
-QString NativeControls::firstCharacters(const QString &text, int limit)
-{
-    // Every grapheme cluster holds at least one code unit, so shorter text is whole.
-    if (text.size() <= limit)
-        return text;
-    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    int clusters = 0;
-    while (boundaries.toNextBoundary() >= 0) {
-        if (++clusters == limit)
-            return text.left(boundaries.position());
-    }
-    return text;
 }
 
 QCoro::Task<NativeControls::Answer> NativeControls::execute(Command command, HubConfiguration configuration,

@@ -106,10 +106,8 @@ public:
     // upper-case letters, digits or underscores.
     static bool isRefusalCode(const QString &code);
 
-    // The request that opens the build shell of a grant; only a secure WebSocket URL with a host and
-    // without user, password or fragment is accepted, else HubError.
+    // The request that opens the build shell of a grant, with its 60 s as the transfer timeout for
+    // the opener's handshake; only a secure WebSocket URL with a host and without user, password
+    // or fragment is accepted, else HubError.
     static QNetworkRequest commandShellRequest(const QUrl &url);
-
-    // Text cut to its first `limit` grapheme clusters.
-    static QString firstCharacters(const QString &text, int limit);
 };
