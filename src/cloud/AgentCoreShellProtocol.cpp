@@ -94,8 +94,10 @@ AgentCoreShellProtocol::Message AgentCoreShellProtocol::decode(const QByteArray 
         throw Failure(Failure::Kind::invalidFrame);
     const QByteArray payload = frame.mid(1);
     switch (quint8(frame[0])) {
-    case standardOutput: return Message{Message::Kind::standardOutput, payload, std::nullopt};
-    case standardError: return Message{Message::Kind::standardError, payload, std::nullopt};
+    case standardOutput:
+        return Message{Message::Kind::standardOutput, payload, std::nullopt};
+    case standardError:
+        return Message{Message::Kind::standardError, payload, std::nullopt};
     case statusChannel: {
         if (payload.size() > kMaximumStatusBytes)
             throw Failure(Failure::Kind::invalidStatus);
@@ -108,9 +110,12 @@ AgentCoreShellProtocol::Message AgentCoreShellProtocol::decode(const QByteArray 
             throw Failure(Failure::Kind::invalidStatus);
         }
     }
-    case heartbeatChannel: return Message{Message::Kind::heartbeat, {}, std::nullopt};
-    case closeChannel: return Message{Message::Kind::close, {}, std::nullopt};
-    default: throw Failure(Failure::Kind::invalidFrame);
+    case heartbeatChannel:
+        return Message{Message::Kind::heartbeat, {}, std::nullopt};
+    case closeChannel:
+        return Message{Message::Kind::close, {}, std::nullopt};
+    default:
+        throw Failure(Failure::Kind::invalidFrame);
     }
 }
 

@@ -194,8 +194,7 @@ NativeControls::Command::Request NativeControls::Command::request() const
 NativeControls::Refusal::Refusal(QString code)
     : HubError(QStringLiteral("The platform refused this workspace tool request (") + code + QStringLiteral(").")),
       m_code(std::move(code))
-{
-}
+{}
 
 QCoro::Task<NativeControls::Answer> NativeControls::execute(Command command, HubConfiguration configuration,
                                                             QString token, CancelToken cancel)
@@ -203,7 +202,8 @@ QCoro::Task<NativeControls::Answer> NativeControls::execute(Command command, Hub
     if (!configuration.graphQLEndpoint || token.isEmpty())
         throw HubError(kNotSignedIn);
     const Command::Request request = command.request();
-    HubNetwork::Request post = NativeLive::request(*configuration.graphQLEndpoint, token, request.query, request.variables);
+    HubNetwork::Request post =
+        NativeLive::request(*configuration.graphQLEndpoint, token, request.query, request.variables);
     post.maxBytes = kMaximumAnswerBytes;
     const HubNetwork::Reply reply = co_await HubNetwork::send(HubNetwork::shared().httpSession(), post, cancel);
     cancel.throwIfCancelled();
@@ -227,9 +227,8 @@ bool NativeControls::isRefusalCode(const QString &code)
 {
     if (code.isEmpty() || code.size() > 64 || code[0] < u'A' || code[0] > u'Z')
         return false;
-    return std::all_of(code.begin(), code.end(), [](QChar c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
-    });
+    return std::all_of(code.begin(), code.end(),
+                       [](QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_'; });
 }
 
 Json NativeControls::decodeAnswer(const QByteArray &body, const QString &field, qint64 maximumBytes)

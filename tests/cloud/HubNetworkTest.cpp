@@ -1,6 +1,6 @@
+#include "cloud/HubNetwork.h"
 #include "LoopbackHttpServer.h"
 #include "cloud/EnvironmentProxyFactory.h"
-#include "cloud/HubNetwork.h"
 #include "cloud/HubNetworkError.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
@@ -26,7 +26,8 @@ HubNetwork::Request post(const QUrl &url, QByteArray body = "{}")
 
 HubNetwork::Reply send(HubNetwork::Request request, CancelToken token = {})
 {
-    return awaitFor(HubNetwork::send(LoopbackHttpServer::directNetwork().httpSession(), std::move(request), std::move(token)));
+    return awaitFor(
+        HubNetwork::send(LoopbackHttpServer::directNetwork().httpSession(), std::move(request), std::move(token)));
 }
 
 HubNetworkError::Kind failureOf(HubNetwork::Request request)
@@ -236,21 +237,19 @@ TEST_P(NoProxy, ListsHostsAndTheirSubdomains)
 
 INSTANTIATE_TEST_SUITE_P(
     EnvironmentProxyFactory, NoProxy,
-    ::testing::Values(BypassCase{"Empty", "", "api.tavrilo.example", false},
-                      BypassCase{"Star", "*", "api.tavrilo.example", true},
-                      BypassCase{"ExactName", "api.tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithoutDot", "tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithDot", ".tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithStar", "*.tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"OnlyWholeLabels", "vrilo.example", "api.tavrilo.example", false},
-                      BypassCase{"CaseAndTrailingDot", "API.Tavrilo.Example.", "api.tavrilo.example", true},
-                      BypassCase{"SecondOfAList", "localhost, tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"OtherDomain", "localhost,other.example", "api.tavrilo.example", false},
-                      BypassCase{"Address", "127.0.0.1", "127.0.0.1", true},
-                      BypassCase{"Subnet", "10.0.0.0/8", "10.2.3.4", true},
-                      BypassCase{"OutsideSubnet", "10.0.0.0/8", "11.2.3.4", false},
-                      BypassCase{"IPv6", "::1", "[::1]", true},
-                      BypassCase{"NameDoesNotListAddress", "example", "127.0.0.1", false}),
+    ::testing::Values(
+        BypassCase{"Empty", "", "api.tavrilo.example", false}, BypassCase{"Star", "*", "api.tavrilo.example", true},
+        BypassCase{"ExactName", "api.tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithoutDot", "tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithDot", ".tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithStar", "*.tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"OnlyWholeLabels", "vrilo.example", "api.tavrilo.example", false},
+        BypassCase{"CaseAndTrailingDot", "API.Tavrilo.Example.", "api.tavrilo.example", true},
+        BypassCase{"SecondOfAList", "localhost, tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"OtherDomain", "localhost,other.example", "api.tavrilo.example", false},
+        BypassCase{"Address", "127.0.0.1", "127.0.0.1", true}, BypassCase{"Subnet", "10.0.0.0/8", "10.2.3.4", true},
+        BypassCase{"OutsideSubnet", "10.0.0.0/8", "11.2.3.4", false}, BypassCase{"IPv6", "::1", "[::1]", true},
+        BypassCase{"NameDoesNotListAddress", "example", "127.0.0.1", false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(EnvironmentProxyFactory, PicksTheVariableOfTheScheme)
@@ -273,7 +272,6 @@ TEST(EnvironmentProxyFactory, PicksTheVariableOfTheScheme)
     const EnvironmentProxyFactory none({{}, {}, {}, {}});
     EXPECT_EQ(none.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(), QNetworkProxy::NoProxy);
     const EnvironmentProxyFactory unusable({"ftp://odd:21", {}, {}, {}});
-    EXPECT_EQ(unusable.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(),
-              QNetworkProxy::NoProxy);
+    EXPECT_EQ(unusable.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(), QNetworkProxy::NoProxy);
 }
 } // namespace

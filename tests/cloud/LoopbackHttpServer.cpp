@@ -40,8 +40,8 @@ QUrl LoopbackHttpServer::url(const QString &path) const
 
 QByteArray LoopbackHttpServer::answer(int status, const QByteArray &body, const QByteArray &extraHeaders)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n" + extraHeaders + "\r\n" + body;
 }
 
 const QByteArray LoopbackHttpServer::kFolderAuthority = R"(-----BEGIN CERTIFICATE-----
@@ -65,7 +65,8 @@ HubNetwork &LoopbackHttpServer::directNetwork()
             qunsetenv(name);
         // A certificate folder as OpenSSL keeps one: the file and its hash link.
         testsupport::writeFile(trustFolder.filePath(QStringLiteral("hub-test.pem")), kFolderAuthority);
-        QFile::link(trustFolder.filePath(QStringLiteral("hub-test.pem")), trustFolder.filePath(QStringLiteral("1a2b3c4d.0")));
+        QFile::link(trustFolder.filePath(QStringLiteral("hub-test.pem")),
+                    trustFolder.filePath(QStringLiteral("1a2b3c4d.0")));
         qputenv("SSL_CERT_DIR", (QStringLiteral("/nonexistent/certs:") + trustFolder.path()).toUtf8());
         qunsetenv("SSL_CERT_FILE");
         return HubNetwork::shared();

@@ -26,7 +26,7 @@ struct GraphQLAnswer
     int status;
     QByteArray body;
     std::optional<QByteArray> data; // the returned data object as compact JSON, or
-    QString sentence; // the error sentence
+    QString sentence;               // the error sentence
 };
 std::vector<GraphQLAnswer> graphQLAnswers();
 

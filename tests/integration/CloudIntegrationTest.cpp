@@ -46,7 +46,8 @@ StandIn &standIn()
 
 HubConfiguration platform()
 {
-    return platformcases::configurationWithEndpoint(QUrl(QString::fromUtf8(deployment::kDefaultGraphQLEndpoint.data())));
+    return platformcases::configurationWithEndpoint(
+        QUrl(QString::fromUtf8(deployment::kDefaultGraphQLEndpoint.data())));
 }
 
 const QString kSession = QStringLiteral("prj-0123456789abcdef0123456789abcdef01234567");
@@ -113,33 +114,34 @@ TEST_P(RunControl, IsAcceptedAndRefusedByThePlatform)
     EXPECT_EQ(entries[0]["token"], json::toStd(kToken));
     EXPECT_EQ(entries[0]["query"], json::toStd(c.command.request().query));
 
-    script(c.operation, {{"default", {{"answer", {{"ok", false}, {"refusal", "SESSION_CLOSED"}, {"detail", "gone"}}}}}});
+    script(c.operation,
+           {{"default", {{"answer", {{"ok", false}, {"refusal", "SESSION_CLOSED"}, {"detail", "gone"}}}}}});
     EXPECT_EQ(sentenceOf([&] { awaitFor(NativeControls::execute(c.command, platform(), kToken)); }),
               QStringLiteral("Control refused: SESSION_CLOSED"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Integration, RunControl,
-    ::testing::Values(ControlCase{"Stop", Command::stop(kSession), "NativeStop"},
-                      ControlCase{"Interject", Command::interject(kSession, QStringLiteral("Please add tests.")),
-                                  "NativeInterject"},
-                      ControlCase{"Approval", Command::approval(kSession, QStringLiteral("tu-1"), QStringLiteral("approved")),
-                                  "NativeApproval"},
-                      ControlCase{"ApprovalExpectingTurnAndRevision",
-                                  Command::approval(kSession, QStringLiteral("tu-1"), QStringLiteral("declined"),
-                                                    QStringLiteral("turn-2"), QStringLiteral("5")),
-                                  "NativeApproval"},
-                      ControlCase{"BrowserToCustomer", Command::browser(kSession, QStringLiteral("customer")), "NativeBrowser"},
-                      ControlCase{"Pause", Command::runState(kSession, QStringLiteral("paused")), "NativeRunState"},
-                      ControlCase{"Skip", Command::skip(kSession, QStringLiteral("tu-3"), QStringLiteral("project_search")),
-                                  "NativeSkip"}),
+    ::testing::Values(
+        ControlCase{"Stop", Command::stop(kSession), "NativeStop"},
+        ControlCase{"Interject", Command::interject(kSession, QStringLiteral("Please add tests.")), "NativeInterject"},
+        ControlCase{"Approval", Command::approval(kSession, QStringLiteral("tu-1"), QStringLiteral("approved")),
+                    "NativeApproval"},
+        ControlCase{"ApprovalExpectingTurnAndRevision",
+                    Command::approval(kSession, QStringLiteral("tu-1"), QStringLiteral("declined"),
+                                      QStringLiteral("turn-2"), QStringLiteral("5")),
+                    "NativeApproval"},
+        ControlCase{"BrowserToCustomer", Command::browser(kSession, QStringLiteral("customer")), "NativeBrowser"},
+        ControlCase{"Pause", Command::runState(kSession, QStringLiteral("paused")), "NativeRunState"},
+        ControlCase{"Skip", Command::skip(kSession, QStringLiteral("tu-3"), QStringLiteral("project_search")),
+                    "NativeSkip"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Integration, InterjectionAnswerCarriesTheQueuePosition)
 {
     standIn().setScenario(Json::object());
-    const auto first = awaitFor(NativeControls::execute(Command::interject(QStringLiteral("s-queue"), QStringLiteral("a")),
-                                                        platform(), kToken));
+    const auto first = awaitFor(NativeControls::execute(
+        Command::interject(QStringLiteral("s-queue"), QStringLiteral("a")), platform(), kToken));
     const auto second = awaitFor(NativeControls::execute(
         Command::interject(QStringLiteral("s-queue"), QStringLiteral("b")), platform(), kToken));
     ASSERT_TRUE(first.queued && second.queued);
@@ -311,7 +313,8 @@ TEST(Integration, RequestCancelledMidFlightEndsAtOnce)
 TEST(Integration, WholeRequestDeadlineEndsAStalledRequest)
 {
     standIn().setScenario(Json{{"graphql", {{"*", {{"default", {{"fault", "stall"}}}}}}}});
-    HubNetwork::Request request = NativeLive::request(platform().graphQLEndpoint.value(), kToken, kProbe, Json::object());
+    HubNetwork::Request request =
+        NativeLive::request(platform().graphQLEndpoint.value(), kToken, kProbe, Json::object());
     request.deadline = std::chrono::milliseconds(400);
     QElapsedTimer clock;
     clock.start();
