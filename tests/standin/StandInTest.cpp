@@ -489,8 +489,11 @@ TEST_F(StandInTest, RefusesPlainRequestsOutsideTheControlChannel)
     EXPECT_EQ(standIn().control("GET", "/_standin/nothing").status, 404);
     EXPECT_EQ(standIn().control("GET", "/_standin/scenario").status, 405);
     EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/graphql").status, 403);
+    EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/_standin/log").status, 403);
+    // A client that sends everything through its proxy setting still reaches the control channel.
+    EXPECT_EQ(standIn().control("GET", "http://127.0.0.1/_standin/log?from=0").status, 200);
     const auto refused = entriesOfKind("refused");
-    ASSERT_EQ(refused.size(), 1u);
+    ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0]["target"], "http://api.tavrilo.example/graphql");
 }
 

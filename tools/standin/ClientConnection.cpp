@@ -72,7 +72,13 @@ void ClientConnection::readRequests()
     HttpRequest request;
     qsizetype consumed = 0;
     switch (HttpRequest::parse(pending, request, consumed)) {
-    case HttpRequest::Parse::NeedMore: return;
+    case HttpRequest::Parse::NeedMore:
+        // curl asks before sending larger bodies and otherwise waits a second for nothing.
+        if (!m_continued && HttpRequest::expectsContinue(pending)) {
+            m_continued = true;
+            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        return;
     case HttpRequest::Parse::HeadTooLarge: return refuse(431, "The request head is too large.");
     case HttpRequest::Parse::BodyTooLarge: return refuse(413, "The request body is too large.");
     case HttpRequest::Parse::Malformed: return refuse(400, "The request is malformed.");
@@ -93,6 +99,7 @@ void ClientConnection::readRequests()
     }
     m_socket->skip(consumed);
     m_busy = true;
+    m_continued = false;
     if (m_state == State::Plain)
         servePlain(request);
     else
@@ -103,7 +110,11 @@ void ClientConnection::servePlain(const HttpRequest &request)
 {
     if (request.method == "CONNECT")
         return openTunnel(request);
-    if (request.path.startsWith(QLatin1StringView("/_standin/"))) {
+    // The control channel is this port itself: in origin form, or in absolute form naming the
+    // loopback host (a client that sends everything through its proxy setting).
+    const bool toThisPort = request.target.startsWith('/') || request.targetHost == QLatin1StringView("127.0.0.1") ||
+                            request.targetHost == QLatin1StringView("localhost");
+    if (toThisPort && request.path.startsWith(QLatin1StringView("/_standin/"))) {
         reply(controlchannel::handle(*m_server, request), request.wantsClose());
         return;
     }
