@@ -118,6 +118,35 @@ TEST_F(StandInTest, ScenarioHostsWidenTheConnectPolicy)
     EXPECT_EQ(connectStatus("shell.example.net:443"), "HTTP/1.1 403 Forbidden");
 }
 
+TEST_F(StandInTest, ConnectFaultsAreScriptedPerHost)
+{
+    standIn().setScenario({{"connect",
+                            {{"auth.tavrilo.example", {{"queue", {{{"fault", "refuse"}}, {{"fault", "drop"}}}}}},
+                             {"*", {{"queue", {{{"match", {{"host", "login.tavrilo-cloud.example"}}}, {"delayMs", 100}}}}}}}}});
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 502 Bad Gateway");
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), ""); // closed without an answer
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 200 Connection Established");
+    EXPECT_EQ(connectStatus("login.tavrilo-cloud.example:443"), "HTTP/1.1 200 Connection Established");
+    // The policy comes first: a script does not open hosts the stand-in does not play.
+    standIn().setScenario({{"connect", {{"example.com", {{"default", Json::object()}}}}}});
+    EXPECT_EQ(connectStatus("example.com:443"), "HTTP/1.1 403 Forbidden");
+
+    const auto faults = entriesOfKind("connect_fault");
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_EQ(faults[0]["fault"], "refuse");
+    EXPECT_EQ(faults[1]["fault"], "drop");
+}
+
+TEST_F(StandInTest, RefusedTunnelFailsTheRequestAtTheProxy)
+{
+    standIn().setScenario({{"connect", {{"api.tavrilo.example", {{"default", {{"fault", "refuse"}}}}}}}});
+    StandInClient client(standIn());
+    const auto answer = client.graphql(stopCall("s-unreachable"));
+    EXPECT_NE(answer.error, QNetworkReply::NoError);
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_TRUE(entriesOfKind("graphql").empty());
+}
+
 // --- TLS ------------------------------------------------------------------------------------------
 
 TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuthority)
@@ -454,6 +483,7 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidScenarioCase{"TwoBodies", R"({"graphql":{"NativeStop":{"default":{"rawBody":"","body":1}}}})"},
                       InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
                       InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
+                      InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
                       InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 

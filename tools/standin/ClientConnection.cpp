@@ -140,6 +140,31 @@ void ClientConnection::openTunnel(const HttpRequest &request)
     if (!accepted)
         return refuse(403, "The stand-in does not play this host.");
 
+    const Json view{{"host", json::toStd(host)}, {"port", port}};
+    Scenario &scenario = m_server->context().scenario;
+    auto step = scenario.take("connect", json::toStd(host), view);
+    if (!step)
+        step = scenario.take("connect", "*", view);
+    if (!step)
+        return startTls(host);
+    const std::string fault = step->value("fault", "");
+    auto carryOut = [this, host, fault] {
+        if (!fault.empty())
+            m_server->log().append({{"kind", "connect_fault"}, {"host", json::toStd(host)}, {"fault", fault}});
+        if (fault == "refuse")
+            return refuse(502, "The stand-in could not reach this host.");
+        if (fault == "drop")
+            return drop();
+        startTls(host);
+    };
+    const int delay = step->value("delayMs", 0);
+    if (delay <= 0)
+        return carryOut();
+    QTimer::singleShot(delay, this, carryOut);
+}
+
+void ClientConnection::startTls(const QString &host)
+{
     const TestAuthority::Leaf &leaf = m_server->authority().leafFor(host);
     if (leaf.chain.isEmpty())
         return refuse(502, "The stand-in could not make a certificate for this host.");
@@ -192,10 +217,7 @@ void ClientConnection::deliver(const Outcome &outcome, qint64 requestIndex, cons
     switch (outcome.fault) {
     case Outcome::Fault::None: return reply(outcome.response, close);
     case Outcome::Fault::Stall: return; // stays busy until the client goes away
-    case Outcome::Fault::Drop:
-        m_state = State::Closed;
-        m_socket->abort();
-        return finish();
+    case Outcome::Fault::Drop: return drop();
     case Outcome::Fault::Truncate: {
         const QByteArray &body = outcome.response.body;
         m_socket->write(outcome.response.head(body.size(), true) + body.left(body.size() / 2));
@@ -224,6 +246,13 @@ void ClientConnection::refuse(int status, const QByteArray &text)
 {
     m_busy = true;
     reply(message(status, text), true);
+}
+
+void ClientConnection::drop()
+{
+    m_state = State::Closed;
+    m_socket->abort();
+    finish();
 }
 
 void ClientConnection::finish()

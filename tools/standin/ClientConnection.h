@@ -28,10 +28,13 @@ private:
     void readRequests();
     void servePlain(const HttpRequest &request);
     void openTunnel(const HttpRequest &request);
+    void startTls(const QString &host);
     void serveTunnel(const HttpRequest &request);
     void deliver(const Outcome &outcome, qint64 requestIndex, const QString &path, bool close);
     void reply(const HttpResponse &response, bool close);
     void refuse(int status, const QByteArray &message);
+    // Closes at once, without an answer or a TLS goodbye.
+    void drop();
     void finish();
 
     QSslSocket *m_socket;
