@@ -55,7 +55,7 @@ protected:
             return "no connection";
         socket.write("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
         QDeadlineTimer deadline(5000);
-        while (!socket.canReadLine() && !deadline.hasExpired())
+        while (!socket.canReadLine() && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState)
             socket.waitForReadyRead(100);
         return socket.readLine().trimmed();
     }
