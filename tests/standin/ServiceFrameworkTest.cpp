@@ -51,6 +51,10 @@ protected:
                                                            [socket](const QString &text) { socket->sendTextMessage(text); });
                                           QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
                                       }});
+        m_registry.addControlRoute({"POST", QStringLiteral("/_standin/hello"), [](const HttpRequest &request, ServiceContext &context) {
+                                        context.log.append({{"kind", "hello"}, {"said", request.body.toStdString()}});
+                                        return HttpResponse::json(200, R"({"ok":true})");
+                                    }});
         m_server = std::make_unique<ProxyServer>(*m_authority, m_registry, m_log);
         ASSERT_TRUE(m_server->listen(QHostAddress::LocalHost, 0));
     }
@@ -95,6 +99,20 @@ TEST_F(ServiceFramework, HttpsRouteAnswersAndFollowsTheScenario)
         << error.toStdString();
     EXPECT_EQ(client.send(url).status, 200);
     EXPECT_EQ(client.send(QUrl(QStringLiteral("https://auth.tavrilo.example/hello?who=you"))).status, 503);
+}
+
+TEST_F(ServiceFramework, ControlRouteIsReachedOnThePlainPort)
+{
+    QNetworkAccessManager manager;
+    manager.setProxy(QNetworkProxy::NoProxy);
+    const QUrl url(QStringLiteral("http://127.0.0.1:%1/_standin/hello").arg(m_server->serverPort()));
+    const auto said = StandInClient::finish(manager.post(QNetworkRequest(url), QByteArray("now")));
+    EXPECT_EQ(said.status, 200);
+    EXPECT_EQ(said.body, R"({"ok":true})");
+    EXPECT_EQ(StandInClient::finish(manager.get(QNetworkRequest(url))).status, 405);
+
+    const Json entries = m_log.since(0);
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const Json &e) { return e["kind"] == "hello" && e["said"] == "now"; }));
 }
 
 TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubprotocol)
