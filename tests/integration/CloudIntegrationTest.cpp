@@ -46,8 +46,9 @@ StandIn &standIn()
 
 HubConfiguration platform()
 {
+    const std::string_view endpoint = deployment::kDefaultGraphQLEndpoint;
     return platformcases::configurationWithEndpoint(
-        QUrl(QString::fromUtf8(deployment::kDefaultGraphQLEndpoint.data())));
+        QUrl(QString::fromUtf8(endpoint.data(), qsizetype(endpoint.size()))));
 }
 
 const QString kSession = QStringLiteral("prj-0123456789abcdef0123456789abcdef01234567");
