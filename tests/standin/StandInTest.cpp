@@ -171,6 +171,26 @@ TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuth
               authority[0].subjectInfo(QSslCertificate::CommonName));
 }
 
+TEST_F(StandInTest, ClosesATunnelWhoseClientDoesNotSpeakTls)
+{
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), standIn().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write("CONNECT api.tavrilo.example:443 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        socket.waitForReadyRead(10);
+        return socket.canReadLine();
+    }));
+    socket.write("GET /graphql HTTP/1.1\r\nHost: api.tavrilo.example\r\n\r\n"); // plain text inside the tunnel
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        socket.waitForReadyRead(10);
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_EQ(entriesOfKind("tls_error").size(), 1u);
+    EXPECT_TRUE(entriesOfKind("request").empty());
+}
+
 TEST_F(StandInTest, IsNotTrustedWithoutItsAuthority)
 {
     StandInClient client(standIn(), /*trustAuthority=*/false);

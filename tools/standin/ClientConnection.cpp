@@ -58,10 +58,14 @@ ClientConnection::ClientConnection(QSslSocket *socket, ProxyServer *server)
                                 {"error", json::toStd(errors.value(0).errorString())}});
     });
     connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (m_state == State::Handshaking && error != QAbstractSocket::RemoteHostClosedError)
+        if (m_state != State::Handshaking)
+            return;
+        if (error != QAbstractSocket::RemoteHostClosedError)
             m_server->log().append({{"kind", "tls_error"},
                                     {"host", json::toStd(m_host)},
                                     {"error", json::toStd(m_socket->errorString())}});
+        // A failed handshake leaves nothing to talk about; closed once the socket's own signal is over.
+        QTimer::singleShot(0, this, &ClientConnection::drop);
     });
 }
 
