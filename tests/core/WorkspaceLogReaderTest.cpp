@@ -175,7 +175,7 @@ TEST_F(ReaderTest, AfterARotationReadsTheRestOfTheOldFileThenTheNewOne)
     // Less than one filler line is left, so this batch rotates.
     w.appendEvent(eventOfSize(16000));
     ASSERT_TRUE(QFile::exists(previous()));
-    ASSERT_EQ(lines(journal()).size(), 1);
+    ASSERT_LT(testsupport::readFile(journal()).size(), 30000); // only the chunk records of the last event
     const auto d = r.readDeltas();
     ASSERT_EQ(d.events.size(), filler.size() + 2);
     EXPECT_EQ(d.events.front().kind, QStringLiteral("late"));
