@@ -2,6 +2,7 @@
 
 #include "core/HubError.h"
 #include "core/JournalLimits.h"
+#include "core/JournalLineDecoder.h"
 
 #include <QRegularExpression>
 
@@ -126,7 +127,8 @@ QString JournalReader::sentence(Failure failure)
 }
 
 JournalReader::JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock)
-    : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID)), m_clock(std::move(clock))
+    : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID)), m_clock(std::move(clock)),
+      m_decoder(m_appID, m_tenantID)
 {
 }
 
@@ -141,7 +143,9 @@ JournalDeltas JournalReader::readDeltas()
         throw failure("Cannot inspect event log.");
 
     qint64 budget = journal::kJournalLimit;
-    const auto buffer = std::make_unique_for_overwrite<char[]>(size_t(journal::kReadBuffer));
+    if (!m_buffer)
+        m_buffer = std::make_unique_for_overwrite<char[]>(size_t(journal::kReadBuffer));
+    char *const buffer = m_buffer.get();
 
     // After a rotation the file this reader was reading is "events.previous.jsonl"; what other
     // processes appended to it since the previous call is read before the new file is started.
@@ -152,7 +156,7 @@ JournalDeltas JournalReader::readDeltas()
             quint64(ps.st_size) >= m_offset) {
             if (::lseek(previous.get(), off_t(m_offset), SEEK_SET) < 0)
                 throw failure("Cannot seek event log.");
-            if (!readFrom(previous.get(), budget, buffer.get(), out))
+            if (!readFrom(previous.get(), budget, buffer, out))
                 return out; // this call's 24 MiB are spent; the next call goes on in the old file
         }
     }
@@ -162,7 +166,7 @@ JournalDeltas JournalReader::readDeltas()
     m_inode = quint64(st.st_ino);
     if (::lseek(fd.get(), off_t(m_offset), SEEK_SET) < 0)
         throw failure("Cannot seek event log.");
-    readFrom(fd.get(), budget, buffer.get(), out);
+    readFrom(fd.get(), budget, buffer, out);
     return out;
 }
 
@@ -237,10 +241,7 @@ void JournalReader::handleLine(std::string_view line, JournalDeltas &out)
 {
     if (qsizetype(line.size()) > journal::kLineLimit)
         return;
-    const auto json = json::tryParse(line);
-    if (!json)
-        return;
-    auto event = WorkspaceEvent::decode(*json);
+    auto event = m_decoder.decode(line);
     if (!event || event->appID != m_appID || event->tenantID != m_tenantID)
         return;
 
@@ -290,7 +291,7 @@ void JournalReader::handlePiece(const EventPayload &payload, const QString &idKe
             out.events.push_back(std::move(*projected));
         return;
     }
-    auto inner = WorkspaceEvent::decode(*piece.joined);
+    auto inner = m_decoder.decode(std::string_view(piece.joined->constData(), size_t(piece.joined->size())));
     if (inner && inner->appID == m_appID && inner->tenantID == m_tenantID && inner->kind != u"frame.chunk")
         out.events.push_back(std::move(*inner));
 }

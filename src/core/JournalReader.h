@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/JournalFolder.h"
+#include "core/JournalLineDecoder.h"
 #include "core/WorkspaceEvent.h"
 
 #include <QByteArray>
@@ -11,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -98,6 +100,9 @@ private:
     // After an over-long incomplete line was discarded: the rest of that line, up to its line feed,
     // is discarded too rather than read as a line of its own.
     bool m_discarding = false;
+    JournalLineDecoder m_decoder;
+    // The read buffer, made on the first call and kept: one buffer of 1 MiB for every call.
+    std::unique_ptr<char[]> m_buffer;
     // Sets dropped for conflicting pieces; their later pieces are dropped with them instead of
     // opening a set that can never complete. Bounded; emptied when reading starts over.
     std::deque<QString> m_droppedSets;
