@@ -16,6 +16,13 @@
 
 namespace
 {
+// The user id, read once: the hub never changes it, and every journal call checks owners.
+uid_t currentUser()
+{
+    static const uid_t uid = ::getuid();
+    return uid;
+}
+
 HubError unsafeDirectory(const QString &path)
 {
     return HubError(QStringLiteral("Unsafe shared workspace directory: ") + path);
@@ -50,7 +57,7 @@ ScopedFd openLevel(int parent, const QByteArray &name, const QString &path)
     struct stat st{};
     if (::fstat(fd.get(), &st) != 0)
         throw platformError("read the attributes of", path, errno);
-    if (!S_ISDIR(st.st_mode) || st.st_uid != ::getuid())
+    if (!S_ISDIR(st.st_mode) || st.st_uid != currentUser())
         throw unsafeDirectory(path);
     if (::fchmod(fd.get(), 0700) != 0)
         throw platformError("set the permissions of", path, errno);
@@ -67,13 +74,12 @@ QString resolvedTmp()
 
 // Opens a journal file without following a symbolic link and checks it is a regular file of ours.
 enum class Check { Ok, OpenFailed, Unsafe };
-Check openChecked(const QByteArray &path, int flags, ScopedFd &out)
+Check openChecked(const QByteArray &path, int flags, ScopedFd &out, struct stat &st)
 {
     out.reset(::open(path.constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!out.valid())
         return Check::OpenFailed;
-    struct stat st{};
-    if (::fstat(out.get(), &st) != 0 || st.st_uid != ::getuid() || !S_ISREG(st.st_mode)) {
+    if (::fstat(out.get(), &st) != 0 || st.st_uid != currentUser() || !S_ISREG(st.st_mode)) {
         out.reset();
         return Check::Unsafe;
     }
@@ -114,23 +120,31 @@ QString JournalFolder::journalPath() const { return QFile::decodeName(m_journal)
 QString JournalFolder::previousPath() const { return QFile::decodeName(m_previous); }
 QString JournalFolder::lockPath() const { return QFile::decodeName(m_lock); }
 
-int JournalFolder::descriptor() const
+int JournalFolder::descriptor(struct stat *status) const
 {
     ScopedFd fd;
-    switch (openChecked(m_journal, O_RDWR | O_APPEND | O_CREAT, fd)) {
+    struct stat st{};
+    switch (openChecked(m_journal, O_RDWR | O_APPEND | O_CREAT, fd, st)) {
     case Check::OpenFailed: throw HubError(QStringLiteral("Cannot open workspace event log."));
     case Check::Unsafe: throw HubError(QStringLiteral("Unsafe event log owner or type."));
     case Check::Ok: break;
     }
-    if (::fchmod(fd.get(), 0600) != 0)
-        throw HubError(QStringLiteral("Cannot secure event log."));
+    // Setting a mode the file already has changes nothing but costs a journaled inode update.
+    if ((st.st_mode & 07777) != 0600) {
+        if (::fchmod(fd.get(), 0600) != 0)
+            throw HubError(QStringLiteral("Cannot secure event log."));
+        st.st_mode = (st.st_mode & ~mode_t(07777)) | 0600;
+    }
+    if (status)
+        *status = st;
     return fd.release();
 }
 
 int JournalFolder::lockDescriptor() const
 {
     ScopedFd fd;
-    switch (openChecked(m_lock, O_RDWR | O_CREAT, fd)) {
+    struct stat st{};
+    switch (openChecked(m_lock, O_RDWR | O_CREAT, fd, st)) {
     case Check::OpenFailed: throw HubError(QStringLiteral("Cannot open event lock."));
     case Check::Unsafe: throw HubError(QStringLiteral("Unsafe event lock."));
     case Check::Ok: break;
@@ -141,7 +155,8 @@ int JournalFolder::lockDescriptor() const
 int JournalFolder::previousDescriptor() const
 {
     ScopedFd fd;
-    if (openChecked(m_previous, O_RDONLY, fd) != Check::Ok)
+    struct stat st{};
+    if (openChecked(m_previous, O_RDONLY, fd, st) != Check::Ok)
         return -1;
     return fd.release();
 }

@@ -2,6 +2,8 @@
 
 #include <QString>
 
+#include <sys/stat.h>
+
 // The journal folder and the opening rules of its files (Part 1.104): "/tmp/tavrilo/<app id>"
 // holding "events.jsonl", "events.lock" and "events.previous.jsonl". Every folder below /tmp is
 // created and checked through descriptors opened with O_NOFOLLOW, so no component below the base
@@ -28,7 +30,8 @@ public:
     // "events.jsonl": read-write, append, create, no-follow, 0600, regular file owned by the user,
     // mode set to 0600. The caller closes the descriptor. Throws "Cannot open workspace event log.",
     // "Unsafe event log owner or type.", "Cannot secure event log.".
-    int descriptor() const;
+    // `status`, when given, receives the file's status as checked.
+    int descriptor(struct stat *status = nullptr) const;
     // "events.lock": read-write, create, no-follow, 0600, regular file owned by the user; its mode is
     // not changed. Throws "Cannot open event lock.", "Unsafe event lock.".
     int lockDescriptor() const;

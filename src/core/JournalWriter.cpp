@@ -3,7 +3,11 @@
 #include "core/HubError.h"
 #include "core/JournalLimits.h"
 
+#include <QUuid>
+
+#include <array>
 #include <cerrno>
+#include <cstring>
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -14,6 +18,85 @@ namespace
 HubError failure(const char *sentence)
 {
     return HubError(QString::fromLatin1(sentence));
+}
+
+// Standard Base64 with padding, appended to `out`. Two output characters per 12-bit lookup.
+void appendBase64(QByteArray &out, const char *data, qsizetype size)
+{
+    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+    static const auto pairs = [] {
+        std::array<std::array<char, 2>, 4096> t{};
+        for (int v = 0; v < 4096; ++v)
+            t[size_t(v)] = {alphabet[v >> 6], alphabet[v & 63]};
+        return t;
+    }();
+    const qsizetype start = out.size();
+    out.resize(start + (size + 2) / 3 * 4);
+    char *o = out.data() + start;
+    const auto *in = reinterpret_cast<const unsigned char *>(data);
+    qsizetype i = 0;
+    for (; i + 3 <= size; i += 3, o += 4) {
+        const quint32 v = (quint32(in[i]) << 16) | (quint32(in[i + 1]) << 8) | in[i + 2];
+        std::memcpy(o, pairs[v >> 12].data(), 2);
+        std::memcpy(o + 2, pairs[v & 4095].data(), 2);
+    }
+    if (i < size) {
+        const quint32 v = (quint32(in[i]) << 16) | (i + 1 < size ? quint32(in[i + 1]) << 8 : 0);
+        o[0] = alphabet[(v >> 18) & 63];
+        o[1] = alphabet[(v >> 12) & 63];
+        o[2] = i + 1 < size ? alphabet[(v >> 6) & 63] : '=';
+        o[3] = '=';
+    }
+}
+
+QByteArray newIDBytes()
+{
+    return QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
+}
+
+// The part of a chunk record after its id, up to the opening of its payload: the same bytes
+// WorkspaceEvent::encode() writes, built once for all records of a set.
+QByteArray chunkHead(const QString &timestamp, const QString &appID, const QString &tenantID, const char *kind)
+{
+    QByteArray head("\",\"timestamp\":");
+    json::appendQuoted(head, QStringView(timestamp));
+    head.append(",\"app_id\":");
+    json::appendQuoted(head, QStringView(appID));
+    head.append(",\"tenant_id\":");
+    json::appendQuoted(head, QStringView(tenantID));
+    head.append(",\"kind\":\"");
+    head.append(kind);
+    head.append("\",\"payload\":{");
+    return head;
+}
+
+// One chunk record, byte for byte what WorkspaceEvent::encode() gives for it (payload keys in
+// sorted order; the set id, numbers and Base64 need no escaping). `eventKeys` selects the
+// "frame.chunk" keys (count, data, frame_id, index) over the "session.frame.chunk" keys (data, id,
+// index, total).
+QByteArray chunkRecord(const QByteArray &head, bool eventKeys, const QByteArray &setID, qsizetype index,
+                       qsizetype count, const char *data, qsizetype size, bool encodeData)
+{
+    QByteArray line;
+    line.reserve(head.size() + 160 + (encodeData ? (size + 2) / 3 * 4 : size));
+    line.append("{\"id\":\"");
+    line.append(newIDBytes());
+    line.append(head);
+    if (eventKeys) {
+        line.append("\"count\":\"").append(QByteArray::number(count)).append("\",");
+    }
+    line.append("\"data\":\"");
+    if (encodeData)
+        appendBase64(line, data, size);
+    else
+        line.append(data, size);
+    line.append(eventKeys ? "\",\"frame_id\":\"" : "\",\"id\":\"");
+    line.append(setID);
+    line.append("\",\"index\":\"").append(QByteArray::number(index));
+    if (!eventKeys)
+        line.append("\",\"total\":\"").append(QByteArray::number(count));
+    line.append("\"}}");
+    return line;
 }
 
 WorkspaceEvent record(QString id, QString timestamp, QString appID, QString tenantID, QString kind,
@@ -54,23 +137,19 @@ std::vector<QByteArray> JournalWriter::eventRecords(const WorkspaceEvent &event)
         records.push_back(std::move(encoded));
         return records;
     }
-    const QByteArray base64 = encoded.toBase64();
+    QByteArray base64;
+    appendBase64(base64, encoded.constData(), encoded.size());
     encoded.clear();
     const qsizetype count = (base64.size() + journal::kEventPiece - 1) / journal::kEventPiece;
     if (count > journal::kMaxPieces)
         throw failure("Frame exceeds the bounded journal batch capacity.");
-    const QString setID = WorkspaceEvent::newID();
-    const QString total = QString::number(count);
+    const QByteArray setID = newIDBytes();
+    const QByteArray head = chunkHead(event.timestamp, event.appID, event.tenantID, "frame.chunk");
     records.reserve(size_t(count));
     for (qsizetype i = 0; i < count; ++i) {
-        const QByteArray piece = base64.mid(i * journal::kEventPiece, journal::kEventPiece);
-        records.push_back(record(WorkspaceEvent::newID(), event.timestamp, event.appID, event.tenantID,
-                                 QStringLiteral("frame.chunk"),
-                                 {{QStringLiteral("frame_id"), setID},
-                                  {QStringLiteral("index"), QString::number(i)},
-                                  {QStringLiteral("count"), total},
-                                  {QStringLiteral("data"), QString::fromLatin1(piece)}})
-                              .encode());
+        const qsizetype at = i * journal::kEventPiece;
+        records.push_back(chunkRecord(head, true, setID, i, count, base64.constData() + at,
+                                      std::min(journal::kEventPiece, base64.size() - at), false));
     }
     return records;
 }
@@ -94,20 +173,14 @@ std::vector<QByteArray> JournalWriter::frameRecords(const QByteArray &frame) con
             return records;
         }
     }
-    const QString setID = WorkspaceEvent::newID();
+    const QByteArray setID = newIDBytes();
+    const QByteArray head = chunkHead(timestamp, m_appID, m_tenantID, "session.frame.chunk");
     const qsizetype count = (frame.size() + journal::kFrameSlice - 1) / journal::kFrameSlice;
-    const QString total = QString::number(count);
     records.reserve(size_t(count));
     for (qsizetype i = 0; i < count; ++i) {
-        const QByteArray slice = QByteArray::fromRawData(frame.constData() + i * journal::kFrameSlice,
-                                                         std::min(journal::kFrameSlice, frame.size() - i * journal::kFrameSlice));
-        records.push_back(record(WorkspaceEvent::newID(), timestamp, m_appID, m_tenantID,
-                                 QStringLiteral("session.frame.chunk"),
-                                 {{QStringLiteral("id"), setID},
-                                  {QStringLiteral("index"), QString::number(i)},
-                                  {QStringLiteral("total"), total},
-                                  {QStringLiteral("data"), QString::fromLatin1(slice.toBase64())}})
-                              .encode());
+        const qsizetype at = i * journal::kFrameSlice;
+        records.push_back(chunkRecord(head, false, setID, i, count, frame.constData() + at,
+                                      std::min(journal::kFrameSlice, frame.size() - at), true));
     }
     return records;
 }
@@ -124,15 +197,16 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         throw failure("Frame batch exceeds journal capacity.");
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
-    ScopedFd fd(m_folder.descriptor());
+    // The status descriptor() read on the open descriptor (and failed on) serves here.
     struct stat st{};
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure("Cannot inspect event journal.");
+    ScopedFd fd(m_folder.descriptor(&st));
 
     // A write that failed half way leaves a line without its line feed; a batch glued to it would be
     // lost with it, so the batch then starts by ending that damaged line.
     bool endDamagedLine = false;
-    if (st.st_size > 0) {
+    const bool ownEnd = m_lastEnd && m_lastEnd->first == quint64(st.st_ino) && m_lastEnd->second == qint64(st.st_size);
+    m_lastEnd.reset();
+    if (st.st_size > 0 && !ownEnd) {
         char last = '\n';
         ssize_t n;
         do {
@@ -147,7 +221,7 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         if (!m_folder.rotate())
             throw failure("Cannot rotate bounded journal.");
         fd.reset();
-        fd.reset(m_folder.descriptor());
+        fd.reset(m_folder.descriptor(&st));
         endDamagedLine = false;
     }
 
@@ -171,4 +245,5 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         data += n;
         left -= n;
     }
+    m_lastEnd.emplace(quint64(st.st_ino), qint64(st.st_size) + batch.size());
 }

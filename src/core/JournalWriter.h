@@ -6,6 +6,8 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 // The writing side of the event journal (Part 1.104), synchronous: `WorkspaceLog` runs it on its
@@ -36,4 +38,8 @@ private:
     JournalFolder m_folder;
     QString m_appID;
     QString m_tenantID;
+    // Where this writer's last batch ended: when the journal is still that file at that size, its
+    // last byte is that batch's line feed and need not be read back. Only a shortcut; the journal
+    // itself is the state.
+    mutable std::optional<std::pair<quint64, qint64>> m_lastEnd;
 };

@@ -225,6 +225,7 @@ TEST_P(EventSize, OneLineOrChunkRecords)
     for (qsizetype i = 0; i < all.size(); ++i) {
         const WorkspaceEvent piece = decoded(all[i]);
         EXPECT_EQ(piece.kind, QStringLiteral("frame.chunk"));
+        EXPECT_EQ(piece.encode(), all[i]); // the writer's own bytes are the record's encoding
         EXPECT_EQ(piece.timestamp, e.timestamp);
         EXPECT_EQ(piece.appID, e.appID);
         EXPECT_EQ(piece.tenantID, e.tenantID);
@@ -291,6 +292,7 @@ TEST_P(FrameSize, OneRecordOrSlices)
     for (qsizetype i = 0; i < all.size(); ++i) {
         const WorkspaceEvent piece = decoded(all[i]);
         EXPECT_EQ(piece.kind, QStringLiteral("session.frame.chunk"));
+        EXPECT_EQ(piece.encode(), all[i]);
         EXPECT_EQ(piece.payload.value(QStringLiteral("index")), QString::number(i));
         EXPECT_EQ(piece.payload.value(QStringLiteral("total")), QString::number(c.records));
         if (i == 0)
