@@ -152,12 +152,14 @@ int JournalFolder::lockDescriptor() const
     return fd.release();
 }
 
-int JournalFolder::previousDescriptor() const
+int JournalFolder::previousDescriptor(struct stat *status) const
 {
     ScopedFd fd;
     struct stat st{};
     if (openChecked(m_previous, O_RDONLY, fd, st) != Check::Ok)
         return -1;
+    if (status)
+        *status = st;
     return fd.release();
 }
 

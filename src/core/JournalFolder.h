@@ -37,7 +37,7 @@ public:
     int lockDescriptor() const;
     // "events.previous.jsonl" for reading, no-follow, regular file owned by the user; -1 when it is
     // missing or unsafe (never created, never an error).
-    int previousDescriptor() const;
+    int previousDescriptor(struct stat *status = nullptr) const;
     // Renames "events.jsonl" to "events.previous.jsonl", replacing an earlier previous generation.
     bool rotate() const;
 

@@ -150,9 +150,9 @@ JournalDeltas JournalReader::readDeltas()
     // After a rotation the file this reader was reading is "events.previous.jsonl"; what other
     // processes appended to it since the previous call is read before the new file is started.
     if (m_inode && *m_inode != quint64(st.st_ino)) {
-        const ScopedFd previous(m_folder.previousDescriptor());
         struct stat ps{};
-        if (previous.valid() && ::fstat(previous.get(), &ps) == 0 && quint64(ps.st_ino) == *m_inode &&
+        const ScopedFd previous(m_folder.previousDescriptor(&ps));
+        if (previous.valid() && quint64(ps.st_ino) == *m_inode &&
             quint64(ps.st_size) >= m_offset) {
             if (::lseek(previous.get(), off_t(m_offset), SEEK_SET) < 0)
                 throw failure("Cannot seek event log.");

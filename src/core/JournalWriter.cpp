@@ -197,9 +197,10 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         throw failure("Frame batch exceeds journal capacity.");
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
-    // The status descriptor() read on the open descriptor (and failed on) serves here.
+    ScopedFd fd(m_folder.descriptor());
     struct stat st{};
-    ScopedFd fd(m_folder.descriptor(&st));
+    if (::fstat(fd.get(), &st) != 0)
+        throw failure("Cannot inspect event journal.");
 
     // A write that failed half way leaves a line without its line feed; a batch glued to it would be
     // lost with it, so the batch then starts by ending that damaged line.
@@ -221,7 +222,9 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         if (!m_folder.rotate())
             throw failure("Cannot rotate bounded journal.");
         fd.reset();
-        fd.reset(m_folder.descriptor(&st));
+        fd.reset(m_folder.descriptor());
+        if (::fstat(fd.get(), &st) != 0)
+            throw failure("Cannot inspect event journal.");
         endDamagedLine = false;
     }
 
