@@ -1,7 +1,9 @@
 // A journal writer of its own process, for the multi-process test: appends `count` records of one
-// writer in sequence: mostly small events, every 100th a 1 MiB frame (slices) and every 100th,
-// offset by 25, a 40 KB event ("frame.chunk" pieces). Each record names its writer and sequence
-// number and carries a fill whose content follows from both, so the reader can check it is whole.
+// writer in sequence: mostly small events; every 100th a 1 MiB event ("frame.chunk" pieces, so a
+// few writers pass the 24 MiB rotation quickly), every 100th offset by 25 a 40 KB frame
+// ("session.frame.chunk" slices) and every other 10th a 300-byte frame ("session.frame"). Each
+// record names its writer and sequence number and carries a fill whose content follows from both,
+// so the reader can check it is whole.
 //
 //   journal_writer_process <app id> <tenant id> <writer> <count>
 #include "core/HubError.h"
@@ -43,17 +45,19 @@ int main(int argc, char **argv)
         for (int seq = 0; seq < count; ++seq) {
             const QString w = QString::fromUtf8(writer);
             if (seq % 100 == 50) {
+                journal.append(QStringLiteral("big"), {{QStringLiteral("writer"), w},
+                                                       {QStringLiteral("seq"), QString::number(seq)},
+                                                       {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 1048576))}});
+            } else if (seq % 100 == 75 || seq % 10 == 5) {
+                // A frame of 40 KB ("session.frame.chunk" slices) or of 300 bytes ("session.frame").
+                const qsizetype size = seq % 100 == 75 ? 40000 : 300;
                 const QByteArray frame = R"({"v":1,"ts":"2026-12-09T08:26:13Z","turnId":"turn","seq":)" +
                                          QByteArray::number(seq) + R"(,"sessionId":")" + writer +
                                          R"(","tenantId":")" + tenant.toUtf8() +
-                                         R"(","agent":"builder","kind":"big","payload":{"writer":")" + writer +
+                                         R"(","agent":"builder","kind":"frame","payload":{"writer":")" + writer +
                                          R"(","seq":)" + QByteArray::number(seq) + R"(,"fill":")" +
-                                         fill(writer, seq, 1048576) + "\"}}";
+                                         fill(writer, seq, size) + "\"}}";
                 journal.appendFrame(frame);
-            } else if (seq % 100 == 75) {
-                journal.append(QStringLiteral("chunked"), {{QStringLiteral("writer"), w},
-                                                           {QStringLiteral("seq"), QString::number(seq)},
-                                                           {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 40000))}});
             } else {
                 journal.append(QStringLiteral("small"), {{QStringLiteral("writer"), w},
                                                          {QStringLiteral("seq"), QString::number(seq)},

@@ -19,7 +19,7 @@ namespace
 {
 using ConcurrencyTest = JournalFixture;
 
-constexpr int kRecords = 2000; // per writer: 20 frames of 1 MiB, about 27 MiB on disk, so two rotations or more
+constexpr int kRecords = 2000; // per writer: 20 events of 1 MiB, about 27 MiB on disk: two rotations or more
 
 pid_t spawnWriter(const QString &appID, const char *writer)
 {
@@ -69,7 +69,9 @@ TEST_F(ConcurrencyTest, TwoWritersAndAReaderAcrossARotation)
         for (const WorkspaceEvent &e : d.events) {
             const QString writer = e.payload.value(QStringLiteral("writer"));
             const int seq = e.payload.value(QStringLiteral("seq")).toInt();
-            const qsizetype size = e.kind == u"big" ? 1048576 : e.kind == u"chunked" ? 40000 : 40;
+            const int n = seq % 100;
+            const qsizetype size = n == 50 ? 1048576 : n == 75 ? 40000 : seq % 10 == 5 ? 300 : 40;
+            EXPECT_EQ(e.kind, n == 50 ? QStringLiteral("big") : n == 75 || seq % 10 == 5 ? QStringLiteral("frame") : QStringLiteral("small"));
             // Whole: the fill is exactly what the writer wrote for this record.
             EXPECT_EQ(e.payload.value(QStringLiteral("fill")).toUtf8(), expectedFill(writer, seq, size))
                 << writer.toStdString() << " " << seq;
