@@ -64,13 +64,18 @@ std::vector<QByteArray> recordsOf(const JournalWriter &writer, Kind kind)
 {
     switch (kind) {
     case Kind::Small: {
-        WorkspaceEvent e{WorkspaceEvent::newID(), WorkspaceEvent::now(), writer.folder().directory().section(u'/', -1),
-                         kTenant, QStringLiteral("document.opened"),
+        WorkspaceEvent e{WorkspaceEvent::newID(),
+                         WorkspaceEvent::now(),
+                         writer.folder().directory().section(u'/', -1),
+                         kTenant,
+                         QStringLiteral("document.opened"),
                          {{QStringLiteral("path"), QStringLiteral("/home/user/project/README.md")}}};
         return JournalWriter::eventRecords(e);
     }
-    case Kind::Frame7K: return writer.frameRecords(frameOfSize(7000, 1));
-    case Kind::Frame1M: return writer.frameRecords(frameOfSize(1048576, 1));
+    case Kind::Frame7K:
+        return writer.frameRecords(frameOfSize(7000, 1));
+    case Kind::Frame1M:
+        return writer.frameRecords(frameOfSize(1048576, 1));
     }
     return {};
 }
@@ -93,9 +98,15 @@ void BM_JournalAppend(benchmark::State &state)
     const EventPayload payload{{QStringLiteral("path"), QStringLiteral("/home/user/project/README.md")}};
     for (auto _ : state) {
         switch (kind) {
-        case Kind::Small: writer.append(QStringLiteral("document.opened"), payload); break;
-        case Kind::Frame7K: writer.appendFrame(frame7k); break;
-        case Kind::Frame1M: writer.appendFrame(frame1m); break;
+        case Kind::Small:
+            writer.append(QStringLiteral("document.opened"), payload);
+            break;
+        case Kind::Frame7K:
+            writer.appendFrame(frame7k);
+            break;
+        case Kind::Frame1M:
+            writer.appendFrame(frame1m);
+            break;
         }
     }
     state.SetBytesProcessed(state.iterations() * totalBytes(recordsOf(writer, kind)));
@@ -147,8 +158,14 @@ void baseline(benchmark::State &state, bool reopen)
     state.SetBytesProcessed(state.iterations() * batch.size());
 }
 
-void BM_BaselineAppendHeld(benchmark::State &state) { baseline(state, false); }
-void BM_BaselineAppendReopened(benchmark::State &state) { baseline(state, true); }
+void BM_BaselineAppendHeld(benchmark::State &state)
+{
+    baseline(state, false);
+}
+void BM_BaselineAppendReopened(benchmark::State &state)
+{
+    baseline(state, true);
+}
 
 // The coroutine road of the window: WorkspaceLog::append awaited from the main thread's event loop.
 void BM_WorkspaceLogAppendSmall(benchmark::State &state)
@@ -184,13 +201,20 @@ void fillJournal(const Folder &f, Fill fill)
         std::vector<QByteArray> records;
         switch (fill) {
         case Fill::Small:
-            records = JournalWriter::eventRecords(
-                WorkspaceEvent{WorkspaceEvent::newID(), WorkspaceEvent::now(), f.appID, kTenant,
-                               QStringLiteral("tool.end"),
-                               {{QStringLiteral("seq"), QString::number(seq)}, {QStringLiteral("agent"), QStringLiteral("builder")}}});
+            records = JournalWriter::eventRecords(WorkspaceEvent{
+                WorkspaceEvent::newID(),
+                WorkspaceEvent::now(),
+                f.appID,
+                kTenant,
+                QStringLiteral("tool.end"),
+                {{QStringLiteral("seq"), QString::number(seq)}, {QStringLiteral("agent"), QStringLiteral("builder")}}});
             break;
-        case Fill::Frame7K: records = writer.frameRecords(frameOfSize(7000, seq)); break;
-        case Fill::Slices: records = writer.frameRecords(frameOfSize(1048576, seq)); break;
+        case Fill::Frame7K:
+            records = writer.frameRecords(frameOfSize(7000, seq));
+            break;
+        case Fill::Slices:
+            records = writer.frameRecords(frameOfSize(1048576, seq));
+            break;
         }
         const qint64 more = totalBytes(records);
         if (size + more > journal::kJournalLimit)

@@ -44,7 +44,9 @@ ScopedFd openLevel(int parent, const QByteArray &name, const QString &path)
     ScopedFd fd(::openat(parent, name.constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd.valid()) {
         const int error = errno;
-        struct stat st{};
+        struct stat st
+        {
+        };
         if (::fstatat(parent, name.constData(), &st, AT_SYMLINK_NOFOLLOW) == 0) {
             if (S_ISLNK(st.st_mode))
                 throw unsafeDirectory(path);
@@ -54,7 +56,9 @@ ScopedFd openLevel(int parent, const QByteArray &name, const QString &path)
         }
         throw platformError("open", path, error);
     }
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd.get(), &st) != 0)
         throw platformError("read the attributes of", path, errno);
     if (!S_ISDIR(st.st_mode) || st.st_uid != currentUser())
@@ -98,7 +102,8 @@ JournalFolder JournalFolder::setUp(const QString &base, const QString &appID)
     const QString application = tavrilo + QLatin1Char('/') + appID;
     // The configuration allows letters, digits, '_' and '-' only; anything that could leave the
     // folder is refused here as well.
-    if (appID.isEmpty() || appID == QLatin1String(".") || appID == QLatin1String("..") || appID.contains(QLatin1Char('/')))
+    if (appID.isEmpty() || appID == QLatin1String(".") || appID == QLatin1String("..") ||
+        appID.contains(QLatin1Char('/')))
         throw unsafeDirectory(application);
     ScopedFd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!baseFd.valid())
@@ -109,25 +114,37 @@ JournalFolder JournalFolder::setUp(const QString &base, const QString &appID)
 }
 
 JournalFolder::JournalFolder(QString directory)
-    : m_directory(std::move(directory)),
-      m_journal(QFile::encodeName(m_directory + QStringLiteral("/events.jsonl"))),
+    : m_directory(std::move(directory)), m_journal(QFile::encodeName(m_directory + QStringLiteral("/events.jsonl"))),
       m_previous(QFile::encodeName(m_directory + QStringLiteral("/events.previous.jsonl"))),
       m_lock(QFile::encodeName(m_directory + QStringLiteral("/events.lock")))
-{
-}
+{}
 
-QString JournalFolder::journalPath() const { return QFile::decodeName(m_journal); }
-QString JournalFolder::previousPath() const { return QFile::decodeName(m_previous); }
-QString JournalFolder::lockPath() const { return QFile::decodeName(m_lock); }
+QString JournalFolder::journalPath() const
+{
+    return QFile::decodeName(m_journal);
+}
+QString JournalFolder::previousPath() const
+{
+    return QFile::decodeName(m_previous);
+}
+QString JournalFolder::lockPath() const
+{
+    return QFile::decodeName(m_lock);
+}
 
 int JournalFolder::descriptor(struct stat *status) const
 {
     ScopedFd fd;
-    struct stat st{};
+    struct stat st
+    {
+    };
     switch (openChecked(m_journal, O_RDWR | O_APPEND | O_CREAT, fd, st)) {
-    case Check::OpenFailed: throw HubError(QStringLiteral("Cannot open workspace event log."));
-    case Check::Unsafe: throw HubError(QStringLiteral("Unsafe event log owner or type."));
-    case Check::Ok: break;
+    case Check::OpenFailed:
+        throw HubError(QStringLiteral("Cannot open workspace event log."));
+    case Check::Unsafe:
+        throw HubError(QStringLiteral("Unsafe event log owner or type."));
+    case Check::Ok:
+        break;
     }
     // Setting a mode the file already has changes nothing but costs a journaled inode update.
     if ((st.st_mode & 07777) != 0600) {
@@ -143,11 +160,16 @@ int JournalFolder::descriptor(struct stat *status) const
 int JournalFolder::lockDescriptor() const
 {
     ScopedFd fd;
-    struct stat st{};
+    struct stat st
+    {
+    };
     switch (openChecked(m_lock, O_RDWR | O_CREAT, fd, st)) {
-    case Check::OpenFailed: throw HubError(QStringLiteral("Cannot open event lock."));
-    case Check::Unsafe: throw HubError(QStringLiteral("Unsafe event lock."));
-    case Check::Ok: break;
+    case Check::OpenFailed:
+        throw HubError(QStringLiteral("Cannot open event lock."));
+    case Check::Unsafe:
+        throw HubError(QStringLiteral("Unsafe event lock."));
+    case Check::Ok:
+        break;
     }
     return fd.release();
 }
@@ -155,7 +177,9 @@ int JournalFolder::lockDescriptor() const
 int JournalFolder::previousDescriptor(struct stat *status) const
 {
     ScopedFd fd;
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (openChecked(m_previous, O_RDONLY, fd, st) != Check::Ok)
         return -1;
     if (status)

@@ -165,14 +165,30 @@ bool readString(Cursor &c, std::string &scratch, std::string_view &value)
         if (++c.p == c.end)
             return false;
         switch (*c.p++) {
-        case '"': scratch += '"'; break;
-        case '\\': scratch += '\\'; break;
-        case '/': scratch += '/'; break;
-        case 'b': scratch += '\b'; break;
-        case 'f': scratch += '\f'; break;
-        case 'n': scratch += '\n'; break;
-        case 'r': scratch += '\r'; break;
-        case 't': scratch += '\t'; break;
+        case '"':
+            scratch += '"';
+            break;
+        case '\\':
+            scratch += '\\';
+            break;
+        case '/':
+            scratch += '/';
+            break;
+        case 'b':
+            scratch += '\b';
+            break;
+        case 'f':
+            scratch += '\f';
+            break;
+        case 'n':
+            scratch += '\n';
+            break;
+        case 'r':
+            scratch += '\r';
+            break;
+        case 't':
+            scratch += '\t';
+            break;
         case 'u': {
             char32_t cp;
             if (!readHex4(c, cp))
@@ -192,7 +208,8 @@ bool readString(Cursor &c, std::string &scratch, std::string_view &value)
             appendUtf8(scratch, cp);
             break;
         }
-        default: return false;
+        default:
+            return false;
         }
     }
     return false;
@@ -302,9 +319,12 @@ std::optional<WorkspaceEvent> JournalLineDecoder::decode(std::string_view line)
 {
     WorkspaceEvent event;
     switch (decodeSimple(line, event)) {
-    case Outcome::Event: return event;
-    case Outcome::NotRecord: return std::nullopt;
-    case Outcome::General: break;
+    case Outcome::Event:
+        return event;
+    case Outcome::NotRecord:
+        return std::nullopt;
+    case Outcome::General:
+        break;
     }
     const auto json = json::tryParse(line);
     if (!json)

@@ -24,7 +24,6 @@ HubError failure(const char *sentence)
     return HubError(QString::fromLatin1(sentence));
 }
 
-
 // A decimal integer text: an optional sign and digits, nothing else, within 64 bits.
 std::optional<qint64> decimal(const QString &text)
 {
@@ -37,7 +36,8 @@ std::optional<qint64> decimal(const QString &text)
     if (i == text.size())
         return std::nullopt;
     quint64 magnitude = 0;
-    const quint64 limit = negative ? quint64(std::numeric_limits<qint64>::max()) + 1 : quint64(std::numeric_limits<qint64>::max());
+    const quint64 limit =
+        negative ? quint64(std::numeric_limits<qint64>::max()) + 1 : quint64(std::numeric_limits<qint64>::max());
     for (; i < text.size(); ++i) {
         const char16_t c = text[i].unicode();
         if (c < u'0' || c > u'9')
@@ -116,21 +116,26 @@ QString payloadValue(const EventPayload &payload, const QString &key, bool &pres
 QString JournalReader::sentence(Failure failure)
 {
     switch (failure) {
-    case Failure::Invalid: return QStringLiteral("Invalid journal frame fragment.");
-    case Failure::TooMany: return QStringLiteral("Too many incomplete journal frames.");
-    case Failure::Metadata: return QStringLiteral("Conflicting journal fragment metadata.");
-    case Failure::Duplicate: return QStringLiteral("Conflicting duplicate journal fragment.");
-    case Failure::Memory: return QStringLiteral("Journal reassembly memory limit exceeded.");
-    case Failure::None: break;
+    case Failure::Invalid:
+        return QStringLiteral("Invalid journal frame fragment.");
+    case Failure::TooMany:
+        return QStringLiteral("Too many incomplete journal frames.");
+    case Failure::Metadata:
+        return QStringLiteral("Conflicting journal fragment metadata.");
+    case Failure::Duplicate:
+        return QStringLiteral("Conflicting duplicate journal fragment.");
+    case Failure::Memory:
+        return QStringLiteral("Journal reassembly memory limit exceeded.");
+    case Failure::None:
+        break;
     }
     return {};
 }
 
 JournalReader::JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock)
-    : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID)), m_clock(std::move(clock)),
-      m_decoder(m_appID, m_tenantID)
-{
-}
+    : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID)),
+      m_clock(std::move(clock)), m_decoder(m_appID, m_tenantID)
+{}
 
 JournalDeltas JournalReader::readDeltas()
 {
@@ -138,7 +143,9 @@ JournalDeltas JournalReader::readDeltas()
     evictStale();
     const ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_SH);
     const ScopedFd fd(m_folder.descriptor());
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd.get(), &st) != 0)
         throw failure("Cannot inspect event log.");
 
@@ -150,10 +157,11 @@ JournalDeltas JournalReader::readDeltas()
     // After a rotation the file this reader was reading is "events.previous.jsonl"; what other
     // processes appended to it since the previous call is read before the new file is started.
     if (m_inode && *m_inode != quint64(st.st_ino)) {
-        struct stat ps{};
+        struct stat ps
+        {
+        };
         const ScopedFd previous(m_folder.previousDescriptor(&ps));
-        if (previous.valid() && quint64(ps.st_ino) == *m_inode &&
-            quint64(ps.st_size) >= m_offset) {
+        if (previous.valid() && quint64(ps.st_ino) == *m_inode && quint64(ps.st_size) >= m_offset) {
             if (::lseek(previous.get(), off_t(m_offset), SEEK_SET) < 0)
                 throw failure("Cannot seek event log.");
             if (!readFrom(previous.get(), budget, buffer, out))

@@ -109,8 +109,7 @@ WorkspaceEvent record(QString id, QString timestamp, QString appID, QString tena
 
 JournalWriter::JournalWriter(JournalFolder folder, QString appID, QString tenantID)
     : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID))
-{
-}
+{}
 
 void JournalWriter::append(const QString &kind, const EventPayload &payload) const
 {
@@ -162,8 +161,8 @@ std::vector<QByteArray> JournalWriter::frameRecords(const QByteArray &frame) con
     std::vector<QByteArray> records;
     if (frame.size() <= journal::kFrameSlice) {
         // Ill-formed UTF-8 becomes U+FFFD in the text.
-        QByteArray line = record(WorkspaceEvent::newID(), timestamp, m_appID, m_tenantID, QStringLiteral("session.frame"),
-                                 {{QStringLiteral("frame"), QString::fromUtf8(frame)}})
+        QByteArray line = record(WorkspaceEvent::newID(), timestamp, m_appID, m_tenantID,
+                                 QStringLiteral("session.frame"), {{QStringLiteral("frame"), QString::fromUtf8(frame)}})
                               .encode();
         // Decided by the encoded line, not by the frame's size: JSON escaping can take a frame of
         // 7000 bytes to about 42000, and such a line would fail on every attempt. Slices are Base64
@@ -198,7 +197,9 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
     ScopedFd fd(m_folder.descriptor());
-    struct stat st{};
+    struct stat st
+    {
+    };
     if (::fstat(fd.get(), &st) != 0)
         throw failure("Cannot inspect event journal.");
 

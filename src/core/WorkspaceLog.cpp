@@ -8,8 +8,7 @@ WorkspaceLog::WorkspaceLog(const HubConfiguration &configuration)
       m_writer(JournalFolder::setUp(configuration.appID), configuration.appID, configuration.tenantID),
       m_reader(m_writer.folder(), configuration.appID, configuration.tenantID),
       m_executor(QStringLiteral("WorkspaceLog"))
-{
-}
+{}
 
 QCoro::Task<void> WorkspaceLog::append(QString kind, EventPayload payload)
 {

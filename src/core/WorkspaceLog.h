@@ -1,9 +1,9 @@
 #pragma once
 
 #include "core/HubConfiguration.h"
-#include "core/Json.h"
 #include "core/JournalReader.h"
 #include "core/JournalWriter.h"
+#include "core/Json.h"
 #include "core/WorkspaceEvent.h"
 #include "core/async/SerialExecutor.h"
 

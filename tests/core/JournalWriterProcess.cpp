@@ -45,23 +45,24 @@ int main(int argc, char **argv)
         for (int seq = 0; seq < count; ++seq) {
             const QString w = QString::fromUtf8(writer);
             if (seq % 100 == 50) {
-                journal.append(QStringLiteral("big"), {{QStringLiteral("writer"), w},
-                                                       {QStringLiteral("seq"), QString::number(seq)},
-                                                       {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 1048576))}});
+                journal.append(QStringLiteral("big"),
+                               {{QStringLiteral("writer"), w},
+                                {QStringLiteral("seq"), QString::number(seq)},
+                                {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 1048576))}});
             } else if (seq % 100 == 75 || seq % 10 == 5) {
                 // A frame of 40 KB ("session.frame.chunk" slices) or of 300 bytes ("session.frame").
                 const qsizetype size = seq % 100 == 75 ? 40000 : 300;
-                const QByteArray frame = R"({"v":1,"ts":"2026-12-09T08:26:13Z","turnId":"turn","seq":)" +
-                                         QByteArray::number(seq) + R"(,"sessionId":")" + writer +
-                                         R"(","tenantId":")" + tenant.toUtf8() +
-                                         R"(","agent":"builder","kind":"frame","payload":{"writer":")" + writer +
-                                         R"(","seq":)" + QByteArray::number(seq) + R"(,"fill":")" +
-                                         fill(writer, seq, size) + "\"}}";
+                const QByteArray frame =
+                    R"({"v":1,"ts":"2026-12-09T08:26:13Z","turnId":"turn","seq":)" + QByteArray::number(seq) +
+                    R"(,"sessionId":")" + writer + R"(","tenantId":")" + tenant.toUtf8() +
+                    R"(","agent":"builder","kind":"frame","payload":{"writer":")" + writer + R"(","seq":)" +
+                    QByteArray::number(seq) + R"(,"fill":")" + fill(writer, seq, size) + "\"}}";
                 journal.appendFrame(frame);
             } else {
-                journal.append(QStringLiteral("small"), {{QStringLiteral("writer"), w},
-                                                         {QStringLiteral("seq"), QString::number(seq)},
-                                                         {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 40))}});
+                journal.append(QStringLiteral("small"),
+                               {{QStringLiteral("writer"), w},
+                                {QStringLiteral("seq"), QString::number(seq)},
+                                {QStringLiteral("fill"), QString::fromUtf8(fill(writer, seq, 40))}});
             }
         }
     } catch (const HubError &error) {

@@ -23,13 +23,14 @@ constexpr int kRecords = 2000; // per writer: 20 events of 1 MiB, about 27 MiB o
 
 pid_t spawnWriter(const QString &appID, const char *writer)
 {
-    const QByteArray program = QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/journal_writer_process"));
+    const QByteArray program =
+        QFile::encodeName(QCoreApplication::applicationDirPath() + QStringLiteral("/journal_writer_process"));
     const QByteArray app = appID.toUtf8();
     const QByteArray tenant = kTenant.toUtf8();
     const QByteArray count = QByteArray::number(kRecords);
     char *args[] = {const_cast<char *>(program.constData()), const_cast<char *>(app.constData()),
-                    const_cast<char *>(tenant.constData()), const_cast<char *>(writer),
-                    const_cast<char *>(count.constData()), nullptr};
+                    const_cast<char *>(tenant.constData()),  const_cast<char *>(writer),
+                    const_cast<char *>(count.constData()),   nullptr};
     pid_t pid = -1;
     EXPECT_EQ(::posix_spawn(&pid, program.constData(), nullptr, nullptr, args, environ), 0);
     return pid;
@@ -71,7 +72,9 @@ TEST_F(ConcurrencyTest, TwoWritersAndAReaderAcrossARotation)
             const int seq = e.payload.value(QStringLiteral("seq")).toInt();
             const int n = seq % 100;
             const qsizetype size = n == 50 ? 1048576 : n == 75 ? 40000 : seq % 10 == 5 ? 300 : 40;
-            EXPECT_EQ(e.kind, n == 50 ? QStringLiteral("big") : n == 75 || seq % 10 == 5 ? QStringLiteral("frame") : QStringLiteral("small"));
+            EXPECT_EQ(e.kind, n == 50                    ? QStringLiteral("big")
+                              : n == 75 || seq % 10 == 5 ? QStringLiteral("frame")
+                                                         : QStringLiteral("small"));
             // Whole: the fill is exactly what the writer wrote for this record.
             EXPECT_EQ(e.payload.value(QStringLiteral("fill")).toUtf8(), expectedFill(writer, seq, size))
                 << writer.toStdString() << " " << seq;

@@ -84,7 +84,8 @@ TEST_P(LineSize, CompleteLineAtAndOverTheLimit)
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, LineSize,
-                         ::testing::Values(LineSizeCase{"AtLimit", 16384, true}, LineSizeCase{"OverLimit", 16385, false}),
+                         ::testing::Values(LineSizeCase{"AtLimit", 16384, true},
+                                           LineSizeCase{"OverLimit", 16385, false}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, IncompleteLastLineIsReturnedWithItsLineFeed)
@@ -151,7 +152,8 @@ TEST_F(ReaderTest, DropsNoiseAndForeignRecordsInFileOrder)
     appendRaw(journal(), lineOf(event(QStringLiteral("a"))) + "\n" + "not json\n" + lineOf(otherApp) +
                              lineOf(otherTenant) + R"({"id":"x","timestamp":"t","app_id":")" + appID.toUtf8() +
                              R"(","tenant_id":"tenant-1","kind":"k","payload":{"n":1}})" + "\n" +
-                             lineOf(event(QStringLiteral("session.frame"), {{QStringLiteral("frame"), QString::fromUtf8(frame)}})) +
+                             lineOf(event(QStringLiteral("session.frame"),
+                                          {{QStringLiteral("frame"), QString::fromUtf8(frame)}})) +
                              lineOf(event(QStringLiteral("b"))));
     const auto d = r.readDeltas();
     EXPECT_EQ(kinds(d), (QStringList{QStringLiteral("a"), QStringLiteral("text"), QStringLiteral("b")}));
@@ -353,13 +355,15 @@ INSTANTIATE_TEST_SUITE_P(
                          return std::vector<QByteArray>{
                              g[0], with(g[0], QStringLiteral("data"), QStringLiteral("AAAA")).encode(), g[1]};
                      }},
-        BadPieceCase{"OtherCount", "Conflicting journal fragment metadata.",
-                     [](std::vector<QByteArray> g) {
-                         return std::vector<QByteArray>{g[0], with(g[1], QStringLiteral("count"), QStringLiteral("4")).encode()};
-                     }},
+        BadPieceCase{
+            "OtherCount", "Conflicting journal fragment metadata.",
+            [](std::vector<QByteArray> g) {
+                return std::vector<QByteArray>{g[0], with(g[1], QStringLiteral("count"), QStringLiteral("4")).encode()};
+            }},
         BadPieceCase{"NotBase64", "Invalid journal frame fragment.",
                      [](std::vector<QByteArray> g) {
-                         return std::vector<QByteArray>{g[0], with(g[1], QStringLiteral("data"), QStringLiteral("A*==")).encode()};
+                         return std::vector<QByteArray>{
+                             g[0], with(g[1], QStringLiteral("data"), QStringLiteral("A*==")).encode()};
                      }}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -381,8 +385,9 @@ TEST_F(ReaderTest, PiecesWithMissingOrNonDecimalFieldsAreDroppedSilently)
     WorkspaceEvent noData = *WorkspaceEvent::decode(good[0]);
     noData.payload.remove(QStringLiteral("data"));
     JournalReader r = reader();
-    appendRaw(journal(), noData.encode() + '\n' + with(good[1], QStringLiteral("index"), QStringLiteral("1x")).encode() +
-                             '\n' + with(good[1], QStringLiteral("count"), QStringLiteral(" 3")).encode() + '\n');
+    appendRaw(journal(), noData.encode() + '\n' +
+                             with(good[1], QStringLiteral("index"), QStringLiteral("1x")).encode() + '\n' +
+                             with(good[1], QStringLiteral("count"), QStringLiteral(" 3")).encode() + '\n');
     const auto d = r.readDeltas();
     EXPECT_TRUE(d.events.empty());
     EXPECT_TRUE(d.problems.isEmpty());
@@ -411,18 +416,19 @@ TEST_P(InvalidFragment, Fails)
     EXPECT_EQ(r.openFragments(), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, InvalidFragment,
-    ::testing::Values(InvalidCase{"CountZero", "set", 0, 0, "AAAA"}, InvalidCase{"Count2401", "set", 0, 2401, "AAAA"},
-                      InvalidCase{"IndexEqualsCount", "set", 3, 3, "AAAA"},
-                      InvalidCase{"NegativeIndex", "set", -1, 3, "AAAA"},
-                      InvalidCase{"Id129", QString(129, QLatin1Char('a')), 0, 3, "AAAA"},
-                      InvalidCase{"IdWithDot", "a.b", 0, 3, "AAAA"}, InvalidCase{"EmptyId", "", 0, 3, "AAAA"},
-                      InvalidCase{"Data10001", "set", 0, 3, QString(10001, QLatin1Char('A'))},
-                      InvalidCase{"DataNotMultipleOfFour", "set", 0, 3, "AAA"},
-                      InvalidCase{"DataOutsideAlphabet", "set", 0, 3, "AA-A"},
-                      InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, InvalidFragment,
+                         ::testing::Values(InvalidCase{"CountZero", "set", 0, 0, "AAAA"},
+                                           InvalidCase{"Count2401", "set", 0, 2401, "AAAA"},
+                                           InvalidCase{"IndexEqualsCount", "set", 3, 3, "AAAA"},
+                                           InvalidCase{"NegativeIndex", "set", -1, 3, "AAAA"},
+                                           InvalidCase{"Id129", QString(129, QLatin1Char('a')), 0, 3, "AAAA"},
+                                           InvalidCase{"IdWithDot", "a.b", 0, 3, "AAAA"},
+                                           InvalidCase{"EmptyId", "", 0, 3, "AAAA"},
+                                           InvalidCase{"Data10001", "set", 0, 3, QString(10001, QLatin1Char('A'))},
+                                           InvalidCase{"DataNotMultipleOfFour", "set", 0, 3, "AAA"},
+                                           InvalidCase{"DataOutsideAlphabet", "set", 0, 3, "AA-A"},
+                                           InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, ValidLimitsAreAccepted)
 {
@@ -529,12 +535,12 @@ TEST_P(Projection, StoredAsOneRecordAndAsSlices)
     w.appendFrame(frame);
     // The same frame as slices, written by hand since it is small.
     const QString setID = WorkspaceEvent::newID();
-    w.writeLines({event(QStringLiteral("session.frame.chunk"),
-                        {{QStringLiteral("id"), setID},
-                         {QStringLiteral("index"), QStringLiteral("0")},
-                         {QStringLiteral("total"), QStringLiteral("1")},
-                         {QStringLiteral("data"), QString::fromLatin1(frame.toBase64())}})
-                      .encode()});
+    w.writeLines(
+        {event(QStringLiteral("session.frame.chunk"), {{QStringLiteral("id"), setID},
+                                                       {QStringLiteral("index"), QStringLiteral("0")},
+                                                       {QStringLiteral("total"), QStringLiteral("1")},
+                                                       {QStringLiteral("data"), QString::fromLatin1(frame.toBase64())}})
+             .encode()});
     const auto d = r.readDeltas();
     if (!c.projected) {
         ASSERT_EQ(d.events.size(), 1u);
@@ -561,34 +567,42 @@ EventPayload plus(EventPayload p, const EventPayload &more)
 INSTANTIATE_TEST_SUITE_P(
     Table, Projection,
     ::testing::Values(
-        ProjectionCase{"OtherTenant", R"({"tenantId":"tenant-2","sessionId":"s","turnId":"t","kind":"text"})", false, {}},
+        ProjectionCase{
+            "OtherTenant", R"({"tenantId":"tenant-2","sessionId":"s","turnId":"t","kind":"text"})", false, {}},
         ProjectionCase{"EmptyTurn", R"({"tenantId":"tenant-1","sessionId":"s","turnId":"","kind":"text"})", false, {}},
         ProjectionCase{"NoKind", R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t"})", false, {}},
         ProjectionCase{"NumericSession", R"({"tenantId":"tenant-1","sessionId":1,"turnId":"t","kind":"k"})", false, {}},
         ProjectionCase{"NotAnObject", R"([1,2])", false, {}},
-        ProjectionCase{"EmptySessionIsText", R"({"tenantId":"tenant-1","sessionId":"","turnId":"t","kind":"k"})", true,
+        ProjectionCase{"EmptySessionIsText",
+                       R"({"tenantId":"tenant-1","sessionId":"","turnId":"t","kind":"k"})",
+                       true,
                        {{"session_id", ""}, {"turnId", "t"}}},
-        ProjectionCase{"NoAgentRemovesPayloadAgent",
-                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":{"agent":"x","a":1}})",
-                       true, plus(kBase, {{"a", "1"}})},
-        ProjectionCase{"AgentOfAnyType",
-                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","agent":{"r":true},"payload":{"agent":"x"}})",
-                       true, plus(kBase, {{"agent", R"({"r":true})"}})},
-        ProjectionCase{"PayloadAsText",
-                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":"{\"b\":true,\"session_id\":\"no\"}"})",
-                       true, plus(kBase, {{"b", "true"}})},
-        ProjectionCase{"PayloadNumber", R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":5})",
-                       true, kBase},
-        ProjectionCase{"PayloadArray", R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":[1]})",
-                       true, kBase},
+        ProjectionCase{
+            "NoAgentRemovesPayloadAgent",
+            R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":{"agent":"x","a":1}})", true,
+            plus(kBase, {{"a", "1"}})},
+        ProjectionCase{
+            "AgentOfAnyType",
+            R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","agent":{"r":true},"payload":{"agent":"x"}})",
+            true, plus(kBase, {{"agent", R"({"r":true})"}})},
+        ProjectionCase{
+            "PayloadAsText",
+            R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":"{\"b\":true,\"session_id\":\"no\"}"})",
+            true, plus(kBase, {{"b", "true"}})},
+        ProjectionCase{"PayloadNumber",
+                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":5})", true, kBase},
+        ProjectionCase{"PayloadArray",
+                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":[1]})", true, kBase},
         ProjectionCase{"PayloadTextNotObject",
-                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":"[1]"})", true, kBase}),
+                       R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","payload":"[1]"})", true,
+                       kBase}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, ProjectionTakesTsAsItIsAndStampsFramesWithoutOne)
 {
     JournalReader r = reader();
-    const auto withTs = r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","ts":"whenever"})");
+    const auto withTs =
+        r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","ts":"whenever"})");
     ASSERT_TRUE(withTs);
     EXPECT_EQ(withTs->timestamp, QStringLiteral("whenever"));
     const auto without = r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","ts":5})");
@@ -597,8 +611,9 @@ TEST_F(ReaderTest, ProjectionTakesTsAsItIsAndStampsFramesWithoutOne)
     // Without session and sequence fields the id is a fresh UUID, new every time.
     EXPECT_EQ(without->id.size(), 36);
     EXPECT_NE(r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k"})")->id, without->id);
-    EXPECT_EQ(r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","journalEventId":"J"})")->id,
-              QStringLiteral("J"));
+    EXPECT_EQ(
+        r.projectFrame(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","kind":"k","journalEventId":"J"})")->id,
+        QStringLiteral("J"));
     EXPECT_FALSE(r.projectFrame(QByteArray(16777217, ' ')));
 }
 } // namespace

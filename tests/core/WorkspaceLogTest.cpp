@@ -30,7 +30,8 @@ TEST_F(WorkspaceLogTest, AppendsAndReadsThroughTheActor)
     const WorkspaceEvent big = eventOfSize(100000);
     awaitFor(log.appendEvent(big));
     awaitFor(log.appendFrame(frameOfSize(20000, 7)));
-    awaitFor(log.appendFrame(Json::parse(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","seq":1,"kind":"json"})")));
+    awaitFor(
+        log.appendFrame(Json::parse(R"({"tenantId":"tenant-1","sessionId":"s","turnId":"t","seq":1,"kind":"json"})")));
     const JournalDeltas d = awaitFor(log.readDeltas());
     ASSERT_EQ(d.events.size(), 4u);
     EXPECT_EQ(d.events[0].kind, QStringLiteral("workspace.connected"));

@@ -39,8 +39,7 @@ protected:
     JournalFixture()
         : appID(QStringLiteral("jt-%1-%2").arg(::getpid()).arg(QRandomGenerator::global()->generate64(), 0, 36)),
           directory(tmpBase() + QStringLiteral("/tavrilo/") + appID)
-    {
-    }
+    {}
     ~JournalFixture() override { QDir(directory).removeRecursively(); }
 
     JournalFolder folder() const { return JournalFolder::setUp(appID); }
@@ -54,8 +53,8 @@ protected:
 
     WorkspaceEvent event(QString kind, EventPayload payload = {}) const
     {
-        return WorkspaceEvent{WorkspaceEvent::newID(), WorkspaceEvent::now(), appID, kTenant, std::move(kind),
-                              std::move(payload)};
+        return WorkspaceEvent{WorkspaceEvent::newID(), WorkspaceEvent::now(), appID, kTenant,
+                              std::move(kind),         std::move(payload)};
     }
     // An event whose compact encoding is exactly `size` bytes (padded in one payload value).
     WorkspaceEvent eventOfSize(qsizetype size) const

@@ -18,7 +18,9 @@ constexpr uid_t kOtherUser = 65534;
 
 mode_t modeOf(const QString &path)
 {
-    struct stat st{};
+    struct stat st
+    {
+    };
     EXPECT_EQ(::lstat(QFile::encodeName(path).constData(), &st), 0) << path.toStdString();
     return st.st_mode & 07777;
 }
@@ -110,7 +112,7 @@ struct FileCase
 {
     const char *name;
     const char *file; // "events.jsonl" or "events.lock"
-    bool link; // a symbolic link to a file, else a file of another user
+    bool link;        // a symbolic link to a file, else a file of another user
     const char *want;
 };
 
@@ -149,7 +151,8 @@ TEST_F(WriterTest, JournalThatIsNotARegularFileIsRefused)
 {
     const JournalWriter w = writer();
     ASSERT_EQ(::mkfifo(QFile::encodeName(journal()).constData(), 0600), 0);
-    EXPECT_EQ(sentenceOf([&] { w.append(QStringLiteral("x"), {}); }), QStringLiteral("Unsafe event log owner or type."));
+    EXPECT_EQ(sentenceOf([&] { w.append(QStringLiteral("x"), {}); }),
+              QStringLiteral("Unsafe event log owner or type."));
 }
 
 TEST_F(WriterTest, JournalModeIsSetTo0600AndTheLockModeIsLeft)
@@ -183,7 +186,8 @@ TEST_F(WriterTest, AppendRecordsTheHubsOwnEvent)
     EXPECT_EQ(e.appID, appID);
     EXPECT_EQ(e.tenantID, kTenant);
     EXPECT_EQ(e.payload, (EventPayload{{QStringLiteral("k"), QStringLiteral("v")}}));
-    static const QRegularExpression uuid(QStringLiteral("\\A[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\z"));
+    static const QRegularExpression uuid(
+        QStringLiteral("\\A[0-9A-F]{8}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{4}-[0-9A-F]{12}\\z"));
     EXPECT_TRUE(uuid.match(e.id).hasMatch()) << e.id.toStdString();
     static const QRegularExpression stamp(QStringLiteral("\\A\\d{4}-\\d\\d-\\d\\dT\\d\\d:\\d\\d:\\d\\dZ\\z"));
     EXPECT_TRUE(stamp.match(e.timestamp).hasMatch()) << e.timestamp.toStdString();
@@ -193,7 +197,7 @@ struct EventSizeCase
 {
     const char *name;
     qsizetype size;
-    qsizetype records; // 0: fails
+    qsizetype records;            // 0: fails
     QList<qsizetype> firstPieces; // lengths of the first pieces' "data"
     qsizetype lastPiece;
 };
@@ -247,13 +251,12 @@ TEST_P(EventSize, OneLineOrChunkRecords)
     EXPECT_EQ(QByteArray::fromBase64(base64), e.encode());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, EventSize,
-    ::testing::Values(EventSizeCase{"OneShortOfThreshold", 15359, 1, {}, 0},
-                      EventSizeCase{"AtThreshold", 15360, 3, {10000, 10000}, 480},
-                      EventSizeCase{"Largest", 16777216, 2237, {10000}, 22369624 - 2236 * 10000},
-                      EventSizeCase{"OneOverLargest", 16777217, 0, {}, 0}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, EventSize,
+                         ::testing::Values(EventSizeCase{"OneShortOfThreshold", 15359, 1, {}, 0},
+                                           EventSizeCase{"AtThreshold", 15360, 3, {10000, 10000}, 480},
+                                           EventSizeCase{"Largest", 16777216, 2237, {10000}, 22369624 - 2236 * 10000},
+                                           EventSizeCase{"OneOverLargest", 16777217, 0, {}, 0}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 struct FrameSizeCase
 {
@@ -274,7 +277,8 @@ TEST_P(FrameSize, OneRecordOrSlices)
     ASSERT_EQ(frame.size(), c.size);
     const JournalWriter w = writer();
     if (c.records == 0) {
-        EXPECT_EQ(sentenceOf([&] { w.appendFrame(frame); }), QStringLiteral("Frame exceeds journal reassembly capacity."));
+        EXPECT_EQ(sentenceOf([&] { w.appendFrame(frame); }),
+                  QStringLiteral("Frame exceeds journal reassembly capacity."));
         EXPECT_TRUE(lines(journal()).isEmpty());
         return;
     }
@@ -320,13 +324,17 @@ TEST_F(WriterTest, SmallFrameWhoseEscapedLineIsTooLongIsSliced)
     for (qsizetype i = start; i < start + 3000; ++i)
         frame[i] = '\x01'; // "\u0001" in JSON: 6 bytes each
     ASSERT_EQ(frame.size(), 7000);
-    const QByteArray single = WorkspaceEvent{WorkspaceEvent::newID(), WorkspaceEvent::now(), appID, kTenant,
+    const QByteArray single = WorkspaceEvent{WorkspaceEvent::newID(),
+                                             WorkspaceEvent::now(),
+                                             appID,
+                                             kTenant,
                                              QStringLiteral("session.frame"),
                                              {{QStringLiteral("frame"), QString::fromUtf8(frame)}}}
                                   .encode();
     ASSERT_GT(single.size() + 1, journal::kLineLimit);
     // The record as such would fail the batch...
-    EXPECT_EQ(sentenceOf([&] { writer().writeLines({single}); }), QStringLiteral("Event exceeds the 16 KiB delta limit."));
+    EXPECT_EQ(sentenceOf([&] { writer().writeLines({single}); }),
+              QStringLiteral("Event exceeds the 16 KiB delta limit."));
     // ...so appendFrame stores slices, which give the frame back byte for byte.
     writer().appendFrame(frame);
     const auto all = lines(journal());
