@@ -157,9 +157,16 @@ bool readString(Cursor &c, std::string &scratch, std::string_view &value)
         if (ch < 0x20)
             return false;
         if (ch != '\\') {
-            ascii &= ch < 0x80;
-            scratch += char(ch);
-            ++c.p;
+            // A run of plain characters, appended at once.
+            const char *run = c.p;
+            while (c.p < c.end) {
+                const auto r = static_cast<unsigned char>(*c.p);
+                if (r == '"' || r == '\\' || r < 0x20)
+                    break;
+                ascii &= r < 0x80;
+                ++c.p;
+            }
+            scratch.append(run, size_t(c.p - run));
             continue;
         }
         if (++c.p == c.end)
