@@ -472,3 +472,20 @@ TEST_F(WriterTest, TornLineCountsTowardsRotation)
     EXPECT_EQ(testsupport::readFile(journal()), e.encode() + '\n');
 }
 } // namespace
+
+namespace
+{
+TEST_F(WriterTest, FailedRotationWritesNothing)
+{
+    const WorkspaceEvent e = event(QStringLiteral("boundary"));
+    const QByteArray before = fill(journal::kJournalLimit - (e.encode().size() + 1) + 1);
+    const JournalWriter w = writer();
+    testsupport::writeFile(journal(), before);
+    // A folder that is not empty cannot be replaced by a rename.
+    testsupport::writeFile(previous() + QStringLiteral("/keep"), "x");
+    EXPECT_EQ(sentenceOf([&] { w.appendEvent(e); }), QStringLiteral("Cannot rotate bounded journal."));
+    EXPECT_EQ(testsupport::readFile(journal()), before);
+    // The lock was released: a reader gets through.
+    EXPECT_EQ(sentenceOf([&] { reader().readDeltas(); }), QStringLiteral("no error"));
+}
+} // namespace
