@@ -1,4 +1,4 @@
-// The event journal against bare system calls, in one run (Parts 1.104 and 1.105).
+// The event journal against bare system calls, in one run.
 //
 // Append: JournalWriter (what WorkspaceLog runs on its executor) against two baselines writing the
 // same bytes: "held" keeps both descriptors open and does flock + write + unlock; "reopened" opens

@@ -4,7 +4,7 @@
 
 #include <sys/stat.h>
 
-// The journal folder and the opening rules of its files (Part 1.104): "/tmp/tavrilo/<app id>"
+// The journal folder and the opening rules of its files: "/tmp/tavrilo/<app id>"
 // holding "events.jsonl", "events.lock" and "events.previous.jsonl". Every folder below /tmp is
 // created and checked through descriptors opened with O_NOFOLLOW, so no component below the base
 // can be a symbolic link; the files are opened with O_NOFOLLOW and checked on their descriptor.

@@ -2,7 +2,7 @@
 
 #include <QtGlobal>
 
-// The fixed sizes of the event journal's format (Parts 1.104 and 1.105); writers and readers share
+// The fixed sizes of the event journal's format; writers and readers share
 // them, and they fit together: the largest event (16 MiB) needs 2237 pieces and the largest frame
 // (16 MiB) 2397 slices, both within 2400 pieces, and either batch within 24 MiB.
 namespace journal

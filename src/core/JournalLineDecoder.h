@@ -8,7 +8,7 @@
 #include <vector>
 
 // Decodes one journal line into a `WorkspaceEvent` with exactly the result of
-// `WorkspaceEvent::decode(json::tryParse(line))` (Part 1.103), faster: lines of the shape writers
+// `WorkspaceEvent::decode(json::tryParse(line))`, faster: lines of the shape writers
 // produce (an object of strings with a "payload" object of strings) are decoded in one pass without
 // building a JSON document; every other line goes to the general parser, which decides.
 //

@@ -16,7 +16,7 @@
 #include <optional>
 #include <vector>
 
-// What one read call returns: the records in file order, and the sentences of Part 1.105 for input
+// What one read call returns: the records in file order, and the reading sentences for input
 // that broke the reassembly rules or an over-long incomplete line. Those were dropped and reading
 // went on, so a damaged piece never costs the good records around it; the caller shows the
 // sentences where it shows errors.
@@ -26,7 +26,7 @@ struct JournalDeltas
     QStringList problems;
 };
 
-// The reading side of the event journal (Part 1.105), synchronous: `WorkspaceLog` runs it on its
+// The reading side of the event journal, synchronous: `WorkspaceLog` runs it on its
 // executor, the only place its state is touched.
 class JournalReader
 {
@@ -37,7 +37,7 @@ public:
     JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock = {});
 
     // The records appended since the previous call, filtered to the app and tenant, chunk sets
-    // reassembled and stored frames projected. Throws the opening sentences of Part 1.104 and
+    // reassembled and stored frames projected. Throws the opening sentences of the journal and
     // "Cannot lock event log.", "Cannot inspect event log.", "Cannot seek event log.",
     // "Cannot read event deltas.".
     JournalDeltas readDeltas();

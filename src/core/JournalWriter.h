@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-// The writing side of the event journal (Part 1.104), synchronous: `WorkspaceLog` runs it on its
+// The writing side of the event journal, synchronous: `WorkspaceLog` runs it on its
 // executor. It keeps no state between calls; every batch opens the lock file and the journal afresh.
 class JournalWriter
 {

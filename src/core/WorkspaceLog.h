@@ -11,7 +11,7 @@
 #include <QCoroTask>
 #include <QString>
 
-// The local event journal that every process of one application id shares (Parts 1.104 and 1.105):
+// The local event journal that every process of one application id shares:
 // an actor whose operations run one at a time on its own serial executor while the caller, on the
 // main thread, awaits them. Its files live in "/tmp/tavrilo/<app id>"; no descriptor stays open
 // between calls, and "events.lock" orders the writers and readers of all processes.

@@ -1,4 +1,4 @@
-// Parts 1.104 and 1.105 across processes: two writer processes append at the same time while this
+// The journal across processes: two writer processes append at the same time while this
 // process reads; every record arrives exactly once, whole and in each writer's order, across at
 // least one rotation.
 #include "WorkspaceLogTestSupport.h"

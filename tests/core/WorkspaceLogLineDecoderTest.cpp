@@ -1,4 +1,4 @@
-// The journal's one-pass line decoder gives exactly what the general decoder of Part 1.103 gives.
+// The journal's one-pass line decoder gives exactly what the general record decoder gives.
 #include "core/JournalLineDecoder.h"
 
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-// Part 1.105: incremental reading, line handling, chunk reassembly and frame projection.
+// Journal reading: incremental reading, line handling, chunk reassembly and frame projection.
 #include "WorkspaceLogTestSupport.h"
 
 #include "core/JournalLimits.h"
@@ -275,7 +275,7 @@ class FrameRoundTrip : public JournalFixture, public ::testing::WithParamInterfa
 };
 
 // The stored frame, one record or slices, is projected to the event the live path builds from the
-// same frame with the two helpers of Part 1.103: same id, kind, timestamp and payload.
+// same frame with the two record helpers: same id, kind, timestamp and payload.
 TEST_P(FrameRoundTrip, ProjectsToTheLiveEvent)
 {
     const QByteArray frame = frameOfSize(GetParam().size, 42);

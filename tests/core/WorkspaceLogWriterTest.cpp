@@ -1,4 +1,4 @@
-// Part 1.104: folder set-up, opening rules, record formats, batch writing and rotation.
+// Journal writing: folder set-up, opening rules, record formats, batch writing and rotation.
 #include "WorkspaceLogTestSupport.h"
 
 #include "core/JournalLimits.h"
