@@ -1,21 +1,18 @@
 #include "cloud/CognitoLogin.h"
 
+#include "cloud/HubNetwork.h"
 #include "core/Deployment.h"
 #include "core/HubError.h"
 #include "core/Json.h"
-#include "core/async/NetworkCancel.h"
 #include "platform/Keyring.h"
 #include "platform/SecretServiceKeyring.h"
 #include "platform/WebAuthSession.h"
 #include "platform/WebEngineAuthSession.h"
 
-#include <QCoroNetworkReply>
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
-#include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QStringDecoder>
-#include <QTimer>
 #include <QUrlQuery>
 #include <QUuid>
 
@@ -91,53 +88,17 @@ TokenAnswer decodeAnswer(const QByteArray &body)
     return answer;
 }
 
-struct TokenReply
-{
-    int status = 0;
-    QByteArray body;
-    bool overCap = false;
-};
-
 // One form POST to the token endpoint. Redirects are never followed: a 3xx comes back as its status.
-QCoro::Task<TokenReply> postForm(QNetworkAccessManager *network, QUrl url, QByteArray body,
-                                 std::chrono::milliseconds deadline, qint64 maxBytes, CancelToken token)
+QCoro::Task<HubNetwork::Reply> postForm(QNetworkAccessManager *network, QUrl url, QByteArray body,
+                                        std::chrono::milliseconds deadline, qint64 maxBytes, CancelToken token)
 {
-    QNetworkRequest request(url);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
-    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
-    std::unique_ptr<QNetworkReply, void (*)(QNetworkReply *)> reply(network->post(request, body),
-                                                                    [](QNetworkReply *r) { r->deleteLater(); });
-    auto cancelled = abortOnCancel(reply.get(), token);
-    bool timedOut = false;
-    bool overCap = false;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, reply.get(), [&] {
-        timedOut = true;
-        reply->abort();
-    });
-    timer.start(deadline);
-    if (maxBytes >= 0)
-        QObject::connect(reply.get(), &QNetworkReply::downloadProgress, reply.get(), [&](qint64 received, qint64) {
-            if (received > maxBytes && reply->isRunning()) {
-                overCap = true;
-                reply->abort();
-            }
-        });
-    co_await reply.get();
-    token.throwIfCancelled();
-    TokenReply result;
-    result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
-    if (overCap) {
-        result.overCap = true;
-        co_return result;
-    }
-    if (timedOut || (result.status == 0 && reply->error() != QNetworkReply::NoError))
-        throw HubError(QStringLiteral("The request timed out."));
-    result.body = reply->readAll();
-    if (maxBytes >= 0 && result.body.size() > maxBytes)
-        result.overCap = true;
-    co_return result;
+    HubNetwork::Request request;
+    request.request = QNetworkRequest(url);
+    request.request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArray("application/x-www-form-urlencoded"));
+    request.body = std::move(body);
+    request.deadline = deadline;
+    request.maxBytes = maxBytes;
+    return HubNetwork::send(network, std::move(request), std::move(token));
 }
 
 // The end of one web session, handed from its completion to the waiting sign-in exactly once.
@@ -208,9 +169,8 @@ QStringList signInHosts(const QUrl &authDomain, const QUrl &redirect)
 CognitoLogin::CognitoLogin(QObject *parent)
     : CognitoLogin(std::make_shared<SecretServiceKeyring>(),
                    [] { return std::unique_ptr<WebAuthSession>(new WebEngineAuthSession()); },
-                   new QNetworkAccessManager(), parent)
+                   HubNetwork::shared().session(), parent)
 {
-    m_network->setParent(this);
 }
 
 CognitoLogin::CognitoLogin(std::shared_ptr<Keyring> keyring, WebAuthSessionFactory webSessions,
@@ -261,7 +221,7 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
                                          {QStringLiteral("refresh_token"), *refreshToken}},
                                         false);
     QPointer self(this);
-    const TokenReply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
+    const HubNetwork::Reply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
                                                body, kRenewalDeadline, kRenewalAnswerCap, token);
     if (token.cancelled() || !self)
         throw CancelledError();
@@ -353,7 +313,7 @@ QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configura
                                          {QStringLiteral("code"), *code},
                                          {QStringLiteral("code_verifier"), verifier}},
                                         true);
-    const TokenReply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
+    const HubNetwork::Reply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
                                                body, kExchangeDeadline, -1, token);
     if (token.cancelled() || !self)
         throw CancelledError();
