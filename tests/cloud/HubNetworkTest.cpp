@@ -14,17 +14,6 @@ using testsupport::waitUntil;
 
 namespace
 {
-// The loopback server is reached directly whatever proxy the machine running the tests sets.
-HubNetwork &directNetwork()
-{
-    static HubNetwork &network = [] () -> HubNetwork & {
-        for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-            qunsetenv(name);
-        return HubNetwork::shared();
-    }();
-    return network;
-}
-
 HubNetwork::Request post(const QUrl &url, QByteArray body = "{}")
 {
     HubNetwork::Request request;
@@ -36,7 +25,7 @@ HubNetwork::Request post(const QUrl &url, QByteArray body = "{}")
 
 HubNetwork::Reply send(HubNetwork::Request request, CancelToken token = {})
 {
-    return awaitFor(HubNetwork::send(directNetwork().httpSession(), std::move(request), std::move(token)));
+    return awaitFor(HubNetwork::send(LoopbackHttpServer::directNetwork().httpSession(), std::move(request), std::move(token)));
 }
 
 HubNetworkError::Kind failureOf(HubNetwork::Request request)
@@ -208,7 +197,7 @@ TEST(HubNetwork, NothingIsPersistedBetweenRequests)
     send(request);
     send(request);
     ASSERT_EQ(server.requests().size(), 2);
-    EXPECT_EQ(directNetwork().httpSession()->cache(), nullptr);
+    EXPECT_EQ(LoopbackHttpServer::directNetwork().httpSession()->cache(), nullptr);
 }
 
 struct BypassCase

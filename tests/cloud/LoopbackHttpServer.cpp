@@ -40,6 +40,16 @@ QByteArray LoopbackHttpServer::answer(int status, const QByteArray &body, const 
            QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
 }
 
+HubNetwork &LoopbackHttpServer::directNetwork()
+{
+    static HubNetwork &network = []() -> HubNetwork & {
+        for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
+            qunsetenv(name);
+        return HubNetwork::shared();
+    }();
+    return network;
+}
+
 void LoopbackHttpServer::drop(QTcpSocket *socket)
 {
     socket->setProperty("closedByServer", true);

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "cloud/HubNetwork.h"
+
 #include <QByteArray>
 #include <QList>
 #include <QPointer>
@@ -34,6 +36,10 @@ public:
 
     // A complete answer with a Content-Length.
     static QByteArray answer(int status, const QByteArray &body, const QByteArray &extraHeaders = {});
+    // The shared network, made without the machine's proxy variables so that the server is reached
+    // directly. Every test of this executable that sends goes through it.
+    static HubNetwork &directNetwork();
+
     // Ends the connection from the server's side.
     static void drop(QTcpSocket *socket);
 
