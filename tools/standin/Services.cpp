@@ -1,6 +1,7 @@
 #include "standin/Services.h"
 
 #include "standin/GraphQLEndpoint.h"
+#include "standin/HostedSignIn.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
@@ -15,4 +16,5 @@ void registerServices(ServiceRegistry &registry)
     graphqlendpoint::registerService(registry);
     runcontrols::registerService(registry);
     probeoperation::registerService(registry);
+    hostedsignin::registerService(registry);
 }
