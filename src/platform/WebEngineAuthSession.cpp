@@ -71,15 +71,20 @@ WebEngineAuthSession::~WebEngineAuthSession()
         finish({}, Error::CanceledLogin);
 }
 
-void WebEngineAuthSession::registerCallbackScheme(const QByteArray &scheme)
+void WebEngineAuthSession::prepare(const QByteArrayList &callbackSchemes)
 {
-    if (!QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty())
-        return;
-    QWebEngineUrlScheme callback(scheme);
-    // Path syntax keeps the URL as the page wrote it: host and path are compared exactly later.
-    callback.setSyntax(QWebEngineUrlScheme::Syntax::Path);
-    callback.setFlags(QWebEngineUrlScheme::SecureScheme);
-    QWebEngineUrlScheme::registerScheme(callback);
+    // The engine's widgets share their OpenGL context with the application's windows.
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    for (const QByteArray &name : callbackSchemes) {
+        const QByteArray scheme = name.toLower();
+        if (scheme.isEmpty() || !QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty())
+            continue;
+        QWebEngineUrlScheme callback(scheme);
+        // Path syntax keeps the URL as the page wrote it: host and path are compared exactly later.
+        callback.setSyntax(QWebEngineUrlScheme::Syntax::Path);
+        callback.setFlags(QWebEngineUrlScheme::SecureScheme);
+        QWebEngineUrlScheme::registerScheme(callback);
+    }
 }
 
 bool WebEngineAuthSession::start(Request request, Completion completion)

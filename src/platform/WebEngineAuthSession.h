@@ -3,6 +3,7 @@
 #include "platform/WebAuthSession.h"
 
 #include <QByteArray>
+#include <QByteArrayList>
 #include <QPointer>
 
 #include <memory>
@@ -18,10 +19,10 @@ public:
     WebEngineAuthSession();
     ~WebEngineAuthSession() override;
 
-    // Makes `scheme` known to the browser engine as a callback scheme. Must run before the
-    // application object is created; a session whose callback scheme was never registered does not
-    // start.
-    static void registerCallbackScheme(const QByteArray &scheme);
+    // Prepares the process for sign-in windows and makes `callbackSchemes` known to the browser
+    // engine. Must run before the application object (a QApplication) is created; a session whose
+    // callback scheme was not named here does not start.
+    static void prepare(const QByteArrayList &callbackSchemes);
 
     bool start(Request request, Completion completion) override;
     void cancel() override;
