@@ -63,28 +63,18 @@ struct TokenAnswer
     std::optional<QString> refreshToken;
 };
 
-std::optional<QString> optionalString(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_string())
-        throw HubError(json::decodingErrorSentence());
-    return json::toQString(it->get<std::string>());
-}
-
 TokenAnswer decodeAnswer(const QByteArray &body)
 {
     const std::optional<Json> document = json::tryParse(body);
     if (!document || !document->is_object())
         throw HubError(json::decodingErrorSentence());
     TokenAnswer answer;
-    const std::optional<QString> access = optionalString(*document, "access_token");
+    const std::optional<QString> access = json::optionalString(*document, "access_token");
     if (!access)
         throw HubError(QStringLiteral("The data couldn't be read because it is missing."));
     answer.accessToken = *access;
-    answer.identityToken = optionalString(*document, "id_token");
-    answer.refreshToken = optionalString(*document, "refresh_token");
+    answer.identityToken = json::optionalString(*document, "id_token");
+    answer.refreshToken = json::optionalString(*document, "refresh_token");
     return answer;
 }
 
@@ -230,10 +220,7 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
             QStringLiteral("Stored session renewal was refused. Sign in outside silent capture before retrying."));
     if (reply.overCap)
         throw HubError(QStringLiteral("The identity provider returned an oversized session response."));
-    const TokenAnswer answer = decodeAnswer(reply.body);
-    if (answer.refreshToken)
-        saveRefreshToken(*answer.refreshToken, client);
-    co_return Tokens{answer.accessToken, answer.identityToken};
+    co_return keepRefreshToken(reply.body, client);
 }
 
 QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configuration, CancelToken token)
@@ -319,10 +306,15 @@ QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configura
         throw CancelledError();
     if (reply.status != 200)
         throw HubError(QStringLiteral("Cognito token exchange rejected."));
-    const TokenAnswer answer = decodeAnswer(reply.body);
+    co_return keepRefreshToken(reply.body, client);
+}
+
+CognitoLogin::Tokens CognitoLogin::keepRefreshToken(const QByteArray &answerBody, const QString &client)
+{
+    const TokenAnswer answer = decodeAnswer(answerBody);
     if (answer.refreshToken)
         saveRefreshToken(*answer.refreshToken, client);
-    co_return Tokens{answer.accessToken, answer.identityToken};
+    return Tokens{answer.accessToken, answer.identityToken};
 }
 
 std::optional<QString> CognitoLogin::storedRefreshToken(const QString &account)

@@ -59,6 +59,8 @@ public:
     static QUrl endpoint(const QUrl &authDomain, const QString &component);
 
 private:
+    // Decodes a token answer, stores the refresh token it holds (if any) and returns the rest.
+    Tokens keepRefreshToken(const QByteArray &answerBody, const QString &client);
     std::optional<QString> storedRefreshToken(const QString &account);
     void saveRefreshToken(const QString &token, const QString &client);
 

@@ -4,6 +4,7 @@
 #include "core/HubError.h"
 #include "platform/MemoryKeyring.h"
 #include "platform/WebAuthSession.h"
+#include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QRegularExpression>
@@ -13,6 +14,7 @@
 #include <gtest/gtest.h>
 
 using testsupport::awaitFor;
+using testsupport::failureOf;
 
 namespace
 {
@@ -27,8 +29,7 @@ const QString kUnexpected = QStringLiteral("Unexpected authentication callback."
 QNetworkAccessManager *directSession()
 {
     static QNetworkAccessManager *session = [] {
-        for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-            qunsetenv(name);
+        testsupport::clearProxyVariables();
         return HubNetwork::shared().session();
     }();
     return session;
@@ -126,15 +127,6 @@ protected:
     CognitoLogin::Tokens signIn(HubConfiguration config) { return awaitFor(login.login(std::move(config))); }
     std::optional<CognitoLogin::Tokens> renew() { return awaitFor(login.restore(configuration())); }
 
-    QString failureOf(const std::function<void()> &operation)
-    {
-        try {
-            operation();
-        } catch (const HubError &error) {
-            return error.description();
-        }
-        return QStringLiteral("(no failure)");
-    }
 
     QByteArray stored() { return keyring->read(kService, kClient).secret; }
 

@@ -5,6 +5,7 @@
 #include "platform/MemoryKeyring.h"
 #include "platform/WebAuthSession.h"
 #include "support/StandIn.h"
+#include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -15,6 +16,8 @@
 // sign-in page is followed the way a browser would follow it, without a window.
 
 using testsupport::awaitFor;
+using testsupport::jwtClaims;
+using testsupport::failureOf;
 
 namespace
 {
@@ -53,14 +56,6 @@ private:
     }
 };
 
-Json claimsOf(const QString &jwt)
-{
-    const QStringList parts = jwt.split(u'.');
-    if (parts.size() != 3)
-        return {};
-    return json::tryParse(QByteArray::fromBase64(parts[1].toLatin1(), QByteArray::Base64UrlEncoding))
-        .value_or(Json());
-}
 
 // One stand-in for the whole run: the hub's network settings are read once per process.
 StandIn *s_standIn = nullptr;
@@ -105,15 +100,6 @@ protected:
         s_standIn->setScenario(document);
     }
 
-    QString failureOf(const std::function<void()> &operation)
-    {
-        try {
-            operation();
-        } catch (const HubError &error) {
-            return error.description();
-        }
-        return QStringLiteral("(no failure)");
-    }
 
     QByteArray stored() { return keyring->read(kService, kClient).secret; }
 
@@ -128,14 +114,14 @@ TEST_F(SignInAgainstStandIn, SignsInWithPkceAndRenewsWithRotation)
     const CognitoLogin::Tokens tokens = awaitFor(login.login(configuration));
     const qint64 now = QDateTime::currentSecsSinceEpoch();
     ASSERT_TRUE(tokens.identityToken);
-    const Json identity = claimsOf(*tokens.identityToken);
+    const Json identity = jwtClaims(*tokens.identityToken);
     EXPECT_EQ(json::string(identity, "iss"), configuration.tokenIssuer);
     EXPECT_EQ(json::string(identity, "aud"), kClient);
     EXPECT_EQ(json::string(identity, "token_use"), QStringLiteral("id"));
     EXPECT_EQ(json::string(identity, "custom:tenant_id"), QStringLiteral("tenant-a"));
     EXPECT_FALSE(json::string(identity, "sub").value_or(QString()).isEmpty());
     EXPECT_NEAR(double(json::integer(identity, "exp").value_or(0)), double(now + 90), 5.0);
-    const Json access = claimsOf(tokens.accessToken);
+    const Json access = jwtClaims(tokens.accessToken);
     EXPECT_EQ(json::string(access, "client_id"), kClient);
     EXPECT_EQ(json::string(access, "token_use"), QStringLiteral("access"));
     const QByteArray first = stored();

@@ -3,6 +3,7 @@
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
 #include "support/StandIn.h"
+#include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -21,6 +22,7 @@
 // trusts its authority through its own flags, set here and nowhere in the hub.
 
 using testsupport::awaitFor;
+using testsupport::jwtClaims;
 using testsupport::waitUntil;
 
 namespace
@@ -101,13 +103,6 @@ QStringList filesContaining(const QString &root, const QList<QByteArray> &secret
     return found;
 }
 
-Json claimsOf(const QString &jwt)
-{
-    const QStringList parts = jwt.split(u'.');
-    return parts.size() == 3
-               ? json::tryParse(QByteArray::fromBase64(parts[1].toLatin1(), QByteArray::Base64UrlEncoding)).value_or(Json())
-               : Json();
-}
 
 TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
 {
@@ -115,8 +110,8 @@ TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
     CognitoLogin login;
     const CognitoLogin::Tokens tokens = awaitFor(login.login(configuration), 90s);
     ASSERT_TRUE(tokens.identityToken);
-    EXPECT_EQ(json::string(claimsOf(*tokens.identityToken), "iss"), configuration.tokenIssuer);
-    EXPECT_EQ(json::string(claimsOf(*tokens.identityToken), "custom:tenant_id"), QStringLiteral("tenant-w"));
+    EXPECT_EQ(json::string(jwtClaims(*tokens.identityToken), "iss"), configuration.tokenIssuer);
+    EXPECT_EQ(json::string(jwtClaims(*tokens.identityToken), "custom:tenant_id"), QStringLiteral("tenant-w"));
     EXPECT_TRUE(waitUntil([] { return visibleWindow() == nullptr; }));
 
     const QByteArray first = storedToken();

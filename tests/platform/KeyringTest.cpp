@@ -4,6 +4,7 @@
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
 #include "platform/WebAuthSession.h"
+#include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
 #include <libsecret/secret.h>
@@ -80,8 +81,7 @@ public:
 
 TEST(SecretServiceKeyring, RenewalRotatesTheStoredTokenThroughTheRealKeyring)
 {
-    for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
-        qunsetenv(name);
+    testsupport::clearProxyVariables();
     LoopbackHttpServer server([](QTcpSocket *socket, const LoopbackHttpServer::Received &request) {
         const bool known = request.body.contains("refresh_token=stored-1");
         socket->write(LoopbackHttpServer::answer(known ? 200 : 400, R"({"access_token":"a","refresh_token":"rotated-2"})"));
