@@ -270,7 +270,7 @@ Outcome token(State &state, const HttpsExchange &exchange)
 
     // Changes to the provider's memory take effect only when a good answer really goes out.
     std::function<void()> commit;
-    std::string outcomeName = "refused";
+    std::string outcomeName = "scripted";
     auto makeDefault = [&]() -> Outcome {
         if (grant == "authorization_code") {
             const auto it = state.codes.find(field("code"));
@@ -322,7 +322,7 @@ Outcome token(State &state, const HttpsExchange &exchange)
                                  {"step", "token"},
                                  {"grant_type", grant},
                                  {"client_id", clientID},
-                                 {"outcome", delivered && commit ? outcomeName : delivered ? outcomeName : "refused"},
+                                 {"outcome", delivered ? outcomeName : "refused"},
                                  {"status", outcome.response.status}});
     return outcome;
 }
