@@ -6,7 +6,10 @@ namespace controlchannel
 {
 namespace
 {
-HttpResponse answer(int status, const Json &body) { return HttpResponse::json(status, json::dump(body)); }
+HttpResponse answer(int status, const Json &body)
+{
+    return HttpResponse::json(status, json::dump(body));
+}
 } // namespace
 
 HttpResponse handle(ProxyServer &server, const HttpRequest &request)
@@ -33,6 +36,11 @@ HttpResponse handle(ProxyServer &server, const HttpRequest &request)
         // Read before answering: entries appended while this answer is written belong to the next read.
         const qint64 next = server.log().size();
         return answer(200, {{"next", next}, {"entries", server.log().since(cursor)}});
+    }
+    if (const auto *route = server.registry().controlRoute(request.path)) {
+        if (request.method != route->method)
+            return answer(405, {{"error", "use " + route->method.toStdString()}});
+        return route->handle(request, server.context());
     }
     return answer(404, {{"error", "no such control"}});
 }

@@ -6,8 +6,8 @@ namespace scriptedstep
 {
 namespace
 {
-constexpr std::array<std::string_view, 12> kMembers = {"match", "times", "delayMs", "status", "headers", "fault",
-                                                       "rawBody", "body", "bodySize", "data", "errors", "answer"};
+constexpr std::array<std::string_view, 12> kMembers = {"match",   "times", "delayMs",  "status", "headers", "fault",
+                                                       "rawBody", "body",  "bodySize", "data",   "errors",  "answer"};
 
 bool isInteger(const Json &value, qint64 low, qint64 high)
 {
@@ -17,7 +17,10 @@ bool isInteger(const Json &value, qint64 low, qint64 high)
     return n >= low && n <= high;
 }
 
-bool is2xx(int status) { return status >= 200 && status <= 299; }
+bool is2xx(int status)
+{
+    return status >= 200 && status <= 299;
+}
 
 Outcome scenarioMistake(const char *sentence)
 {
@@ -55,8 +58,9 @@ QString validate(const Json &step, bool graphql)
         return QStringLiteral("\"times\" must be an integer from 1");
     if (step.contains("delayMs") && !isInteger(step["delayMs"], 0, 600'000))
         return QStringLiteral("\"delayMs\" must be an integer from 0 to 600000");
-    if (step.contains("status") && !isInteger(step["status"], 100, 599))
-        return QStringLiteral("\"status\" must be an HTTP status code");
+    // Informational codes are no final answer: a client would wait for the real one.
+    if (step.contains("status") && !isInteger(step["status"], 200, 599))
+        return QStringLiteral("\"status\" must be an HTTP status code from 200 to 599");
     if (step.contains("bodySize") && !isInteger(step["bodySize"], 0, 256LL * 1024 * 1024))
         return QStringLiteral("\"bodySize\" must be a byte count of at most 256 MiB");
     if (step.contains("headers")) {
@@ -138,7 +142,8 @@ Outcome applyHttp(const Json &step, Outcome base, const QString &field)
             Json envelope = Json::object();
             if (step.contains("answer")) {
                 if (field.isEmpty())
-                    return scenarioMistake("The scenario gives an answer for an operation without a known result field.");
+                    return scenarioMistake(
+                        "The scenario gives an answer for an operation without a known result field.");
                 envelope["data"] = Json{{json::toStd(field), step["answer"]}};
             }
             if (step.contains("data"))
@@ -152,7 +157,8 @@ Outcome applyHttp(const Json &step, Outcome base, const QString &field)
     }
     if (step.contains("headers")) {
         for (const auto &[name, value] : step["headers"].items()) {
-            outcome.response.setHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value.get<std::string>()));
+            outcome.response.setHeader(QByteArray::fromStdString(name),
+                                       QByteArray::fromStdString(value.get<std::string>()));
         }
     }
     if (step.contains("bodySize")) {
