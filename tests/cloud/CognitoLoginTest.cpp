@@ -348,6 +348,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         ExchangeCase{"Created", 201, R"({"access_token":"a","refresh_token":"r"})", "Cognito token exchange rejected."},
         ExchangeCase{"Redirect", 302, R"({"access_token":"a","refresh_token":"r"})", "Cognito token exchange rejected."},
+        ExchangeCase{"BadRequest", 400, R"({"error":"invalid_grant"})", "Cognito token exchange rejected."},
         ExchangeCase{"Forbidden", 403, R"({"error":"invalid_grant"})", "Cognito token exchange rejected."},
         ExchangeCase{"NoAccessToken", 200, R"({"id_token":"i","refresh_token":"r"})",
                      "The data couldn't be read because it is missing."},

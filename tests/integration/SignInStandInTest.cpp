@@ -196,9 +196,8 @@ INSTANTIATE_TEST_SUITE_P(
                     QStringLiteral("The data couldn't be read because it is missing.")}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// The provider answers 400 "invalid_grant", as for an expired or revoked token. Disabled until
-// HubNetwork::send hands a 400 answer to its caller instead of reporting a lost connection.
-TEST_F(SignInAgainstStandIn, DISABLED_ATokenTheProviderDoesNotKnowIsRefused)
+// The provider answers 400 "invalid_grant", as for an expired or revoked token.
+TEST_F(SignInAgainstStandIn, ATokenTheProviderDoesNotKnowIsRefused)
 {
     scenario({});
     keyring->write(kService, kClient, "never-issued");

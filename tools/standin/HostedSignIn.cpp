@@ -110,17 +110,6 @@ struct State
     std::map<std::string, Session> refreshTokens;
 };
 
-// The route's step from the scenario's "https" section applied to its own answer. (Qualified call:
-// an unqualified `apply` would also find std::apply through the arguments' namespaces.)
-template <typename MakeDefault>
-Outcome scriptedAnswer(Scenario &scenario, std::string_view section, std::string_view key, const Json &view,
-                       const MakeDefault &makeDefault)
-{
-    if (auto step = scenario.take(section, key, view))
-        return scriptedstep::apply(*step, makeDefault);
-    return makeDefault();
-}
-
 Outcome page(int status, const QByteArray &contentType, const QByteArray &body)
 {
     Outcome outcome;
@@ -186,7 +175,7 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
                                                    .toUtf8());
         return outcome;
     };
-    return scriptedAnswer(exchange.context.scenario, "https", "signInAuthorize", view, makeDefault);
+    return scriptedstep::answer(exchange.context.scenario, "https", "signInAuthorize", view, makeDefault);
 }
 
 Outcome desktopRedirect(const HttpsExchange &exchange)
@@ -203,7 +192,7 @@ Outcome desktopRedirect(const HttpsExchange &exchange)
                         htmlEscaped(target) + "\">Continue</a></p><script>location.replace(" + quoted +
                         ");</script>");
     };
-    return scriptedAnswer(exchange.context.scenario, "https", "signInDesktopRedirect", Json::object(),
+    return scriptedstep::answer(exchange.context.scenario, "https", "signInDesktopRedirect", Json::object(),
                                 makeDefault);
 }
 
@@ -313,7 +302,7 @@ Outcome token(State &state, const HttpsExchange &exchange)
         }
         return oauthError("unsupported_grant_type", "The grant type is not supported.");
     };
-    Outcome outcome = scriptedAnswer(exchange.context.scenario, "https", "signInToken", view, makeDefault);
+    Outcome outcome = scriptedstep::answer(exchange.context.scenario, "https", "signInToken", view, makeDefault);
     const bool delivered = outcome.fault == Outcome::Fault::None && outcome.response.status == 200;
     if (delivered && commit)
         commit();
