@@ -123,8 +123,8 @@ WebAuthSession::Completion completionFor(std::shared_ptr<WebOutcome> outcome)
         // Resumed from the event loop, never inside the session's own code: the session may be
         // in its destructor.
         if (auto waiter = std::exchange(outcome->waiter, nullptr))
-            QMetaObject::invokeMethod(QCoreApplication::instance(), [waiter] { waiter.resume(); },
-                                      Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
     };
 }
 
@@ -157,17 +157,16 @@ QStringList signInHosts(const QUrl &authDomain, const QUrl &redirect)
 } // namespace
 
 CognitoLogin::CognitoLogin(QObject *parent)
-    : CognitoLogin(std::make_shared<SecretServiceKeyring>(),
-                   [] { return std::unique_ptr<WebAuthSession>(new WebEngineAuthSession()); },
-                   HubNetwork::shared().session(), parent)
-{
-}
+    : CognitoLogin(
+          std::make_shared<SecretServiceKeyring>(),
+          [] { return std::unique_ptr<WebAuthSession>(new WebEngineAuthSession()); }, HubNetwork::shared().session(),
+          parent)
+{}
 
 CognitoLogin::CognitoLogin(std::shared_ptr<Keyring> keyring, WebAuthSessionFactory webSessions,
                            QNetworkAccessManager *network, QObject *parent)
     : QObject(parent), m_keyring(std::move(keyring)), m_webSessions(std::move(webSessions)), m_network(network)
-{
-}
+{}
 
 // The running web session ends with a cancellation; its waiting sign-in resumes later, sees this
 // object gone and ends with it.
@@ -211,8 +210,9 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
                                          {QStringLiteral("refresh_token"), *refreshToken}},
                                         false);
     QPointer self(this);
-    const HubNetwork::Reply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
-                                               body, kRenewalDeadline, kRenewalAnswerCap, token);
+    const HubNetwork::Reply reply =
+        co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")), body,
+                          kRenewalDeadline, kRenewalAnswerCap, token);
     if (token.cancelled() || !self)
         throw CancelledError();
     if (reply.status != 200)
@@ -248,15 +248,16 @@ QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configura
         state.prepend(QStringLiteral("desktop."));
 
     QUrl authorize = endpoint(configuration.authDomain, QStringLiteral("oauth2/authorize"));
-    authorize.setQuery(QString::fromLatin1(encodeQuery({{QStringLiteral("client_id"), client},
-                                                        {QStringLiteral("redirect_uri"), redirectURI},
-                                                        {QStringLiteral("response_type"), QStringLiteral("code")},
-                                                        {QStringLiteral("scope"), QStringLiteral("openid profile email")},
-                                                        {QStringLiteral("state"), state},
-                                                        {QStringLiteral("code_challenge"), challenge},
-                                                        {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}},
-                                                       false)),
-                       QUrl::StrictMode);
+    authorize.setQuery(
+        QString::fromLatin1(encodeQuery({{QStringLiteral("client_id"), client},
+                                         {QStringLiteral("redirect_uri"), redirectURI},
+                                         {QStringLiteral("response_type"), QStringLiteral("code")},
+                                         {QStringLiteral("scope"), QStringLiteral("openid profile email")},
+                                         {QStringLiteral("state"), state},
+                                         {QStringLiteral("code_challenge"), challenge},
+                                         {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}},
+                                        false)),
+        QUrl::StrictMode);
 
     auto outcome = std::make_shared<WebOutcome>();
     // A sign-in still on screen ends here with a cancellation.
@@ -300,8 +301,9 @@ QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configura
                                          {QStringLiteral("code"), *code},
                                          {QStringLiteral("code_verifier"), verifier}},
                                         true);
-    const HubNetwork::Reply reply = co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")),
-                                               body, kExchangeDeadline, -1, token);
+    const HubNetwork::Reply reply =
+        co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")), body,
+                          kExchangeDeadline, -1, token);
     if (token.cancelled() || !self)
         throw CancelledError();
     if (reply.status != 200)
@@ -337,6 +339,6 @@ void CognitoLogin::saveRefreshToken(const QString &token, const QString &client)
 {
     const int status = m_keyring->write(keychainService, client, token.toUtf8());
     if (status != Keyring::kSuccess)
-        throw HubError(
-            QStringLiteral("The renewed session could not be saved without Keyring interaction (status %1).").arg(status));
+        throw HubError(QStringLiteral("The renewed session could not be saved without Keyring interaction (status %1).")
+                           .arg(status));
 }

@@ -74,8 +74,8 @@ Attributes attributesFor(const QString &service, const QString &account)
 {
     const QByteArray s = service.toUtf8();
     const QByteArray a = account.toUtf8();
-    return Attributes(secret_attributes_build(genericSchema(), "service", s.constData(), "account", a.constData(),
-                                              nullptr));
+    return Attributes(
+        secret_attributes_build(genericSchema(), "service", s.constData(), "account", a.constData(), nullptr));
 }
 
 // Opens a session with the service: the session is what lets secrets travel over the bus.
@@ -100,8 +100,8 @@ Match find(SecretService *service, GHashTable *attributes)
 {
     Match match;
     GError *raw = nullptr;
-    match.items.reset(secret_service_search_sync(service, genericSchema(), attributes, SECRET_SEARCH_ALL, nullptr,
-                                                 &raw));
+    match.items.reset(
+        secret_service_search_sync(service, genericSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &raw));
     Error error(raw);
     if (error) {
         match.status = statusOf(error.get());
@@ -170,8 +170,8 @@ int SecretServiceKeyring::write(const QString &serviceName, const QString &accou
 
     // A new item goes into the default collection, as long as that exists and is open: creating
     // or unlocking a collection would ask the user for a password.
-    Collection collection(
-        secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT, SECRET_COLLECTION_NONE, nullptr, &raw));
+    Collection collection(secret_collection_for_alias_sync(service.get(), SECRET_COLLECTION_DEFAULT,
+                                                           SECRET_COLLECTION_NONE, nullptr, &raw));
     Error aliasError(raw);
     raw = nullptr;
     if (aliasError)

@@ -11,8 +11,7 @@
 class WebAuthSession
 {
 public:
-    enum class Error
-    {
+    enum class Error {
         None,
         // The user closed the window before the callback arrived, or the session was cancelled.
         CanceledLogin,
@@ -20,8 +19,8 @@ public:
 
     struct Request
     {
-        QUrl url; // the first page
-        QString callbackScheme; // a navigation to this scheme ends the session with its URL
+        QUrl url;                 // the first page
+        QString callbackScheme;   // a navigation to this scheme ends the session with its URL
         QStringList allowedHosts; // https hosts the session may navigate to; every other navigation is refused
     };
 

@@ -20,8 +20,7 @@ public:
     // `context` lives exactly as long as the session runs; after it is gone callbacks are dropped.
     CallbackHandler(WebEngineAuthSession *session, QObject *context, QObject *parent)
         : QWebEngineUrlSchemeHandler(parent), m_session(session), m_context(context)
-    {
-    }
+    {}
 
     void requestStarted(QWebEngineUrlRequestJob *job) override
     {
@@ -44,8 +43,7 @@ public:
     Page(QWebEngineProfile *profile, QString callbackScheme, QStringList allowedHosts, QObject *parent)
         : QWebEnginePage(profile, parent), m_callbackScheme(std::move(callbackScheme)),
           m_allowedHosts(std::move(allowedHosts))
-    {
-    }
+    {}
 
 protected:
     bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
@@ -54,9 +52,6 @@ protected:
             return isMainFrame;
         return url.scheme() == QLatin1String("https") && m_allowedHosts.contains(url.host(), Qt::CaseInsensitive);
     }
-
-    // Links that ask for a new window stay in this one, under the same rules.
-    QWebEnginePage *createWindow(WebWindowType) override { return this; }
 
 private:
     QString m_callbackScheme;

@@ -1,5 +1,5 @@
-#include "LoopbackHttpServer.h"
 #include "cloud/CognitoLogin.h"
+#include "LoopbackHttpServer.h"
 #include "cloud/HubNetwork.h"
 #include "core/HubError.h"
 #include "platform/MemoryKeyring.h"
@@ -106,7 +106,8 @@ protected:
               socket->write(LoopbackHttpServer::answer(status, answer, extraHeaders));
           }),
           keyring(std::make_shared<MemoryKeyring>()),
-          login(keyring, [this] { return std::make_unique<ScriptedWebSession>(&web); }, directSession())
+          login(
+              keyring, [this] { return std::make_unique<ScriptedWebSession>(&web); }, directSession())
     {
         web.answer = [](const WebAuthSession::Request &request) {
             return ScriptedWeb::End{
@@ -114,7 +115,8 @@ protected:
         };
     }
 
-    HubConfiguration configuration(std::optional<QString> redirect = QStringLiteral("https://app.tavrilo.example/desktop"))
+    HubConfiguration
+    configuration(std::optional<QString> redirect = QStringLiteral("https://app.tavrilo.example/desktop"))
     {
         HubEnvironment env{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("hub")}};
         HubConfiguration config(env);
@@ -126,7 +128,6 @@ protected:
 
     CognitoLogin::Tokens signIn(HubConfiguration config) { return awaitFor(login.login(std::move(config))); }
     std::optional<CognitoLogin::Tokens> renew() { return awaitFor(login.restore(configuration())); }
-
 
     QByteArray stored() { return keyring->read(kService, kClient).secret; }
 
@@ -141,7 +142,8 @@ protected:
 
 TEST(Pkce, MatchesThePublishedExample)
 {
-    const QByteArray octets = QByteArray::fromHex("7418dfb49799e0254ffa607dd8adbbba16d4254d69d6bff05b5805585384" "8d79");
+    const QByteArray octets = QByteArray::fromHex("7418dfb49799e0254ffa607dd8adbbba16d4254d69d6bff05b5805585384"
+                                                  "8d79");
     EXPECT_EQ(CognitoLogin::codeVerifier(octets), QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk"));
     EXPECT_EQ(CognitoLogin::codeChallenge(QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk")),
               QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
@@ -149,8 +151,9 @@ TEST(Pkce, MatchesThePublishedExample)
 
 TEST(Endpoints, AppendToThePathOfTheDomain)
 {
-    EXPECT_EQ(CognitoLogin::endpoint(QUrl(QStringLiteral("https://auth.tavrilo.example")), QStringLiteral("oauth2/token")),
-              QUrl(QStringLiteral("https://auth.tavrilo.example/oauth2/token")));
+    EXPECT_EQ(
+        CognitoLogin::endpoint(QUrl(QStringLiteral("https://auth.tavrilo.example")), QStringLiteral("oauth2/token")),
+        QUrl(QStringLiteral("https://auth.tavrilo.example/oauth2/token")));
     EXPECT_EQ(CognitoLogin::endpoint(QUrl(QStringLiteral("https://auth.tavrilo.example/pool")),
                                      QStringLiteral("oauth2/authorize")),
               QUrl(QStringLiteral("https://auth.tavrilo.example/pool/oauth2/authorize")));
@@ -173,10 +176,11 @@ TEST_F(CognitoLoginTest, SignInSendsTheSevenParametersAndExchangesTheCodeWithIts
     for (const auto &[name, value] : query.queryItems())
         names << name;
     names.sort();
-    EXPECT_EQ(names, QStringList({"client_id", "code_challenge", "code_challenge_method", "redirect_uri", "response_type",
-                                  "scope", "state"}));
+    EXPECT_EQ(names, QStringList({"client_id", "code_challenge", "code_challenge_method", "redirect_uri",
+                                  "response_type", "scope", "state"}));
     EXPECT_EQ(query.queryItemValue("client_id"), kClient);
-    EXPECT_EQ(query.queryItemValue("redirect_uri", QUrl::FullyDecoded), QStringLiteral("https://app.tavrilo.example/desktop"));
+    EXPECT_EQ(query.queryItemValue("redirect_uri", QUrl::FullyDecoded),
+              QStringLiteral("https://app.tavrilo.example/desktop"));
     EXPECT_EQ(query.queryItemValue("response_type"), QStringLiteral("code"));
     EXPECT_EQ(query.queryItemValue("scope", QUrl::FullyDecoded), QStringLiteral("openid profile email"));
     EXPECT_EQ(query.queryItemValue("code_challenge_method"), QStringLiteral("S256"));
@@ -207,7 +211,8 @@ TEST_F(CognitoLoginTest, SignInSendsTheSevenParametersAndExchangesTheCodeWithIts
 TEST_F(CognitoLoginTest, CustomSchemeRedirectIsItsOwnCallbackWithABareState)
 {
     web.answer = [](const WebAuthSession::Request &request) {
-        return ScriptedWeb::End{QUrl(QStringLiteral("com.example.hub:/signed-in?state=%1&code=c").arg(stateOf(request)))};
+        return ScriptedWeb::End{
+            QUrl(QStringLiteral("com.example.hub:/signed-in?state=%1&code=c").arg(stateOf(request)))};
     };
     signIn(configuration(QStringLiteral("com.example.hub:/signed-in")));
     ASSERT_EQ(web.started.size(), 1);
@@ -220,7 +225,8 @@ TEST_F(CognitoLoginTest, CustomSchemeRedirectIsItsOwnCallbackWithABareState)
 TEST_F(CognitoLoginTest, PlusInTheCodeIsPercentEncodedInTheExchange)
 {
     web.answer = [](const WebAuthSession::Request &request) {
-        return ScriptedWeb::End{QUrl(QStringLiteral("tavrilo-code://auth/callback?code=a%2Bb&state=") + stateOf(request))};
+        return ScriptedWeb::End{
+            QUrl(QStringLiteral("tavrilo-code://auth/callback?code=a%2Bb&state=") + stateOf(request))};
     };
     signIn(configuration());
     ASSERT_EQ(server.requests().size(), 1);
@@ -253,7 +259,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ConfigurationCase{"EmptyClient", QString(""), QStringLiteral("https://app.tavrilo.example/d")},
                       ConfigurationCase{"NoRedirect", kClient, std::nullopt},
                       ConfigurationCase{"PlainHttpRedirect", kClient, QStringLiteral("http://app.tavrilo.example/d")},
-                      ConfigurationCase{"UpperCaseHttpRedirect", kClient, QStringLiteral("HTTP://app.tavrilo.example/d")},
+                      ConfigurationCase{"UpperCaseHttpRedirect", kClient,
+                                        QStringLiteral("HTTP://app.tavrilo.example/d")},
                       ConfigurationCase{"UnparsableRedirect", kClient, QStringLiteral("https://a b/%zz")},
                       ConfigurationCase{"RedirectWithoutScheme", kClient, QStringLiteral("desktop/callback")}),
     [](const auto &info) { return std::string(info.param.name); });
@@ -261,8 +268,8 @@ INSTANTIATE_TEST_SUITE_P(
 struct CallbackCase
 {
     const char *name;
-    QString callback; // "%1" stands for the state the sign-in sent
-    QString failure; // empty: the sign-in succeeds
+    QString callback;                   // "%1" stands for the state the sign-in sent
+    QString failure;                    // empty: the sign-in succeeds
     QString code = QStringLiteral("c"); // the code exchanged on success
 };
 
@@ -293,7 +300,8 @@ INSTANTIATE_TEST_SUITE_P(
         CallbackCase{"ExtraItemsIgnored", "tavrilo-code://auth/callback?x=1&state=%1&code=c&y", {}},
         CallbackCase{"EmptyCodePassedOn", "tavrilo-code://auth/callback?state=%1&code=", {}, QString("")},
         CallbackCase{"FirstOfTwoStatesCounts", "tavrilo-code://auth/callback?state=%1&state=other&code=c", {}},
-        CallbackCase{"SecondOfTwoStatesIgnored", "tavrilo-code://auth/callback?state=other&state=%1&code=c", kStateOrCode},
+        CallbackCase{"SecondOfTwoStatesIgnored", "tavrilo-code://auth/callback?state=other&state=%1&code=c",
+                     kStateOrCode},
         CallbackCase{"OtherHost", "tavrilo-code://elsewhere/callback?state=%1&code=c", kUnexpected},
         CallbackCase{"OtherPath", "tavrilo-code://auth/other?state=%1&code=c", kUnexpected},
         CallbackCase{"NoPath", "tavrilo-code://auth?state=%1&code=c", kUnexpected},
@@ -312,7 +320,9 @@ TEST_F(CognitoLoginTest, WebSessionEndingsResumeTheSignInOnce)
     };
     EXPECT_THROW(signIn(configuration()), CancelledError);
 
-    web.answer = [](const WebAuthSession::Request &) { return ScriptedWeb::End{{}, WebAuthSession::Error::None, true}; };
+    web.answer = [](const WebAuthSession::Request &) {
+        return ScriptedWeb::End{{}, WebAuthSession::Error::None, true};
+    };
     EXPECT_EQ(failureOf([&] { signIn(configuration()); }), QStringLiteral("Login returned no callback."));
 
     web.refuseStart = true;
@@ -347,7 +357,8 @@ INSTANTIATE_TEST_SUITE_P(
     Cases, SignInExchange,
     ::testing::Values(
         ExchangeCase{"Created", 201, R"({"access_token":"a","refresh_token":"r"})", "Cognito token exchange rejected."},
-        ExchangeCase{"Redirect", 302, R"({"access_token":"a","refresh_token":"r"})", "Cognito token exchange rejected."},
+        ExchangeCase{"Redirect", 302, R"({"access_token":"a","refresh_token":"r"})",
+                     "Cognito token exchange rejected."},
         ExchangeCase{"BadRequest", 400, R"({"error":"invalid_grant"})", "Cognito token exchange rejected."},
         ExchangeCase{"Forbidden", 403, R"({"error":"invalid_grant"})", "Cognito token exchange rejected."},
         ExchangeCase{"NoAccessToken", 200, R"({"id_token":"i","refresh_token":"r"})",
@@ -391,7 +402,8 @@ TEST_F(CognitoLoginTest, RenewalSendsTheThreeFieldsInOrderAndRotatesTheToken)
     EXPECT_EQ(tokens->identityToken, QStringLiteral("id-1"));
     ASSERT_EQ(server.requests().size(), 1);
     EXPECT_EQ(server.requests()[0].path, QByteArray("/pool/oauth2/token"));
-    EXPECT_EQ(server.requests()[0].body, QByteArray("grant_type=refresh_token&client_id=client-7&refresh_token=old+token/x"));
+    EXPECT_EQ(server.requests()[0].body,
+              QByteArray("grant_type=refresh_token&client_id=client-7&refresh_token=old+token/x"));
     EXPECT_EQ(stored(), QByteArray("refresh-1"));
 
     answer = R"({"access_token":"acc-2"})";

@@ -4,8 +4,8 @@
 #include "core/Json.h"
 #include "platform/MemoryKeyring.h"
 #include "platform/WebAuthSession.h"
-#include "support/StandIn.h"
 #include "support/SignInTestSupport.h"
+#include "support/StandIn.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -16,8 +16,8 @@
 // sign-in page is followed the way a browser would follow it, without a window.
 
 using testsupport::awaitFor;
-using testsupport::jwtClaims;
 using testsupport::failureOf;
+using testsupport::jwtClaims;
 
 namespace
 {
@@ -56,7 +56,6 @@ private:
     }
 };
 
-
 // One stand-in for the whole run: the hub's network settings are read once per process.
 StandIn *s_standIn = nullptr;
 
@@ -82,13 +81,14 @@ class SignInAgainstStandIn : public ::testing::Test
 protected:
     SignInAgainstStandIn()
         : keyring(std::make_shared<MemoryKeyring>()),
-          login(keyring, [] { return std::make_unique<FollowingWebSession>(); }, HubNetwork::shared().session()),
-          configuration(HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("hub")},
-                                       {QStringLiteral("TAVRILO_COGNITO_CLIENT_ID"), kClient},
-                                       {QStringLiteral("TAVRILO_REDIRECT_URI"), QStringLiteral("tavrilo-code://auth/callback")},
-                                       {QStringLiteral("TAVRILO_COGNITO_USER_POOL_ID"), QStringLiteral("eu-west-1_Pool7")}})
-    {
-    }
+          login(
+              keyring, [] { return std::make_unique<FollowingWebSession>(); }, HubNetwork::shared().session()),
+          configuration(
+              HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("hub")},
+                             {QStringLiteral("TAVRILO_COGNITO_CLIENT_ID"), kClient},
+                             {QStringLiteral("TAVRILO_REDIRECT_URI"), QStringLiteral("tavrilo-code://auth/callback")},
+                             {QStringLiteral("TAVRILO_COGNITO_USER_POOL_ID"), QStringLiteral("eu-west-1_Pool7")}})
+    {}
 
     void scenario(Json https, Json account = Json::object())
     {
@@ -99,7 +99,6 @@ protected:
             document["https"] = {{"signInToken", https}};
         s_standIn->setScenario(document);
     }
-
 
     QByteArray stored() { return keyring->read(kService, kClient).secret; }
 
@@ -151,14 +150,15 @@ TEST_F(SignInAgainstStandIn, RenewalWithoutRotationKeepsTheStoredToken)
 TEST_F(SignInAgainstStandIn, ARefusedExchangeKeepsNothing)
 {
     scenario({{"queue", {{{"match", {{"grant_type", "authorization_code"}}}, {"status", 500}}}}});
-    EXPECT_EQ(failureOf([&] { awaitFor(login.login(configuration)); }), QStringLiteral("Cognito token exchange rejected."));
+    EXPECT_EQ(failureOf([&] { awaitFor(login.login(configuration)); }),
+              QStringLiteral("Cognito token exchange rejected."));
     EXPECT_EQ(keyring->writeCount(), 0);
 }
 
 struct RenewalCase
 {
     const char *name;
-    Json step; // applied to the refresh grant
+    Json step;       // applied to the refresh grant
     QString failure; // empty: renewed
 };
 
@@ -184,16 +184,19 @@ TEST_P(RenewalAgainstStandIn, AnswerIsChecked)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RenewalAgainstStandIn,
-    ::testing::Values(
-        RenewalCase{"ExactlyOneMebibyte", {{"bodySize", 1048576}}, {}},
-        RenewalCase{"OneByteOver", {{"bodySize", 1048577}},
-                    QStringLiteral("The identity provider returned an oversized session response.")},
-        RenewalCase{"Redirect", {{"status", 302}, {"headers", {{"Location", "https://auth.tavrilo.example/elsewhere"}}}},
-                    kRefused},
-        RenewalCase{"Created", {{"status", 201}}, kRefused},
-        RenewalCase{"ServerError", {{"status", 503}}, kRefused},
-        RenewalCase{"MissingAccessToken", {{"body", {{"id_token", "x"}, {"refresh_token", "y"}}}},
-                    QStringLiteral("The data couldn't be read because it is missing.")}),
+    ::testing::Values(RenewalCase{"ExactlyOneMebibyte", {{"bodySize", 1048576}}, {}},
+                      RenewalCase{"OneByteOver",
+                                  {{"bodySize", 1048577}},
+                                  QStringLiteral("The identity provider returned an oversized session response.")},
+                      RenewalCase{
+                          "Redirect",
+                          {{"status", 302}, {"headers", {{"Location", "https://auth.tavrilo.example/elsewhere"}}}},
+                          kRefused},
+                      RenewalCase{"Created", {{"status", 201}}, kRefused},
+                      RenewalCase{"ServerError", {{"status", 503}}, kRefused},
+                      RenewalCase{"MissingAccessToken",
+                                  {{"body", {{"id_token", "x"}, {"refresh_token", "y"}}}},
+                                  QStringLiteral("The data couldn't be read because it is missing.")}),
     [](const auto &info) { return std::string(info.param.name); });
 
 // The provider answers 400 "invalid_grant", as for an expired or revoked token.

@@ -2,8 +2,8 @@
 #include "cloud/HubNetwork.h"
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
-#include "support/StandIn.h"
 #include "support/SignInTestSupport.h"
+#include "support/StandIn.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -38,10 +38,13 @@ class StandInEnvironment : public ::testing::Environment
 public:
     void SetUp() override
     {
-        s_standIn = new StandIn(Json{{"signIn", {{"account", {{"default", {{"userPoolId", kPool.toStdString()},
-                                                                              {"workspace", "tenant-w"},
-                                                                              {"rotateRefreshTokens", true},
-                                                                              {"lifetimeSeconds", 120}}}}}}}});
+        s_standIn = new StandIn(Json{{"signIn",
+                                      {{"account",
+                                        {{"default",
+                                          {{"userPoolId", kPool.toStdString()},
+                                           {"workspace", "tenant-w"},
+                                           {"rotateRefreshTokens", true},
+                                           {"lifetimeSeconds", 120}}}}}}}});
         s_standIn->applyToEnvironment();
         // The stand-in's authority is trusted by the hash of its public key, which every chain it
         // presents ends with.
@@ -103,7 +106,6 @@ QStringList filesContaining(const QString &root, const QList<QByteArray> &secret
     return found;
 }
 
-
 TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
 {
     const HubConfiguration configuration(hubEnvironment());
@@ -141,7 +143,8 @@ TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
 TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 {
     // The authorize page waits, so the window is still open when the user closes it.
-    s_standIn->setScenario(Json{{"https", {{"signInAuthorize", {{"queue", {{{"status", 200}, {"rawBody", "<p>Sign in</p>"}}}}}}}}});
+    s_standIn->setScenario(
+        Json{{"https", {{"signInAuthorize", {{"queue", {{{"status", 200}, {"rawBody", "<p>Sign in</p>"}}}}}}}}});
     CognitoLogin login;
     const qint64 before = s_standIn->logEntries().next;
     bool cancelled = false;
@@ -156,9 +159,12 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
         ended = true;
     };
     run();
-    ASSERT_TRUE(s_standIn->waitForEntry(before, [](const Json &entry) {
-        return entry.value("kind", "") == "response" && entry.value("path", "") == "/oauth2/authorize";
-    }, 60s));
+    ASSERT_TRUE(s_standIn->waitForEntry(
+        before,
+        [](const Json &entry) {
+            return entry.value("kind", "") == "response" && entry.value("path", "") == "/oauth2/authorize";
+        },
+        60s));
     ASSERT_TRUE(waitUntil([] { return visibleWindow() != nullptr; }));
     visibleWindow()->close();
     ASSERT_TRUE(waitUntil([&] { return ended; }));
@@ -168,9 +174,14 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 TEST(SignInWindow, NavigationStaysOnTheSignInHosts)
 {
     // A page that first tries to leave for another host, then goes to the callback.
-    s_standIn->setScenario(Json{{"https", {{"signInAuthorize", {{"queue", {{{"status", 200}, {"headers", {{"Content-Type", "text/html"}}}, {"rawBody",
-        "<script>location.href='https://api.tavrilo.example/elsewhere';"
-        "setTimeout(function(){location.href='tavrilo-code://auth/callback?state=other&code=c'},300);</script>"}}}}}}}}});
+    s_standIn->setScenario(Json{{"https",
+                                 {{"signInAuthorize",
+                                   {{"queue",
+                                     {{{"status", 200},
+                                       {"headers", {{"Content-Type", "text/html"}}},
+                                       {"rawBody", "<script>location.href='https://api.tavrilo.example/elsewhere';"
+                                                   "setTimeout(function(){location.href='tavrilo-code://auth/"
+                                                   "callback?state=other&code=c'},300);</script>"}}}}}}}}});
     const qint64 before = s_standIn->logEntries().next;
     CognitoLogin login;
     try {

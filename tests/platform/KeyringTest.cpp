@@ -84,13 +84,15 @@ TEST(SecretServiceKeyring, RenewalRotatesTheStoredTokenThroughTheRealKeyring)
     testsupport::clearProxyVariables();
     LoopbackHttpServer server([](QTcpSocket *socket, const LoopbackHttpServer::Received &request) {
         const bool known = request.body.contains("refresh_token=stored-1");
-        socket->write(LoopbackHttpServer::answer(known ? 200 : 400, R"({"access_token":"a","refresh_token":"rotated-2"})"));
+        socket->write(
+            LoopbackHttpServer::answer(known ? 200 : 400, R"({"access_token":"a","refresh_token":"rotated-2"})"));
     });
     auto keyring = std::make_shared<SecretServiceKeyring>();
     const QString client = QStringLiteral("client-renew");
     ASSERT_EQ(keyring->write(kService, client, "stored-1"), Keyring::kSuccess);
 
-    CognitoLogin login(keyring, [] { return std::make_unique<NoWindow>(); }, HubNetwork::shared().session());
+    CognitoLogin login(
+        keyring, [] { return std::make_unique<NoWindow>(); }, HubNetwork::shared().session());
     HubConfiguration configuration(HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("hub")}});
     configuration.clientID = client;
     configuration.authDomain = server.url();
@@ -114,8 +116,9 @@ TEST(LockedKeyring, GivesTheStatusSentenceAndNeverPrompts)
     EXPECT_EQ(keyring.write(kService, QStringLiteral("client-new"), "added"), Keyring::kInteractionNotAllowed);
     EXPECT_EQ(itemCount(kService, QStringLiteral("client-new")), 0);
 
-    CognitoLogin login(std::make_shared<SecretServiceKeyring>(), [] { return std::make_unique<NoWindow>(); },
-                       HubNetwork::shared().session());
+    CognitoLogin login(
+        std::make_shared<SecretServiceKeyring>(), [] { return std::make_unique<NoWindow>(); },
+        HubNetwork::shared().session());
     HubConfiguration configuration(HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("hub")}});
     configuration.clientID = account;
     try {

@@ -156,8 +156,8 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
     const std::string challenge = query(exchange, "code_challenge");
     const std::string signInState = query(exchange, "state");
     const Json view{{"client_id", clientID}, {"redirect_uri", redirectURI}, {"state", signInState}};
-    exchange.context.log.append({{"kind", "signin"}, {"step", "authorize"}, {"client_id", clientID},
-                                 {"redirect_uri", redirectURI}});
+    exchange.context.log.append(
+        {{"kind", "signin"}, {"step", "authorize"}, {"client_id", clientID}, {"redirect_uri", redirectURI}});
 
     auto makeDefault = [&] {
         static const QRegularExpression challengeForm(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z"));
@@ -169,10 +169,11 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
         const std::string code = randomToken(24).toStdString();
         state.codes[code] = {clientID, redirectURI, challenge, QDateTime::currentSecsSinceEpoch()};
         Outcome outcome = page(302, "text/html; charset=utf-8", {});
-        outcome.response.setHeader("Location", withQuery(QString::fromStdString(redirectURI),
-                                                         {{QStringLiteral("code"), QString::fromStdString(code)},
-                                                          {QStringLiteral("state"), QString::fromStdString(signInState)}})
-                                                   .toUtf8());
+        outcome.response.setHeader("Location",
+                                   withQuery(QString::fromStdString(redirectURI),
+                                             {{QStringLiteral("code"), QString::fromStdString(code)},
+                                              {QStringLiteral("state"), QString::fromStdString(signInState)}})
+                                       .toUtf8());
         return outcome;
     };
     return scriptedstep::answer(exchange.context.scenario, "https", "signInAuthorize", view, makeDefault);
@@ -180,17 +181,15 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
 
 Outcome desktopRedirect(const HttpsExchange &exchange)
 {
-    const QString target =
-        withQuery(QStringLiteral("tavrilo-code://auth/callback"),
-                  {{QStringLiteral("code"), QString::fromStdString(query(exchange, "code"))},
-                   {QStringLiteral("state"), QString::fromStdString(query(exchange, "state"))}});
+    const QString target = withQuery(QStringLiteral("tavrilo-code://auth/callback"),
+                                     {{QStringLiteral("code"), QString::fromStdString(query(exchange, "code"))},
+                                      {QStringLiteral("state"), QString::fromStdString(query(exchange, "state"))}});
     auto makeDefault = [&] {
         QByteArray quoted;
         json::appendQuoted(quoted, target);
         return page(200, "text/html; charset=utf-8",
                     "<!doctype html><title>Signed in</title><p>Returning to the Tavrilo hub&hellip; <a href=\"" +
-                        htmlEscaped(target) + "\">Continue</a></p><script>location.replace(" + quoted +
-                        ");</script>");
+                        htmlEscaped(target) + "\">Continue</a></p><script>location.replace(" + quoted + ");</script>");
     };
     return scriptedstep::answer(exchange.context.scenario, "https", "signInDesktopRedirect", Json::object(),
                                 makeDefault);
@@ -204,7 +203,9 @@ std::map<std::string, std::string> formFields(const QByteArray &body)
         if (pair.isEmpty())
             continue;
         const qsizetype equals = pair.indexOf('=');
-        auto decode = [](QByteArray part) { return QByteArray::fromPercentEncoding(part.replace('+', ' ')).toStdString(); };
+        auto decode = [](QByteArray part) {
+            return QByteArray::fromPercentEncoding(part.replace('+', ' ')).toStdString();
+        };
         const std::string name = decode(equals < 0 ? pair : pair.left(equals));
         if (!fields.count(name))
             fields[name] = equals < 0 ? std::string() : decode(pair.mid(equals + 1));
