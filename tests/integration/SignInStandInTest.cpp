@@ -4,8 +4,8 @@
 #include "core/Json.h"
 #include "platform/MemoryKeyring.h"
 #include "platform/WebAuthSession.h"
+#include "support/SharedStandIn.h"
 #include "support/SignInTestSupport.h"
-#include "support/StandIn.h"
 #include "support/TestSupport.h"
 
 #include <QDateTime>
@@ -56,25 +56,7 @@ private:
     }
 };
 
-// One stand-in for the whole run: the hub's network settings are read once per process.
-StandIn *s_standIn = nullptr;
-
-class StandInEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        s_standIn = new StandIn();
-        s_standIn->applyToEnvironment();
-    }
-    void TearDown() override
-    {
-        delete s_standIn;
-        s_standIn = nullptr;
-    }
-};
-[[maybe_unused]] ::testing::Environment *const s_environment =
-    ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
+[[maybe_unused]] ::testing::Environment *const s_environment = ::testing::AddGlobalTestEnvironment(new SharedStandIn);
 
 class SignInAgainstStandIn : public ::testing::Test
 {
@@ -97,7 +79,7 @@ protected:
         document["signIn"] = {{"account", {{"default", account}}}};
         if (!https.is_null())
             document["https"] = {{"signInToken", https}};
-        s_standIn->setScenario(document);
+        SharedStandIn::get().setScenario(document);
     }
 
     QByteArray stored() { return keyring->read(kService, kClient).secret; }

@@ -2,8 +2,8 @@
 #include "cloud/HubNetwork.h"
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
+#include "support/SharedStandIn.h"
 #include "support/SignInTestSupport.h"
-#include "support/StandIn.h"
 #include "support/TestSupport.h"
 
 #include <QApplication>
@@ -30,35 +30,32 @@ namespace
 const QString kClient = QStringLiteral("window-client");
 const QString kPool = QStringLiteral("eu-central-1_Window");
 
-// One stand-in for the run: the browser engine reads its flags once per process.
-StandIn *s_standIn = nullptr;
-
-class StandInEnvironment : public ::testing::Environment
+// The browser engine too reads its flags once per process.
+class StandInEnvironment : public SharedStandIn
 {
 public:
+    StandInEnvironment()
+        : SharedStandIn(Json{{"signIn",
+                              {{"account",
+                                {{"default",
+                                  {{"userPoolId", kPool.toStdString()},
+                                   {"workspace", "tenant-w"},
+                                   {"rotateRefreshTokens", true},
+                                   {"lifetimeSeconds", 120}}}}}}}})
+    {}
+
     void SetUp() override
     {
-        s_standIn = new StandIn(Json{{"signIn",
-                                      {{"account",
-                                        {{"default",
-                                          {{"userPoolId", kPool.toStdString()},
-                                           {"workspace", "tenant-w"},
-                                           {"rotateRefreshTokens", true},
-                                           {"lifetimeSeconds", 120}}}}}}}});
-        s_standIn->applyToEnvironment();
+        SharedStandIn::SetUp();
+        StandIn &standIn = get();
         // The stand-in's authority is trusted by the hash of its public key, which every chain it
         // presents ends with.
-        const auto authority = QSslCertificate::fromPath(s_standIn->caPath());
+        const auto authority = QSslCertificate::fromPath(standIn.caPath());
         ASSERT_EQ(authority.size(), 1);
         const QByteArray spki =
             QCryptographicHash::hash(authority[0].publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --proxy-server=" + s_standIn->proxyUrl().toEncoded() +
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --proxy-server=" + standIn.proxyUrl().toEncoded() +
                                                   " --ignore-certificate-errors-spki-list=" + spki);
-    }
-    void TearDown() override
-    {
-        delete s_standIn;
-        s_standIn = nullptr;
     }
 };
 [[maybe_unused]] ::testing::Environment *const s_environment =
@@ -143,10 +140,10 @@ TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
 TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 {
     // The authorize page waits, so the window is still open when the user closes it.
-    s_standIn->setScenario(
+    SharedStandIn::get().setScenario(
         Json{{"https", {{"signInAuthorize", {{"queue", {{{"status", 200}, {"rawBody", "<p>Sign in</p>"}}}}}}}}});
     CognitoLogin login;
-    const qint64 before = s_standIn->logEntries().next;
+    const qint64 before = SharedStandIn::get().logEntries().next;
     bool cancelled = false;
     bool ended = false;
     auto run = [&]() -> QCoro::Task<void> {
@@ -159,7 +156,7 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
         ended = true;
     };
     run();
-    ASSERT_TRUE(s_standIn->waitForEntry(
+    ASSERT_TRUE(SharedStandIn::get().waitForEntry(
         before,
         [](const Json &entry) {
             return entry.value("kind", "") == "response" && entry.value("path", "") == "/oauth2/authorize";
@@ -174,15 +171,16 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 TEST(SignInWindow, NavigationStaysOnTheSignInHosts)
 {
     // A page that first tries to leave for another host, then goes to the callback.
-    s_standIn->setScenario(Json{{"https",
-                                 {{"signInAuthorize",
-                                   {{"queue",
-                                     {{{"status", 200},
-                                       {"headers", {{"Content-Type", "text/html"}}},
-                                       {"rawBody", "<script>location.href='https://api.tavrilo.example/elsewhere';"
-                                                   "setTimeout(function(){location.href='tavrilo-code://auth/"
-                                                   "callback?state=other&code=c'},300);</script>"}}}}}}}}});
-    const qint64 before = s_standIn->logEntries().next;
+    SharedStandIn::get().setScenario(
+        Json{{"https",
+              {{"signInAuthorize",
+                {{"queue",
+                  {{{"status", 200},
+                    {"headers", {{"Content-Type", "text/html"}}},
+                    {"rawBody", "<script>location.href='https://api.tavrilo.example/elsewhere';"
+                                "setTimeout(function(){location.href='tavrilo-code://auth/"
+                                "callback?state=other&code=c'},300);</script>"}}}}}}}}});
+    const qint64 before = SharedStandIn::get().logEntries().next;
     CognitoLogin login;
     try {
         awaitFor(login.login(HubConfiguration(hubEnvironment())), 60s);
@@ -190,7 +188,7 @@ TEST(SignInWindow, NavigationStaysOnTheSignInHosts)
     } catch (const HubError &error) {
         EXPECT_EQ(error.description(), QStringLiteral("Authentication state or code missing."));
     }
-    for (const Json &entry : s_standIn->logEntries(before).entries)
+    for (const Json &entry : SharedStandIn::get().logEntries(before).entries)
         EXPECT_NE(entry.value("host", ""), "api.tavrilo.example") << entry.dump();
 }
 } // namespace
