@@ -6,7 +6,7 @@
 // One secret per (service, account) pair in the user's keyring. Implementations never prompt and
 // never unlock anything: where the user would have to act, the call returns a status instead.
 //
-// Status numbers keep the meanings callers and sentences already use for keychain statuses:
+// Status numbers are part of the sentences users see, so they are fixed:
 //   0        success
 //   -25300   no secret is stored for the pair (item not found)
 //   -25291   no keyring service is reachable (no session bus, or nothing answers on it)
