@@ -2,6 +2,7 @@
 
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
+#include "standin/HostedSignIn.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
@@ -18,4 +19,5 @@ void registerServices(ServiceRegistry &registry)
     graphqlendpoint::registerService(registry);
     runcontrols::registerService(registry);
     probeoperation::registerService(registry);
+    hostedsignin::registerService(registry);
 }

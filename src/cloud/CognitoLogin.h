@@ -1,0 +1,72 @@
+#pragma once
+
+#include "core/HubConfiguration.h"
+#include "core/async/CancelToken.h"
+
+#include <QByteArray>
+#include <QCoroTask>
+#include <QLatin1StringView>
+#include <QObject>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+class Keyring;
+class QNetworkAccessManager;
+class WebAuthSession;
+
+// Hosted sign-in (authorization code with PKCE, S256) and silent renewal from the stored refresh
+// token. Of the tokens received only the refresh token is kept, and only in the keyring: one secret
+// per app client id. Main thread only.
+class CognitoLogin : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Stored secrets of earlier versions are found under this service name: never change it.
+    static constexpr QLatin1StringView keychainService{"com.tavrilo.native-hub.account"};
+    // Where the page behind an https redirect URI sends the browser on to.
+    static constexpr QLatin1StringView desktopCallbackURL{"tavrilo-code://auth/callback"};
+
+    struct Tokens
+    {
+        QString accessToken;
+        std::optional<QString> identityToken;
+    };
+
+    using WebAuthSessionFactory = std::function<std::unique_ptr<WebAuthSession>()>;
+
+    // The user's keyring, the sign-in window and the shared token session.
+    explicit CognitoLogin(QObject *parent = nullptr);
+    CognitoLogin(std::shared_ptr<Keyring> keyring, WebAuthSessionFactory webSessions, QNetworkAccessManager *network,
+                 QObject *parent = nullptr);
+    ~CognitoLogin() override;
+
+    // Renews the tokens silently from the stored refresh token. Nothing, and no traffic, when no
+    // client id is configured or no token is stored for it.
+    QCoro::Task<std::optional<Tokens>> restore(HubConfiguration configuration, CancelToken token = {});
+    // Signs the user in through the hosted pages in the sign-in window.
+    QCoro::Task<Tokens> login(HubConfiguration configuration, CancelToken token = {});
+
+    // The RFC 7636 code verifier of `randomBytes`: unpadded base64url.
+    static QString codeVerifier(const QByteArray &randomBytes);
+    // The S256 code challenge of `verifier`.
+    static QString codeChallenge(const QString &verifier);
+    // `authDomain` with `component` appended to whatever path it carries.
+    static QUrl endpoint(const QUrl &authDomain, const QString &component);
+
+private:
+    // Decodes a token answer, stores the refresh token it holds (if any) and returns the rest.
+    Tokens keepRefreshToken(const QByteArray &answerBody, const QString &client);
+    std::optional<QString> storedRefreshToken(const QString &account);
+    void saveRefreshToken(const QString &token, const QString &client);
+
+    std::shared_ptr<Keyring> m_keyring;
+    WebAuthSessionFactory m_webSessions;
+    QNetworkAccessManager *m_network;
+    // The web session of the latest sign-in, from its start until its callback arrives.
+    std::unique_ptr<WebAuthSession> m_session;
+};

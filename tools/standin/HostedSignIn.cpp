@@ -1,0 +1,345 @@
+#include "standin/HostedSignIn.h"
+
+#include "standin/EventLog.h"
+#include "standin/PlatformHosts.h"
+#include "standin/ScriptedStep.h"
+#include "standin/ServiceRegistry.h"
+
+#include <QCryptographicHash>
+#include <QDateTime>
+#include <QRandomGenerator>
+#include <QRegularExpression>
+#include <QUrl>
+#include <QUuid>
+
+#include <map>
+#include <memory>
+
+namespace hostedsignin
+{
+namespace
+{
+// Codes are good for one exchange within this many seconds, as at the real provider.
+constexpr qint64 kCodeLifetimeSeconds = 300;
+
+// The signed-in account, from the scenario's "signIn" section (key "account"), else these values.
+struct Account
+{
+    std::string userPoolId = "us-east-1_StandIn";
+    std::string sub = "standin-user";
+    std::string email = "user@tavrilo.example";
+    std::string workspace = "standin-workspace";
+    qint64 lifetimeSeconds = 3600;
+    bool rotateRefreshTokens = false;
+};
+
+QString validateAccount(const Json &step)
+{
+    if (!step.is_object())
+        return QStringLiteral("a signIn account must be an object");
+    for (const auto &[key, value] : step.items()) {
+        if (key == "match")
+            continue;
+        if (key == "userPoolId" || key == "sub" || key == "email" || key == "workspace") {
+            if (!value.is_string())
+                return QStringLiteral("signIn account member %1 must be a string").arg(json::toQString(key));
+        } else if (key == "lifetimeSeconds") {
+            if (!value.is_number_integer() || value.get<qint64>() < 1 || value.get<qint64>() > 86400)
+                return QStringLiteral("signIn lifetimeSeconds must be an integer from 1 to 86400");
+        } else if (key == "rotateRefreshTokens") {
+            if (!value.is_boolean())
+                return QStringLiteral("signIn rotateRefreshTokens must be true or false");
+        } else {
+            return QStringLiteral("unknown signIn account member %1").arg(json::toQString(key));
+        }
+    }
+    return {};
+}
+
+Account accountFor(Scenario &scenario, const Json &view)
+{
+    Account account;
+    const std::optional<Json> step = scenario.take("signIn", "account", view);
+    if (!step)
+        return account;
+    account.userPoolId = step->value("userPoolId", account.userPoolId);
+    account.sub = step->value("sub", account.sub);
+    account.email = step->value("email", account.email);
+    account.workspace = step->value("workspace", account.workspace);
+    account.lifetimeSeconds = step->value("lifetimeSeconds", account.lifetimeSeconds);
+    account.rotateRefreshTokens = step->value("rotateRefreshTokens", account.rotateRefreshTokens);
+    return account;
+}
+
+QByteArray base64url(const QByteArray &bytes)
+{
+    return bytes.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+}
+
+QByteArray randomToken(int bytes)
+{
+    QByteArray raw(bytes, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(raw.data()), bytes / 4);
+    return base64url(raw);
+}
+
+// A JWT in compact form. The signature is random bytes: the hub reads claims without verifying it.
+QByteArray jwt(const Json &claims)
+{
+    const Json header{{"alg", "RS256"}, {"kid", "standin"}};
+    return base64url(json::dump(header)) + '.' + base64url(json::dump(claims)) + '.' + randomToken(64);
+}
+
+struct Grant
+{
+    std::string clientID;
+    std::string redirectURI;
+    std::string challenge;
+    qint64 issuedAt = 0;
+};
+
+struct Session
+{
+    std::string clientID;
+};
+
+// What the provider remembers between requests: open codes and live refresh tokens.
+struct State
+{
+    std::map<std::string, Grant> codes;
+    std::map<std::string, Session> refreshTokens;
+};
+
+Outcome page(int status, const QByteArray &contentType, const QByteArray &body)
+{
+    Outcome outcome;
+    outcome.response.status = status;
+    outcome.response.setHeader("Content-Type", contentType);
+    outcome.response.setHeader("Cache-Control", "no-store");
+    outcome.response.body = body;
+    return outcome;
+}
+
+Outcome oauthError(const char *error, const char *description)
+{
+    Outcome outcome;
+    outcome.response = HttpResponse::json(400, json::dump(Json{{"error", error}, {"error_description", description}}));
+    return outcome;
+}
+
+QByteArray htmlEscaped(const QString &text)
+{
+    return text.toHtmlEscaped().toUtf8();
+}
+
+// Appends query items to a URL given as text, keeping what it already carries.
+QString withQuery(const QString &url, const QList<QPair<QString, QString>> &items)
+{
+    QString out = url;
+    QChar separator = out.contains(u'?') ? u'&' : u'?';
+    for (const auto &[name, value] : items) {
+        out += separator + name + u'=' + QString::fromLatin1(QUrl::toPercentEncoding(value));
+        separator = u'&';
+    }
+    return out;
+}
+
+std::string query(const HttpsExchange &exchange, const char *name)
+{
+    return exchange.request.query.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded).toStdString();
+}
+
+Outcome authorize(State &state, const HttpsExchange &exchange)
+{
+    const std::string clientID = query(exchange, "client_id");
+    const std::string redirectURI = query(exchange, "redirect_uri");
+    const std::string challenge = query(exchange, "code_challenge");
+    const std::string signInState = query(exchange, "state");
+    const Json view{{"client_id", clientID}, {"redirect_uri", redirectURI}, {"state", signInState}};
+    exchange.context.log.append(
+        {{"kind", "signin"}, {"step", "authorize"}, {"client_id", clientID}, {"redirect_uri", redirectURI}});
+
+    auto makeDefault = [&] {
+        static const QRegularExpression challengeForm(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z"));
+        if (query(exchange, "response_type") != "code" || clientID.empty() || redirectURI.empty() ||
+            query(exchange, "code_challenge_method") != "S256" ||
+            !challengeForm.match(QString::fromStdString(challenge)).hasMatch() || signInState.empty())
+            return page(400, "text/html; charset=utf-8",
+                        "<!doctype html><title>Sign-in error</title><p>invalid_request</p>");
+        const std::string code = randomToken(24).toStdString();
+        state.codes[code] = {clientID, redirectURI, challenge, QDateTime::currentSecsSinceEpoch()};
+        Outcome outcome = page(302, "text/html; charset=utf-8", {});
+        outcome.response.setHeader("Location",
+                                   withQuery(QString::fromStdString(redirectURI),
+                                             {{QStringLiteral("code"), QString::fromStdString(code)},
+                                              {QStringLiteral("state"), QString::fromStdString(signInState)}})
+                                       .toUtf8());
+        return outcome;
+    };
+    return scriptedstep::answer(exchange.context.scenario, "https", "signInAuthorize", view, makeDefault);
+}
+
+Outcome desktopRedirect(const HttpsExchange &exchange)
+{
+    const QString target = withQuery(QStringLiteral("tavrilo-code://auth/callback"),
+                                     {{QStringLiteral("code"), QString::fromStdString(query(exchange, "code"))},
+                                      {QStringLiteral("state"), QString::fromStdString(query(exchange, "state"))}});
+    auto makeDefault = [&] {
+        QByteArray quoted;
+        json::appendQuoted(quoted, target);
+        return page(200, "text/html; charset=utf-8",
+                    "<!doctype html><title>Signed in</title><p>Returning to the Tavrilo hub&hellip; <a href=\"" +
+                        htmlEscaped(target) + "\">Continue</a></p><script>location.replace(" + quoted + ");</script>");
+    };
+    return scriptedstep::answer(exchange.context.scenario, "https", "signInDesktopRedirect", Json::object(),
+                                makeDefault);
+}
+
+// Form fields decoded as a form: "+" is a space.
+std::map<std::string, std::string> formFields(const QByteArray &body)
+{
+    std::map<std::string, std::string> fields;
+    for (const QByteArray &pair : body.split('&')) {
+        if (pair.isEmpty())
+            continue;
+        const qsizetype equals = pair.indexOf('=');
+        auto decode = [](QByteArray part) {
+            return QByteArray::fromPercentEncoding(part.replace('+', ' ')).toStdString();
+        };
+        const std::string name = decode(equals < 0 ? pair : pair.left(equals));
+        if (!fields.count(name))
+            fields[name] = equals < 0 ? std::string() : decode(pair.mid(equals + 1));
+    }
+    return fields;
+}
+
+Json tokenAnswer(const Account &account, const std::string &clientID, const std::optional<std::string> &refreshToken)
+{
+    const qint64 now = QDateTime::currentSecsSinceEpoch();
+    const std::string region = account.userPoolId.substr(0, account.userPoolId.find('_'));
+    const std::string issuer = "https://cognito-idp." + region + ".amazonaws.com/" + account.userPoolId;
+    const Json idClaims{{"sub", account.sub},
+                        {"email", account.email},
+                        {"custom:tenant_id", account.workspace},
+                        {"iss", issuer},
+                        {"aud", clientID},
+                        {"token_use", "id"},
+                        {"auth_time", now},
+                        {"iat", now},
+                        {"exp", now + account.lifetimeSeconds},
+                        {"jti", QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString()}};
+    const Json accessClaims{{"sub", account.sub},
+                            {"iss", issuer},
+                            {"client_id", clientID},
+                            {"token_use", "access"},
+                            {"scope", "openid profile email"},
+                            {"username", account.sub},
+                            {"iat", now},
+                            {"exp", now + account.lifetimeSeconds},
+                            {"jti", QUuid::createUuid().toString(QUuid::WithoutBraces).toStdString()}};
+    Json answer{{"id_token", jwt(idClaims).toStdString()},
+                {"access_token", jwt(accessClaims).toStdString()},
+                {"expires_in", account.lifetimeSeconds},
+                {"token_type", "Bearer"}};
+    if (refreshToken)
+        answer["refresh_token"] = *refreshToken;
+    return answer;
+}
+
+Outcome token(State &state, const HttpsExchange &exchange)
+{
+    const auto fields = formFields(exchange.request.body);
+    auto field = [&](const char *name) {
+        const auto it = fields.find(name);
+        return it == fields.end() ? std::string() : it->second;
+    };
+    const std::string grant = field("grant_type");
+    const std::string clientID = field("client_id");
+    const Json view{{"grant_type", grant}, {"client_id", clientID}};
+    const Account account = accountFor(exchange.context.scenario, view);
+
+    // Changes to the provider's memory take effect only when a good answer really goes out.
+    std::function<void()> commit;
+    std::string outcomeName = "scripted";
+    auto makeDefault = [&]() -> Outcome {
+        if (grant == "authorization_code") {
+            const auto it = state.codes.find(field("code"));
+            if (it == state.codes.end() || it->second.clientID != clientID ||
+                it->second.redirectURI != field("redirect_uri") ||
+                QDateTime::currentSecsSinceEpoch() - it->second.issuedAt > kCodeLifetimeSeconds)
+                return oauthError("invalid_grant", "The authorization code is unknown, used or expired.");
+            const QByteArray verifierHash =
+                QCryptographicHash::hash(QByteArray::fromStdString(field("code_verifier")), QCryptographicHash::Sha256);
+            if (base64url(verifierHash).toStdString() != it->second.challenge)
+                return oauthError("invalid_grant", "The code verifier does not match the code challenge.");
+            const std::string refreshToken = randomToken(48).toStdString();
+            const std::string code = it->first;
+            commit = [&state, code, refreshToken, clientID] {
+                state.codes.erase(code);
+                state.refreshTokens[refreshToken] = {clientID};
+            };
+            outcomeName = "issued";
+            Outcome outcome;
+            outcome.response = HttpResponse::json(200, json::dump(tokenAnswer(account, clientID, refreshToken)));
+            return outcome;
+        }
+        if (grant == "refresh_token") {
+            const std::string presented = field("refresh_token");
+            const auto it = state.refreshTokens.find(presented);
+            if (it == state.refreshTokens.end() || it->second.clientID != clientID)
+                return oauthError("invalid_grant", "The refresh token is unknown or revoked.");
+            std::optional<std::string> rotated;
+            if (account.rotateRefreshTokens) {
+                rotated = randomToken(48).toStdString();
+                commit = [&state, presented, rotated, clientID] {
+                    state.refreshTokens.erase(presented);
+                    state.refreshTokens[*rotated] = {clientID};
+                };
+            }
+            outcomeName = rotated ? "renewed and rotated" : "renewed";
+            Outcome outcome;
+            outcome.response = HttpResponse::json(200, json::dump(tokenAnswer(account, clientID, rotated)));
+            return outcome;
+        }
+        return oauthError("unsupported_grant_type", "The grant type is not supported.");
+    };
+    Outcome outcome = scriptedstep::answer(exchange.context.scenario, "https", "signInToken", view, makeDefault);
+    const bool delivered = outcome.fault == Outcome::Fault::None && outcome.response.status == 200;
+    if (delivered && commit)
+        commit();
+    // Tokens never go into the log: it is written to a file.
+    exchange.context.log.append({{"kind", "signin"},
+                                 {"step", "token"},
+                                 {"grant_type", grant},
+                                 {"client_id", clientID},
+                                 {"outcome", delivered ? outcomeName : "refused"},
+                                 {"status", outcome.response.status}});
+    return outcome;
+}
+
+bool isDesktopRedirectHost(const QString &host)
+{
+    return !platformhosts::isSignInHost(host) && platformhosts::acceptsConnect(host, platformhosts::kPort, {});
+}
+
+QRegularExpression anchored(const char *pattern)
+{
+    return QRegularExpression(QRegularExpression::anchoredPattern(QString::fromLatin1(pattern)));
+}
+} // namespace
+
+void registerService(ServiceRegistry &registry)
+{
+    auto state = std::make_shared<State>();
+    registry.addScenarioSection("signIn", validateAccount);
+    registry.addHttpsRoute({QStringLiteral("signInAuthorize"), platformhosts::isSignInHost, "GET",
+                            anchored("(?:/.*)?/oauth2/authorize"),
+                            [state](const HttpsExchange &exchange) { return authorize(*state, exchange); }});
+    registry.addHttpsRoute({QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST",
+                            anchored("(?:/.*)?/oauth2/token"),
+                            [state](const HttpsExchange &exchange) { return token(*state, exchange); }});
+    registry.addHttpsRoute({QStringLiteral("signInDesktopRedirect"), isDesktopRedirectHost, "GET",
+                            anchored("(?:/.*)?/desktop-callback"),
+                            [](const HttpsExchange &exchange) { return desktopRedirect(exchange); }});
+}
+} // namespace hostedsignin
