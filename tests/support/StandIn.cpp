@@ -1,5 +1,9 @@
 #include "support/StandIn.h"
 
+#include <sys/prctl.h>
+
+#include <csignal>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QRegularExpression>
@@ -35,6 +39,8 @@ StandIn::StandIn(std::optional<Json> scenario)
         arguments << QStringLiteral("--scenario") << path;
     }
     m_process.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+    // A test that crashes must not leave its stand-in running (and holding the caller's pipes).
+    m_process.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     m_process.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-standin"), arguments);
     if (!m_process.waitForStarted(kStartMs))
         failWith(QStringLiteral("StandIn: cannot start tavrilo-standin: ") + m_process.errorString());
