@@ -103,6 +103,28 @@ TEST(VisionAnalysis, KeepsSixtyFourBlocksButCountsThemAll)
     EXPECT_EQ(a.ocrBlocks.size(), 64);
 }
 
+TEST(VisionAnalysis, CutsALongLineToTwoHundredFortyCharacters)
+{
+    QString line;
+    while (line.size() < 300)
+        line += QStringLiteral("payment ");
+    line = line.left(299) + QLatin1Char('x');
+    const auto a = NativeVisionCore::analyzeData(renderedtext::png({3200, 60}, {{line, {10, 15}, 18}}), true, std::nullopt);
+    ASSERT_EQ(a.ocrBlocks.size(), 1) << joined(a).toStdString();
+    EXPECT_EQ(a.ocrBlocks[0].text.size(), 240);
+    EXPECT_TRUE(line.startsWith(a.ocrBlocks[0].text.left(200))) << a.ocrBlocks[0].text.toStdString();
+}
+
+TEST(VisionAnalysis, AOnePixelImageIsAnalysed)
+{
+    QImage dot(1, 1, QImage::Format_ARGB32);
+    dot.fill(Qt::transparent);
+    const auto a = NativeVisionCore::analyzeData(renderedtext::encode(dot), false, std::nullopt);
+    EXPECT_EQ(a.width, 1);
+    EXPECT_EQ(a.height, 1);
+    EXPECT_EQ(a.ocrCount, 0);
+}
+
 TEST(VisionAnalysis, DetectsDrawnPanelsAsRegions)
 {
     // Two framed panels; a frame line is two pixels wide, so edges may land a few pixels out.
