@@ -20,15 +20,21 @@ QFont font(int points, bool bold = false)
     return f;
 }
 
-void card(QPainter &p, const QRect &r, const QString &title, const QStringList &lines)
+// A white rounded panel with its bold title; leaves the body font selected.
+void panel(QPainter &p, const QRect &r, const QString &title)
 {
     p.setPen(kLine);
     p.setBrush(Qt::white);
     p.drawRoundedRect(r, 6, 6);
     p.setPen(kInk);
     p.setFont(font(15, true));
-    p.drawText(r.adjusted(14, 10, -14, 0), Qt::AlignLeft | Qt::AlignTop, title);
+    p.drawText(QRect(r.left() + 14, r.top() + 10, r.width() - 28, 24), Qt::AlignLeft | Qt::AlignVCenter, title);
     p.setFont(font(13));
+}
+
+void card(QPainter &p, const QRect &r, const QString &title, const QStringList &lines)
+{
+    panel(p, r, title);
     int y = r.top() + 38;
     for (const QString &line : lines) {
         if (y + 18 > r.bottom())
@@ -103,13 +109,7 @@ QImage SampleScreen::render(int scale)
           QStringLiteral("~Evaluated by three specialists")});
 
     // Table.
-    const QRect table(264, 350, 756, 320);
-    p.setPen(kLine);
-    p.setBrush(Qt::white);
-    p.drawRoundedRect(table, 6, 6);
-    p.setPen(kInk);
-    p.setFont(font(15, true));
-    p.drawText(QRect(278, 360, 600, 24), Qt::AlignVCenter, QStringLiteral("Positions"));
+    panel(p, QRect(264, 350, 756, 320), QStringLiteral("Positions"));
     const QStringList columns{QStringLiteral("Specialist"), QStringLiteral("Position"), QStringLiteral("Confidence")};
     const QList<QStringList> rows{
         {QStringLiteral("Architect"), QStringLiteral("Keep the public interface"), QStringLiteral("0.92")},
@@ -136,14 +136,7 @@ QImage SampleScreen::render(int scale)
     }
 
     // Form and buttons.
-    const QRect form(1036, 350, 380, 320);
-    p.setPen(kLine);
-    p.setBrush(Qt::white);
-    p.drawRoundedRect(form, 6, 6);
-    p.setPen(kInk);
-    p.setFont(font(15, true));
-    p.drawText(QRect(1050, 360, 300, 24), Qt::AlignVCenter, QStringLiteral("Interject"));
-    p.setFont(font(13));
+    panel(p, QRect(1036, 350, 380, 320), QStringLiteral("Interject"));
     p.setPen(kMuted);
     p.drawText(QRect(1050, 396, 340, 20), Qt::AlignVCenter, QStringLiteral("Message to the specialists"));
     p.setPen(kLine);
@@ -156,14 +149,7 @@ QImage SampleScreen::render(int scale)
     button(p, QRect(1290, 550, 110, 32), QStringLiteral("Pause"), false);
 
     // Journal strip.
-    const QRect journal(264, 690, 1152, 190);
-    p.setPen(kLine);
-    p.setBrush(Qt::white);
-    p.drawRoundedRect(journal, 6, 6);
-    p.setPen(kInk);
-    p.setFont(font(15, true));
-    p.drawText(QRect(278, 698, 600, 24), Qt::AlignVCenter, QStringLiteral("Local journal"));
-    p.setFont(font(13));
+    panel(p, QRect(264, 690, 1152, 190), QStringLiteral("Local journal"));
     const QStringList events{QStringLiteral("11:05:12  turn_completed  reviewer  grade A"),
                              QStringLiteral("11:04:58  tool_end  project_verify_build  ok"),
                              QStringLiteral("11:04:31  tool_start  project_verify_build"),
