@@ -4,7 +4,6 @@
 
 #include <QBuffer>
 #include <QImageReader>
-#include <QPainter>
 
 #include <mutex>
 
@@ -44,11 +43,15 @@ QImage ScreenshotDecoder::decode(const QByteArray &bytes)
 
     if (!image.hasAlphaChannel())
         return image.convertToFormat(QImage::Format_RGB32);
-    // Transparent areas read as the white of a window background, not as black.
-    QImage flattened(image.size(), QImage::Format_RGB32);
-    flattened.fill(Qt::white);
-    QPainter painter(&flattened);
-    painter.drawImage(0, 0, image);
-    painter.end();
-    return flattened;
+    // Transparent areas read as the white of a window background, not as black. Composited by
+    // hand: premultiplied channels never exceed alpha, so channel + (255 - alpha) is white-backed.
+    QImage flattened = image.convertToFormat(QImage::Format_ARGB32_Premultiplied);
+    for (int y = 0; y < flattened.height(); ++y) {
+        auto *pixel = reinterpret_cast<QRgb *>(flattened.scanLine(y));
+        for (int x = 0; x < flattened.width(); ++x) {
+            const int cover = 255 - qAlpha(pixel[x]);
+            pixel[x] = qRgb(qRed(pixel[x]) + cover, qGreen(pixel[x]) + cover, qBlue(pixel[x]) + cover);
+        }
+    }
+    return flattened.convertToFormat(QImage::Format_RGB32);
 }

@@ -8,6 +8,10 @@
 #include <tesseract/baseapi.h>
 #include <tesseract/resultiterator.h>
 
+#ifdef HUB_TESSERACT_OPENMP
+#include <omp.h>
+#endif
+
 #include <algorithm>
 #include <memory>
 #include <mutex>
@@ -45,9 +49,12 @@ QString TextRecognizer::tessdataPath()
     const auto holdsModel = [](const QString &folder) {
         return !folder.isEmpty() && QFileInfo(folder + QLatin1Char('/') + QLatin1String(kLanguage) + QLatin1String(".traineddata")).isFile();
     };
+    // The variable names the data folder itself, or (as older releases read it) its parent.
     const QString configured = qEnvironmentVariable("TESSDATA_PREFIX");
-    if (holdsModel(configured))
-        return configured;
+    for (const QString &folder : {configured, configured + QStringLiteral("/tessdata")}) {
+        if (!configured.isEmpty() && holdsModel(folder))
+            return folder;
+    }
     for (const char *folder : {"/usr/share/tesseract-ocr/5/tessdata", "/usr/share/tesseract-ocr/4.00/tessdata",
                                "/usr/share/tessdata", "/usr/local/share/tessdata"}) {
         if (holdsModel(QString::fromLatin1(folder)))
@@ -61,6 +68,13 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
 {
     silenceEngine();
     const QByteArray dataPath = QFile::encodeName(tessdataPath());
+
+#ifdef HUB_TESSERACT_OPENMP
+    // The engine asks for fixed team sizes inside every line; on a busy machine the waiting team
+    // members spin, and one recognition of a screenshot took minutes instead of a second or two.
+    // A dynamic team (a setting of the calling thread) shrinks to the processors that are free.
+    omp_set_dynamic(1);
+#endif
 
     tesseract::TessBaseAPI api;
     // The dictionaries drive the engine's language correction; they can only be chosen at start.

@@ -115,6 +115,22 @@ TEST(VisionAnalysis, CutsALongLineToTwoHundredFortyCharacters)
     EXPECT_TRUE(line.startsWith(a.ocrBlocks[0].text.left(200))) << a.ocrBlocks[0].text.toStdString();
 }
 
+TEST(VisionAnalysis, ReadsDarkTextOnATransparentBackground)
+{
+    QImage image(520, 100, QImage::Format_ARGB32);
+    image.fill(Qt::transparent);
+    {
+        QPainter painter(&image);
+        QFont font(QStringLiteral("DejaVu Sans"));
+        font.setPixelSize(32);
+        painter.setFont(font);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(20, 25, 480, 50), Qt::AlignLeft | Qt::AlignTop, QStringLiteral("Account settings"));
+    }
+    const auto a = NativeVisionCore::analyzeData(renderedtext::encode(image), true, std::nullopt);
+    EXPECT_EQ(joined(a), QStringLiteral("Account settings"));
+}
+
 TEST(VisionAnalysis, AOnePixelImageIsAnalysed)
 {
     QImage dot(1, 1, QImage::Format_ARGB32);

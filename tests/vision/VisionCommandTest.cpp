@@ -134,6 +134,17 @@ TEST_F(VisionCommand, ReportsAndExitsZeroWhateverOtherModesAreAsked)
     EXPECT_EQ(o.out.count('/'), o.out.count(QByteArrayLiteral("\\/")));
 }
 
+// The command runs before any application object exists; the JPEG reader is a plugin all the same.
+TEST_F(VisionCommand, ReadsJpegWithoutAnApplicationObject)
+{
+    const QString jpeg = path("shot.jpg");
+    testsupport::writeFile(jpeg, renderedtext::encode(renderedtext::draw({480, 100}, {{QStringLiteral("Release notes"), {20, 25}, 32}}), "JPG"));
+    const Outcome o = run({QStringLiteral("--vision-analyze"), jpeg});
+    EXPECT_EQ(o.status, 0);
+    expectOneCleanLine(o);
+    EXPECT_EQ(o.json()["ocrBlocks"][0].value("text", ""), "Release notes") << o.out.toStdString();
+}
+
 TEST_F(VisionCommand, FeedsAnEarlierPrintBackForADistance)
 {
     const Outcome first = run({QStringLiteral("--vision-analyze"), shot(), QStringLiteral("--accurate")});
