@@ -2,7 +2,8 @@
 // The baseline decodes the PNG with the engine's own image library and recognises it with the
 // same model, page mode and dictionary setting as the analysis; everything else the analysis does
 // (decoding through Qt, hashing, rectangles, feature print, copy rules, the report) is the cost
-// being measured. Both run with the same OpenMP team policy. At the end it prints, per image and mode, the medians and their ratio.
+// being measured. Both run with the same OpenMP team policy. At the end it prints, per image and mode, the medians and
+// their ratio.
 #include "SampleScreen.h"
 #include "vision/NativeVisionCore.h"
 #include "vision/TextRecognizer.h"
@@ -61,7 +62,8 @@ void bareRecognition(benchmark::State &state, const QByteArray &png, bool fast)
         Pix *pix = pixReadMem(reinterpret_cast<const l_uint8 *>(png.constData()), size_t(png.size()));
         tesseract::TessBaseAPI api;
         api.SetVariable("debug_file", "/dev/null");
-        if (!pix || api.Init(dataPath.constData(), "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false) != 0) {
+        if (!pix ||
+            api.Init(dataPath.constData(), "eng", tesseract::OEM_LSTM_ONLY, nullptr, 0, &names, &values, false) != 0) {
             state.SkipWithError("the recognition engine could not start");
             pixDestroy(&pix);
             break;
@@ -100,7 +102,8 @@ public:
             const auto bare = byKind.find("bareRecognition");
             if (ours == byKind.end() || bare == byKind.end() || bare->second <= 0)
                 continue;
-            std::printf("%-28s %11.0f %18.0f %7.3f\n", variant.c_str(), ours->second, bare->second, ours->second / bare->second);
+            std::printf("%-28s %11.0f %18.0f %7.3f\n", variant.c_str(), ours->second, bare->second,
+                        ours->second / bare->second);
         }
     }
 
@@ -124,10 +127,18 @@ int main(int argc, char **argv)
             const QByteArray bytes = *png;
             benchmark::RegisterBenchmark(("analyzeData/" + variant).c_str(),
                                          [bytes, fast](benchmark::State &s) { analyze(s, bytes, fast); })
-                ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->Iterations(1)
+                ->Repetitions(5)
+                ->ReportAggregatesOnly(true);
             benchmark::RegisterBenchmark(("bareRecognition/" + variant).c_str(),
                                          [bytes, fast](benchmark::State &s) { bareRecognition(s, bytes, fast); })
-                ->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1)->Repetitions(5)->ReportAggregatesOnly(true);
+                ->Unit(benchmark::kMillisecond)
+                ->UseRealTime()
+                ->Iterations(1)
+                ->Repetitions(5)
+                ->ReportAggregatesOnly(true);
         }
     }
     RatioReporter reporter;

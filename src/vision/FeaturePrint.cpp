@@ -9,15 +9,16 @@ namespace
 {
 constexpr char kMagic[4] = {'T', 'V', 'F', 'P'};
 constexpr qsizetype kHeaderSize = 8;
-constexpr qsizetype kSerializedSize = kHeaderSize + FeaturePrint::kGrid * FeaturePrint::kGrid * 2
-                                      + FeaturePrint::kColourGrid * FeaturePrint::kColourGrid * 3;
+constexpr qsizetype kSerializedSize = kHeaderSize + FeaturePrint::kGrid * FeaturePrint::kGrid * 2 +
+                                      FeaturePrint::kColourGrid * FeaturePrint::kColourGrid * 3;
 
 std::uint8_t clampByte(double value)
 {
     return std::uint8_t(std::clamp(std::lround(value), 0L, 255L));
 }
 
-template <size_t N> double meanSquaredDifference(const std::array<std::uint8_t, N> &a, const std::array<std::uint8_t, N> &b)
+template <size_t N>
+double meanSquaredDifference(const std::array<std::uint8_t, N> &a, const std::array<std::uint8_t, N> &b)
 {
     double sum = 0;
     for (size_t i = 0; i < N; ++i) {
@@ -129,8 +130,8 @@ std::optional<FeaturePrint> FeaturePrint::fromBase64(const QString &text)
         if (c.unicode() > 0x7F)
             return std::nullopt;
     }
-    const auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::Base64Encoding
-                                                                              | QByteArray::AbortOnBase64DecodingErrors);
+    const auto decoded = QByteArray::fromBase64Encoding(text.toLatin1(), QByteArray::Base64Encoding |
+                                                                             QByteArray::AbortOnBase64DecodingErrors);
     if (!decoded)
         return std::nullopt;
     return parse(*decoded);
@@ -138,7 +139,7 @@ std::optional<FeaturePrint> FeaturePrint::fromBase64(const QString &text)
 
 double FeaturePrint::distance(const FeaturePrint &other) const
 {
-    const double sum = meanSquaredDifference(m_luminance, other.m_luminance) + meanSquaredDifference(m_edges, other.m_edges)
-                       + meanSquaredDifference(m_colour, other.m_colour);
+    const double sum = meanSquaredDifference(m_luminance, other.m_luminance) +
+                       meanSquaredDifference(m_edges, other.m_edges) + meanSquaredDifference(m_colour, other.m_colour);
     return std::sqrt(sum / 3.0);
 }

@@ -40,7 +40,8 @@ QString systemReason(int error)
 
 QString openFailureSentence(const QString &path, int error)
 {
-    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.").arg(QFileInfo(path).fileName(), systemReason(error));
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.")
+        .arg(QFileInfo(path).fileName(), systemReason(error));
 }
 
 class Descriptor
@@ -71,7 +72,9 @@ QByteArray readInputFile(const QString &path)
     const Descriptor file(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.get() < 0)
         throw HubError(openFailureSentence(path, errno));
-    struct stat status{};
+    struct stat status
+    {
+    };
     if (::fstat(file.get(), &status) != 0)
         throw HubError(openFailureSentence(path, errno));
     if (!S_ISREG(status.st_mode) || status.st_size < 1 || status.st_size > NativeVisionCore::kMaxInputBytes)
@@ -184,13 +187,13 @@ void NativeVisionCore::runCLI(const QStringList &arguments)
 }
 
 NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QString &path, bool fast,
-                                                          const std::optional<QString> &previousFeaturePrintBase64)
+                                                         const std::optional<QString> &previousFeaturePrintBase64)
 {
     return analyzeData(readInputFile(path), fast, previousFeaturePrintBase64);
 }
 
 NativeVisionCore::Analysis NativeVisionCore::analyzeData(const QByteArray &data, bool fast,
-                                                          const std::optional<QString> &previousFeaturePrintBase64)
+                                                         const std::optional<QString> &previousFeaturePrintBase64)
 {
     if (data.isEmpty() || data.size() > kMaxInputBytes)
         throw HubError(QStringLiteral("Vision image buffer is empty or exceeds 20 MiB."));
@@ -252,7 +255,8 @@ NativeVisionCore::Box NativeVisionCore::pixelBox(const NormalizedRect &rect, int
 {
     const double w = width;
     const double h = height;
-    return Box{int(std::max(0L, roundToPixel(rect.x * w))), int(std::max(0L, roundToPixel((1.0 - rect.y - rect.height) * h))),
+    return Box{int(std::max(0L, roundToPixel(rect.x * w))),
+               int(std::max(0L, roundToPixel((1.0 - rect.y - rect.height) * h))),
                int(std::max(1L, roundToPixel(rect.width * w))), int(std::max(1L, roundToPixel(rect.height * h)))};
 }
 

@@ -74,9 +74,11 @@ public:
     [[noreturn]] static void runCLI(const QStringList &arguments);
 
     // Reads the file through one descriptor and analyses its bytes. Throws HubError.
-    static Analysis analyzeFile(const QString &path, bool fast, const std::optional<QString> &previousFeaturePrintBase64);
+    static Analysis analyzeFile(const QString &path, bool fast,
+                                const std::optional<QString> &previousFeaturePrintBase64);
     // Throws HubError.
-    static Analysis analyzeData(const QByteArray &data, bool fast, const std::optional<QString> &previousFeaturePrintBase64);
+    static Analysis analyzeData(const QByteArray &data, bool fast,
+                                const std::optional<QString> &previousFeaturePrintBase64);
 
     static Box pixelBox(const NormalizedRect &rect, int width, int height);
 

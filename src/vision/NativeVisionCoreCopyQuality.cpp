@@ -112,8 +112,8 @@ QStringList adjacentDuplicates(const QList<NativeVisionCore::OcrBlock> &blocks)
         for (const QString &piece : pieces) {
             const QString word = trimPunctuation(piece);
             QString key = word.toLower();
-            if (recorded.size() < kMaxDuplicateWords && key == previous && graphemeCount(key) >= kMinDuplicateKeyCharacters
-                && !hasDecimalDigit(key))
+            if (recorded.size() < kMaxDuplicateWords && key == previous &&
+                graphemeCount(key) >= kMinDuplicateKeyCharacters && !hasDecimalDigit(key))
                 recorded.append(word);
             previous = std::move(key);
         }
@@ -131,9 +131,10 @@ int overlappingPairs(const QList<NativeVisionCore::OcrBlock> &blocks)
         for (qsizetype k = i + 1; k < limit; ++k) {
             const NativeVisionCore::Box &b = blocks[k].box;
             // 64-bit: boxes come from images up to tens of thousands of pixels wide.
-            const qint64 overlapWidth = std::min<qint64>(qint64(a.x) + a.width, qint64(b.x) + b.width) - std::max(a.x, b.x);
-            const qint64 overlapHeight
-                = std::min<qint64>(qint64(a.y) + a.height, qint64(b.y) + b.height) - std::max(a.y, b.y);
+            const qint64 overlapWidth =
+                std::min<qint64>(qint64(a.x) + a.width, qint64(b.x) + b.width) - std::max(a.x, b.x);
+            const qint64 overlapHeight =
+                std::min<qint64>(qint64(a.y) + a.height, qint64(b.y) + b.height) - std::max(a.y, b.y);
             if (overlapHeight <= 8 || overlapWidth <= 12)
                 continue;
             const double smaller = std::max(1.0, std::min(double(a.width) * a.height, double(b.width) * b.height));
@@ -167,9 +168,11 @@ NativeVisionCore::CopyQuality NativeVisionCore::evaluateCopyQuality(const QStrin
             quality.issues.append(QString::fromLatin1(kPatternRules[i].issue));
     }
     if (!duplicates.isEmpty())
-        quality.issues.append(QStringLiteral("Adjacent duplicate words detected: ") + duplicates.join(QStringLiteral(", ")));
+        quality.issues.append(QStringLiteral("Adjacent duplicate words detected: ") +
+                              duplicates.join(QStringLiteral(", ")));
     if (const int overlaps = overlappingPairs(blocks); overlaps > 0)
-        quality.issues.append(QStringLiteral("Detected %1 overlapping text region(s) suggesting UI text collision or overflow")
-                                  .arg(overlaps));
+        quality.issues.append(
+            QStringLiteral("Detected %1 overlapping text region(s) suggesting UI text collision or overflow")
+                .arg(overlaps));
     return quality;
 }

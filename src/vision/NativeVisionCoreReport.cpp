@@ -52,7 +52,8 @@ QByteArray NativeVisionCore::reportJSON(const Analysis &analysis)
 {
     Json blocks = Json::array();
     for (const OcrBlock &block : analysis.ocrBlocks)
-        blocks.push_back(Json{{"text", text(block.text)}, {"confidence", number(block.confidence)}, {"box", box(block.box)}});
+        blocks.push_back(
+            Json{{"text", text(block.text)}, {"confidence", number(block.confidence)}, {"box", box(block.box)}});
     Json regions = Json::array();
     for (const Box &region : analysis.detectedRegions)
         regions.push_back(box(region));
@@ -86,7 +87,8 @@ QByteArray NativeVisionCore::reportJSON(const Analysis &analysis)
     try {
         return encode(report);
     } catch (const Json::exception &) {
-        throw HubError(QStringLiteral("The vision report could not be written: it holds text that is not valid UTF-8."));
+        throw HubError(
+            QStringLiteral("The vision report could not be written: it holds text that is not valid UTF-8."));
     }
 }
 
@@ -101,5 +103,6 @@ QByteArray NativeVisionCore::failureJSON(const QString &error)
 
 QString NativeVisionCore::usageSentence()
 {
-    return QStringLiteral("Usage: tavrilo-hub --vision-analyze <image-path> [--fast] [--previous-feature-print <base64>]");
+    return QStringLiteral(
+        "Usage: tavrilo-hub --vision-analyze <image-path> [--fast] [--previous-feature-print <base64>]");
 }

@@ -11,7 +11,8 @@ namespace
 {
 bool withinLimits(QSize size)
 {
-    return size.width() > 0 && size.height() > 0 && qint64(size.width()) * size.height() <= ScreenshotDecoder::kMaxPixels;
+    return size.width() > 0 && size.height() > 0 &&
+           qint64(size.width()) * size.height() <= ScreenshotDecoder::kMaxPixels;
 }
 } // namespace
 

@@ -47,7 +47,8 @@ QString TextRecognizer::engineVersion()
 QString TextRecognizer::tessdataPath()
 {
     const auto holdsModel = [](const QString &folder) {
-        return !folder.isEmpty() && QFileInfo(folder + QLatin1Char('/') + QLatin1String(kLanguage) + QLatin1String(".traineddata")).isFile();
+        return !folder.isEmpty() &&
+               QFileInfo(folder + QLatin1Char('/') + QLatin1String(kLanguage) + QLatin1String(".traineddata")).isFile();
     };
     // The variable names the data folder itself, or (as older releases read it) its parent.
     const QString configured = qEnvironmentVariable("TESSDATA_PREFIX");
@@ -112,7 +113,8 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
         Line line;
         line.text = QString::fromUtf8(text.get());
         line.confidence = std::clamp(double(it->Confidence(level)) / 100.0, 0.0, 1.0);
-        line.bounds = NormalizedRect::fromPixels(QRectF(left, top, right - left, bottom - top), grey.width(), grey.height());
+        line.bounds =
+            NormalizedRect::fromPixels(QRectF(left, top, right - left, bottom - top), grey.width(), grey.height());
         lines.push_back(std::move(line));
     } while (it->Next(level));
     return lines;

@@ -14,8 +14,8 @@ FeaturePrint printOf(const QImage &image)
 
 QImage screen(const QString &secondLine)
 {
-    return renderedtext::draw({640, 200}, {{QStringLiteral("Invoice settings"), {20, 20}, 28},
-                                           {secondLine, {20, 90}, 28}});
+    return renderedtext::draw({640, 200},
+                              {{QStringLiteral("Invoice settings"), {20, 20}, 28}, {secondLine, {20, 90}, 28}});
 }
 
 TEST(FeaturePrint, DistanceIsZeroForTheSameImageAndGrowsWithTheChange)

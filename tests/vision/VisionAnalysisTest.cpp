@@ -70,12 +70,11 @@ TEST(VisionAnalysis, RecognisedDefectsBecomeIssues)
                                                            {QStringLiteral("Lorem ipsum dolor"), {30, 240}, 30},
                                                            {QStringLiteral("Order total total"), {30, 310}, 30}});
     const auto a = NativeVisionCore::analyzeData(png, true, std::nullopt);
-    EXPECT_EQ(a.copyQuality.issues,
-              (QStringList{QStringLiteral("Rendered literal 'undefined' in visible UI"),
-                           QStringLiteral("Rendered literal 'NaN' in visible UI"),
-                           QStringLiteral("Uninterpolated template expression '{{...}}' visible"),
-                           QStringLiteral("Placeholder 'lorem ipsum' copy visible"),
-                           QStringLiteral("Adjacent duplicate words detected: total")}))
+    EXPECT_EQ(a.copyQuality.issues, (QStringList{QStringLiteral("Rendered literal 'undefined' in visible UI"),
+                                                 QStringLiteral("Rendered literal 'NaN' in visible UI"),
+                                                 QStringLiteral("Uninterpolated template expression '{{...}}' visible"),
+                                                 QStringLiteral("Placeholder 'lorem ipsum' copy visible"),
+                                                 QStringLiteral("Adjacent duplicate words detected: total")}))
         << joined(a).toStdString();
 }
 
@@ -97,7 +96,9 @@ TEST(VisionAnalysis, KeepsSixtyFourBlocksButCountsThemAll)
 {
     std::vector<Label> labels;
     for (int i = 0; i < 70; ++i)
-        labels.push_back({QStringLiteral("Item %1").arg(QChar(u'A' + i % 26)) + QString::number(i / 26), {20 + (i % 5) * 260, 20 + (i / 5) * 44}, 22});
+        labels.push_back({QStringLiteral("Item %1").arg(QChar(u'A' + i % 26)) + QString::number(i / 26),
+                          {20 + (i % 5) * 260, 20 + (i / 5) * 44},
+                          22});
     const auto a = NativeVisionCore::analyzeData(renderedtext::png({1320, 650}, labels), true, std::nullopt);
     EXPECT_GT(a.ocrCount, 64) << joined(a).toStdString();
     EXPECT_EQ(a.ocrBlocks.size(), 64);
@@ -109,7 +110,8 @@ TEST(VisionAnalysis, CutsALongLineToTwoHundredFortyCharacters)
     while (line.size() < 300)
         line += QStringLiteral("payment ");
     line = line.left(299) + QLatin1Char('x');
-    const auto a = NativeVisionCore::analyzeData(renderedtext::png({3200, 60}, {{line, {10, 15}, 18}}), true, std::nullopt);
+    const auto a =
+        NativeVisionCore::analyzeData(renderedtext::png({3200, 60}, {{line, {10, 15}, 18}}), true, std::nullopt);
     ASSERT_EQ(a.ocrBlocks.size(), 1) << joined(a).toStdString();
     EXPECT_EQ(a.ocrBlocks[0].text.size(), 240);
     EXPECT_TRUE(line.startsWith(a.ocrBlocks[0].text.left(200))) << a.ocrBlocks[0].text.toStdString();
@@ -286,7 +288,8 @@ TEST_F(BadFiles, EachFailsWithItsSentence)
     QDir(m_dir.path()).mkdir(QStringLiteral("folder.png"));
     ASSERT_EQ(::mkfifo(QFile::encodeName(path("pipe.png")).constData(), 0600), 0);
 
-    EXPECT_EQ(failure(path("missing.png")), QStringLiteral("The file \u201Cmissing.png\u201D couldn\u2019t be opened: No such file or directory."));
+    EXPECT_EQ(failure(path("missing.png")),
+              QStringLiteral("The file \u201Cmissing.png\u201D couldn\u2019t be opened: No such file or directory."));
     EXPECT_EQ(failure(path("empty.png")), kFileSentence);
     EXPECT_EQ(failure(path("over.png")), kFileSentence);
     EXPECT_EQ(failure(path("folder.png")), kFileSentence);
@@ -302,7 +305,8 @@ TEST_F(BadFiles, ExactlyTwentyMiBPassesTheSizeCheck)
 
 TEST_F(BadFiles, ReadsARealFileByRelativePath)
 {
-    testsupport::writeFile(path("shot.png"), renderedtext::png({500, 100}, {{QStringLiteral("Welcome back"), {20, 25}, 32}}));
+    testsupport::writeFile(path("shot.png"),
+                           renderedtext::png({500, 100}, {{QStringLiteral("Welcome back"), {20, 25}, 32}}));
     const QString previous = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
     QString text;

@@ -52,8 +52,9 @@ void expectOneCleanLine(const Outcome &o)
     EXPECT_TRUE(o.err.isEmpty()) << o.err.toStdString();
 }
 
-const QByteArray kUsageLine = R"({"error":"Usage: tavrilo-hub --vision-analyze <image-path> [--fast] [--previous-feature-print <base64>]","ok":false})"
-                              "\n";
+const QByteArray kUsageLine =
+    R"({"error":"Usage: tavrilo-hub --vision-analyze <image-path> [--fast] [--previous-feature-print <base64>]","ok":false})"
+    "\n";
 
 class VisionCommand : public testing::Test
 {
@@ -63,7 +64,8 @@ protected:
     {
         const QString file = path("shot.png");
         if (!QFile::exists(file))
-            testsupport::writeFile(file, renderedtext::png({480, 100}, {{QStringLiteral("Release notes"), {20, 25}, 32}}));
+            testsupport::writeFile(file,
+                                   renderedtext::png({480, 100}, {{QStringLiteral("Release notes"), {20, 25}, 32}}));
         return file;
     }
     QTemporaryDir m_dir;
@@ -95,7 +97,8 @@ TEST_P(VisionCommandFailures, ExitOneWithTheFailureObject)
 {
     testsupport::writeFile(path("empty.png"), {});
     testsupport::writeFile(path("text.png"), "not an image");
-    testsupport::writeFile(path("truncated.png"), shot().isEmpty() ? QByteArray() : testsupport::readFile(shot()).left(200));
+    testsupport::writeFile(path("truncated.png"),
+                           shot().isEmpty() ? QByteArray() : testsupport::readFile(shot()).left(200));
     testsupport::writeFile(path("garbage.jpg"), QByteArray("\xFF\xD8\xFF\xE0", 4) + QByteArray(3000, '\x7F'));
     QDir(m_dir.path()).mkdir(QStringLiteral("folder"));
 
@@ -119,8 +122,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(VisionCommand, ReportsAndExitsZeroWhateverOtherModesAreAsked)
 {
-    const Outcome o = run({QStringLiteral("--dump-frames"), QStringLiteral("--vision-analyze"), shot(),
-                           QStringLiteral("--fast"), QStringLiteral("--unknown"), QStringLiteral("--previous-feature-print")});
+    const Outcome o =
+        run({QStringLiteral("--dump-frames"), QStringLiteral("--vision-analyze"), shot(), QStringLiteral("--fast"),
+             QStringLiteral("--unknown"), QStringLiteral("--previous-feature-print")});
     EXPECT_EQ(o.status, 0);
     expectOneCleanLine(o);
     const Json j = o.json();
@@ -138,7 +142,9 @@ TEST_F(VisionCommand, ReportsAndExitsZeroWhateverOtherModesAreAsked)
 TEST_F(VisionCommand, ReadsJpegWithoutAnApplicationObject)
 {
     const QString jpeg = path("shot.jpg");
-    testsupport::writeFile(jpeg, renderedtext::encode(renderedtext::draw({480, 100}, {{QStringLiteral("Release notes"), {20, 25}, 32}}), "JPG"));
+    testsupport::writeFile(
+        jpeg,
+        renderedtext::encode(renderedtext::draw({480, 100}, {{QStringLiteral("Release notes"), {20, 25}, 32}}), "JPG"));
     const Outcome o = run({QStringLiteral("--vision-analyze"), jpeg});
     EXPECT_EQ(o.status, 0);
     expectOneCleanLine(o);

@@ -33,13 +33,14 @@ TEST(VisionReport, IsOneLineWithSortedKeysEscapedSlashesAndShortNumbers)
     auto a = sampleAnalysis();
     a.featurePrint = QStringLiteral("ab/c+==");
     a.perceptualDistance = 0.0001;
-    EXPECT_EQ(NativeVisionCore::reportJSON(a).toStdString(),
-              R"({"copyQuality":{"dominantLanguage":"en","issues":["Placeholder 'lorem ipsum' copy visible"],)"
-              R"("languageConfidence":1,"sentenceCount":1,"wordCount":3},"detectedRegions":[{"height":8,"width":7,"x":5,"y":6}],)"
-              R"("elapsedMs":12,"engine":"tesseract-opencv-cld2","featurePrint":"ab\/c+==","height":900,)"
-              R"("ocrBlocks":[{"box":{"height":4,"width":3,"x":1,"y":2},"confidence":0.5,"text":"Path a\/b \"q\"\n"}],)"
-              R"("ocrCount":1,"ok":true,"perceptualDistance":0.0001,"sdkVersion":"tesseract-5.3.0-opencv-4.6.0",)"
-              R"("sha256":"ab","width":1440})");
+    EXPECT_EQ(
+        NativeVisionCore::reportJSON(a).toStdString(),
+        R"({"copyQuality":{"dominantLanguage":"en","issues":["Placeholder 'lorem ipsum' copy visible"],)"
+        R"("languageConfidence":1,"sentenceCount":1,"wordCount":3},"detectedRegions":[{"height":8,"width":7,"x":5,"y":6}],)"
+        R"("elapsedMs":12,"engine":"tesseract-opencv-cld2","featurePrint":"ab\/c+==","height":900,)"
+        R"("ocrBlocks":[{"box":{"height":4,"width":3,"x":1,"y":2},"confidence":0.5,"text":"Path a\/b \"q\"\n"}],)"
+        R"("ocrCount":1,"ok":true,"perceptualDistance":0.0001,"sdkVersion":"tesseract-5.3.0-opencv-4.6.0",)"
+        R"("sha256":"ab","width":1440})");
 }
 
 TEST(VisionReport, LeavesOutAbsentOptionalsAndWritesEmptyArrays)

@@ -84,10 +84,11 @@ QImage SampleScreen::render(int scale)
     p.fillRect(QRect(0, 57, 240, 843), Qt::white);
     p.setPen(kLine);
     p.drawLine(240, 57, 240, 900);
-    const QStringList sidebar{QStringLiteral("Overview"),       QStringLiteral("Specialists"), QStringLiteral("Positions"),
-                              QStringLiteral("Release checks"), QStringLiteral("Approvals"),   QStringLiteral("Build shell"),
-                              QStringLiteral("Live browser"),   QStringLiteral("Changes"),     QStringLiteral("Journal"),
-                              QStringLiteral("Usage and cost"), QStringLiteral("Settings")};
+    const QStringList sidebar{
+        QStringLiteral("Overview"),       QStringLiteral("Specialists"), QStringLiteral("Positions"),
+        QStringLiteral("Release checks"), QStringLiteral("Approvals"),   QStringLiteral("Build shell"),
+        QStringLiteral("Live browser"),   QStringLiteral("Changes"),     QStringLiteral("Journal"),
+        QStringLiteral("Usage and cost"), QStringLiteral("Settings")};
     p.setFont(font(14));
     for (int i = 0; i < sidebar.size(); ++i) {
         p.setPen(i == 0 ? kGreen : kInk);
