@@ -26,9 +26,11 @@ struct Outcome
     }
 };
 
-Outcome run(const QStringList &arguments)
+Outcome run(const QStringList &arguments,
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
+    process.setProcessEnvironment(environment);
     process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"));
     process.setArguments(arguments);
     process.start();
@@ -168,6 +170,19 @@ TEST_F(VisionCommand, FeedsAnEarlierPrintBackForADistance)
     EXPECT_EQ(hostile.status, 0);
     expectOneCleanLine(hostile);
     EXPECT_FALSE(hostile.json().contains("perceptualDistance"));
+}
+
+TEST_F(VisionCommand, UnusableRecognitionDataIsNamedInTheFailure)
+{
+    testsupport::writeFile(path("tessdata/eng.traineddata"), "not a model");
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("TESSDATA_PREFIX"), path("tessdata"));
+    const Outcome o = run({QStringLiteral("--vision-analyze"), shot()}, environment);
+    EXPECT_EQ(o.status, 1);
+    expectOneCleanLine(o);
+    EXPECT_EQ(o.json(), (Json{{"ok", false},
+                              {"error", "Text recognition could not load its English data from " +
+                                            path("tessdata").toStdString() + "."}}));
 }
 
 TEST_F(VisionCommand, WithoutTheVisionOptionTheOtherModesRun)
