@@ -20,6 +20,8 @@
 namespace
 {
 constexpr const char *kLanguage = "eng";
+// The engine keeps coordinates in 16-bit fields and refuses larger pages.
+constexpr int kMaxSide = 32767;
 
 // Engine messages go through its debug file, which would otherwise be standard error; the image
 // library beneath it has a severity switch of its own. Both are process-wide, so set them once.
@@ -67,6 +69,8 @@ QString TextRecognizer::tessdataPath()
 
 std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, bool fast, double minimumTextHeight)
 {
+    if (grey.width() > kMaxSide || grey.height() > kMaxSide)
+        throw HubError(QStringLiteral("Text recognition reads images up to 32767 pixels wide and high."));
     silenceEngine();
     const QByteArray dataPath = QFile::encodeName(tessdataPath());
 

@@ -253,7 +253,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadInputCase{"GarbageJpeg", QByteArray("\xFF\xD8\xFF\xE0") + QByteArray(4000, '\x5A'), kDecodeFailure},
         BadInputCase{"BombSquare", pngWithHeader(100000, 100000, zlibZeros(100000)), kDecodeFailure},
         BadInputCase{"BombOneRowTooLong", pngWithHeader(40000001, 1, zlibZeros(1000)), kDecodeFailure},
-        BadInputCase{"ZeroSized", pngWithHeader(0, 0, zlibZeros(10)), kDecodeFailure}),
+        BadInputCase{"ZeroSized", pngWithHeader(0, 0, zlibZeros(10)), kDecodeFailure},
+        BadInputCase{"WiderThanRecognitionReads", pngWithHeader(40000, 20, zlibZeros(20 * 40001)),
+                     "Text recognition reads images up to 32767 pixels wide and high."}),
     [](const testing::TestParamInfo<BadInputCase> &info) { return std::string(info.param.name); });
 
 TEST(VisionAnalysis, ReadsJpegToo)
