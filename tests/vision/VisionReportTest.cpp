@@ -45,16 +45,15 @@ TEST(VisionReport, IsOneLineWithSortedKeysEscapedSlashesAndShortNumbers)
 
 TEST(VisionReport, LeavesOutAbsentOptionalsAndWritesEmptyArrays)
 {
-    NativeVisionCore::Analysis a;
-    a.engine = QStringLiteral("e");
-    a.sdkVersion = QStringLiteral("s");
-    a.sha256 = QStringLiteral("h");
-    a.width = 1;
-    a.height = 1;
+    auto a = sampleAnalysis();
+    a.ocrCount = 0;
+    a.ocrBlocks.clear();
+    a.detectedRegions.clear();
+    a.copyQuality = {};
     EXPECT_EQ(NativeVisionCore::reportJSON(a).toStdString(),
               R"({"copyQuality":{"issues":[],"languageConfidence":0,"sentenceCount":0,"wordCount":0},)"
-              R"("detectedRegions":[],"elapsedMs":1,"engine":"e","height":1,"ocrBlocks":[],"ocrCount":0,"ok":true,)"
-              R"("sdkVersion":"s","sha256":"h","width":1})");
+              R"("detectedRegions":[],"elapsedMs":12,"engine":"tesseract-opencv-cld2","height":900,"ocrBlocks":[],)"
+              R"("ocrCount":0,"ok":true,"sdkVersion":"tesseract-5.3.0-opencv-4.6.0","sha256":"ab","width":1440})");
 }
 
 struct NumberCase
