@@ -30,6 +30,9 @@ public:
 
     // `co_await executor.run(fn)` runs fn on the executor and gives its result or rethrows its
     // exception in the awaiting coroutine, on the awaiting thread (which needs an event loop).
+    // Name the work first (`auto work = [...] {...}; co_await executor.run(std::move(work));`):
+    // GCC 12 destroys a lambda temporary of a co_await expression twice when its captures have
+    // destructors.
     template <typename Fn> RunAwaiter<Fn> run(Fn fn) { return RunAwaiter<Fn>(*this, std::move(fn)); }
 
     template <typename Fn> class RunAwaiter

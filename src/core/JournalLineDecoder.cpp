@@ -1,0 +1,340 @@
+#include "core/JournalLineDecoder.h"
+
+#include "core/Json.h"
+
+#include <cstring>
+#include <string>
+
+namespace
+{
+struct Cursor
+{
+    const char *p;
+    const char *end;
+
+    void skipSpace()
+    {
+        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r'))
+            ++p;
+    }
+    bool take(char c)
+    {
+        skipSpace();
+        if (p < end && *p == c) {
+            ++p;
+            return true;
+        }
+        return false;
+    }
+    bool peek(char c)
+    {
+        skipSpace();
+        return p < end && *p == c;
+    }
+};
+
+// Well-formed UTF-8 (RFC 3629: no overlong forms, no surrogates, at most U+10FFFF).
+bool validUtf8(const unsigned char *s, size_t n)
+{
+    size_t i = 0;
+    while (i < n) {
+        const unsigned char c = s[i];
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
+        size_t len;
+        unsigned char lo = 0x80, hi = 0xBF;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            if (c == 0xE0)
+                lo = 0xA0;
+            else if (c == 0xED)
+                hi = 0x9F;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            if (c == 0xF0)
+                lo = 0x90;
+            else if (c == 0xF4)
+                hi = 0x8F;
+        } else {
+            return false;
+        }
+        if (i + len > n)
+            return false;
+        if (s[i + 1] < lo || s[i + 1] > hi)
+            return false;
+        for (size_t k = 2; k < len; ++k)
+            if (s[i + k] < 0x80 || s[i + k] > 0xBF)
+                return false;
+        i += len;
+    }
+    return true;
+}
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+bool readHex4(Cursor &c, char32_t &out)
+{
+    if (c.end - c.p < 4)
+        return false;
+    out = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int v = hexValue(c.p[i]);
+        if (v < 0)
+            return false;
+        out = (out << 4) | char32_t(v);
+    }
+    c.p += 4;
+    return true;
+}
+
+void appendUtf8(std::string &out, char32_t cp)
+{
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xF0 | (cp >> 18));
+        out += char(0x80 | ((cp >> 12) & 0x3F));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+// A JSON string at the cursor, as UTF-8 in `scratch` (or a view of the input when it holds no
+// escape). False for anything the one-pass path leaves to the general parser.
+bool readString(Cursor &c, std::string &scratch, std::string_view &value)
+{
+    if (!c.take('"'))
+        return false;
+    const char *start = c.p;
+    bool ascii = true;
+    // Fast scan up to the closing quote or the first escape.
+    while (c.p < c.end) {
+        const auto ch = static_cast<unsigned char>(*c.p);
+        if (ch == '"' || ch == '\\' || ch < 0x20)
+            break;
+        ascii &= ch < 0x80;
+        ++c.p;
+    }
+    if (c.p == c.end || static_cast<unsigned char>(*c.p) < 0x20)
+        return false;
+    if (*c.p == '"') {
+        if (!ascii && !validUtf8(reinterpret_cast<const unsigned char *>(start), size_t(c.p - start)))
+            return false;
+        value = std::string_view(start, size_t(c.p - start));
+        ++c.p;
+        return true;
+    }
+    scratch.assign(start, size_t(c.p - start));
+    while (c.p < c.end) {
+        const auto ch = static_cast<unsigned char>(*c.p);
+        if (ch == '"') {
+            ++c.p;
+            if (!ascii && !validUtf8(reinterpret_cast<const unsigned char *>(scratch.data()), scratch.size()))
+                return false;
+            value = scratch;
+            return true;
+        }
+        if (ch < 0x20)
+            return false;
+        if (ch != '\\') {
+            // A run of plain characters, appended at once.
+            const char *run = c.p;
+            while (c.p < c.end) {
+                const auto r = static_cast<unsigned char>(*c.p);
+                if (r == '"' || r == '\\' || r < 0x20)
+                    break;
+                ascii &= r < 0x80;
+                ++c.p;
+            }
+            scratch.append(run, size_t(c.p - run));
+            continue;
+        }
+        if (++c.p == c.end)
+            return false;
+        switch (*c.p++) {
+        case '"':
+            scratch += '"';
+            break;
+        case '\\':
+            scratch += '\\';
+            break;
+        case '/':
+            scratch += '/';
+            break;
+        case 'b':
+            scratch += '\b';
+            break;
+        case 'f':
+            scratch += '\f';
+            break;
+        case 'n':
+            scratch += '\n';
+            break;
+        case 'r':
+            scratch += '\r';
+            break;
+        case 't':
+            scratch += '\t';
+            break;
+        case 'u': {
+            char32_t cp;
+            if (!readHex4(c, cp))
+                return false;
+            if (cp >= 0xDC00 && cp <= 0xDFFF)
+                return false;
+            if (cp >= 0xD800 && cp <= 0xDBFF) {
+                char32_t low;
+                if (c.end - c.p < 6 || c.p[0] != '\\' || c.p[1] != 'u')
+                    return false;
+                c.p += 2;
+                if (!readHex4(c, low) || low < 0xDC00 || low > 0xDFFF)
+                    return false;
+                cp = 0x10000 + ((cp - 0xD800) << 10) + (low - 0xDC00);
+            }
+            // Escaped text is valid by construction; only raw bytes need the check.
+            appendUtf8(scratch, cp);
+            break;
+        }
+        default:
+            return false;
+        }
+    }
+    return false;
+}
+
+QString toQString(std::string_view utf8)
+{
+    return QString::fromUtf8(utf8.data(), qsizetype(utf8.size()));
+}
+
+constexpr size_t kCacheEntries = 64;
+constexpr size_t kCacheTextLimit = 64;
+} // namespace
+
+JournalLineDecoder::JournalLineDecoder(const QString &appID, const QString &tenantID)
+{
+    m_cache.push_back({appID.toStdString(), appID});
+    m_cache.push_back({tenantID.toStdString(), tenantID});
+    m_next = m_cache.size();
+}
+
+QString JournalLineDecoder::shared(std::string_view utf8)
+{
+    if (utf8.size() > kCacheTextLimit)
+        return toQString(utf8);
+    for (const Entry &e : m_cache)
+        if (e.utf8 == utf8)
+            return e.text;
+    QString text = toQString(utf8);
+    Entry entry{std::string(utf8), text};
+    if (m_cache.size() < kCacheEntries) {
+        m_cache.push_back(std::move(entry));
+    } else {
+        // The first two entries, the configuration's ids, stay.
+        m_cache[m_next] = std::move(entry);
+        m_next = m_next + 1 < kCacheEntries ? m_next + 1 : std::min<size_t>(2, kCacheEntries - 1);
+    }
+    return text;
+}
+
+JournalLineDecoder::Outcome JournalLineDecoder::decodeSimple(std::string_view line, WorkspaceEvent &out)
+{
+    Cursor c{line.data(), line.data() + line.size()};
+    std::string scratch;
+    std::string keyScratch;
+    std::string_view key, value;
+    enum Seen : unsigned { Id = 1, Timestamp = 2, App = 4, Tenant = 8, Kind = 16, Payload = 32 };
+    unsigned seen = 0;
+    if (!c.take('{') || c.peek('}'))
+        return Outcome::General;
+    do {
+        if (!readString(c, keyScratch, key) || !c.take(':'))
+            return Outcome::General;
+        if (key == "payload") {
+            if (!c.take('{'))
+                return Outcome::General;
+            EventPayload payload;
+            if (!c.take('}')) {
+                do {
+                    std::string_view k;
+                    if (!readString(c, keyScratch, k))
+                        return Outcome::General;
+                    const QString name = shared(k);
+                    if (!c.take(':') || !readString(c, scratch, value))
+                        return Outcome::General;
+                    payload.insert(name, toQString(value));
+                } while (c.take(','));
+                if (!c.take('}'))
+                    return Outcome::General;
+            }
+            out.payload = std::move(payload);
+            seen |= Payload;
+            continue;
+        }
+        if (!readString(c, scratch, value))
+            return Outcome::General;
+        if (key == "id") {
+            out.id = toQString(value);
+            seen |= Id;
+        } else if (key == "timestamp") {
+            if (value != m_lastTimestamp) {
+                m_lastTimestamp.assign(value);
+                m_lastTimestampText = toQString(value);
+            }
+            out.timestamp = m_lastTimestampText;
+            seen |= Timestamp;
+        } else if (key == "app_id") {
+            out.appID = shared(value);
+            seen |= App;
+        } else if (key == "tenant_id") {
+            out.tenantID = shared(value);
+            seen |= Tenant;
+        } else if (key == "kind") {
+            out.kind = shared(value);
+            seen |= Kind;
+        }
+    } while (c.take(','));
+    if (!c.take('}'))
+        return Outcome::General;
+    c.skipSpace();
+    if (c.p != c.end)
+        return Outcome::General;
+    return seen == (Id | Timestamp | App | Tenant | Kind | Payload) ? Outcome::Event : Outcome::NotRecord;
+}
+
+std::optional<WorkspaceEvent> JournalLineDecoder::decode(std::string_view line)
+{
+    WorkspaceEvent event;
+    switch (decodeSimple(line, event)) {
+    case Outcome::Event:
+        return event;
+    case Outcome::NotRecord:
+        return std::nullopt;
+    case Outcome::General:
+        break;
+    }
+    const auto json = json::tryParse(line);
+    if (!json)
+        return std::nullopt;
+    return WorkspaceEvent::decode(*json);
+}
