@@ -1,0 +1,278 @@
+#include "vision/NativeVisionCore.h"
+
+#include "core/HubError.h"
+#include "vision/FeaturePrint.h"
+#include "vision/RectangleDetector.h"
+#include "vision/ScreenshotDecoder.h"
+#include "vision/TextRecognizer.h"
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+#include <QTextBoundaryFinder>
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace
+{
+constexpr double kMinimumTextHeight = 0.008;
+constexpr RectangleDetector::Limits kRectangleLimits{16, 0.55, 0.05, 0.04};
+
+QString fileSizeSentence()
+{
+    return QStringLiteral("Vision input must be a regular image file up to 20 MiB.");
+}
+
+QString systemReason(int error)
+{
+    char buffer[256] = {};
+    // GNU strerror_r returns the text, which may or may not live in `buffer`.
+    return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
+}
+
+QString openFailureSentence(const QString &path, int error)
+{
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.")
+        .arg(QFileInfo(path).fileName(), systemReason(error));
+}
+
+class Descriptor
+{
+public:
+    explicit Descriptor(int fd) : m_fd(fd) {}
+    ~Descriptor()
+    {
+        if (m_fd >= 0)
+            ::close(m_fd);
+    }
+    Descriptor(const Descriptor &) = delete;
+    Descriptor &operator=(const Descriptor &) = delete;
+    int get() const { return m_fd; }
+
+private:
+    int m_fd;
+};
+
+// One descriptor from check to last byte: what is checked is what is read, and the file is copied
+// rather than mapped, so a file cut short meanwhile gives fewer bytes instead of a fault.
+QByteArray readInputFile(const QString &path)
+{
+    const QByteArray encoded = QFile::encodeName(path);
+    if (encoded.contains('\0'))
+        throw HubError(openFailureSentence(path, ENOENT));
+    // Non-blocking so that a FIFO or device cannot hold the open; the type check follows.
+    const Descriptor file(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (file.get() < 0)
+        throw HubError(openFailureSentence(path, errno));
+    struct stat status
+    {
+    };
+    if (::fstat(file.get(), &status) != 0)
+        throw HubError(openFailureSentence(path, errno));
+    if (!S_ISREG(status.st_mode) || status.st_size < 1 || status.st_size > NativeVisionCore::kMaxInputBytes)
+        throw HubError(fileSizeSentence());
+
+    // One byte beyond the limit tells a file that grew past it since fstat.
+    const qint64 capacity = NativeVisionCore::kMaxInputBytes + 1;
+    QByteArray bytes(qsizetype(std::min<qint64>(status.st_size + 1, capacity)), Qt::Uninitialized);
+    qint64 filled = 0;
+    while (filled < capacity) {
+        if (filled == bytes.size())
+            bytes.resize(qsizetype(std::min<qint64>(filled * 2, capacity)));
+        const ssize_t got = ::read(file.get(), bytes.data() + filled, size_t(bytes.size() - filled));
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
+                               .arg(QFileInfo(path).fileName(), systemReason(errno)));
+        }
+        if (got == 0)
+            break;
+        filled += got;
+    }
+    if (filled < 1 || filled > NativeVisionCore::kMaxInputBytes)
+        throw HubError(fileSizeSentence());
+    bytes.truncate(qsizetype(filled));
+    return bytes;
+}
+
+double roundTo(double value, double scale)
+{
+    return std::round(value * scale) / scale;
+}
+
+long roundToPixel(double value)
+{
+    // Far outside any image, still a defined integer.
+    return std::lround(std::clamp(value, -1e9, 1e9));
+}
+
+// The first `limit` grapheme clusters, so a cut never splits a character.
+QString firstCharacters(const QString &text, int limit)
+{
+    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
+    int count = 0;
+    for (qsizetype next = finder.toNextBoundary(); next != -1; next = finder.toNextBoundary()) {
+        if (next > 0 && ++count == limit)
+            return text.left(next);
+    }
+    return text;
+}
+
+bool writeAll(int fd, const QByteArray &bytes)
+{
+    qsizetype written = 0;
+    while (written < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return false;
+        written += n;
+    }
+    return true;
+}
+
+[[noreturn]] void finish(const QByteArray &line, int status)
+{
+    if (!line.isEmpty())
+        writeAll(STDOUT_FILENO, line + '\n');
+    std::exit(status);
+}
+
+void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
+
+// Decoders and engines beneath us write warnings straight to standard error (libpng, libjpeg, the
+// recognition engine); the command promises one JSON line on standard output and nothing else.
+void silenceStandardError()
+{
+    qInstallMessageHandler(discardMessage);
+    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (devNull >= 0) {
+        ::dup2(devNull, STDERR_FILENO);
+        ::close(devNull);
+    }
+}
+} // namespace
+
+void NativeVisionCore::runCLI(const QStringList &arguments)
+{
+    silenceStandardError();
+    const qsizetype command = arguments.indexOf(QStringLiteral("--vision-analyze"));
+    if (command < 0 || command + 1 >= arguments.size())
+        finish(failureJSON(usageSentence()), 2);
+    const QString path = arguments[command + 1];
+    const bool fast = !arguments.contains(QStringLiteral("--accurate"));
+    std::optional<QString> previous;
+    if (const qsizetype option = arguments.indexOf(QStringLiteral("--previous-feature-print"));
+        option >= 0 && option + 1 < arguments.size())
+        previous = arguments[option + 1];
+
+    try {
+        const QByteArray report = reportJSON(analyzeFile(path, fast, previous));
+        finish(report, 0);
+    } catch (const std::exception &error) {
+        finish(failureJSON(errorDescription(error)), 1);
+    } catch (...) {
+        finish(failureJSON(QStringLiteral("The operation couldn't be completed.")), 1);
+    }
+}
+
+NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QString &path, bool fast,
+                                                         const std::optional<QString> &previousFeaturePrintBase64)
+{
+    return analyzeData(readInputFile(path), fast, previousFeaturePrintBase64);
+}
+
+NativeVisionCore::Analysis NativeVisionCore::analyzeData(const QByteArray &data, bool fast,
+                                                         const std::optional<QString> &previousFeaturePrintBase64)
+{
+    if (data.isEmpty() || data.size() > kMaxInputBytes)
+        throw HubError(QStringLiteral("Vision image buffer is empty or exceeds 20 MiB."));
+    const auto start = std::chrono::steady_clock::now();
+
+    Analysis analysis;
+    analysis.engine = QStringLiteral("tesseract-opencv-cld2");
+    analysis.sdkVersion = QStringLiteral("tesseract-%1-opencv-%2")
+                              .arg(TextRecognizer::engineVersion(), RectangleDetector::engineVersion());
+    analysis.sha256 = QString::fromLatin1(QCryptographicHash::hash(data, QCryptographicHash::Sha256).toHex());
+
+    const QImage image = ScreenshotDecoder::decode(data);
+    const QImage grey = image.convertToFormat(QImage::Format_Grayscale8);
+    analysis.width = image.width();
+    analysis.height = image.height();
+
+    const std::vector<TextRecognizer::Line> lines = TextRecognizer::recognize(grey, fast, kMinimumTextHeight);
+    const FeaturePrint print = FeaturePrint::compute(image, grey);
+    const std::vector<RectangleDetector::Observation> rectangles = RectangleDetector::detect(grey, kRectangleLimits);
+
+    QList<OcrBlock> blocks;
+    for (const TextRecognizer::Line &line : lines) {
+        const QString trimmed = line.text.trimmed();
+        if (trimmed.isEmpty())
+            continue;
+        blocks.append({firstCharacters(trimmed, kMaxBlockCharacters), roundTo(line.confidence, 1000),
+                       pixelBox(line.bounds, analysis.width, analysis.height)});
+    }
+    orderForReading(blocks);
+    analysis.ocrCount = blocks.size();
+    if (blocks.size() > kMaxReportedBlocks)
+        blocks.resize(kMaxReportedBlocks);
+    analysis.ocrBlocks = blocks;
+
+    for (const RectangleDetector::Observation &rectangle : rectangles) {
+        if (analysis.detectedRegions.size() >= kRectangleLimits.maximumObservations)
+            break;
+        analysis.detectedRegions.append(pixelBox(rectangle.bounds, analysis.width, analysis.height));
+    }
+
+    analysis.featurePrint = print.toBase64();
+    if (previousFeaturePrintBase64 && !previousFeaturePrintBase64->isEmpty()) {
+        // A print that does not parse is not an error of this run: the distance is only left out.
+        if (const auto previous = FeaturePrint::fromBase64(*previousFeaturePrintBase64))
+            analysis.perceptualDistance = roundTo(print.distance(*previous), 10000);
+    }
+
+    QStringList texts;
+    for (const OcrBlock &block : analysis.ocrBlocks)
+        texts.append(block.text);
+    analysis.copyQuality = evaluateCopyQuality(texts.join(QLatin1Char('\n')), analysis.ocrBlocks);
+
+    const double elapsed = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start).count();
+    analysis.elapsedMs = std::max<qint64>(1, std::llround(elapsed));
+    return analysis;
+}
+
+NativeVisionCore::Box NativeVisionCore::pixelBox(const NormalizedRect &rect, int width, int height)
+{
+    const double w = width;
+    const double h = height;
+    return Box{int(std::max(0L, roundToPixel(rect.x * w))),
+               int(std::max(0L, roundToPixel((1.0 - rect.y - rect.height) * h))),
+               int(std::max(1L, roundToPixel(rect.width * w))), int(std::max(1L, roundToPixel(rect.height * h)))};
+}
+
+void NativeVisionCore::orderForReading(QList<OcrBlock> &blocks)
+{
+    // Top to bottom first (ties left to right); the stable sort keeps equal boxes in input order.
+    std::stable_sort(blocks.begin(), blocks.end(), [](const OcrBlock &a, const OcrBlock &b) {
+        return a.box.y != b.box.y ? a.box.y < b.box.y : a.box.x < b.box.x;
+    });
+    // Then cut into rows, each opened by its topmost block, and order each row left to right.
+    auto rowStart = blocks.begin();
+    while (rowStart != blocks.end()) {
+        const int rowTop = rowStart->box.y;
+        auto rowEnd = std::find_if(rowStart, blocks.end(),
+                                   [rowTop](const OcrBlock &b) { return qint64(b.box.y) - rowTop > kRowTolerance; });
+        std::stable_sort(rowStart, rowEnd, [](const OcrBlock &a, const OcrBlock &b) { return a.box.x < b.box.x; });
+        rowStart = rowEnd;
+    }
+}
