@@ -83,7 +83,8 @@ std::optional<RealtimeIntake::Delivery> RealtimeIntake::take(Json message)
         return std::nullopt;
     parseTextPayload(*rebuilt);
 
-    Delivery delivery{std::move(*rebuilt), deduplicationKey(*rebuilt)};
+    auto key = deduplicationKey(*rebuilt);
+    Delivery delivery{std::move(*rebuilt), std::move(key)};
     if (delivery.key && m_delivered.count(*delivery.key))
         return std::nullopt;
     m_counters.acceptedFrames += 1;
