@@ -1,0 +1,177 @@
+#include "cloud/HubNetwork.h"
+
+#include "cloud/EnvironmentProxyFactory.h"
+#include "cloud/HubNetworkError.h"
+#include "core/HubError.h"
+#include "core/async/NetworkCancel.h"
+
+#include <QCoroNetworkReply>
+#include <QDir>
+#include <QNetworkAccessManager>
+#include <QNetworkCookieJar>
+#include <QPointer>
+#include <QSslCertificate>
+#include <QTimer>
+#include <QWebSocket>
+
+namespace
+{
+// Certificates of the OpenSSL trust variables: `SSL_CERT_FILE` one PEM bundle, `SSL_CERT_DIR` a
+// colon-separated list of folders of PEM files.
+QList<QSslCertificate> certificatesOfTrustVariables()
+{
+    QList<QSslCertificate> certificates;
+    const QString file = qEnvironmentVariable("SSL_CERT_FILE");
+    if (!file.isEmpty())
+        certificates += QSslCertificate::fromPath(file, QSsl::Pem);
+    const QStringList folders = qEnvironmentVariable("SSL_CERT_DIR").split(u':', Qt::SkipEmptyParts);
+    for (const QString &folder : folders) {
+        const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Readable);
+        for (const QFileInfo &entry : entries)
+            certificates += QSslCertificate::fromPath(entry.filePath(), QSsl::Pem);
+    }
+    return certificates;
+}
+
+QSslConfiguration trustConfiguration()
+{
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+    for (const QSslCertificate &certificate : certificatesOfTrustVariables()) {
+        if (!authorities.contains(certificate))
+            authorities.append(certificate);
+    }
+    configuration.setCaCertificates(authorities);
+    return configuration;
+}
+
+std::unique_ptr<QNetworkAccessManager> makeManager(const EnvironmentProxyFactory::Settings &proxies)
+{
+    auto manager = std::make_unique<QNetworkAccessManager>();
+    manager->setRedirectPolicy(QNetworkRequest::ManualRedirectPolicy);
+    manager->setAutoDeleteReplies(false);
+    manager->setStrictTransportSecurityEnabled(false);
+    manager->setCookieJar(new QNetworkCookieJar(manager.get()));
+    manager->setProxyFactory(new EnvironmentProxyFactory(proxies));
+    return manager;
+}
+
+struct DeleteLater
+{
+    void operator()(QObject *object) const { object->deleteLater(); }
+};
+
+// What the reading of one reply has found so far.
+struct ReadState
+{
+    QByteArray body;
+    qint64 maxBytes = -1;
+    bool overCap = false;
+    bool timedOut = false;
+
+    // Takes what has arrived; past the cap, keeps one byte more than allowed and stops the reply.
+    void drain(QNetworkReply *reply)
+    {
+        if (overCap)
+            return;
+        if (maxBytes < 0) {
+            body += reply->readAll();
+            return;
+        }
+        while (reply->bytesAvailable() > 0) {
+            body += reply->read(maxBytes + 1 - body.size());
+            if (body.size() > maxBytes) {
+                overCap = true;
+                reply->abort();
+                return;
+            }
+        }
+    }
+};
+
+// Errors that come with a complete HTTP answer (4xx and 5xx statuses), as opposed to a broken
+// transfer.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    return (code >= 201 && code < 300) || (code >= 401 && code < 500);
+}
+} // namespace
+
+HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
+{
+    const EnvironmentProxyFactory::Settings proxies = EnvironmentProxyFactory::fromEnvironment();
+    m_proxies = std::make_unique<EnvironmentProxyFactory>(proxies);
+    m_session = makeManager(proxies);
+    m_httpSession = makeManager(proxies);
+}
+
+HubNetwork::~HubNetwork() = default;
+
+HubNetwork &HubNetwork::shared()
+{
+    static HubNetwork network;
+    return network;
+}
+
+QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
+{
+    return m_proxies->proxyFor(url);
+}
+
+void HubNetwork::configure(QWebSocket &socket)
+{
+    const HubNetwork &network = shared();
+    socket.setSslConfiguration(network.m_ssl);
+    socket.setProxy(network.proxyFor(socket.requestUrl()));
+}
+
+QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, Request request, CancelToken token)
+{
+    token.throwIfCancelled();
+    QNetworkRequest outgoing = request.request;
+    outgoing.setSslConfiguration(shared().m_ssl);
+    outgoing.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
+    outgoing.setAttribute(QNetworkRequest::CacheLoadControlAttribute, QNetworkRequest::AlwaysNetwork);
+    outgoing.setAttribute(QNetworkRequest::CacheSaveControlAttribute, false);
+
+    std::unique_ptr<QNetworkReply, DeleteLater> reply(
+        request.method == "GET" ? manager->get(outgoing)
+                                : manager->sendCustomRequest(outgoing, request.method, request.body));
+    QNetworkReply *raw = reply.get();
+    auto state = std::make_shared<ReadState>();
+    state->maxBytes = request.maxBytes;
+    QObject::connect(raw, &QNetworkReply::readyRead, raw, [state, raw] { state->drain(raw); });
+
+    // Qt's transfer timeout measures only inactivity; this one bounds the whole request.
+    QTimer deadline;
+    deadline.setSingleShot(true);
+    QObject::connect(&deadline, &QTimer::timeout, raw, [state, raw] {
+        state->timedOut = true;
+        raw->abort();
+    });
+    deadline.start(request.deadline);
+    const CancelRegistration cancellation = abortOnCancel(raw, token);
+
+    co_await raw;
+    deadline.stop();
+
+    if (token.cancelled())
+        throw CancelledError();
+    if (state->timedOut)
+        throw HubNetworkError(HubNetworkError::Kind::timedOut);
+
+    Reply answer;
+    const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    answer.status = status.isValid() ? status.toInt() : 0;
+    answer.headers = raw->rawHeaderPairs();
+    if (!state->overCap) {
+        const QNetworkReply::NetworkError error = raw->error();
+        if (error != QNetworkReply::NoError && !(status.isValid() && isHttpStatusError(error)))
+            throw HubNetworkError::fromReplyError(error);
+        state->drain(raw);
+    }
+    answer.overCap = state->overCap;
+    answer.body = std::move(state->body);
+    co_return answer;
+}

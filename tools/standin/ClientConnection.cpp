@@ -1,0 +1,210 @@
+#include "standin/ClientConnection.h"
+
+#include "standin/ControlChannel.h"
+#include "standin/PlatformHosts.h"
+#include "standin/ProxyServer.h"
+
+#include <QSslSocket>
+#include <QTimer>
+
+namespace
+{
+const char *faultName(Outcome::Fault fault)
+{
+    switch (fault) {
+    case Outcome::Fault::Drop: return "drop";
+    case Outcome::Fault::Stall: return "stall";
+    case Outcome::Fault::Truncate: return "truncate";
+    case Outcome::Fault::None: break;
+    }
+    return nullptr;
+}
+
+HttpResponse message(int status, const QByteArray &text)
+{
+    return HttpResponse::json(status, json::dump(Json{{"message", text.toStdString()}}));
+}
+} // namespace
+
+ClientConnection::ClientConnection(QSslSocket *socket, ProxyServer *server)
+    : QObject(server), m_socket(socket), m_server(server)
+{
+    m_socket->setParent(this);
+    connect(m_socket, &QSslSocket::readyRead, this, &ClientConnection::readRequests);
+    connect(m_socket, &QSslSocket::disconnected, this, &ClientConnection::finish);
+    connect(m_socket, &QSslSocket::encrypted, this, [this] {
+        m_state = State::Tunnel;
+        m_busy = false;
+        readRequests();
+    });
+    connect(m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
+        m_server->log().append({{"kind", "tls_error"},
+                                {"host", json::toStd(m_host)},
+                                {"error", json::toStd(errors.value(0).errorString())}});
+    });
+    connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
+        if (m_state == State::Handshaking && error != QAbstractSocket::RemoteHostClosedError)
+            m_server->log().append({{"kind", "tls_error"},
+                                    {"host", json::toStd(m_host)},
+                                    {"error", json::toStd(m_socket->errorString())}});
+    });
+}
+
+ClientConnection::~ClientConnection() = default;
+
+void ClientConnection::readRequests()
+{
+    if (m_busy || m_state == State::Handshaking || m_state == State::Closed)
+        return;
+    // Peeked, not read: a WebSocket upgrade leaves its bytes in the socket for the WebSocket server.
+    const QByteArray pending = m_socket->peek(m_socket->bytesAvailable());
+    HttpRequest request;
+    qsizetype consumed = 0;
+    switch (HttpRequest::parse(pending, request, consumed)) {
+    case HttpRequest::Parse::NeedMore: return;
+    case HttpRequest::Parse::HeadTooLarge: return refuse(431, "The request head is too large.");
+    case HttpRequest::Parse::BodyTooLarge: return refuse(413, "The request body is too large.");
+    case HttpRequest::Parse::Malformed: return refuse(400, "The request is malformed.");
+    case HttpRequest::Parse::Unsupported: return refuse(411, "Send the body with a Content-Length.");
+    case HttpRequest::Parse::Complete: break;
+    }
+
+    if (m_state == State::Tunnel && request.isWebSocketUpgrade()) {
+        if (const auto *route = m_server->registry().webSocketRoute(m_host, request.path)) {
+            m_state = State::Closed;
+            m_socket->disconnect(this);
+            QSslSocket *socket = m_socket;
+            m_socket = nullptr;
+            m_server->upgradeToWebSocket(*route, socket);
+            deleteLater();
+            return;
+        }
+    }
+    m_socket->skip(consumed);
+    m_busy = true;
+    if (m_state == State::Plain)
+        servePlain(request);
+    else
+        serveTunnel(request);
+}
+
+void ClientConnection::servePlain(const HttpRequest &request)
+{
+    if (request.method == "CONNECT")
+        return openTunnel(request);
+    if (request.path.startsWith(QLatin1StringView("/_standin/"))) {
+        reply(controlchannel::handle(*m_server, request), request.wantsClose());
+        return;
+    }
+    m_server->log().append({{"kind", "refused"},
+                            {"method", request.method.toStdString()},
+                            {"target", request.target.toStdString()}});
+    refuse(403, "The stand-in only tunnels to platform hosts.");
+}
+
+void ClientConnection::openTunnel(const HttpRequest &request)
+{
+    // Authority form, "host:port"; an IPv6 literal never names a platform host.
+    const qsizetype colon = request.target.lastIndexOf(':');
+    const QString host = QString::fromUtf8(colon > 0 ? request.target.left(colon) : request.target).toLower();
+    bool portOk = false;
+    const uint port = colon > 0 ? request.target.mid(colon + 1).toUInt(&portOk) : 0;
+    const bool accepted = portOk && port <= 65535 &&
+                          platformhosts::acceptsConnect(host, quint16(port), m_server->scenario().extraHosts());
+    m_server->log().append({{"kind", "connect"},
+                            {"host", json::toStd(host)},
+                            {"port", portOk ? Json(port) : Json(nullptr)},
+                            {"accepted", accepted}});
+    if (!accepted)
+        return refuse(403, "The stand-in does not play this host.");
+
+    const TestAuthority::Leaf &leaf = m_server->authority().leafFor(host);
+    if (leaf.chain.isEmpty())
+        return refuse(502, "The stand-in could not make a certificate for this host.");
+    m_host = host;
+    m_state = State::Handshaking;
+    m_socket->write("HTTP/1.1 200 Connection Established\r\n\r\n");
+    m_socket->setLocalCertificateChain(leaf.chain);
+    m_socket->setPrivateKey(leaf.key);
+    m_socket->startServerEncryption();
+}
+
+void ClientConnection::serveTunnel(const HttpRequest &request)
+{
+    const qint64 index = m_server->log().append({{"kind", "request"},
+                                                 {"host", json::toStd(m_host)},
+                                                 {"method", request.method.toStdString()},
+                                                 {"path", json::toStd(request.path)},
+                                                 {"query", json::toStd(request.query.toString(QUrl::FullyEncoded))},
+                                                 {"bytes", request.body.size()}});
+    const bool close = request.wantsClose();
+    const auto *route = m_server->registry().httpsRoute(m_host, request.path);
+    Outcome outcome;
+    if (!route)
+        outcome.response = message(404, "No such resource.");
+    else if (route->method != request.method)
+        outcome.response = message(405, "Method not allowed.");
+    else
+        outcome = route->handle(HttpsExchange{m_host, request, m_server->context()});
+
+    if (outcome.delayMs <= 0)
+        return deliver(outcome, index, request.path, close);
+    QTimer::singleShot(outcome.delayMs, this,
+                       [this, outcome, index, path = request.path, close] { deliver(outcome, index, path, close); });
+}
+
+void ClientConnection::deliver(const Outcome &outcome, qint64 requestIndex, const QString &path, bool close)
+{
+    Json entry{{"kind", "response"},
+               {"request", requestIndex},
+               {"host", json::toStd(m_host)},
+               {"path", json::toStd(path)},
+               {"status", outcome.response.status},
+               {"bytes", outcome.response.body.size()},
+               {"scripted", outcome.scripted}};
+    if (const char *fault = faultName(outcome.fault))
+        entry["fault"] = fault;
+    m_server->log().append(std::move(entry));
+
+    switch (outcome.fault) {
+    case Outcome::Fault::None: return reply(outcome.response, close);
+    case Outcome::Fault::Stall: return; // stays busy until the client goes away
+    case Outcome::Fault::Drop:
+        m_state = State::Closed;
+        m_socket->abort();
+        return finish();
+    case Outcome::Fault::Truncate: {
+        const QByteArray &body = outcome.response.body;
+        m_socket->write(outcome.response.head(body.size(), true) + body.left(body.size() / 2));
+        m_state = State::Closed;
+        m_socket->disconnectFromHost();
+        return;
+    }
+    }
+}
+
+void ClientConnection::reply(const HttpResponse &response, bool close)
+{
+    m_socket->write(response.serialize(close));
+    if (close) {
+        m_state = State::Closed;
+        m_socket->disconnectFromHost();
+        return;
+    }
+    m_busy = false;
+    // Bytes of a next request may already wait in the socket, with no readyRead to come for them.
+    if (m_socket->bytesAvailable() > 0)
+        QTimer::singleShot(0, this, &ClientConnection::readRequests);
+}
+
+void ClientConnection::refuse(int status, const QByteArray &text)
+{
+    m_busy = true;
+    reply(message(status, text), true);
+}
+
+void ClientConnection::finish()
+{
+    m_state = State::Closed;
+    deleteLater();
+}

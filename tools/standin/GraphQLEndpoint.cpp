@@ -1,0 +1,92 @@
+#include "standin/GraphQLEndpoint.h"
+
+#include "standin/EventLog.h"
+#include "standin/PlatformHosts.h"
+#include "standin/ScriptedStep.h"
+#include "standin/ServiceRegistry.h"
+
+#include <QRegularExpression>
+
+namespace graphqlendpoint
+{
+namespace
+{
+Outcome errorAnswer(int status, const char *type, const QString &message)
+{
+    Outcome outcome;
+    outcome.response = HttpResponse::json(
+        status, json::dump(Json{{"errors", Json::array({{{"errorType", type}, {"message", json::toStd(message)}}})}}));
+    return outcome;
+}
+
+// The first named operation of the document; clients may also name it in "operationName".
+QString operationName(const Json &envelope, const QString &query)
+{
+    if (auto name = json::string(envelope, "operationName"); name && !name->isEmpty())
+        return *name;
+    static const QRegularExpression named(
+        QStringLiteral("(?:^|[^_0-9A-Za-z])(?:query|mutation|subscription)\\s+([_A-Za-z][_0-9A-Za-z]*)"));
+    const auto match = named.match(query);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
+{
+    ServiceContext &context = exchange.context;
+    const auto envelope = json::tryParse(exchange.request.body);
+    const auto query = envelope ? json::string(*envelope, "query") : std::nullopt;
+    if (!envelope || !envelope->is_object() || !query) {
+        context.log.append({{"kind", "graphql"}, {"host", json::toStd(exchange.host)}, {"error", "malformed request"}});
+        return errorAnswer(400, "BadRequestException", QStringLiteral("The request is not a GraphQL request."));
+    }
+    Json variables = envelope->value("variables", Json::object());
+    if (variables.is_null())
+        variables = Json::object();
+    const QString name = operationName(*envelope, *query);
+
+    const QByteArray authorization = exchange.request.header("authorization");
+    const QString token = authorization.startsWith("Bearer ") ? QString::fromUtf8(authorization.mid(7)) : QString();
+    context.log.append({{"kind", "graphql"},
+                        {"host", json::toStd(exchange.host)},
+                        {"operation", json::toStd(name)},
+                        {"query", json::toStd(*query)},
+                        {"variables", variables},
+                        {"token", json::toStd(token)}});
+    if (token.trimmed().isEmpty())
+        return errorAnswer(401, "UnauthorizedException", QStringLiteral("Valid authorization header not provided."));
+
+    const GraphQLCall call{exchange.host, name, *query, variables, token, context};
+    const auto *operation = registry.operation(name);
+    auto makeDefault = [&] {
+        if (!variables.is_object())
+            return errorAnswer(200, "BadRequestException", QStringLiteral("Variables must be an object."));
+        if (!operation)
+            return errorAnswer(200, "ValidationError",
+                               QStringLiteral("Validation error: unknown operation %1.").arg(name));
+        Outcome outcome;
+        outcome.response = HttpResponse::json(200, json::dump(operation->answer(call)));
+        return outcome;
+    };
+
+    const Json view{{"operation", json::toStd(name)},
+                    {"variables", variables},
+                    {"query", json::toStd(*query)},
+                    {"host", json::toStd(exchange.host)},
+                    {"token", json::toStd(token)}};
+    auto step = context.scenario.take("graphql", json::toStd(name), view);
+    if (!step)
+        step = context.scenario.take("graphql", "*", view);
+    if (!step)
+        return makeDefault();
+    return scriptedstep::apply(*step, makeDefault, operation ? operation->field : QString());
+}
+} // namespace
+
+void registerService(ServiceRegistry &registry)
+{
+    registry.addScenarioSection("graphql", [](const Json &step) { return scriptedstep::validate(step, true); });
+    registry.addHttpsRoute({QStringLiteral("graphql"), platformhosts::isGraphQLHost, "POST",
+                            QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("(?:/.*)?/graphql"))),
+                            [&registry](const HttpsExchange &exchange) { return handle(registry, exchange); }});
+}
+} // namespace graphqlendpoint

@@ -1,0 +1,11 @@
+#pragma once
+
+class ServiceRegistry;
+
+// The platform's GraphQL endpoint: POST of {"query", "variables"} with a bearer token, dispatched
+// on the operation name to the registry's operation table, each answer shaped by the scenario's
+// "graphql" section (keyed by operation name, "*" for any operation without steps of its own).
+namespace graphqlendpoint
+{
+void registerService(ServiceRegistry &registry);
+} // namespace graphqlendpoint

@@ -1,0 +1,166 @@
+#include "standin/ScriptedStep.h"
+
+#include <array>
+
+namespace scriptedstep
+{
+namespace
+{
+constexpr std::array<std::string_view, 12> kMembers = {"match", "times", "delayMs", "status", "headers", "fault",
+                                                       "rawBody", "body", "bodySize", "data", "errors", "answer"};
+
+bool isInteger(const Json &value, qint64 low, qint64 high)
+{
+    if (!value.is_number_integer())
+        return false;
+    const auto n = value.get<qint64>();
+    return n >= low && n <= high;
+}
+
+bool is2xx(int status) { return status >= 200 && status <= 299; }
+
+Outcome scenarioMistake(const char *sentence)
+{
+    Outcome outcome;
+    outcome.scripted = true;
+    outcome.response = HttpResponse::json(500, json::dump(Json{{"errors", Json::array({{{"message", sentence}}})}}));
+    return outcome;
+}
+} // namespace
+
+std::optional<Outcome::Fault> faultNamed(const std::string &name)
+{
+    if (name == "drop")
+        return Outcome::Fault::Drop;
+    if (name == "stall")
+        return Outcome::Fault::Stall;
+    if (name == "truncate")
+        return Outcome::Fault::Truncate;
+    return std::nullopt;
+}
+
+QString validate(const Json &step, bool graphql)
+{
+    if (!step.is_object())
+        return QStringLiteral("a step must be an object");
+    for (const auto &[key, value] : step.items()) {
+        if (std::find(kMembers.begin(), kMembers.end(), key) == kMembers.end())
+            return QStringLiteral("unknown step member \"%1\"").arg(json::toQString(key));
+        if (!graphql && (key == "data" || key == "errors" || key == "answer"))
+            return QStringLiteral("\"%1\" belongs to GraphQL steps").arg(json::toQString(key));
+    }
+    if (step.contains("match") && !step["match"].is_object())
+        return QStringLiteral("\"match\" must be an object");
+    if (step.contains("times") && !isInteger(step["times"], 1, 1'000'000))
+        return QStringLiteral("\"times\" must be an integer from 1");
+    if (step.contains("delayMs") && !isInteger(step["delayMs"], 0, 600'000))
+        return QStringLiteral("\"delayMs\" must be an integer from 0 to 600000");
+    if (step.contains("status") && !isInteger(step["status"], 100, 599))
+        return QStringLiteral("\"status\" must be an HTTP status code");
+    if (step.contains("bodySize") && !isInteger(step["bodySize"], 0, 256LL * 1024 * 1024))
+        return QStringLiteral("\"bodySize\" must be a byte count of at most 256 MiB");
+    if (step.contains("headers")) {
+        if (!step["headers"].is_object())
+            return QStringLiteral("\"headers\" must be an object of strings");
+        for (const auto &[name, value] : step["headers"].items()) {
+            if (!value.is_string() || name.empty())
+                return QStringLiteral("\"headers\" must be an object of strings");
+        }
+    }
+    if (step.contains("fault") && !(step["fault"].is_string() && faultNamed(step["fault"].get<std::string>())))
+        return QStringLiteral("\"fault\" must be \"drop\", \"stall\" or \"truncate\"");
+    if (step.contains("rawBody") && !step["rawBody"].is_string())
+        return QStringLiteral("\"rawBody\" must be a string");
+    const int bodies = int(step.contains("rawBody")) + int(step.contains("body")) +
+                       int(step.contains("data") || step.contains("errors") || step.contains("answer"));
+    if (bodies > 1)
+        return QStringLiteral("give one of \"rawBody\", \"body\" or the GraphQL members");
+    if (step.contains("data") && step.contains("answer"))
+        return QStringLiteral("give \"data\" or \"answer\", not both");
+    return {};
+}
+
+bool matches(const Json &pattern, const Json &value)
+{
+    if (!pattern.is_object())
+        return pattern == value;
+    if (!value.is_object())
+        return false;
+    for (const auto &[key, expected] : pattern.items()) {
+        const auto it = value.find(key);
+        if (it == value.end() || !matches(expected, *it))
+            return false;
+    }
+    return true;
+}
+
+bool replacesBody(const Json &step)
+{
+    if (step.contains("rawBody") || step.contains("body") || step.contains("data") || step.contains("errors") ||
+        step.contains("answer"))
+        return true;
+    return step.contains("status") && !is2xx(step["status"].get<int>());
+}
+
+QByteArray padTo(QByteArray body, qsizetype size)
+{
+    const qsizetype missing = size - body.size();
+    if (missing <= 0)
+        return body;
+    // Inside the outermost brackets the padding is insignificant white space, so the document stays
+    // valid JSON of exactly the size asked for.
+    const qsizetype at = (body.startsWith('{') || body.startsWith('[')) ? 1 : body.size();
+    body.insert(at, QByteArray(missing, ' '));
+    return body;
+}
+
+Outcome applyHttp(const Json &step, Outcome base, const QString &field)
+{
+    Outcome outcome = std::move(base);
+    outcome.scripted = true;
+    outcome.delayMs = step.value("delayMs", 0);
+    if (step.contains("fault")) {
+        outcome.fault = *faultNamed(step["fault"].get<std::string>());
+        if (outcome.fault != Outcome::Fault::Truncate)
+            return outcome;
+    }
+
+    if (step.contains("status"))
+        outcome.response.status = step["status"].get<int>();
+    if (replacesBody(step)) {
+        outcome.response.headers.clear();
+        outcome.response.setHeader("Content-Type", "application/json");
+        if (step.contains("rawBody")) {
+            outcome.response.body = json::toQString(step["rawBody"].get<std::string>()).toUtf8();
+        } else if (step.contains("body")) {
+            outcome.response.body = json::dump(step["body"]);
+        } else if (step.contains("data") || step.contains("errors") || step.contains("answer")) {
+            Json envelope = Json::object();
+            if (step.contains("answer")) {
+                if (field.isEmpty())
+                    return scenarioMistake("The scenario gives an answer for an operation without a known result field.");
+                envelope["data"] = Json{{json::toStd(field), step["answer"]}};
+            }
+            if (step.contains("data"))
+                envelope["data"] = step["data"];
+            if (step.contains("errors"))
+                envelope["errors"] = step["errors"];
+            outcome.response.body = json::dump(envelope);
+        } else {
+            outcome.response.body.clear();
+        }
+    }
+    if (step.contains("headers")) {
+        for (const auto &[name, value] : step["headers"].items()) {
+            outcome.response.setHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value.get<std::string>()));
+        }
+    }
+    if (step.contains("bodySize")) {
+        const auto size = step["bodySize"].get<qsizetype>();
+        if (outcome.response.body.size() > size)
+            return scenarioMistake("The scripted body is longer than its bodySize.");
+        outcome.response.body = padTo(std::move(outcome.response.body), size);
+    }
+    return outcome;
+}
+} // namespace scriptedstep

@@ -1,0 +1,18 @@
+#include "standin/Services.h"
+
+#include "standin/GraphQLEndpoint.h"
+#include "standin/ProbeOperation.h"
+#include "standin/RunControls.h"
+#include "standin/ScriptedStep.h"
+#include "standin/ServiceRegistry.h"
+
+void registerServices(ServiceRegistry &registry)
+{
+    // Steps of HTTPS routes other than GraphQL, keyed by route name.
+    registry.addScenarioSection("https", [](const Json &step) { return scriptedstep::validate(step, false); });
+
+    // One line per service.
+    graphqlendpoint::registerService(registry);
+    runcontrols::registerService(registry);
+    probeoperation::registerService(registry);
+}
