@@ -1,0 +1,45 @@
+#pragma once
+
+#include "support/StandIn.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+
+#include <memory>
+
+// A plain QNetworkAccessManager pointed at a stand-in: its proxy, and its authority trusted on top
+// of the system's. Redirects are never followed, so a scripted 3xx arrives as it was sent.
+class StandInClient
+{
+public:
+    struct Answer
+    {
+        int status = 0;
+        QByteArray body;
+        QNetworkReply::NetworkError error = QNetworkReply::NoError;
+        QByteArray location;
+        QSslCertificate peer;
+    };
+
+    explicit StandInClient(const StandIn &standIn, bool trustAuthority = true);
+
+    // Starts a request; `body` set means POST. The reply belongs to the client.
+    QNetworkReply *start(const QUrl &url, std::optional<QByteArray> body = std::nullopt,
+                         const QByteArray &token = "token-1");
+    // Waits (bounded) for `reply` to finish and reads it.
+    static Answer finish(QNetworkReply *reply);
+    Answer send(const QUrl &url, std::optional<QByteArray> body = std::nullopt, const QByteArray &token = "token-1")
+    {
+        return finish(start(url, std::move(body), token));
+    }
+    // POSTs one GraphQL operation to the default endpoint.
+    Answer graphql(const Json &envelope, const QByteArray &token = "token-1")
+    {
+        return send(endpoint(), json::dump(envelope), token);
+    }
+    static QUrl endpoint() { return QUrl(QStringLiteral("https://api.tavrilo.example/graphql")); }
+
+private:
+    QNetworkAccessManager m_manager;
+    QSslConfiguration m_ssl;
+};
