@@ -13,7 +13,7 @@ namespace
 constexpr qint64 kQtMessageLimit = 4 * realtime::kMaxMessageBytes;
 } // namespace
 
-QtRealtimeSocket::QtRealtimeSocket(std::function<void(QWebSocket &)> configure)
+QtRealtimeSocket::QtRealtimeSocket(Configure configure)
     : m_configure(std::move(configure)), m_socket(new QWebSocket, [](QWebSocket *s) { s->deleteLater(); })
 {
     QWebSocket *socket = m_socket.get();
@@ -54,7 +54,7 @@ QtRealtimeSocket::~QtRealtimeSocket()
 void QtRealtimeSocket::open(const QUrl &url, const QStringList &subprotocols)
 {
     if (m_configure)
-        m_configure(*m_socket);
+        m_configure(*m_socket, url);
     QWebSocketHandshakeOptions options;
     options.setSubprotocols(subprotocols);
     m_socket->open(QNetworkRequest(url), options);

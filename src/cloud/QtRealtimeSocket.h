@@ -12,8 +12,10 @@
 class QtRealtimeSocket final : public RealtimeSocket
 {
 public:
-    // `configure` sets up the proxy and trust of the socket before it opens.
-    explicit QtRealtimeSocket(std::function<void(QWebSocket &)> configure = {});
+    // Sets up the proxy and trust of the socket for the URL it is about to open.
+    using Configure = std::function<void(QWebSocket &, const QUrl &)>;
+
+    explicit QtRealtimeSocket(Configure configure = {});
     ~QtRealtimeSocket() override;
 
     void open(const QUrl &url, const QStringList &subprotocols) override;
@@ -24,7 +26,7 @@ private:
     void onDisconnected();
     void overflowed();
 
-    std::function<void(QWebSocket &)> m_configure;
+    Configure m_configure;
     // Deleted later: the socket may be the sender of the signal being handled.
     std::unique_ptr<QWebSocket, void (*)(QWebSocket *)> m_socket;
     QByteArrayList m_unsent;

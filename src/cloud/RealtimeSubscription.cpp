@@ -1,5 +1,6 @@
 #include "cloud/RealtimeSubscription.h"
 
+#include "cloud/HubNetwork.h"
 #include "cloud/QtRealtimeSocket.h"
 #include "cloud/RealtimeProtocol.h"
 #include "core/HubError.h"
@@ -24,7 +25,14 @@ RealtimeSubscription::RealtimeSubscription(Options options, QObject *parent)
       m_subscriptionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
 {
     if (!m_options.socketFactory)
-        m_options.socketFactory = [] { return std::make_shared<QtRealtimeSocket>(); };
+        m_options.socketFactory = [] {
+            // The proxy is chosen for the realtime URL itself: the socket has no URL before it opens.
+            return std::make_shared<QtRealtimeSocket>([](QWebSocket &socket, const QUrl &url) {
+                const HubNetwork &network = HubNetwork::shared();
+                socket.setSslConfiguration(network.sslConfiguration());
+                socket.setProxy(network.proxyFor(url));
+            });
+        };
     if (!m_options.sleep)
         m_options.sleep = [](std::chrono::milliseconds delay, CancelToken token) { return sleepFor(delay, token); };
 }

@@ -30,7 +30,7 @@ public:
 
     struct Options
     {
-        // A Qt WebSocket by default.
+        // A Qt WebSocket with the proxy and trust of HubNetwork by default.
         SocketFactory socketFactory;
         // Without "start_ack" by then, the handshake's socket is cancelled.
         std::chrono::milliseconds handshakeTimeout{20000};
