@@ -2,6 +2,7 @@
 
 #include "standin/GraphQLEndpoint.h"
 #include "standin/ProbeOperation.h"
+#include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
 #include "standin/ServiceRegistry.h"
@@ -15,4 +16,5 @@ void registerServices(ServiceRegistry &registry)
     graphqlendpoint::registerService(registry);
     runcontrols::registerService(registry);
     probeoperation::registerService(registry);
+    realtimeservice::registerService(registry);
 }
