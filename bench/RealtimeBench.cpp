@@ -4,12 +4,14 @@
 
 #include "cloud/RealtimeIntake.h"
 #include "cloud/RealtimeProtocol.h"
+#include "standin/RealtimeService.h"
 
 #include <QCoreApplication>
 
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <functional>
 #include <vector>
 
 namespace
@@ -48,23 +50,9 @@ std::vector<QByteArray> smallMessages()
 std::vector<QByteArray> chunkMessages(qint64 seq)
 {
     const Json whole = frameOf(seq, 1024 * 1024 - 300);
-    const QByteArray text = json::dump(whole);
-    const int total = int((text.size() + 11999) / 12000);
     std::vector<QByteArray> messages;
-    for (int index = 0; index < total; ++index) {
-        Json chunk{{"turnId", "turn-42"},
-                   {"seq", seq},
-                   {"sessionId", json::toStd(kSession)},
-                   {"tenantId", json::toStd(kTenant)},
-                   {"kind", "frame_chunk"},
-                   {"payload",
-                    {{"id", "c1"},
-                     {"encoding", "base64"},
-                     {"index", index},
-                     {"total", total},
-                     {"data", text.mid(index * 12000, 12000).toBase64().toStdString()}}}};
+    for (const auto &chunk : realtimeservice::chunkFrames(whole, json::dump(whole), "c1"))
         messages.push_back(dataMessage(chunk));
-    }
     return messages;
 }
 
@@ -92,24 +80,33 @@ bool receive(RealtimeIntake &intake, const QByteArray &bytes)
     return true;
 }
 
-void SmallFrames_ReceivePath(benchmark::State &state)
+// Feeds every message through the receive path once per iteration; `nextPass` prepares the intake
+// for the same messages again, outside the timing.
+void runReceivePath(benchmark::State &state, RealtimeIntake &intake, const std::vector<QByteArray> &messages,
+                    qint64 framesPerPass, const std::function<void()> &nextPass)
 {
-    const auto messages = smallMessages();
-    RealtimeIntake intake;
     intake.begin(kSession, kTenant);
     qint64 frames = 0;
     for (auto _ : state) {
         for (const auto &message : messages)
             frames += receive(intake, message) ? 1 : 0;
-        // The same sequence numbers come round again: start a new subscription.
         state.PauseTiming();
+        nextPass();
         intake.begin(kSession, kTenant);
         state.ResumeTiming();
     }
-    if (frames != qint64(state.iterations()) * qint64(messages.size()))
+    if (frames != qint64(state.iterations()) * framesPerPass)
         state.SkipWithError("frames were lost");
     state.SetItemsProcessed(frames);
     state.SetBytesProcessed(qint64(state.iterations()) * totalBytes(messages));
+}
+
+void SmallFrames_ReceivePath(benchmark::State &state)
+{
+    const auto messages = smallMessages();
+    RealtimeIntake intake;
+    // The same sequence numbers come round again: a new subscription each pass.
+    runReceivePath(state, intake, messages, qint64(messages.size()), [] {});
 }
 
 void SmallFrames_BareParse(benchmark::State &state)
@@ -129,20 +126,7 @@ void ChunkedFrames_ReceivePath(benchmark::State &state)
     // is remembered.
     auto now = std::chrono::steady_clock::now();
     RealtimeIntake intake([&now] { return now; });
-    intake.begin(kSession, kTenant);
-    qint64 frames = 0;
-    for (auto _ : state) {
-        for (const auto &message : messages)
-            frames += receive(intake, message) ? 1 : 0;
-        state.PauseTiming();
-        now += std::chrono::seconds(61);
-        intake.begin(kSession, kTenant);
-        state.ResumeTiming();
-    }
-    if (frames != qint64(state.iterations()))
-        state.SkipWithError("frames were lost");
-    state.SetItemsProcessed(frames);
-    state.SetBytesProcessed(qint64(state.iterations()) * totalBytes(messages));
+    runReceivePath(state, intake, messages, 1, [&now] { now += std::chrono::seconds(61); });
 }
 
 void ChunkedFrames_BareParse(benchmark::State &state)

@@ -1,13 +1,14 @@
 #pragma once
 
 #include "core/Json.h"
+#include "standin/RealtimeService.h"
 
 #include <QByteArray>
 
 #include <string>
 #include <vector>
 
-// Session frames and their "frame_chunk" slices, as the platform sends them.
+// Session frames and their "frame_chunk" slices, cut as the stand-in platform cuts them.
 namespace chunks
 {
 inline Json frame(qint64 seq, std::string kind = "message", std::size_t payloadBytes = 16, std::string turn = "turn-1",
@@ -25,27 +26,9 @@ inline Json frame(qint64 seq, std::string kind = "message", std::size_t payloadB
 }
 
 // The chunk frames of `bytes`, announced with the identity of `whole`.
-inline std::vector<Json> split(const Json &whole, const QByteArray &bytes, const std::string &id, qsizetype slice = 12000)
+inline std::vector<Json> split(const Json &whole, const QByteArray &bytes, const std::string &id)
 {
-    std::vector<Json> result;
-    const int total = int((bytes.size() + slice - 1) / slice);
-    for (int index = 0; index < total; ++index) {
-        const QByteArray data = bytes.mid(index * slice, slice).toBase64();
-        Json chunk{{"sessionId", whole.at("sessionId")},
-                   {"tenantId", whole.at("tenantId")},
-                   {"seq", whole.at("seq")},
-                   {"kind", "frame_chunk"},
-                   {"payload",
-                    {{"id", id},
-                     {"encoding", "base64"},
-                     {"index", index},
-                     {"total", total},
-                     {"data", data.toStdString()}}}};
-        if (whole.contains("turnId"))
-            chunk["turnId"] = whole.at("turnId");
-        result.push_back(std::move(chunk));
-    }
-    return result;
+    return realtimeservice::chunkFrames(whole, bytes, id);
 }
 
 inline std::vector<Json> split(const Json &whole, const std::string &id)

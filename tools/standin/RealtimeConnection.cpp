@@ -192,7 +192,7 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
         std::vector<Json> frames;
         if (action.contains("chunked")) {
             const Json &options = action["chunked"];
-            frames = realtimeservice::chunkFrames(frame, options["id"].get<std::string>(),
+            frames = realtimeservice::chunkFrames(frame, json::dump(frame), options["id"].get<std::string>(),
                                                   options.value("sliceBytes", qint64(12000)));
             if (options.value("duplicate", false)) {
                 const std::size_t count = frames.size();

@@ -90,16 +90,15 @@ QString validate(const Json &step)
     return {};
 }
 
-std::vector<Json> chunkFrames(const Json &whole, const std::string &id, qsizetype sliceBytes)
+std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, const std::string &id, qsizetype sliceBytes)
 {
-    const QByteArray bytes = json::dump(whole);
     const int total = int((bytes.size() + sliceBytes - 1) / sliceBytes);
     std::vector<Json> result;
     for (int index = 0; index < total; ++index) {
         Json chunk = Json::object();
         for (const char *key : {"tenantId", "sessionId", "turnId", "seq"})
-            if (whole.contains(key))
-                chunk[key] = whole[key];
+            if (announced.contains(key))
+                chunk[key] = announced[key];
         chunk["kind"] = "frame_chunk";
         chunk["payload"] = {{"id", id},
                             {"encoding", "base64"},

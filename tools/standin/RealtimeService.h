@@ -18,6 +18,8 @@ void registerService(ServiceRegistry &registry);
 // Why a "realtime" step is invalid, or an empty text.
 QString validate(const Json &step);
 
-// The "frame_chunk" frames that carry `whole`'s compact JSON text in slices of `sliceBytes`.
-std::vector<Json> chunkFrames(const Json &whole, const std::string &id, qsizetype sliceBytes = 12000);
+// The "frame_chunk" frames that carry `bytes` (as a rule the compact JSON text of `announced`) in
+// Base64 slices of `sliceBytes`, with the identity of `announced`.
+std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, const std::string &id,
+                              qsizetype sliceBytes = 12000);
 } // namespace realtimeservice
