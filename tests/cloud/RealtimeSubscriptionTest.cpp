@@ -137,6 +137,12 @@ protected:
             },
             [this](Json frame) -> QCoro::Task<void> {
                 frames.push_back(frame);
+                if (holdHandler && frames.size() == 1) {
+                    try {
+                        co_await sleepFor(std::chrono::hours(1), releaseHandler.token());
+                    } catch (const CancelledError &) {
+                    }
+                }
                 if (failHandler && frame.value("kind", "") != "transport_error") {
                     failHandler = false;
                     throw HubError(QStringLiteral("The frame could not be handled."));
@@ -177,6 +183,9 @@ protected:
     bool holdBackoff = false;
     bool refuseToken = false;
     bool failHandler = false;
+    // The handler waits on the first frame until released, as it does for a long project call.
+    bool holdHandler = false;
+    CancelSource releaseHandler;
     int tokenRequests = 0;
 };
 
@@ -357,6 +366,24 @@ TEST_F(SubscriptionFixture, HandlerFailureReconnectsAndTheFrameIsDeliveredAgain)
     platform.last().deliver(data(chunks::frame(1)));
     ASSERT_TRUE(waitUntil([&] { return frames.size() == 3; }));
     EXPECT_EQ(seqs(), (std::vector<qint64>{1, 1}));
+}
+
+TEST_F(SubscriptionFixture, InboxOverflowDeliversWhatWasQueuedAndReconnects)
+{
+    holdHandler = true;
+    awaitFor(connect());
+    platform.last().deliver(data(chunks::frame(1)));
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == 1; }));
+    // One more than the inbox holds arrives while the handler is busy.
+    for (qint64 seq = 2; seq <= RealtimeInbox::kDefaultMaxMessages + 2; ++seq)
+        platform.last().deliver(data(chunks::frame(seq)));
+    releaseHandler.cancel();
+    ASSERT_TRUE(waitUntil([&] { return platform.sockets.size() == 2; }));
+    const auto delivered = seqs();
+    ASSERT_EQ(delivered.size(), std::size_t(RealtimeInbox::kDefaultMaxMessages + 1));
+    EXPECT_EQ(delivered.back(), RealtimeInbox::kDefaultMaxMessages + 1);
+    EXPECT_EQ(transportMessages(),
+              (std::vector<std::string>{"Reconnecting: " + RealtimeInbox::overflowSentence().toStdString()}));
 }
 
 TEST_F(SubscriptionFixture, FailuresInARowWaitLongerEachTime)
