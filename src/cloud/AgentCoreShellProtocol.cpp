@@ -1,5 +1,6 @@
 #include "cloud/AgentCoreShellProtocol.h"
 
+#include "cloud/StrictMembers.h"
 #include "core/Json.h"
 
 #include <charconv>
@@ -9,78 +10,29 @@ namespace
 using Failure = AgentCoreShellProtocol::ProtocolFailure;
 using Status = AgentCoreShellProtocol::Status;
 
-// Thrown while reading a status object; every such failure makes the frame unusable.
-struct BadStatus
-{
-};
-
-std::optional<QString> optionalString(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_string())
-        throw BadStatus();
-    return json::toQString(it->get_ref<const std::string &>());
-}
-
-std::optional<bool> optionalBool(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_boolean())
-        throw BadStatus();
-    return it->get<bool>();
-}
-
-std::optional<qint64> optionalInteger(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    const std::optional<qint64> value = json::integer(object, key);
-    if (!value)
-        throw BadStatus();
-    return value;
-}
-
-const Json *optionalObject(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return nullptr;
-    if (!it->is_object())
-        throw BadStatus();
-    return &*it;
-}
-
+// Throws strictmembers::WrongType for any status the shell cannot use.
 Status readStatus(const Json &object)
 {
-    if (!object.is_object())
-        throw BadStatus();
+    using namespace strictmembers;
     Status status;
-    status.kind = optionalString(object, "kind");
-    const std::optional<QString> value = optionalString(object, "status");
+    status.kind = string(object, "kind");
+    const std::optional<QString> value = string(object, "status");
     if (!value || (*value != QLatin1String("Success") && *value != QLatin1String("Failure")))
-        throw BadStatus();
+        throw WrongType();
     status.status = *value;
-    if (const Json *metadata = optionalObject(object, "metadata")) {
-        status.metadata = Status::Metadata{optionalString(*metadata, "shellId"), optionalBool(*metadata, "reconnected"),
-                                           optionalInteger(*metadata, "bytesDropped")};
+    if (const Json *metadata = strictmembers::object(object, "metadata")) {
+        status.metadata = Status::Metadata{string(*metadata, "shellId"), boolean(*metadata, "reconnected"),
+                                           integer(*metadata, "bytesDropped")};
     }
-    if (const Json *details = optionalObject(object, "details")) {
+    if (const Json *details = strictmembers::object(object, "details")) {
         Status::Details read;
         const auto causes = details->find("causes");
         if (causes != details->end() && !causes->is_null()) {
             if (!causes->is_array())
-                throw BadStatus();
+                throw WrongType();
             QList<Status::Cause> list;
-            for (const Json &cause : *causes) {
-                if (!cause.is_object())
-                    throw BadStatus();
-                list.append(Status::Cause{optionalString(cause, "reason"), optionalString(cause, "message")});
-            }
+            for (const Json &cause : *causes)
+                list.append(Status::Cause{string(cause, "reason"), string(cause, "message")});
             read.causes = std::move(list);
         }
         status.details = std::move(read);
@@ -142,8 +94,10 @@ AgentCoreShellProtocol::Message AgentCoreShellProtocol::decode(const QByteArray 
         throw Failure(Failure::Kind::invalidFrame);
     const QByteArray payload = frame.mid(1);
     switch (quint8(frame[0])) {
-    case standardOutput: return Message{Message::Kind::standardOutput, payload, std::nullopt};
-    case standardError: return Message{Message::Kind::standardError, payload, std::nullopt};
+    case standardOutput:
+        return Message{Message::Kind::standardOutput, payload, std::nullopt};
+    case standardError:
+        return Message{Message::Kind::standardError, payload, std::nullopt};
     case statusChannel: {
         if (payload.size() > kMaximumStatusBytes)
             throw Failure(Failure::Kind::invalidStatus);
@@ -152,13 +106,16 @@ AgentCoreShellProtocol::Message AgentCoreShellProtocol::decode(const QByteArray 
             throw Failure(Failure::Kind::invalidStatus);
         try {
             return Message{Message::Kind::status, {}, readStatus(*object)};
-        } catch (const BadStatus &) {
+        } catch (const strictmembers::WrongType &) {
             throw Failure(Failure::Kind::invalidStatus);
         }
     }
-    case heartbeatChannel: return Message{Message::Kind::heartbeat, {}, std::nullopt};
-    case closeChannel: return Message{Message::Kind::close, {}, std::nullopt};
-    default: throw Failure(Failure::Kind::invalidFrame);
+    case heartbeatChannel:
+        return Message{Message::Kind::heartbeat, {}, std::nullopt};
+    case closeChannel:
+        return Message{Message::Kind::close, {}, std::nullopt};
+    default:
+        throw Failure(Failure::Kind::invalidFrame);
     }
 }
 

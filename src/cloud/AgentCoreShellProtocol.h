@@ -14,8 +14,7 @@ class AgentCoreShellProtocol
 {
 public:
     // The channel bytes. Input (0) and resize (4) flow only from the hub to the service.
-    enum Channel : quint8
-    {
+    enum Channel : quint8 {
         input = 0x00,
         standardOutput = 0x01,
         standardError = 0x02,
@@ -67,8 +66,7 @@ public:
     // What one received frame says.
     struct Message
     {
-        enum class Kind
-        {
+        enum class Kind {
             standardOutput,
             standardError,
             status,
@@ -76,7 +74,7 @@ public:
             close,
         };
         Kind kind;
-        QByteArray payload; // the output bytes of standardOutput and standardError
+        QByteArray payload;           // the output bytes of standardOutput and standardError
         std::optional<Status> status; // set for status
 
         bool operator==(const Message &) const = default;
@@ -86,8 +84,7 @@ public:
     class ProtocolFailure : public std::exception
     {
     public:
-        enum class Kind
-        {
+        enum class Kind {
             invalidFrame,
             invalidStatus,
         };

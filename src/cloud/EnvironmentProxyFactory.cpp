@@ -109,8 +109,9 @@ QList<QNetworkProxy> EnvironmentProxyFactory::queryProxy(const QNetworkProxyQuer
 {
     QUrl url = query.url();
     if (url.isEmpty()) {
-        // A bare socket: treat it as the TLS connection it is in this program.
-        url.setScheme(QStringLiteral("https"));
+        // A socket query names its protocol, if at all, only by tag; every connection of this
+        // program is TLS.
+        url.setScheme(query.protocolTag().isEmpty() ? QStringLiteral("https") : query.protocolTag());
         url.setHost(query.peerHostName());
     }
     return {proxyFor(url)};

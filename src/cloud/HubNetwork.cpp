@@ -5,11 +5,13 @@
 #include "core/HubError.h"
 #include "core/async/NetworkCancel.h"
 
+#include <QCoreApplication>
 #include <QCoroNetworkReply>
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QPointer>
+#include <QSet>
 #include <QSslCertificate>
 #include <QTimer>
 #include <QWebSocket>
@@ -20,15 +22,25 @@ namespace
 // colon-separated list of folders of PEM files.
 QList<QSslCertificate> certificatesOfTrustVariables()
 {
-    QList<QSslCertificate> certificates;
+    // A certificate folder holds each file under its own name and its hash links; read each once.
+    QStringList files;
     const QString file = qEnvironmentVariable("SSL_CERT_FILE");
     if (!file.isEmpty())
-        certificates += QSslCertificate::fromPath(file, QSsl::Pem);
+        files.append(file);
     const QStringList folders = qEnvironmentVariable("SSL_CERT_DIR").split(u':', Qt::SkipEmptyParts);
     for (const QString &folder : folders) {
         const QFileInfoList entries = QDir(folder).entryInfoList(QDir::Files | QDir::Readable);
         for (const QFileInfo &entry : entries)
-            certificates += QSslCertificate::fromPath(entry.filePath(), QSsl::Pem);
+            files.append(entry.filePath());
+    }
+    QSet<QString> read;
+    QList<QSslCertificate> certificates;
+    for (const QString &path : std::as_const(files)) {
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        if (canonical.isEmpty() || read.contains(canonical))
+            continue;
+        read.insert(canonical);
+        certificates += QSslCertificate::fromPath(canonical, QSsl::Pem);
     }
     return certificates;
 }
@@ -37,9 +49,13 @@ QSslConfiguration trustConfiguration()
 {
     QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
     QList<QSslCertificate> authorities = QSslConfiguration::systemCaCertificates();
+    // The trust variables often name the system's own bundle and folder again.
+    QSet<QSslCertificate> known(authorities.begin(), authorities.end());
     for (const QSslCertificate &certificate : certificatesOfTrustVariables()) {
-        if (!authorities.contains(certificate))
+        if (!known.contains(certificate)) {
+            known.insert(certificate);
             authorities.append(certificate);
+        }
     }
     configuration.setCaCertificates(authorities);
     return configuration;
@@ -89,13 +105,14 @@ struct ReadState
     }
 };
 
-// Errors that come with a complete HTTP answer (4xx and 5xx statuses), as opposed to a broken
-// transfer.
+// Errors that stand for the status of an HTTP answer (content, protocol and server errors such as
+// 404, 400 or 503), as opposed to the network and proxy errors of a broken transfer.
 bool isHttpStatusError(QNetworkReply::NetworkError error)
 {
-    const int code = int(error);
-    return (code >= 201 && code < 300) || (code >= 401 && code < 500);
+    return int(error) >= 201;
 }
+
+HubNetwork *s_shared = nullptr;
 } // namespace
 
 HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
@@ -110,8 +127,16 @@ HubNetwork::~HubNetwork() = default;
 
 HubNetwork &HubNetwork::shared()
 {
-    static HubNetwork network;
-    return network;
+    if (!s_shared) {
+        s_shared = new HubNetwork;
+        // The managers' network thread must end while the application object still exists; at
+        // static destruction its connections cannot close cleanly any more.
+        qAddPostRoutine([] {
+            delete s_shared;
+            s_shared = nullptr;
+        });
+    }
+    return *s_shared;
 }
 
 QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
@@ -119,11 +144,11 @@ QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
     return m_proxies->proxyFor(url);
 }
 
-void HubNetwork::configure(QWebSocket &socket)
+void HubNetwork::configure(QWebSocket &socket, const QUrl &url)
 {
     const HubNetwork &network = shared();
     socket.setSslConfiguration(network.m_ssl);
-    socket.setProxy(network.proxyFor(socket.requestUrl()));
+    socket.setProxy(network.proxyFor(url));
 }
 
 QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, Request request, CancelToken token)
@@ -146,6 +171,8 @@ QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, 
     // Qt's transfer timeout measures only inactivity; this one bounds the whole request.
     QTimer deadline;
     deadline.setSingleShot(true);
+    // A coarse timer may fire 5 % early; a deadline must not.
+    deadline.setTimerType(Qt::PreciseTimer);
     QObject::connect(&deadline, &QTimer::timeout, raw, [state, raw] {
         state->timedOut = true;
         raw->abort();

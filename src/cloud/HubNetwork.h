@@ -5,6 +5,7 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QList>
+#include <QNetworkProxy>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QSslConfiguration>
@@ -25,7 +26,8 @@ class QWebSocket;
 class HubNetwork
 {
 public:
-    // Made on first use; main thread only, like the managers it holds.
+    // Made on first use and ended with the application object; main thread only, like the
+    // managers it holds.
     static HubNetwork &shared();
 
     // Token requests (and the identity provider in general).
@@ -59,8 +61,8 @@ public:
     // Any HTTP status is an answer: checking it is the caller's part.
     static QCoro::Task<Reply> send(QNetworkAccessManager *manager, Request request, CancelToken token);
 
-    // Points a WebSocket at the proxy and trust that the managers use.
-    static void configure(QWebSocket &socket);
+    // Points a WebSocket that is about to open `url` at the proxy and trust that the managers use.
+    static void configure(QWebSocket &socket, const QUrl &url);
 
     // The trust every connection uses: the system's authorities plus those of the trust variables.
     const QSslConfiguration &sslConfiguration() const { return m_ssl; }
@@ -69,10 +71,10 @@ public:
 
     HubNetwork(const HubNetwork &) = delete;
     HubNetwork &operator=(const HubNetwork &) = delete;
-    ~HubNetwork();
 
 private:
     HubNetwork();
+    ~HubNetwork();
 
     std::unique_ptr<EnvironmentProxyFactory> m_proxies;
     std::unique_ptr<QNetworkAccessManager> m_session;

@@ -10,8 +10,7 @@
 class HubNetworkError : public HubError
 {
 public:
-    enum class Kind
-    {
+    enum class Kind {
         timedOut,
         cannotFindHost,
         cannotConnect,

@@ -2,6 +2,7 @@
 
 #include "cloud/HubNetwork.h"
 #include "cloud/NativeLive.h"
+#include "cloud/StrictMembers.h"
 
 #include <QTextBoundaryFinder>
 
@@ -20,35 +21,17 @@ constexpr int kInterjectionCharacters = 2000;
     throw HubError(json::decodingErrorSentence());
 }
 
-// An optional member: absent or null is none, any other type fails the whole answer.
-std::optional<QString> optionalString(const Json &object, const char *key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_string())
-        notDecodable();
-    return json::toQString(it->get_ref<const std::string &>());
-}
-
 NativeControls::Answer decodeControlAnswer(const Json &object)
 {
-    if (!object.is_object())
-        notDecodable();
-    const auto ok = object.find("ok");
-    if (ok == object.end() || !ok->is_boolean())
-        notDecodable();
-    NativeControls::Answer answer;
-    answer.ok = ok->get<bool>();
-    answer.refusal = optionalString(object, "refusal");
-    answer.round = optionalString(object, "round");
-    const auto queued = object.find("queued");
-    if (queued != object.end() && !queued->is_null()) {
-        answer.queued = json::integer(object, "queued");
-        if (!answer.queued)
+    try {
+        const std::optional<bool> ok = strictmembers::boolean(object, "ok");
+        if (!ok)
             notDecodable();
+        return NativeControls::Answer{*ok, strictmembers::string(object, "refusal"),
+                                      strictmembers::integer(object, "queued"), strictmembers::string(object, "round")};
+    } catch (const strictmembers::WrongType &) {
+        notDecodable();
     }
-    return answer;
 }
 
 // The answer envelope of a run control: "errors", when present, is an array of objects with a
@@ -88,6 +71,21 @@ ControlEnvelope decodeControlEnvelope(const QByteArray &body, const std::string 
         }
     }
     return decoded;
+}
+
+// Text cut to its first `limit` user-perceived characters (grapheme clusters).
+QString firstCharacters(const QString &text, int limit)
+{
+    // Every grapheme cluster holds at least one code unit, so shorter text is whole.
+    if (text.size() <= limit)
+        return text;
+    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
+    int clusters = 0;
+    while (boundaries.toNextBoundary() >= 0) {
+        if (++clusters == limit)
+            return text.left(boundaries.position());
+    }
+    return text;
 }
 
 Json input(const QString &session)
@@ -196,22 +194,7 @@ NativeControls::Command::Request NativeControls::Command::request() const
 NativeControls::Refusal::Refusal(QString code)
     : HubError(QStringLiteral("The platform refused this workspace tool request (") + code + QStringLiteral(").")),
       m_code(std::move(code))
-{
-}
-
-QString NativeControls::firstCharacters(const QString &text, int limit)
-{
-    // Every grapheme cluster holds at least one code unit, so shorter text is whole.
-    if (text.size() <= limit)
-        return text;
-    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    int clusters = 0;
-    while (boundaries.toNextBoundary() >= 0) {
-        if (++clusters == limit)
-            return text.left(boundaries.position());
-    }
-    return text;
-}
+{}
 
 QCoro::Task<NativeControls::Answer> NativeControls::execute(Command command, HubConfiguration configuration,
                                                             QString token, CancelToken cancel)
@@ -219,7 +202,8 @@ QCoro::Task<NativeControls::Answer> NativeControls::execute(Command command, Hub
     if (!configuration.graphQLEndpoint || token.isEmpty())
         throw HubError(kNotSignedIn);
     const Command::Request request = command.request();
-    HubNetwork::Request post = NativeLive::request(*configuration.graphQLEndpoint, token, request.query, request.variables);
+    HubNetwork::Request post =
+        NativeLive::request(*configuration.graphQLEndpoint, token, request.query, request.variables);
     post.maxBytes = kMaximumAnswerBytes;
     const HubNetwork::Reply reply = co_await HubNetwork::send(HubNetwork::shared().httpSession(), post, cancel);
     cancel.throwIfCancelled();
@@ -243,9 +227,8 @@ bool NativeControls::isRefusalCode(const QString &code)
 {
     if (code.isEmpty() || code.size() > 64 || code[0] < u'A' || code[0] > u'Z')
         return false;
-    return std::all_of(code.begin(), code.end(), [](QChar c) {
-        return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_';
-    });
+    return std::all_of(code.begin(), code.end(),
+                       [](QChar c) { return (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') || c == u'_'; });
 }
 
 Json NativeControls::decodeAnswer(const QByteArray &body, const QString &field, qint64 maximumBytes)

@@ -22,8 +22,7 @@ public:
     class Command
     {
     public:
-        enum class Kind
-        {
+        enum class Kind {
             stop,
             interject,
             approval,
@@ -44,8 +43,8 @@ public:
 
         struct Request
         {
-            QString field; // the mutation's result field
-            QString query; // the complete operation text
+            QString field;  // the mutation's result field
+            QString query;  // the complete operation text
             Json variables; // an object
         };
         Request request() const;
@@ -58,14 +57,14 @@ public:
 
         Kind m_kind;
         QString m_session;
-        QString m_text; // interject
-        QString m_toolUseID; // approval, skip
-        QString m_decision; // approval
-        std::optional<QString> m_expectedTurnID; // approval
+        QString m_text;                            // interject
+        QString m_toolUseID;                       // approval, skip
+        QString m_decision;                        // approval
+        std::optional<QString> m_expectedTurnID;   // approval
         std::optional<QString> m_expectedRevision; // approval
-        QString m_holder; // browser
-        QString m_state; // runState
-        QString m_tool; // skip
+        QString m_holder;                          // browser
+        QString m_state;                           // runState
+        QString m_tool;                            // skip
     };
 
     // The platform's answer to a run control.
@@ -106,10 +105,8 @@ public:
     // upper-case letters, digits or underscores.
     static bool isRefusalCode(const QString &code);
 
-    // The request that opens the build shell of a grant; only a secure WebSocket URL with a host and
-    // without user, password or fragment is accepted, else HubError.
+    // The request that opens the build shell of a grant, with its 60 s as the transfer timeout for
+    // the opener's handshake; only a secure WebSocket URL with a host and without user, password
+    // or fragment is accepted, else HubError.
     static QNetworkRequest commandShellRequest(const QUrl &url);
-
-    // Text cut to its first `limit` grapheme clusters.
-    static QString firstCharacters(const QString &text, int limit);
 };

@@ -82,9 +82,9 @@ QCoro::Task<Json> NativeLive::graphql(QString operation, Json variables, HubConf
 {
     if (!configuration.graphQLEndpoint)
         throw HubError(QStringLiteral("Missing platform endpoint."));
-    const HubNetwork::Reply reply = co_await HubNetwork::send(
-        HubNetwork::shared().httpSession(), request(*configuration.graphQLEndpoint, token, operation, variables),
-        cancel);
+    const HubNetwork::Reply reply =
+        co_await HubNetwork::send(HubNetwork::shared().httpSession(),
+                                  request(*configuration.graphQLEndpoint, token, operation, variables), cancel);
     cancel.throwIfCancelled();
 
     if (reply.status < 200 || reply.status > 299)

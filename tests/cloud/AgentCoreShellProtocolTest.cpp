@@ -65,7 +65,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SizeCase{"StdoutAtTheLimit", frame(0x01, QByteArray(65535, 'x')), std::nullopt},
                       SizeCase{"StdoutOverTheLimit", frame(0x01, QByteArray(65536, 'x')), Failure::Kind::invalidFrame},
                       SizeCase{"HeartbeatOverTheLimit", frame(0x05, QByteArray(65536, 0)), Failure::Kind::invalidFrame},
-                      SizeCase{"StatusOverTheFrameLimit", frame(0x03, statusOfSize(65536)), Failure::Kind::invalidFrame},
+                      SizeCase{"StatusOverTheFrameLimit", frame(0x03, statusOfSize(65536)),
+                               Failure::Kind::invalidFrame},
                       SizeCase{"StatusAtItsLimit", frame(0x03, statusOfSize(16384)), std::nullopt},
                       SizeCase{"StatusOverItsLimit", frame(0x03, statusOfSize(16385)), Failure::Kind::invalidStatus},
                       SizeCase{"Input", frame(0x00, "ls\n"), Failure::Kind::invalidFrame},
@@ -99,16 +100,17 @@ INSTANTIATE_TEST_SUITE_P(
     AgentCoreShellProtocol, StatusFrame,
     ::testing::Values(
         StatusCase{"OnlyFailure", R"({"status":"Failure"})", true},
-        StatusCase{"Everything",
-                   R"({"kind":"Exit","status":"Success","metadata":{"shellId":"s1","reconnected":true,"bytesDropped":12,"x":1},"details":{"causes":[{"reason":"ExitCode","message":"0"},{}]},"other":[1]})",
+        StatusCase{
+            "Everything",
+            R"({"kind":"Exit","status":"Success","metadata":{"shellId":"s1","reconnected":true,"bytesDropped":12,"x":1},"details":{"causes":[{"reason":"ExitCode","message":"0"},{}]},"other":[1]})",
+            true},
+        StatusCase{"NullOptionals", R"({"kind":null,"status":"Success","metadata":null,"details":{"causes":null}})",
                    true},
-        StatusCase{"NullOptionals", R"({"kind":null,"status":"Success","metadata":null,"details":{"causes":null}})", true},
         StatusCase{"NoStatus", R"({"kind":"Exit"})", false},
         StatusCase{"LowerCaseStatus", R"({"status":"success"})", false},
         StatusCase{"UpperCaseStatus", R"({"status":"FAILURE"})", false},
         StatusCase{"OtherStatus", R"({"status":"Pending"})", false},
-        StatusCase{"NullStatus", R"({"status":null})", false},
-        StatusCase{"NumericStatus", R"({"status":1})", false},
+        StatusCase{"NullStatus", R"({"status":null})", false}, StatusCase{"NumericStatus", R"({"status":1})", false},
         StatusCase{"KindNotString", R"({"status":"Success","kind":3})", false},
         StatusCase{"ShellIdNotString", R"({"status":"Success","metadata":{"shellId":5}})", false},
         StatusCase{"ReconnectedNotBool", R"({"status":"Success","metadata":{"reconnected":"yes"}})", false},
@@ -119,8 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
         StatusCase{"CausesNotArray", R"({"status":"Success","details":{"causes":{}}})", false},
         StatusCase{"CauseNotObject", R"({"status":"Success","details":{"causes":["ExitCode"]}})", false},
         StatusCase{"CauseMessageNotString", R"({"status":"Success","details":{"causes":[{"message":137}]}})", false},
-        StatusCase{"TopLevelArray", R"([{"status":"Success"}])", false},
-        StatusCase{"Empty", "", false},
+        StatusCase{"TopLevelArray", R"([{"status":"Success"}])", false}, StatusCase{"Empty", "", false},
         StatusCase{"Truncated", R"({"status":"Succ)", false},
         StatusCase{"TrailingGarbage", R"({"status":"Success"} x)", false},
         StatusCase{"InvalidUtf8", "{\"status\":\"Success\",\"kind\":\"\xc3\x28\"}", false}),
@@ -168,28 +169,29 @@ TEST_P(ExitCode, ComesFromTheFirstExitCodeCause)
 
 INSTANTIATE_TEST_SUITE_P(
     AgentCoreShellProtocol, ExitCode,
-    ::testing::Values(ExitCase{"SpacedDigits", R"([{"reason":"ExitCode","message":" 137\n"}])", true, 137},
-                      ExitCase{"MinusOne", R"([{"reason":"ExitCode","message":"-1"}])", true, -1},
-                      ExitCase{"Plus", R"([{"reason":"ExitCode","message":"+2"}])", true, 2},
-                      ExitCase{"Zero", R"([{"reason":"ExitCode","message":"0"}])", true, 0},
-                      ExitCase{"LetterAfterDigits", R"([{"reason":"ExitCode","message":"137a"}])", true, std::nullopt},
-                      ExitCase{"Empty", R"([{"reason":"ExitCode","message":"  "}])", true, std::nullopt},
-                      ExitCase{"SignOnly", R"([{"reason":"ExitCode","message":"-"}])", true, std::nullopt},
-                      ExitCase{"TwoSigns", R"([{"reason":"ExitCode","message":"+-3"}])", true, std::nullopt},
-                      ExitCase{"Fraction", R"([{"reason":"ExitCode","message":"1.0"}])", true, std::nullopt},
-                      ExitCase{"Int64Max", R"([{"reason":"ExitCode","message":"9223372036854775807"}])", true,
-                               std::numeric_limits<qint64>::max()},
-                      ExitCase{"Int64Min", R"([{"reason":"ExitCode","message":"-9223372036854775808"}])", true,
-                               std::numeric_limits<qint64>::min()},
-                      ExitCase{"Overflow", R"([{"reason":"ExitCode","message":"9223372036854775808"}])", true,
-                               std::nullopt},
-                      ExitCase{"FirstWithoutMessageWins",
-                               R"([{"reason":"ExitCode"},{"reason":"ExitCode","message":"5"}])", true, std::nullopt},
-                      ExitCase{"LaterCauseIgnored",
-                               R"([{"reason":"Other","message":"9"},{"reason":"ExitCode","message":"5"},{"reason":"ExitCode","message":"6"}])",
-                               true, 5},
-                      ExitCase{"ReasonIsCaseSensitive", R"([{"reason":"exitcode","message":"5"}])", false, std::nullopt},
-                      ExitCase{"NoCauses", "[]", false, std::nullopt}),
+    ::testing::Values(
+        ExitCase{"SpacedDigits", R"([{"reason":"ExitCode","message":" 137\n"}])", true, 137},
+        ExitCase{"MinusOne", R"([{"reason":"ExitCode","message":"-1"}])", true, -1},
+        ExitCase{"Plus", R"([{"reason":"ExitCode","message":"+2"}])", true, 2},
+        ExitCase{"Zero", R"([{"reason":"ExitCode","message":"0"}])", true, 0},
+        ExitCase{"LetterAfterDigits", R"([{"reason":"ExitCode","message":"137a"}])", true, std::nullopt},
+        ExitCase{"Empty", R"([{"reason":"ExitCode","message":"  "}])", true, std::nullopt},
+        ExitCase{"SignOnly", R"([{"reason":"ExitCode","message":"-"}])", true, std::nullopt},
+        ExitCase{"TwoSigns", R"([{"reason":"ExitCode","message":"+-3"}])", true, std::nullopt},
+        ExitCase{"Fraction", R"([{"reason":"ExitCode","message":"1.0"}])", true, std::nullopt},
+        ExitCase{"Int64Max", R"([{"reason":"ExitCode","message":"9223372036854775807"}])", true,
+                 std::numeric_limits<qint64>::max()},
+        ExitCase{"Int64Min", R"([{"reason":"ExitCode","message":"-9223372036854775808"}])", true,
+                 std::numeric_limits<qint64>::min()},
+        ExitCase{"Overflow", R"([{"reason":"ExitCode","message":"9223372036854775808"}])", true, std::nullopt},
+        ExitCase{"FirstWithoutMessageWins", R"([{"reason":"ExitCode"},{"reason":"ExitCode","message":"5"}])", true,
+                 std::nullopt},
+        ExitCase{
+            "LaterCauseIgnored",
+            R"([{"reason":"Other","message":"9"},{"reason":"ExitCode","message":"5"},{"reason":"ExitCode","message":"6"}])",
+            true, 5},
+        ExitCase{"ReasonIsCaseSensitive", R"([{"reason":"exitcode","message":"5"}])", false, std::nullopt},
+        ExitCase{"NoCauses", "[]", false, std::nullopt}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct ResizeCase
@@ -244,7 +246,9 @@ TEST(AgentCoreShellProtocol, MalformedFramesAreAlwaysRefusedCleanly)
 {
     QRandomGenerator random(20261210);
     const QByteArray seeds[] = {
-        frame(0x03, R"({"status":"Success","metadata":{"shellId":"s","bytesDropped":3},"details":{"causes":[{"reason":"ExitCode","message":"1"}]}})"),
+        frame(
+            0x03,
+            R"({"status":"Success","metadata":{"shellId":"s","bytesDropped":3},"details":{"causes":[{"reason":"ExitCode","message":"1"}]}})"),
         frame(0x03, QByteArray(300, '[')), frame(0x03, QByteArray(300, '{')), frame(0x01, "out"), frame(0x05)};
     for (int round = 0; round < 4000; ++round) {
         QByteArray bytes;

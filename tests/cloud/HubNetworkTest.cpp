@@ -1,10 +1,11 @@
+#include "cloud/HubNetwork.h"
 #include "LoopbackHttpServer.h"
 #include "cloud/EnvironmentProxyFactory.h"
-#include "cloud/HubNetwork.h"
 #include "cloud/HubNetworkError.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
 
+#include <QSslCertificate>
 #include <QTimer>
 
 #include <gtest/gtest.h>
@@ -25,7 +26,8 @@ HubNetwork::Request post(const QUrl &url, QByteArray body = "{}")
 
 HubNetwork::Reply send(HubNetwork::Request request, CancelToken token = {})
 {
-    return awaitFor(HubNetwork::send(LoopbackHttpServer::directNetwork().httpSession(), std::move(request), std::move(token)));
+    return awaitFor(
+        HubNetwork::send(LoopbackHttpServer::directNetwork().httpSession(), std::move(request), std::move(token)));
 }
 
 HubNetworkError::Kind failureOf(HubNetwork::Request request)
@@ -42,7 +44,7 @@ HubNetworkError::Kind failureOf(HubNetwork::Request request)
 TEST(HubNetwork, AnswerOfAnyStatusReachesTheCallerWithBodyAndHeaders)
 {
     LoopbackHttpServer server([](QTcpSocket *socket, const LoopbackHttpServer::Received &request) {
-        const int status = request.path == "/missing" ? 404 : 200;
+        const int status = request.path == "/" ? 200 : request.path.mid(1).toInt();
         socket->write(LoopbackHttpServer::answer(status, "echo:" + request.body, "X-Trace: t1\r\n"));
     });
     const auto ok = send(post(server.url(), "{\"a\":1}"));
@@ -55,9 +57,11 @@ TEST(HubNetwork, AnswerOfAnyStatusReachesTheCallerWithBodyAndHeaders)
     EXPECT_EQ(server.requests()[0].method, "POST");
     EXPECT_EQ(server.requests()[0].header("Content-Type"), "application/json");
 
-    const auto missing = send(post(server.url(QStringLiteral("/missing"))));
-    EXPECT_EQ(missing.status, 404);
-    EXPECT_EQ(missing.body, "echo:{}");
+    for (int status : {400, 401, 404, 409, 429, 500, 503}) {
+        const auto failed = send(post(server.url(QStringLiteral("/%1").arg(status))));
+        EXPECT_EQ(failed.status, status);
+        EXPECT_EQ(failed.body, "echo:{}");
+    }
 }
 
 TEST(HubNetwork, RedirectIsNeverFollowed)
@@ -200,6 +204,16 @@ TEST(HubNetwork, NothingIsPersistedBetweenRequests)
     EXPECT_EQ(LoopbackHttpServer::directNetwork().httpSession()->cache(), nullptr);
 }
 
+TEST(HubNetwork, TrustVariablesAddToTheSystemAuthorities)
+{
+    const QList<QSslCertificate> trusted = LoopbackHttpServer::directNetwork().sslConfiguration().caCertificates();
+    const QSslCertificate folder(LoopbackHttpServer::kFolderAuthority, QSsl::Pem);
+    ASSERT_FALSE(folder.isNull());
+    EXPECT_EQ(trusted.count(folder), 1);
+    for (const QSslCertificate &system : QSslConfiguration::systemCaCertificates())
+        ASSERT_TRUE(trusted.contains(system));
+}
+
 struct BypassCase
 {
     const char *name;
@@ -223,21 +237,19 @@ TEST_P(NoProxy, ListsHostsAndTheirSubdomains)
 
 INSTANTIATE_TEST_SUITE_P(
     EnvironmentProxyFactory, NoProxy,
-    ::testing::Values(BypassCase{"Empty", "", "api.tavrilo.example", false},
-                      BypassCase{"Star", "*", "api.tavrilo.example", true},
-                      BypassCase{"ExactName", "api.tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithoutDot", "tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithDot", ".tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"DomainWithStar", "*.tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"OnlyWholeLabels", "vrilo.example", "api.tavrilo.example", false},
-                      BypassCase{"CaseAndTrailingDot", "API.Tavrilo.Example.", "api.tavrilo.example", true},
-                      BypassCase{"SecondOfAList", "localhost, tavrilo.example", "api.tavrilo.example", true},
-                      BypassCase{"OtherDomain", "localhost,other.example", "api.tavrilo.example", false},
-                      BypassCase{"Address", "127.0.0.1", "127.0.0.1", true},
-                      BypassCase{"Subnet", "10.0.0.0/8", "10.2.3.4", true},
-                      BypassCase{"OutsideSubnet", "10.0.0.0/8", "11.2.3.4", false},
-                      BypassCase{"IPv6", "::1", "[::1]", true},
-                      BypassCase{"NameDoesNotListAddress", "example", "127.0.0.1", false}),
+    ::testing::Values(
+        BypassCase{"Empty", "", "api.tavrilo.example", false}, BypassCase{"Star", "*", "api.tavrilo.example", true},
+        BypassCase{"ExactName", "api.tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithoutDot", "tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithDot", ".tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"DomainWithStar", "*.tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"OnlyWholeLabels", "vrilo.example", "api.tavrilo.example", false},
+        BypassCase{"CaseAndTrailingDot", "API.Tavrilo.Example.", "api.tavrilo.example", true},
+        BypassCase{"SecondOfAList", "localhost, tavrilo.example", "api.tavrilo.example", true},
+        BypassCase{"OtherDomain", "localhost,other.example", "api.tavrilo.example", false},
+        BypassCase{"Address", "127.0.0.1", "127.0.0.1", true}, BypassCase{"Subnet", "10.0.0.0/8", "10.2.3.4", true},
+        BypassCase{"OutsideSubnet", "10.0.0.0/8", "11.2.3.4", false}, BypassCase{"IPv6", "::1", "[::1]", true},
+        BypassCase{"NameDoesNotListAddress", "example", "127.0.0.1", false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(EnvironmentProxyFactory, PicksTheVariableOfTheScheme)
@@ -260,7 +272,6 @@ TEST(EnvironmentProxyFactory, PicksTheVariableOfTheScheme)
     const EnvironmentProxyFactory none({{}, {}, {}, {}});
     EXPECT_EQ(none.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(), QNetworkProxy::NoProxy);
     const EnvironmentProxyFactory unusable({"ftp://odd:21", {}, {}, {}});
-    EXPECT_EQ(unusable.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(),
-              QNetworkProxy::NoProxy);
+    EXPECT_EQ(unusable.proxyFor(QUrl(QStringLiteral("https://api.tavrilo.example/"))).type(), QNetworkProxy::NoProxy);
 }
 } // namespace

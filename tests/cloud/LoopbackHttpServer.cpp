@@ -1,6 +1,10 @@
 #include "LoopbackHttpServer.h"
 
+#include "support/TestSupport.h"
+
+#include <QFile>
 #include <QHostAddress>
+#include <QTemporaryDir>
 
 QByteArray LoopbackHttpServer::Received::header(const QByteArray &name) const
 {
@@ -36,15 +40,35 @@ QUrl LoopbackHttpServer::url(const QString &path) const
 
 QByteArray LoopbackHttpServer::answer(int status, const QByteArray &body, const QByteArray &extraHeaders)
 {
-    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " +
-           QByteArray::number(body.size()) + "\r\n" + extraHeaders + "\r\n" + body;
+    return "HTTP/1.1 " + QByteArray::number(status) + " Status\r\nContent-Length: " + QByteArray::number(body.size()) +
+           "\r\n" + extraHeaders + "\r\n" + body;
 }
+
+const QByteArray LoopbackHttpServer::kFolderAuthority = R"(-----BEGIN CERTIFICATE-----
+MIIBlzCCAT2gAwIBAgIUdtG7Yt+voL80rOKHRj2Ds7cIL3cwCgYIKoZIzj0EAwIw
+IDEeMBwGA1UEAwwVSHViIHRlc3QgdHJ1c3QgZm9sZGVyMCAXDTI2MTIxMDEyNTY1
+OVoYDzIxMjYxMTE2MTI1NjU5WjAgMR4wHAYDVQQDDBVIdWIgdGVzdCB0cnVzdCBm
+b2xkZXIwWTATBgcqhkjOPQIBBggqhkjOPQMBBwNCAARGqb10zCg0Ix+pgmOAqHlo
+Vi2Z+CS0Sm9PMHAwJxN/ieMBBf8IBzTwCPy5nTmfUhEnJvbvtZUmMaOuFovFjpte
+o1MwUTAdBgNVHQ4EFgQUOY6nyDS/odYT4SNDimwisvuDfXQwHwYDVR0jBBgwFoAU
+OY6nyDS/odYT4SNDimwisvuDfXQwDwYDVR0TAQH/BAUwAwEB/zAKBggqhkjOPQQD
+AgNIADBFAiEA6FiPrcHVHpD8iwDhVnai+XgvgwzUXKoSiTwKyBl/vI8CIHEGkO6f
+MXRZsxWWuD3BZrI4/zn/R6wcRKs5e813aMkK
+-----END CERTIFICATE-----
+)";
 
 HubNetwork &LoopbackHttpServer::directNetwork()
 {
+    static QTemporaryDir trustFolder;
     static HubNetwork &network = []() -> HubNetwork & {
         for (const char *name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"})
             qunsetenv(name);
+        // A certificate folder as OpenSSL keeps one: the file and its hash link.
+        testsupport::writeFile(trustFolder.filePath(QStringLiteral("hub-test.pem")), kFolderAuthority);
+        QFile::link(trustFolder.filePath(QStringLiteral("hub-test.pem")),
+                    trustFolder.filePath(QStringLiteral("1a2b3c4d.0")));
+        qputenv("SSL_CERT_DIR", (QStringLiteral("/nonexistent/certs:") + trustFolder.path()).toUtf8());
+        qunsetenv("SSL_CERT_FILE");
         return HubNetwork::shared();
     }();
     return network;

@@ -37,8 +37,10 @@ public:
     // A complete answer with a Content-Length.
     static QByteArray answer(int status, const QByteArray &body, const QByteArray &extraHeaders = {});
     // The shared network, made without the machine's proxy variables so that the server is reached
-    // directly. Every test of this executable that sends goes through it.
+    // directly, and with a certificate folder holding kFolderAuthority as SSL_CERT_DIR. Every test
+    // of this executable that uses the network goes through it.
     static HubNetwork &directNetwork();
+    static const QByteArray kFolderAuthority;
 
     // Ends the connection from the server's side.
     static void drop(QTcpSocket *socket);

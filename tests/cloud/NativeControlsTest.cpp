@@ -1,6 +1,6 @@
+#include "cloud/NativeControls.h"
 #include "LoopbackHttpServer.h"
 #include "PlatformAnswerCases.h"
-#include "cloud/NativeControls.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
 
@@ -38,32 +38,34 @@ const QString s = QStringLiteral("prj-1");
 INSTANTIATE_TEST_SUITE_P(
     NativeControls, ControlEncoding,
     ::testing::Values(
-        EncodingCase{"Stop", Command::stop(s), "tavriloStopRun",
-                     "mutation NativeStop($sessionId: ID!) { tavriloStopRun(sessionId: $sessionId) { ok refusal detail } }",
-                     R"({"sessionId":"prj-1"})"},
+        EncodingCase{
+            "Stop", Command::stop(s), "tavriloStopRun",
+            "mutation NativeStop($sessionId: ID!) { tavriloStopRun(sessionId: $sessionId) { ok refusal detail } }",
+            R"({"sessionId":"prj-1"})"},
         EncodingCase{"Interject", Command::interject(s, QStringLiteral("look at the tests")), "tavriloInterject",
                      "mutation NativeInterject($input: TavriloInterjectInput!) { tavriloInterject(input: $input) { ok "
                      "refusal detail queued round } }",
                      R"({"input":{"sessionId":"prj-1","text":"look at the tests"}})"},
-        EncodingCase{"ApprovalWithoutExpectations", Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("approved")),
-                     "tavriloRecordApproval",
+        EncodingCase{"ApprovalWithoutExpectations",
+                     Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("approved")), "tavriloRecordApproval",
                      "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
                      "$input) { ok refusal detail } }",
                      R"({"input":{"sessionId":"prj-1","toolUseId":"tu-1","decision":"approved"}})"},
-        EncodingCase{"ApprovalWithExpectations",
-                     Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("declined"), QStringLiteral("turn-4"),
-                                       QStringLiteral("7")),
-                     "tavriloRecordApproval",
-                     "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
-                     "$input) { ok refusal detail } }",
-                     R"({"input":{"sessionId":"prj-1","toolUseId":"tu-1","decision":"declined","expectedTurnId":"turn-4","expectedRevision":"7"}})"},
-        EncodingCase{"ApprovalWithRevisionOnly",
-                     Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("approved"), std::nullopt,
-                                       QStringLiteral("")),
-                     "tavriloRecordApproval",
-                     "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
-                     "$input) { ok refusal detail } }",
-                     R"({"input":{"sessionId":"prj-1","toolUseId":"tu-1","decision":"approved","expectedRevision":""}})"},
+        EncodingCase{
+            "ApprovalWithExpectations",
+            Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("declined"), QStringLiteral("turn-4"),
+                              QStringLiteral("7")),
+            "tavriloRecordApproval",
+            "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
+            "$input) { ok refusal detail } }",
+            R"({"input":{"sessionId":"prj-1","toolUseId":"tu-1","decision":"declined","expectedTurnId":"turn-4","expectedRevision":"7"}})"},
+        EncodingCase{
+            "ApprovalWithRevisionOnly",
+            Command::approval(s, QStringLiteral("tu-1"), QStringLiteral("approved"), std::nullopt, QStringLiteral("")),
+            "tavriloRecordApproval",
+            "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
+            "$input) { ok refusal detail } }",
+            R"({"input":{"sessionId":"prj-1","toolUseId":"tu-1","decision":"approved","expectedRevision":""}})"},
         EncodingCase{"Browser", Command::browser(s, QStringLiteral("customer")), "tavriloSetBrowserControl",
                      "mutation NativeBrowser($input: TavriloBrowserControlInput!) { tavriloSetBrowserControl(input: "
                      "$input) { ok refusal detail } }",
@@ -72,11 +74,11 @@ INSTANTIATE_TEST_SUITE_P(
                      "mutation NativeRunState($input: TavriloSetRunStateInput!) { tavriloSetRunState(input: $input) { "
                      "ok refusal detail } }",
                      R"({"input":{"sessionId":"prj-1","state":"paused","reason":"Human operator requested paused"}})"},
-        EncodingCase{"Skip", Command::skip(s, QStringLiteral("tu-9"), QStringLiteral("project_verify_build")),
-                     "tavriloSkipStep",
-                     "mutation NativeSkip($input: TavriloSkipStepInput!) { tavriloSkipStep(input: $input) { ok refusal "
-                     "detail } }",
-                     R"({"input":{"sessionId":"prj-1","toolUseId":"tu-9","tool":"project_verify_build","reason":"Human operator requested skip-step"}})"}),
+        EncodingCase{
+            "Skip", Command::skip(s, QStringLiteral("tu-9"), QStringLiteral("project_verify_build")), "tavriloSkipStep",
+            "mutation NativeSkip($input: TavriloSkipStepInput!) { tavriloSkipStep(input: $input) { ok refusal "
+            "detail } }",
+            R"({"input":{"sessionId":"prj-1","toolUseId":"tu-9","tool":"project_verify_build","reason":"Human operator requested skip-step"}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 QString repeated(const QString &unit, int count)
@@ -191,9 +193,9 @@ struct DecodeCase
     const char *name;
     QByteArray body;
     qint64 maximumBytes;
-    const char *answer; // the returned answer object, or
+    const char *answer;      // the returned answer object, or
     const char *refusalCode; // the Refusal's code, or
-    QString sentence; // the error's sentence
+    QString sentence;        // the error's sentence
 };
 
 class DecodeAnswer : public ::testing::TestWithParam<DecodeCase>
@@ -231,27 +233,37 @@ INSTANTIATE_TEST_SUITE_P(
     NativeControls, DecodeAnswer,
     ::testing::Values(
         DecodeCase{"Ok", kOkAnswer, 1048576, R"({"ok":true,"detail":"d","id":4})", nullptr, {}},
-        DecodeCase{"ExactlyAtTheLimit", platformcases::padded(kOkAnswer, 1024), 1024, R"({"ok":true,"detail":"d","id":4})",
-                   nullptr, {}},
+        DecodeCase{"ExactlyAtTheLimit",
+                   platformcases::padded(kOkAnswer, 1024),
+                   1024,
+                   R"({"ok":true,"detail":"d","id":4})",
+                   nullptr,
+                   {}},
         DecodeCase{"OneByteOverTheLimit", platformcases::padded(kOkAnswer, 1025), 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"NotJson", "nope", 1024, nullptr, nullptr, platformcases::kDecoding},
-        DecodeCase{"EmptyErrorsRefused", R"({"errors":[],"data":{"tavriloReplyElicitation":{"ok":true}}})", 1024, nullptr,
-                   nullptr, kGeneric},
-        DecodeCase{"NullErrorsRefused", R"({"errors":null,"data":{"tavriloReplyElicitation":{"ok":true}}})", 1024, nullptr,
-                   nullptr, kGeneric},
+        DecodeCase{"EmptyErrorsRefused", R"({"errors":[],"data":{"tavriloReplyElicitation":{"ok":true}}})", 1024,
+                   nullptr, nullptr, kGeneric},
+        DecodeCase{"NullErrorsRefused", R"({"errors":null,"data":{"tavriloReplyElicitation":{"ok":true}}})", 1024,
+                   nullptr, nullptr, kGeneric},
         DecodeCase{"TopLevelArray", "[]", 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"NoData", "{}", 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"DataNotObject", R"({"data":"x"})", 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"NoAnswer", R"({"data":{"other":{"ok":true}}})", 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"AnswerNotObject", R"({"data":{"tavriloReplyElicitation":true}})", 1024, nullptr, nullptr, kGeneric},
-        DecodeCase{"OkAsString", R"({"data":{"tavriloReplyElicitation":{"ok":"true"}}})", 1024, nullptr, nullptr, kGeneric},
-        DecodeCase{"OkFalseWithoutRefusal", R"({"data":{"tavriloReplyElicitation":{"ok":false}}})", 1024, nullptr, nullptr,
+        DecodeCase{"OkAsString", R"({"data":{"tavriloReplyElicitation":{"ok":"true"}}})", 1024, nullptr, nullptr,
                    kGeneric},
+        DecodeCase{"OkFalseWithoutRefusal", R"({"data":{"tavriloReplyElicitation":{"ok":false}}})", 1024, nullptr,
+                   nullptr, kGeneric},
         DecodeCase{"RefusalCode", refusalBody(R"("SESSION_GONE_2")"), 1024, nullptr, "SESSION_GONE_2", {}},
         DecodeCase{"OneLetterCode", refusalBody(R"("X")"), 1024, nullptr, "X", {}},
-        DecodeCase{"SixtyFourCharacters", refusalBody('"' + QByteArray("A") + QByteArray(63, '9') + '"'), 1024, nullptr,
-                   "A999999999999999999999999999999999999999999999999999999999999999", {}},
-        DecodeCase{"SixtyFiveCharacters", refusalBody('"' + QByteArray(65, 'A') + '"'), 1024, nullptr, nullptr, kGeneric},
+        DecodeCase{"SixtyFourCharacters",
+                   refusalBody('"' + QByteArray("A") + QByteArray(63, '9') + '"'),
+                   1024,
+                   nullptr,
+                   "A999999999999999999999999999999999999999999999999999999999999999",
+                   {}},
+        DecodeCase{"SixtyFiveCharacters", refusalBody('"' + QByteArray(65, 'A') + '"'), 1024, nullptr, nullptr,
+                   kGeneric},
         DecodeCase{"LowerCase", refusalBody(R"("Busy")"), 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"Space", refusalBody(R"("NOT NOW")"), 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"LeadingDigit", refusalBody(R"("1BUSY")"), 1024, nullptr, nullptr, kGeneric},
@@ -260,8 +272,12 @@ INSTANTIATE_TEST_SUITE_P(
         DecodeCase{"EmptyCode", refusalBody(R"("")"), 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"CodeNotString", refusalBody("42"), 1024, nullptr, nullptr, kGeneric},
         DecodeCase{"NonAsciiLetter", refusalBody(R"("ÄBUSY")"), 1024, nullptr, nullptr, kGeneric},
-        DecodeCase{"OkTrueWinsOverRefusal", R"({"data":{"tavriloReplyElicitation":{"ok":true,"refusal":"BUSY"}}})", 1024,
-                   R"({"ok":true,"refusal":"BUSY"})", nullptr, {}}),
+        DecodeCase{"OkTrueWinsOverRefusal",
+                   R"({"data":{"tavriloReplyElicitation":{"ok":true,"refusal":"BUSY"}}})",
+                   1024,
+                   R"({"ok":true,"refusal":"BUSY"})",
+                   nullptr,
+                   {}}),
     [](const auto &info) { return std::string(info.param.name); });
 
 struct ShellUrlCase
@@ -306,7 +322,6 @@ INSTANTIATE_TEST_SUITE_P(
                       ShellUrlCase{"Fragment", "wss://shell.tavrilo.example/s#part", false},
                       ShellUrlCase{"EmptyFragment", "wss://shell.tavrilo.example/s#", false},
                       ShellUrlCase{"NoHost", "wss:///s", false},
-                      ShellUrlCase{"NoScheme", "//shell.tavrilo.example/s", false},
-                      ShellUrlCase{"Empty", "", false}),
+                      ShellUrlCase{"NoScheme", "//shell.tavrilo.example/s", false}, ShellUrlCase{"Empty", "", false}),
     [](const auto &info) { return std::string(info.param.name); });
 } // namespace

@@ -1,6 +1,6 @@
+#include "cloud/NativeLive.h"
 #include "LoopbackHttpServer.h"
 #include "PlatformAnswerCases.h"
-#include "cloud/NativeLive.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
 
@@ -90,8 +90,8 @@ TEST_P(WorkspaceDecoding, NeedsAllFourKeysWithTheirTypes)
     const Json object = json::parse(c.json);
     if (c.decodes) {
         const auto workspace = NativeLive::Workspace::decode(object);
-        EXPECT_EQ(workspace, (NativeLive::Workspace{QStringLiteral("t1"), QStringLiteral("Team"),
-                                                    QStringLiteral("owner"), true}));
+        EXPECT_EQ(workspace,
+                  (NativeLive::Workspace{QStringLiteral("t1"), QStringLiteral("Team"), QStringLiteral("owner"), true}));
     } else {
         EXPECT_THROW(NativeLive::Workspace::decode(object), HubError);
     }

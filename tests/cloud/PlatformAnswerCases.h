@@ -6,8 +6,15 @@
 #include <QString>
 
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
+
+// Readable values in the tests' messages.
+inline void PrintTo(const QString &text, std::ostream *out)
+{
+    *out << '"' << text.toStdString() << '"';
+}
 
 // Answers of the platform's GraphQL service and what the hub makes of them, shared by the tests
 // against the loopback server and against the stand-in platform.
@@ -19,7 +26,7 @@ struct GraphQLAnswer
     int status;
     QByteArray body;
     std::optional<QByteArray> data; // the returned data object as compact JSON, or
-    QString sentence; // the error sentence
+    QString sentence;               // the error sentence
 };
 std::vector<GraphQLAnswer> graphQLAnswers();
 

@@ -4,12 +4,12 @@
 
 #include <QSslConfiguration>
 
-StandInClient::StandInClient(const StandIn &standIn, bool trustAuthority)
+StandInClient::StandInClient(const QNetworkProxy &proxy, const QString &caPath)
 {
-    m_manager.setProxy(standIn.proxy());
+    m_manager.setProxy(proxy);
     m_ssl = QSslConfiguration::defaultConfiguration();
-    if (trustAuthority)
-        m_ssl.addCaCertificates(standIn.caPath());
+    if (!caPath.isEmpty())
+        m_ssl.addCaCertificates(caPath);
 }
 
 QNetworkReply *StandInClient::start(const QUrl &url, std::optional<QByteArray> body, const QByteArray &token)

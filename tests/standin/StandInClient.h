@@ -21,7 +21,12 @@ public:
         QSslCertificate peer;
     };
 
-    explicit StandInClient(const StandIn &standIn, bool trustAuthority = true);
+    explicit StandInClient(const StandIn &standIn, bool trustAuthority = true)
+        : StandInClient(standIn.proxy(), trustAuthority ? standIn.caPath() : QString())
+    {
+    }
+    // Through the proxy `proxy`, trusting the authority at `caPath` when one is given.
+    StandInClient(const QNetworkProxy &proxy, const QString &caPath);
 
     // Starts a request; `body` set means POST. The reply belongs to the client.
     QNetworkReply *start(const QUrl &url, std::optional<QByteArray> body = std::nullopt,

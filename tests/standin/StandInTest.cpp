@@ -55,7 +55,7 @@ protected:
             return "no connection";
         socket.write("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
         QDeadlineTimer deadline(5000);
-        while (!socket.canReadLine() && !deadline.hasExpired())
+        while (!socket.canReadLine() && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState)
             socket.waitForReadyRead(100);
         return socket.readLine().trimmed();
     }
@@ -118,6 +118,35 @@ TEST_F(StandInTest, ScenarioHostsWidenTheConnectPolicy)
     EXPECT_EQ(connectStatus("shell.example.net:443"), "HTTP/1.1 403 Forbidden");
 }
 
+TEST_F(StandInTest, ConnectFaultsAreScriptedPerHost)
+{
+    standIn().setScenario({{"connect",
+                            {{"auth.tavrilo.example", {{"queue", {{{"fault", "refuse"}}, {{"fault", "drop"}}}}}},
+                             {"*", {{"queue", {{{"match", {{"host", "login.tavrilo-cloud.example"}}}, {"delayMs", 100}}}}}}}}});
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 502 Bad Gateway");
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), ""); // closed without an answer
+    EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 200 Connection Established");
+    EXPECT_EQ(connectStatus("login.tavrilo-cloud.example:443"), "HTTP/1.1 200 Connection Established");
+    // The policy comes first: a script does not open hosts the stand-in does not play.
+    standIn().setScenario({{"connect", {{"example.com", {{"default", Json::object()}}}}}});
+    EXPECT_EQ(connectStatus("example.com:443"), "HTTP/1.1 403 Forbidden");
+
+    const auto faults = entriesOfKind("connect_fault");
+    ASSERT_EQ(faults.size(), 2u);
+    EXPECT_EQ(faults[0]["fault"], "refuse");
+    EXPECT_EQ(faults[1]["fault"], "drop");
+}
+
+TEST_F(StandInTest, RefusedTunnelFailsTheRequestAtTheProxy)
+{
+    standIn().setScenario({{"connect", {{"api.tavrilo.example", {{"default", {{"fault", "refuse"}}}}}}}});
+    StandInClient client(standIn());
+    const auto answer = client.graphql(stopCall("s-unreachable"));
+    EXPECT_NE(answer.error, QNetworkReply::NoError);
+    EXPECT_EQ(answer.status, 0);
+    EXPECT_TRUE(entriesOfKind("graphql").empty());
+}
+
 // --- TLS ------------------------------------------------------------------------------------------
 
 TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuthority)
@@ -174,6 +203,10 @@ TEST_P(RunControls, AcceptAWellFormedControl)
         EXPECT_TRUE(result["round"].is_string());
     }
 
+    const auto requests = entriesOfKind("request");
+    ASSERT_EQ(requests.size(), 1u);
+    EXPECT_EQ(requests[0]["headers"]["authorization"], "Bearer identity-token");
+    EXPECT_EQ(requests[0]["headers"]["content-type"], "application/json");
     const auto calls = entriesOfKind("graphql");
     ASSERT_EQ(calls.size(), 1u);
     EXPECT_EQ(calls[0]["operation"], c.name);
@@ -445,10 +478,12 @@ INSTANTIATE_TEST_SUITE_P(
                       InvalidScenarioCase{"UnknownScriptMember", R"({"graphql":{"NativeStop":{"queu":[]}}})"},
                       InvalidScenarioCase{"UnknownFault", R"({"graphql":{"NativeStop":{"default":{"fault":"explode"}}}})"},
                       InvalidScenarioCase{"UnknownStepMember", R"({"graphql":{"NativeStop":{"default":{"stauts":500}}}})"},
-                      InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":99}}}})"},
+                      InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":600}}}})"},
+                      InvalidScenarioCase{"InformationalStatus", R"({"graphql":{"NativeStop":{"default":{"status":101}}}})"},
                       InvalidScenarioCase{"TwoBodies", R"({"graphql":{"NativeStop":{"default":{"rawBody":"","body":1}}}})"},
                       InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
                       InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
+                      InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
                       InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -484,8 +519,11 @@ TEST_F(StandInTest, RefusesPlainRequestsOutsideTheControlChannel)
     EXPECT_EQ(standIn().control("GET", "/_standin/nothing").status, 404);
     EXPECT_EQ(standIn().control("GET", "/_standin/scenario").status, 405);
     EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/graphql").status, 403);
+    EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/_standin/log").status, 403);
+    // A client that sends everything through its proxy setting still reaches the control channel.
+    EXPECT_EQ(standIn().control("GET", "http://127.0.0.1/_standin/log?from=0").status, 200);
     const auto refused = entriesOfKind("refused");
-    ASSERT_EQ(refused.size(), 1u);
+    ASSERT_EQ(refused.size(), 2u);
     EXPECT_EQ(refused[0]["target"], "http://api.tavrilo.example/graphql");
 }
 

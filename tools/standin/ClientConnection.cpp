@@ -20,6 +20,17 @@ const char *faultName(Outcome::Fault fault)
     return nullptr;
 }
 
+// Request headers for the log, by lower-case name; repeated headers joined as HTTP allows.
+Json headersOf(const HttpRequest &request)
+{
+    Json headers = Json::object();
+    for (const auto &[name, value] : request.headers) {
+        auto &slot = headers[name.toStdString()];
+        slot = slot.is_string() ? slot.get<std::string>() + ", " + value.toStdString() : value.toStdString();
+    }
+    return headers;
+}
+
 HttpResponse message(int status, const QByteArray &text)
 {
     return HttpResponse::json(status, json::dump(Json{{"message", text.toStdString()}}));
@@ -61,7 +72,13 @@ void ClientConnection::readRequests()
     HttpRequest request;
     qsizetype consumed = 0;
     switch (HttpRequest::parse(pending, request, consumed)) {
-    case HttpRequest::Parse::NeedMore: return;
+    case HttpRequest::Parse::NeedMore:
+        // curl asks before sending larger bodies and otherwise waits a second for nothing.
+        if (!m_continued && HttpRequest::expectsContinue(pending)) {
+            m_continued = true;
+            m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        }
+        return;
     case HttpRequest::Parse::HeadTooLarge: return refuse(431, "The request head is too large.");
     case HttpRequest::Parse::BodyTooLarge: return refuse(413, "The request body is too large.");
     case HttpRequest::Parse::Malformed: return refuse(400, "The request is malformed.");
@@ -82,6 +99,7 @@ void ClientConnection::readRequests()
     }
     m_socket->skip(consumed);
     m_busy = true;
+    m_continued = false;
     if (m_state == State::Plain)
         servePlain(request);
     else
@@ -92,7 +110,11 @@ void ClientConnection::servePlain(const HttpRequest &request)
 {
     if (request.method == "CONNECT")
         return openTunnel(request);
-    if (request.path.startsWith(QLatin1StringView("/_standin/"))) {
+    // The control channel is this port itself: in origin form, or in absolute form naming the
+    // loopback host (a client that sends everything through its proxy setting).
+    const bool toThisPort = request.target.startsWith('/') || request.targetHost == QLatin1StringView("127.0.0.1") ||
+                            request.targetHost == QLatin1StringView("localhost");
+    if (toThisPort && request.path.startsWith(QLatin1StringView("/_standin/"))) {
         reply(controlchannel::handle(*m_server, request), request.wantsClose());
         return;
     }
@@ -118,6 +140,31 @@ void ClientConnection::openTunnel(const HttpRequest &request)
     if (!accepted)
         return refuse(403, "The stand-in does not play this host.");
 
+    const Json view{{"host", json::toStd(host)}, {"port", port}};
+    Scenario &scenario = m_server->context().scenario;
+    auto step = scenario.take("connect", json::toStd(host), view);
+    if (!step)
+        step = scenario.take("connect", "*", view);
+    if (!step)
+        return startTls(host);
+    const std::string fault = step->value("fault", "");
+    auto carryOut = [this, host, fault] {
+        if (!fault.empty())
+            m_server->log().append({{"kind", "connect_fault"}, {"host", json::toStd(host)}, {"fault", fault}});
+        if (fault == "refuse")
+            return refuse(502, "The stand-in could not reach this host.");
+        if (fault == "drop")
+            return drop();
+        startTls(host);
+    };
+    const int delay = step->value("delayMs", 0);
+    if (delay <= 0)
+        return carryOut();
+    QTimer::singleShot(delay, this, carryOut);
+}
+
+void ClientConnection::startTls(const QString &host)
+{
     const TestAuthority::Leaf &leaf = m_server->authority().leafFor(host);
     if (leaf.chain.isEmpty())
         return refuse(502, "The stand-in could not make a certificate for this host.");
@@ -136,6 +183,7 @@ void ClientConnection::serveTunnel(const HttpRequest &request)
                                                  {"method", request.method.toStdString()},
                                                  {"path", json::toStd(request.path)},
                                                  {"query", json::toStd(request.query.toString(QUrl::FullyEncoded))},
+                                                 {"headers", headersOf(request)},
                                                  {"bytes", request.body.size()}});
     const bool close = request.wantsClose();
     const auto *route = m_server->registry().httpsRoute(m_host, request.path);
@@ -169,10 +217,7 @@ void ClientConnection::deliver(const Outcome &outcome, qint64 requestIndex, cons
     switch (outcome.fault) {
     case Outcome::Fault::None: return reply(outcome.response, close);
     case Outcome::Fault::Stall: return; // stays busy until the client goes away
-    case Outcome::Fault::Drop:
-        m_state = State::Closed;
-        m_socket->abort();
-        return finish();
+    case Outcome::Fault::Drop: return drop();
     case Outcome::Fault::Truncate: {
         const QByteArray &body = outcome.response.body;
         m_socket->write(outcome.response.head(body.size(), true) + body.left(body.size() / 2));
@@ -201,6 +246,13 @@ void ClientConnection::refuse(int status, const QByteArray &text)
 {
     m_busy = true;
     reply(message(status, text), true);
+}
+
+void ClientConnection::drop()
+{
+    m_state = State::Closed;
+    m_socket->abort();
+    finish();
 }
 
 void ClientConnection::finish()

@@ -28,15 +28,19 @@ private:
     void readRequests();
     void servePlain(const HttpRequest &request);
     void openTunnel(const HttpRequest &request);
+    void startTls(const QString &host);
     void serveTunnel(const HttpRequest &request);
     void deliver(const Outcome &outcome, qint64 requestIndex, const QString &path, bool close);
     void reply(const HttpResponse &response, bool close);
     void refuse(int status, const QByteArray &message);
+    // Closes at once, without an answer or a TLS goodbye.
+    void drop();
     void finish();
 
     QSslSocket *m_socket;
     ProxyServer *m_server;
     State m_state = State::Plain;
     bool m_busy = false; // a request is being served; later bytes wait in the socket
-    QString m_host;      // the tunnel's host
+    bool m_continued = false; // "100 Continue" sent for the request being received
+    QString m_host;           // the tunnel's host
 };

@@ -34,6 +34,11 @@ HttpResponse handle(ProxyServer &server, const HttpRequest &request)
         const qint64 next = server.log().size();
         return answer(200, {{"next", next}, {"entries", server.log().since(cursor)}});
     }
+    if (const auto *route = server.registry().controlRoute(request.path)) {
+        if (request.method != route->method)
+            return answer(405, {{"error", "use " + route->method.toStdString()}});
+        return route->handle(request, server.context());
+    }
     return answer(404, {{"error", "no such control"}});
 }
 } // namespace controlchannel

@@ -19,6 +19,15 @@ bool HttpRequest::wantsClose() const
     return connection.contains("close");
 }
 
+bool HttpRequest::expectsContinue(const QByteArray &buffer)
+{
+    const qsizetype headEnd = buffer.indexOf("\r\n\r\n");
+    if (headEnd < 0)
+        return false;
+    const QByteArray head = buffer.left(headEnd).toLower();
+    return head.contains("\nexpect: 100-continue") || head.contains("\nexpect:100-continue");
+}
+
 bool HttpRequest::isWebSocketUpgrade() const
 {
     return method == "GET" && header("upgrade").toLower() == "websocket" &&
@@ -54,6 +63,14 @@ HttpRequest::Parse HttpRequest::parse(const QByteArray &buffer, HttpRequest &out
         const QUrl url = QUrl::fromEncoded("http://origin" + request.target);
         if (!url.isValid())
             return Parse::Malformed;
+        request.path = url.path();
+        request.query = QUrlQuery(url);
+    } else if (request.target.startsWith("http://")) {
+        // Absolute form, as clients send it to a proxy.
+        const QUrl url = QUrl::fromEncoded(request.target);
+        if (!url.isValid())
+            return Parse::Malformed;
+        request.targetHost = url.host().toLower();
         request.path = url.path();
         request.query = QUrlQuery(url);
     }

@@ -17,7 +17,8 @@ struct HttpRequest
 
     QByteArray method;
     QByteArray target; // as sent: origin-form path, authority-form for CONNECT, absolute-form for proxies
-    QString path;      // decoded path of an origin-form target
+    QString path;       // decoded path of an origin-form or absolute-form target
+    QString targetHost; // host of an absolute-form target, lower case
     QUrlQuery query;
     QByteArray version;
     QList<QPair<QByteArray, QByteArray>> headers; // names lower-cased, in arrival order
@@ -27,6 +28,8 @@ struct HttpRequest
     QByteArray header(QByteArrayView name) const;
     bool wantsClose() const;
     bool isWebSocketUpgrade() const;
+    // Whether `buffer` holds a complete head that asks for "100 Continue" before its body is sent.
+    static bool expectsContinue(const QByteArray &buffer);
 
     // Reads one request from the front of `buffer`. On Complete, `consumed` is the number of bytes the
     // request took (head and body). Chunked bodies are Unsupported: clients send a length for the

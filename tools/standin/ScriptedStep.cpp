@@ -55,8 +55,9 @@ QString validate(const Json &step, bool graphql)
         return QStringLiteral("\"times\" must be an integer from 1");
     if (step.contains("delayMs") && !isInteger(step["delayMs"], 0, 600'000))
         return QStringLiteral("\"delayMs\" must be an integer from 0 to 600000");
-    if (step.contains("status") && !isInteger(step["status"], 100, 599))
-        return QStringLiteral("\"status\" must be an HTTP status code");
+    // Informational codes are no final answer: a client would wait for the real one.
+    if (step.contains("status") && !isInteger(step["status"], 200, 599))
+        return QStringLiteral("\"status\" must be an HTTP status code from 200 to 599");
     if (step.contains("bodySize") && !isInteger(step["bodySize"], 0, 256LL * 1024 * 1024))
         return QStringLiteral("\"bodySize\" must be a byte count of at most 256 MiB");
     if (step.contains("headers")) {

@@ -54,7 +54,7 @@ Outcome answer(Scenario &scenario, std::string_view section, std::string_view ke
                const MakeDefault &makeDefault)
 {
     if (auto step = scenario.take(section, key, view))
-        return apply(*step, makeDefault);
+        return scriptedstep::apply(*step, makeDefault);
     return makeDefault();
 }
 } // namespace scriptedstep

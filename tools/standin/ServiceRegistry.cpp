@@ -31,3 +31,12 @@ const ServiceRegistry::GraphQLOperation *ServiceRegistry::operation(const QStrin
     }
     return nullptr;
 }
+
+const ServiceRegistry::ControlRoute *ServiceRegistry::controlRoute(const QString &path) const
+{
+    for (const auto &route : m_controlRoutes) {
+        if (route.path == path)
+            return &route;
+    }
+    return nullptr;
+}

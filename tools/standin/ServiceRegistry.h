@@ -77,7 +77,17 @@ public:
         std::function<Json(const GraphQLCall &)> answer;
     };
 
+    // A request of the plain-HTTP control channel that a service answers itself, for what a scenario
+    // cannot say ahead of time (for example "send this frame now").
+    struct ControlRoute
+    {
+        QByteArray method;
+        QString path; // exact, under "/_standin/"
+        std::function<HttpResponse(const HttpRequest &, ServiceContext &)> handle;
+    };
+
     void addHttpsRoute(HttpsRoute route) { m_httpsRoutes.push_back(std::move(route)); }
+    void addControlRoute(ControlRoute route) { m_controlRoutes.push_back(std::move(route)); }
     void addWebSocketRoute(WebSocketRoute route) { m_webSocketRoutes.push_back(std::move(route)); }
     void addGraphQLOperation(GraphQLOperation operation) { m_operations.push_back(std::move(operation)); }
     // A scenario section of a service that scripts something other than HTTPS answers.
@@ -88,11 +98,13 @@ public:
     const HttpsRoute *httpsRoute(const QString &host, const QString &path) const;
     const WebSocketRoute *webSocketRoute(const QString &host, const QString &path) const;
     const GraphQLOperation *operation(const QString &name) const;
+    const ControlRoute *controlRoute(const QString &path) const;
     const std::vector<WebSocketRoute> &webSocketRoutes() const { return m_webSocketRoutes; }
     const Scenario::Sections &scenarioSections() const { return m_sections; }
 
 private:
     std::vector<HttpsRoute> m_httpsRoutes;
+    std::vector<ControlRoute> m_controlRoutes;
     std::vector<WebSocketRoute> m_webSocketRoutes;
     std::vector<GraphQLOperation> m_operations;
     Scenario::Sections m_sections;

@@ -1,5 +1,6 @@
 #include "standin/Services.h"
 
+#include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RealtimeService.h"
@@ -9,6 +10,8 @@
 
 void registerServices(ServiceRegistry &registry)
 {
+    // Faults of the proxy itself, keyed by host.
+    registry.addScenarioSection("connect", connectstep::validate);
     // Steps of HTTPS routes other than GraphQL, keyed by route name.
     registry.addScenarioSection("https", [](const Json &step) { return scriptedstep::validate(step, false); });
 
