@@ -27,17 +27,22 @@ TEST_P(Parse, ReadsOneRequestFromTheFront)
 INSTANTIATE_TEST_SUITE_P(
     Cases, Parse,
     ::testing::Values(
-        ParseCase{"HeadNotYetComplete", "POST /graphql HTTP/1.1\r\nContent-Length: 2\r\n", HttpRequest::Parse::NeedMore},
-        ParseCase{"BodyNotYetComplete", "POST /graphql HTTP/1.1\r\nContent-Length: 2\r\n\r\n{", HttpRequest::Parse::NeedMore},
+        ParseCase{"HeadNotYetComplete", "POST /graphql HTTP/1.1\r\nContent-Length: 2\r\n",
+                  HttpRequest::Parse::NeedMore},
+        ParseCase{"BodyNotYetComplete", "POST /graphql HTTP/1.1\r\nContent-Length: 2\r\n\r\n{",
+                  HttpRequest::Parse::NeedMore},
         ParseCase{"Complete", "POST /graphql HTTP/1.1\r\nContent-Length: 2\r\n\r\n{}", HttpRequest::Parse::Complete},
-        ParseCase{"Connect", "CONNECT api.tavrilo.example:443 HTTP/1.1\r\nHost: x\r\n\r\n", HttpRequest::Parse::Complete},
+        ParseCase{"Connect", "CONNECT api.tavrilo.example:443 HTTP/1.1\r\nHost: x\r\n\r\n",
+                  HttpRequest::Parse::Complete},
         ParseCase{"Chunked", "POST / HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n", HttpRequest::Parse::Unsupported},
         ParseCase{"BadRequestLine", "POST /\r\n\r\n", HttpRequest::Parse::Malformed},
         ParseCase{"NotHttp", "POST / SPDY/3\r\n\r\n", HttpRequest::Parse::Malformed},
         ParseCase{"HeaderWithoutColon", "GET / HTTP/1.1\r\nbroken\r\n\r\n", HttpRequest::Parse::Malformed},
         ParseCase{"NegativeLength", "POST / HTTP/1.1\r\nContent-Length: -1\r\n\r\n", HttpRequest::Parse::Malformed},
-        ParseCase{"BodyOverTheLimit", "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n", HttpRequest::Parse::BodyTooLarge},
-        ParseCase{"EndlessHead", "GET / HTTP/1.1\r\nX: " + QByteArray(70 * 1024, 'a'), HttpRequest::Parse::HeadTooLarge}),
+        ParseCase{"BodyOverTheLimit", "POST / HTTP/1.1\r\nContent-Length: 16777217\r\n\r\n",
+                  HttpRequest::Parse::BodyTooLarge},
+        ParseCase{"EndlessHead", "GET / HTTP/1.1\r\nX: " + QByteArray(70 * 1024, 'a'),
+                  HttpRequest::Parse::HeadTooLarge}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(HttpRequest, KeepsWhatFollowsTheRequestForTheNextOne)

@@ -38,17 +38,17 @@ TEST_P(Match, IsASubsetOfObjectsAndEqualityOfTheRest)
     EXPECT_EQ(scriptedstep::matches(Json::parse(c.pattern), Json::parse(c.value)), c.matches);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, Match,
-    ::testing::Values(MatchCase{"EmptyPatternMatchesAnyObject", "{}", R"({"a":1})", true},
-                      MatchCase{"NestedSubset", R"({"v":{"input":{"id":"s"}}})", R"({"v":{"input":{"id":"s","x":2}},"y":3})", true},
-                      MatchCase{"MissingMember", R"({"v":{"id":"s"}})", R"({"v":{}})", false},
-                      MatchCase{"DifferentValue", R"({"id":"s"})", R"({"id":"t"})", false},
-                      MatchCase{"IntegerIsNotString", R"({"id":1})", R"({"id":"1"})", false},
-                      MatchCase{"ArraysCompareWhole", R"({"l":[1]})", R"({"l":[1,2]})", false},
-                      MatchCase{"NullMatchesOnlyNull", R"({"n":null})", R"({"n":0})", false},
-                      MatchCase{"ObjectPatternAgainstScalar", R"({"v":{}})", R"({"v":1})", false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, Match,
+                         ::testing::Values(MatchCase{"EmptyPatternMatchesAnyObject", "{}", R"({"a":1})", true},
+                                           MatchCase{"NestedSubset", R"({"v":{"input":{"id":"s"}}})",
+                                                     R"({"v":{"input":{"id":"s","x":2}},"y":3})", true},
+                                           MatchCase{"MissingMember", R"({"v":{"id":"s"}})", R"({"v":{}})", false},
+                                           MatchCase{"DifferentValue", R"({"id":"s"})", R"({"id":"t"})", false},
+                                           MatchCase{"IntegerIsNotString", R"({"id":1})", R"({"id":"1"})", false},
+                                           MatchCase{"ArraysCompareWhole", R"({"l":[1]})", R"({"l":[1,2]})", false},
+                                           MatchCase{"NullMatchesOnlyNull", R"({"n":null})", R"({"n":0})", false},
+                                           MatchCase{"ObjectPatternAgainstScalar", R"({"v":{}})", R"({"v":1})", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Scenario, SpendsMatchingQueueEntriesByTheirTimesThenServesTheDefault)
 {
@@ -77,7 +77,8 @@ TEST(Scenario, DefaultWithAMatchServesOnlyMatchingRequests)
 
 TEST(Scenario, ExtraHostsAreKeptInLowerCase)
 {
-    EXPECT_EQ(scenarioOf(R"({"hosts":["Shell.Example.NET"]})").extraHosts(), QStringList{QStringLiteral("shell.example.net")});
+    EXPECT_EQ(scenarioOf(R"({"hosts":["Shell.Example.NET"]})").extraHosts(),
+              QStringList{QStringLiteral("shell.example.net")});
 }
 
 TEST(ScriptedStep, PaddingKeepsTheDocumentValidAtTheExactSize)
@@ -93,10 +94,11 @@ TEST(ScriptedStep, PaddingKeepsTheDocumentValidAtTheExactSize)
 TEST(ScriptedStep, StatusOutsideSuccessWithoutABodySendsAnEmptyBody)
 {
     bool madeDefault = false;
-    const Outcome outcome = scriptedstep::apply(Json{{"status", 302}, {"headers", {{"Location", "https://x.example/"}}}}, [&] {
-        madeDefault = true;
-        return Outcome{};
-    });
+    const Outcome outcome =
+        scriptedstep::apply(Json{{"status", 302}, {"headers", {{"Location", "https://x.example/"}}}}, [&] {
+            madeDefault = true;
+            return Outcome{};
+        });
     EXPECT_FALSE(madeDefault);
     EXPECT_EQ(outcome.response.status, 302);
     EXPECT_TRUE(outcome.response.body.isEmpty());

@@ -39,22 +39,28 @@ protected:
         m_registry.addHttpsRoute({QStringLiteral("hello"), platformhosts::isSignInHost, "GET", anchored("/hello"),
                                   [](const HttpsExchange &exchange) {
                                       const Json view{{"query", json::toStd(exchange.request.query.toString())}};
-                                      return scriptedstep::answer(exchange.context.scenario, "https", "hello", view, [] {
-                                          Outcome outcome;
-                                          outcome.response = HttpResponse::json(200, R"({"hello":true})");
-                                          return outcome;
-                                      });
+                                      return scriptedstep::answer(
+                                          exchange.context.scenario, "https", "hello", view, [] {
+                                              Outcome outcome;
+                                              outcome.response = HttpResponse::json(200, R"({"hello":true})");
+                                              return outcome;
+                                          });
                                   }});
-        m_registry.addWebSocketRoute({QStringLiteral("echo"), platformhosts::isRealtimeHost, anchored("(?:/.*)?/realtime"),
-                                      {QStringLiteral("graphql-ws")}, [](QWebSocket *socket, ServiceContext &) {
-                                          QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
-                                                           [socket](const QString &text) { socket->sendTextMessage(text); });
-                                          QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
-                                      }});
-        m_registry.addControlRoute({"POST", QStringLiteral("/_standin/hello"), [](const HttpRequest &request, ServiceContext &context) {
-                                        context.log.append({{"kind", "hello"}, {"said", request.body.toStdString()}});
-                                        return HttpResponse::json(200, R"({"ok":true})");
-                                    }});
+        m_registry.addWebSocketRoute(
+            {QStringLiteral("echo"),
+             platformhosts::isRealtimeHost,
+             anchored("(?:/.*)?/realtime"),
+             {QStringLiteral("graphql-ws")},
+             [](QWebSocket *socket, ServiceContext &) {
+                 QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
+                                  [socket](const QString &text) { socket->sendTextMessage(text); });
+                 QObject::connect(socket, &QWebSocket::disconnected, socket, &QObject::deleteLater);
+             }});
+        m_registry.addControlRoute(
+            {"POST", QStringLiteral("/_standin/hello"), [](const HttpRequest &request, ServiceContext &context) {
+                 context.log.append({{"kind", "hello"}, {"said", request.body.toStdString()}});
+                 return HttpResponse::json(200, R"({"ok":true})");
+             }});
         m_server = std::make_unique<ProxyServer>(*m_authority, m_registry, m_log);
         ASSERT_TRUE(m_server->listen(QHostAddress::LocalHost, 0));
     }
@@ -95,7 +101,8 @@ TEST_F(ServiceFramework, HttpsRouteAnswersAndFollowsTheScenario)
 
     QString error;
     ASSERT_TRUE(m_server->setScenario(
-        Json{{"https", {{"hello", {{"queue", {{{"match", {{"query", "who=you"}}}, {"status", 503}}}}}}}}}, "test", &error))
+        Json{{"https", {{"hello", {{"queue", {{{"match", {{"query", "who=you"}}}, {"status", 503}}}}}}}}}, "test",
+        &error))
         << error.toStdString();
     EXPECT_EQ(client.send(url).status, 200);
     EXPECT_EQ(client.send(QUrl(QStringLiteral("https://auth.tavrilo.example/hello?who=you"))).status, 503);
@@ -112,7 +119,8 @@ TEST_F(ServiceFramework, ControlRouteIsReachedOnThePlainPort)
     EXPECT_EQ(StandInClient::finish(manager.get(QNetworkRequest(url))).status, 405);
 
     const Json entries = m_log.since(0);
-    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const Json &e) { return e["kind"] == "hello" && e["said"] == "now"; }));
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(),
+                            [](const Json &e) { return e["kind"] == "hello" && e["said"] == "now"; }));
 }
 
 TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubprotocol)
@@ -134,7 +142,8 @@ TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubpr
     EXPECT_EQ(echoed, QStringLiteral(R"({"type":"connection_init"})"));
 
     const Json entries = m_log.since(0);
-    const auto upgraded = std::find_if(entries.begin(), entries.end(), [](const Json &e) { return e["kind"] == "websocket"; });
+    const auto upgraded =
+        std::find_if(entries.begin(), entries.end(), [](const Json &e) { return e["kind"] == "websocket"; });
     ASSERT_NE(upgraded, entries.end());
     EXPECT_EQ((*upgraded)["route"], "echo");
     EXPECT_EQ((*upgraded)["subprotocol"], "graphql-ws");
@@ -146,7 +155,8 @@ TEST_F(ServiceFramework, UpgradeWithoutAWebSocketRouteIsAnsweredLikeAnyMissingRe
     QWebSocket socket;
     throughTheProxy(socket);
     bool failed = false;
-    QObject::connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), &socket, [&] { failed = true; });
+    QObject::connect(&socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), &socket,
+                     [&] { failed = true; });
     socket.open(QUrl(QStringLiteral("wss://auth.tavrilo.example/realtime")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return failed || socket.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_NE(socket.state(), QAbstractSocket::ConnectedState);

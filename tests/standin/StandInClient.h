@@ -23,8 +23,7 @@ public:
 
     explicit StandInClient(const StandIn &standIn, bool trustAuthority = true)
         : StandInClient(standIn.proxy(), trustAuthority ? standIn.caPath() : QString())
-    {
-    }
+    {}
     // Through the proxy `proxy`, trusting the authority at `caPath` when one is given.
     StandInClient(const QNetworkProxy &proxy, const QString &caPath);
 

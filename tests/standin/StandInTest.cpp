@@ -14,9 +14,13 @@
 
 namespace
 {
-const char *kStopQuery = "mutation NativeStop($sessionId: ID!) { tavriloStopRun(sessionId: $sessionId) { ok refusal detail } }";
+const char *kStopQuery =
+    "mutation NativeStop($sessionId: ID!) { tavriloStopRun(sessionId: $sessionId) { ok refusal detail } }";
 
-Json stopCall(const std::string &session) { return Json{{"query", kStopQuery}, {"variables", {{"sessionId", session}}}}; }
+Json stopCall(const std::string &session)
+{
+    return Json{{"query", kStopQuery}, {"variables", {{"sessionId", session}}}};
+}
 
 class StandInTest : public ::testing::Test
 {
@@ -120,9 +124,10 @@ TEST_F(StandInTest, ScenarioHostsWidenTheConnectPolicy)
 
 TEST_F(StandInTest, ConnectFaultsAreScriptedPerHost)
 {
-    standIn().setScenario({{"connect",
-                            {{"auth.tavrilo.example", {{"queue", {{{"fault", "refuse"}}, {{"fault", "drop"}}}}}},
-                             {"*", {{"queue", {{{"match", {{"host", "login.tavrilo-cloud.example"}}}, {"delayMs", 100}}}}}}}}});
+    standIn().setScenario(
+        {{"connect",
+          {{"auth.tavrilo.example", {{"queue", {{{"fault", "refuse"}}, {{"fault", "drop"}}}}}},
+           {"*", {{"queue", {{{"match", {{"host", "login.tavrilo-cloud.example"}}}, {"delayMs", 100}}}}}}}}});
     EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 502 Bad Gateway");
     EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), ""); // closed without an answer
     EXPECT_EQ(connectStatus("auth.tavrilo.example:443"), "HTTP/1.1 200 Connection Established");
@@ -155,13 +160,35 @@ TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuth
     const auto answer = client.send(QUrl(QStringLiteral("https://abc.appsync-api.eu-west-1.amazonaws.com/nothing")));
     EXPECT_EQ(answer.error, QNetworkReply::ContentNotFoundError);
     EXPECT_EQ(answer.status, 404);
-    EXPECT_TRUE(answer.peer.subjectAlternativeNames().values(QSsl::DnsEntry).contains(
-        QStringLiteral("abc.appsync-api.eu-west-1.amazonaws.com")));
+    EXPECT_TRUE(answer.peer.subjectAlternativeNames()
+                    .values(QSsl::DnsEntry)
+                    .contains(QStringLiteral("abc.appsync-api.eu-west-1.amazonaws.com")));
 
     const auto authority = QSslCertificate::fromPath(standIn().caPath());
     ASSERT_EQ(authority.size(), 1);
     EXPECT_TRUE(QFileInfo(standIn().caPath()).isAbsolute());
-    EXPECT_EQ(answer.peer.issuerInfo(QSslCertificate::CommonName), authority[0].subjectInfo(QSslCertificate::CommonName));
+    EXPECT_EQ(answer.peer.issuerInfo(QSslCertificate::CommonName),
+              authority[0].subjectInfo(QSslCertificate::CommonName));
+}
+
+TEST_F(StandInTest, ClosesATunnelWhoseClientDoesNotSpeakTls)
+{
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), standIn().port());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write("CONNECT api.tavrilo.example:443 HTTP/1.1\r\n\r\n");
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        socket.waitForReadyRead(10);
+        return socket.canReadLine();
+    }));
+    socket.write("GET /graphql HTTP/1.1\r\nHost: api.tavrilo.example\r\n\r\n"); // plain text inside the tunnel
+    EXPECT_TRUE(testsupport::waitUntil([&] {
+        socket.waitForReadyRead(10);
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_EQ(entriesOfKind("tls_error").size(), 1u);
+    EXPECT_TRUE(entriesOfKind("request").empty());
 }
 
 TEST_F(StandInTest, IsNotTrustedWithoutItsAuthority)
@@ -222,11 +249,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "mutation NativeInterject($input: TavriloInterjectInput!) { tavriloInterject(input: $input) { ok "
                     "refusal detail queued round } }",
                     R"({"input":{"sessionId":"s-interject","text":"look at the tests"}})", "tavriloInterject"},
-        ControlCase{"NativeApproval",
-                    "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
-                    "$input) { ok refusal detail } }",
-                    R"({"input":{"sessionId":"s","toolUseId":"t1","decision":"approved","expectedTurnId":"turn-1","expectedRevision":"3"}})",
-                    "tavriloRecordApproval"},
+        ControlCase{
+            "NativeApproval",
+            "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { tavriloRecordApproval(input: "
+            "$input) { ok refusal detail } }",
+            R"({"input":{"sessionId":"s","toolUseId":"t1","decision":"approved","expectedTurnId":"turn-1","expectedRevision":"3"}})",
+            "tavriloRecordApproval"},
         ControlCase{"NativeBrowser",
                     "mutation NativeBrowser($input: TavriloBrowserControlInput!) { tavriloSetBrowserControl(input: "
                     "$input) { ok refusal detail } }",
@@ -236,11 +264,12 @@ INSTANTIATE_TEST_SUITE_P(
                     "ok refusal detail } }",
                     R"({"input":{"sessionId":"s","state":"paused","reason":"Human operator requested paused"}})",
                     "tavriloSetRunState"},
-        ControlCase{"NativeSkip",
-                    "mutation NativeSkip($input: TavriloSkipStepInput!) { tavriloSkipStep(input: $input) { ok refusal "
-                    "detail } }",
-                    R"({"input":{"sessionId":"s","toolUseId":"t2","tool":"project_read","reason":"Human operator requested skip-step"}})",
-                    "tavriloSkipStep"}),
+        ControlCase{
+            "NativeSkip",
+            "mutation NativeSkip($input: TavriloSkipStepInput!) { tavriloSkipStep(input: $input) { ok refusal "
+            "detail } }",
+            R"({"input":{"sessionId":"s","toolUseId":"t2","tool":"project_read","reason":"Human operator requested skip-step"}})",
+            "tavriloSkipStep"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, RunControlsCheckTheirVariablesLikeTheSchema)
@@ -248,11 +277,15 @@ TEST_F(StandInTest, RunControlsCheckTheirVariablesLikeTheSchema)
     StandInClient client(standIn());
     const char *approval = "mutation NativeApproval($input: TavriloApprovalDecisionInput!) { "
                            "tavriloRecordApproval(input: $input) { ok refusal detail } }";
-    for (const Json &variables : {Json{{"input", {{"sessionId", "s"}, {"toolUseId", "t"}}}},                  // no decision
-                                  Json{{"input", {{"sessionId", "s"}, {"toolUseId", "t"}, {"decision", 1}}}}, // not text
-                                  Json{{"input", {{"sessionId", "s"}, {"toolUseId", "t"}, {"decision", "approved"},
-                                                  {"expectedTurnId", nullptr}}}}, // null, never sent by the hub
-                                  Json{{"sessionId", "s"}}}) {                     // no input object
+    for (const Json &variables :
+         {Json{{"input", {{"sessionId", "s"}, {"toolUseId", "t"}}}},                  // no decision
+          Json{{"input", {{"sessionId", "s"}, {"toolUseId", "t"}, {"decision", 1}}}}, // not text
+          Json{{"input",
+                {{"sessionId", "s"},
+                 {"toolUseId", "t"},
+                 {"decision", "approved"},
+                 {"expectedTurnId", nullptr}}}}, // null, never sent by the hub
+          Json{{"sessionId", "s"}}}) {           // no input object
         const auto answer = client.graphql({{"query", approval}, {"variables", variables}});
         ASSERT_EQ(answer.status, 200);
         const Json body = Json::parse(answer.body.toStdString());
@@ -265,7 +298,8 @@ TEST_F(StandInTest, ProbeEchoesTheOperationAndItsVariables)
 {
     StandInClient client(standIn());
     const Json variables{{"n", 1}, {"nested", {{"list", {true, nullptr, 2.5}}}}};
-    const auto answer = client.graphql({{"query", "query NativeProbe($n: Int) { probe(n: $n) }"}, {"variables", variables}});
+    const auto answer =
+        client.graphql({{"query", "query NativeProbe($n: Int) { probe(n: $n) }"}, {"variables", variables}});
     ASSERT_EQ(answer.status, 200);
     EXPECT_EQ(Json::parse(answer.body.toStdString()),
               (Json{{"data", {{"probe", {{"operation", "NativeProbe"}, {"variables", variables}}}}}}));
@@ -340,11 +374,13 @@ INSTANTIATE_TEST_SUITE_P(
         ScriptCase{"EmptyBody", R"({"rawBody":""})", 200, ""},
         ScriptCase{"ErrorsWithAndWithoutMessage",
                    R"({"errors":[{"message":"first"},{},{"message":"third"}],"data":{"tavriloStopRun":{"ok":true}}})",
-                   200, R"({"data":{"tavriloStopRun":{"ok":true}},"errors":[{"message":"first"},{},{"message":"third"}]})"},
+                   200,
+                   R"({"data":{"tavriloStopRun":{"ok":true}},"errors":[{"message":"first"},{},{"message":"third"}]})"},
         ScriptCase{"Refusal", R"({"answer":{"ok":false,"refusal":"SESSION_CLOSED"}})", 200,
                    R"({"data":{"tavriloStopRun":{"ok":false,"refusal":"SESSION_CLOSED"}}})"},
         ScriptCase{"MissingOk", R"({"answer":{"refusal":"X"}})", 200, R"({"data":{"tavriloStopRun":{"refusal":"X"}}})"},
-        ScriptCase{"OkOfTheWrongType", R"({"answer":{"ok":"true"}})", 200, R"({"data":{"tavriloStopRun":{"ok":"true"}}})"},
+        ScriptCase{"OkOfTheWrongType", R"({"answer":{"ok":"true"}})", 200,
+                   R"({"data":{"tavriloStopRun":{"ok":"true"}}})"},
         ScriptCase{"NullAnswer", R"({"answer":null})", 200, R"({"data":{"tavriloStopRun":null}})"},
         ScriptCase{"TopLevelArray", R"({"body":[1,2]})", 200, "[1,2]"},
         ScriptCase{"BodyLongerThanItsSizeIsAScenarioMistake", R"({"rawBody":"0123456789","bodySize":4})", 500,
@@ -382,11 +418,14 @@ INSTANTIATE_TEST_SUITE_P(Faults, ScriptedFaults,
 
 TEST_F(StandInTest, StalledAnswerNeverArrivesUntilTheClientGivesUp)
 {
-    standIn().setScenario({{"graphql", {{"NativeStop", {{"queue", {{{"match", {{"variables", {{"sessionId", "stuck"}}}}},
-                                                                   {"fault", "stall"}}}}}}}}});
+    standIn().setScenario(
+        {{"graphql",
+          {{"NativeStop",
+            {{"queue", {{{"match", {{"variables", {{"sessionId", "stuck"}}}}}, {"fault", "stall"}}}}}}}}});
     StandInClient stalled(standIn());
     QNetworkReply *reply = stalled.start(StandInClient::endpoint(), json::dump(stopCall("stuck")));
-    ASSERT_TRUE(standIn().waitForEntry(m_cursor, [](const Json &e) { return e["kind"] == "response" && e.value("fault", "") == "stall"; }));
+    ASSERT_TRUE(standIn().waitForEntry(
+        m_cursor, [](const Json &e) { return e["kind"] == "response" && e.value("fault", "") == "stall"; }));
 
     // A later exchange on another connection completes while the stalled one still waits.
     StandInClient other(standIn());
@@ -399,14 +438,14 @@ TEST_F(StandInTest, StalledAnswerNeverArrivesUntilTheClientGivesUp)
 
 TEST_F(StandInTest, DelayedAnswerArrivesAfterALaterUndelayedOne)
 {
-    standIn().setScenario({{"graphql", {{"NativeStop", {{"queue", {{{"match", {{"variables", {{"sessionId", "slow"}}}}},
-                                                                   {"delayMs", 300}}}}}}}}});
+    standIn().setScenario(
+        {{"graphql",
+          {{"NativeStop", {{"queue", {{{"match", {{"variables", {{"sessionId", "slow"}}}}}, {"delayMs", 300}}}}}}}}});
     StandInClient slowClient(standIn());
     StandInClient fastClient(standIn());
     QNetworkReply *slow = slowClient.start(StandInClient::endpoint(), json::dump(stopCall("slow")));
-    ASSERT_TRUE(standIn().waitForEntry(m_cursor, [](const Json &e) {
-        return e["kind"] == "graphql" && e["variables"]["sessionId"] == "slow";
-    }));
+    ASSERT_TRUE(standIn().waitForEntry(
+        m_cursor, [](const Json &e) { return e["kind"] == "graphql" && e["variables"]["sessionId"] == "slow"; }));
     const auto fast = fastClient.graphql(stopCall("fast"));
     EXPECT_EQ(fast.status, 200);
     EXPECT_FALSE(slow->isFinished());
@@ -417,14 +456,15 @@ TEST_F(StandInTest, DelayedAnswerArrivesAfterALaterUndelayedOne)
 
 TEST_F(StandInTest, QueueEntriesAreSpentInOrderThenTheDefaultServes)
 {
-    standIn().setScenario({{"graphql",
-                            {{"NativeStop",
-                              {{"queue",
-                                {{{"match", {{"variables", {{"sessionId", "vip"}}}}}, {"answer", {{"ok", false}, {"refusal", "VIP"}}}},
-                                 {{"times", 2}, {"answer", {{"ok", false}, {"refusal", "FIRST"}}}},
-                                 {{"status", 503}}}},
-                               {"default", {{"answer", {{"ok", false}, {"refusal", "DEFAULT"}}}}}}},
-                             {"*", {{"default", {{"status", 502}}}}}}}});
+    standIn().setScenario(
+        {{"graphql",
+          {{"NativeStop",
+            {{"queue",
+              {{{"match", {{"variables", {{"sessionId", "vip"}}}}}, {"answer", {{"ok", false}, {"refusal", "VIP"}}}},
+               {{"times", 2}, {"answer", {{"ok", false}, {"refusal", "FIRST"}}}},
+               {{"status", 503}}}},
+             {"default", {{"answer", {{"ok", false}, {"refusal", "DEFAULT"}}}}}}},
+           {"*", {{"default", {{"status", 502}}}}}}}});
     StandInClient client(standIn());
     auto refusalOf = [&](const std::string &session) -> std::string {
         const auto answer = client.graphql(stopCall(session));
@@ -471,20 +511,21 @@ TEST_P(InvalidScenarios, AreRefusedAndTheCurrentOneStays)
 
 INSTANTIATE_TEST_SUITE_P(
     Documents, InvalidScenarios,
-    ::testing::Values(InvalidScenarioCase{"NotJson", "{"}, InvalidScenarioCase{"NotAnObject", "[]"},
-                      InvalidScenarioCase{"UnknownSection", R"({"grapql":{}})"},
-                      InvalidScenarioCase{"HostsNotStrings", R"({"hosts":[1]})"},
-                      InvalidScenarioCase{"ScriptNotAnObject", R"({"graphql":{"NativeStop":[]}})"},
-                      InvalidScenarioCase{"UnknownScriptMember", R"({"graphql":{"NativeStop":{"queu":[]}}})"},
-                      InvalidScenarioCase{"UnknownFault", R"({"graphql":{"NativeStop":{"default":{"fault":"explode"}}}})"},
-                      InvalidScenarioCase{"UnknownStepMember", R"({"graphql":{"NativeStop":{"default":{"stauts":500}}}})"},
-                      InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":600}}}})"},
-                      InvalidScenarioCase{"InformationalStatus", R"({"graphql":{"NativeStop":{"default":{"status":101}}}})"},
-                      InvalidScenarioCase{"TwoBodies", R"({"graphql":{"NativeStop":{"default":{"rawBody":"","body":1}}}})"},
-                      InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
-                      InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
-                      InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
-                      InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
+    ::testing::Values(
+        InvalidScenarioCase{"NotJson", "{"}, InvalidScenarioCase{"NotAnObject", "[]"},
+        InvalidScenarioCase{"UnknownSection", R"({"grapql":{}})"},
+        InvalidScenarioCase{"HostsNotStrings", R"({"hosts":[1]})"},
+        InvalidScenarioCase{"ScriptNotAnObject", R"({"graphql":{"NativeStop":[]}})"},
+        InvalidScenarioCase{"UnknownScriptMember", R"({"graphql":{"NativeStop":{"queu":[]}}})"},
+        InvalidScenarioCase{"UnknownFault", R"({"graphql":{"NativeStop":{"default":{"fault":"explode"}}}})"},
+        InvalidScenarioCase{"UnknownStepMember", R"({"graphql":{"NativeStop":{"default":{"stauts":500}}}})"},
+        InvalidScenarioCase{"StatusOutOfRange", R"({"graphql":{"NativeStop":{"default":{"status":600}}}})"},
+        InvalidScenarioCase{"InformationalStatus", R"({"graphql":{"NativeStop":{"default":{"status":101}}}})"},
+        InvalidScenarioCase{"TwoBodies", R"({"graphql":{"NativeStop":{"default":{"rawBody":"","body":1}}}})"},
+        InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
+        InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
+        InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
+        InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, LogIsReadWithACursor)

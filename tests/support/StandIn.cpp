@@ -14,14 +14,18 @@ constexpr int kStartMs = 15'000; // the first start makes a key pair and a certi
 constexpr int kRequestMs = 5'000;
 constexpr int kStopMs = 5'000;
 
-[[noreturn]] void failWith(const QString &why) { throw std::runtime_error(why.toStdString()); }
+[[noreturn]] void failWith(const QString &why)
+{
+    throw std::runtime_error(why.toStdString());
+}
 } // namespace
 
 StandIn::StandIn(std::optional<Json> scenario)
 {
     if (!m_stateDir.isValid())
         failWith(QStringLiteral("StandIn: no temporary state folder"));
-    QStringList arguments{QStringLiteral("--state-dir"), m_stateDir.path(), QStringLiteral("--port"), QStringLiteral("0")};
+    QStringList arguments{QStringLiteral("--state-dir"), m_stateDir.path(), QStringLiteral("--port"),
+                          QStringLiteral("0")};
     if (scenario) {
         const QString path = m_stateDir.filePath(QStringLiteral("start-scenario.json"));
         QFile file(path);
@@ -58,9 +62,15 @@ StandIn::~StandIn()
         stop();
 }
 
-QUrl StandIn::proxyUrl() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port)); }
+QUrl StandIn::proxyUrl() const
+{
+    return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(m_port));
+}
 
-QNetworkProxy StandIn::proxy() const { return QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_port); }
+QNetworkProxy StandIn::proxy() const
+{
+    return QNetworkProxy(QNetworkProxy::HttpProxy, QStringLiteral("127.0.0.1"), m_port);
+}
 
 StandIn::ControlReply StandIn::control(const QByteArray &method, const QByteArray &target, const QByteArray &body) const
 {

@@ -12,10 +12,14 @@ namespace
 const char *faultName(Outcome::Fault fault)
 {
     switch (fault) {
-    case Outcome::Fault::Drop: return "drop";
-    case Outcome::Fault::Stall: return "stall";
-    case Outcome::Fault::Truncate: return "truncate";
-    case Outcome::Fault::None: break;
+    case Outcome::Fault::Drop:
+        return "drop";
+    case Outcome::Fault::Stall:
+        return "stall";
+    case Outcome::Fault::Truncate:
+        return "truncate";
+    case Outcome::Fault::None:
+        break;
     }
     return nullptr;
 }
@@ -54,10 +58,14 @@ ClientConnection::ClientConnection(QSslSocket *socket, ProxyServer *server)
                                 {"error", json::toStd(errors.value(0).errorString())}});
     });
     connect(m_socket, &QSslSocket::errorOccurred, this, [this](QAbstractSocket::SocketError error) {
-        if (m_state == State::Handshaking && error != QAbstractSocket::RemoteHostClosedError)
+        if (m_state != State::Handshaking)
+            return;
+        if (error != QAbstractSocket::RemoteHostClosedError)
             m_server->log().append({{"kind", "tls_error"},
                                     {"host", json::toStd(m_host)},
                                     {"error", json::toStd(m_socket->errorString())}});
+        // A failed handshake leaves nothing to talk about; closed once the socket's own signal is over.
+        QTimer::singleShot(0, this, &ClientConnection::drop);
     });
 }
 
@@ -79,11 +87,16 @@ void ClientConnection::readRequests()
             m_socket->write("HTTP/1.1 100 Continue\r\n\r\n");
         }
         return;
-    case HttpRequest::Parse::HeadTooLarge: return refuse(431, "The request head is too large.");
-    case HttpRequest::Parse::BodyTooLarge: return refuse(413, "The request body is too large.");
-    case HttpRequest::Parse::Malformed: return refuse(400, "The request is malformed.");
-    case HttpRequest::Parse::Unsupported: return refuse(411, "Send the body with a Content-Length.");
-    case HttpRequest::Parse::Complete: break;
+    case HttpRequest::Parse::HeadTooLarge:
+        return refuse(431, "The request head is too large.");
+    case HttpRequest::Parse::BodyTooLarge:
+        return refuse(413, "The request body is too large.");
+    case HttpRequest::Parse::Malformed:
+        return refuse(400, "The request is malformed.");
+    case HttpRequest::Parse::Unsupported:
+        return refuse(411, "Send the body with a Content-Length.");
+    case HttpRequest::Parse::Complete:
+        break;
     }
 
     if (m_state == State::Tunnel && request.isWebSocketUpgrade()) {
@@ -118,9 +131,8 @@ void ClientConnection::servePlain(const HttpRequest &request)
         reply(controlchannel::handle(*m_server, request), request.wantsClose());
         return;
     }
-    m_server->log().append({{"kind", "refused"},
-                            {"method", request.method.toStdString()},
-                            {"target", request.target.toStdString()}});
+    m_server->log().append(
+        {{"kind", "refused"}, {"method", request.method.toStdString()}, {"target", request.target.toStdString()}});
     refuse(403, "The stand-in only tunnels to platform hosts.");
 }
 
@@ -203,24 +215,25 @@ void ClientConnection::serveTunnel(const HttpRequest &request)
 
 void ClientConnection::deliver(const Outcome &outcome, qint64 requestIndex, const QString &path, bool close)
 {
-    Json entry{{"kind", "response"},
-               {"request", requestIndex},
-               {"host", json::toStd(m_host)},
-               {"path", json::toStd(path)},
-               {"status", outcome.response.status},
-               {"bytes", outcome.response.body.size()},
-               {"scripted", outcome.scripted}};
+    Json entry{
+        {"kind", "response"},          {"request", requestIndex},           {"host", json::toStd(m_host)},
+        {"path", json::toStd(path)},   {"status", outcome.response.status}, {"bytes", outcome.response.body.size()},
+        {"scripted", outcome.scripted}};
     if (const char *fault = faultName(outcome.fault))
         entry["fault"] = fault;
     m_server->log().append(std::move(entry));
 
     switch (outcome.fault) {
-    case Outcome::Fault::None: return reply(outcome.response, close);
-    case Outcome::Fault::Stall: return; // stays busy until the client goes away
-    case Outcome::Fault::Drop: return drop();
+    case Outcome::Fault::None:
+        return reply(outcome.response, close);
+    case Outcome::Fault::Stall:
+        return; // stays busy until the client goes away
+    case Outcome::Fault::Drop:
+        return drop();
     case Outcome::Fault::Truncate: {
         const QByteArray &body = outcome.response.body;
-        m_socket->write(outcome.response.head(body.size(), true) + body.left(body.size() / 2));
+        // An empty body still announces a byte, so that the answer is cut short all the same.
+        m_socket->write(outcome.response.head(std::max<qsizetype>(body.size(), 1), true) + body.left(body.size() / 2));
         m_state = State::Closed;
         m_socket->disconnectFromHost();
         return;

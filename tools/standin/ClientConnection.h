@@ -40,7 +40,7 @@ private:
     QSslSocket *m_socket;
     ProxyServer *m_server;
     State m_state = State::Plain;
-    bool m_busy = false; // a request is being served; later bytes wait in the socket
+    bool m_busy = false;      // a request is being served; later bytes wait in the socket
     bool m_continued = false; // "100 Continue" sent for the request being received
     QString m_host;           // the tunnel's host
 };

@@ -6,7 +6,10 @@ namespace controlchannel
 {
 namespace
 {
-HttpResponse answer(int status, const Json &body) { return HttpResponse::json(status, json::dump(body)); }
+HttpResponse answer(int status, const Json &body)
+{
+    return HttpResponse::json(status, json::dump(body));
+}
 } // namespace
 
 HttpResponse handle(ProxyServer &server, const HttpRequest &request)

@@ -16,7 +16,7 @@ struct HttpRequest
     enum class Parse { NeedMore, Complete, HeadTooLarge, BodyTooLarge, Malformed, Unsupported };
 
     QByteArray method;
-    QByteArray target; // as sent: origin-form path, authority-form for CONNECT, absolute-form for proxies
+    QByteArray target;  // as sent: origin-form path, authority-form for CONNECT, absolute-form for proxies
     QString path;       // decoded path of an origin-form or absolute-form target
     QString targetHost; // host of an absolute-form target, lower case
     QUrlQuery query;

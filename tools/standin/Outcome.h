@@ -7,8 +7,7 @@
 // What the stand-in does with one HTTPS request: answer it, or a scripted fault, after a delay.
 struct Outcome
 {
-    enum class Fault
-    {
+    enum class Fault {
         None,     // write the response
         Drop,     // close the connection without answering
         Stall,    // never answer; the connection stays open until the client leaves

@@ -8,7 +8,10 @@ namespace platformhosts
 {
 namespace
 {
-QLatin1StringView view(std::string_view text) { return QLatin1StringView(text.data(), qsizetype(text.size())); }
+QLatin1StringView view(std::string_view text)
+{
+    return QLatin1StringView(text.data(), qsizetype(text.size()));
+}
 
 template <size_t N> bool isOneOf(const QString &host, const std::array<std::string_view, N> &set)
 {
@@ -30,7 +33,10 @@ bool matchesAmazonService(const QString &host, QLatin1StringView pattern)
 }
 } // namespace
 
-bool isSignInHost(const QString &host) { return isOneOf(host.toLower(), deployment::kSignInHosts); }
+bool isSignInHost(const QString &host)
+{
+    return isOneOf(host.toLower(), deployment::kSignInHosts);
+}
 
 bool isGraphQLHost(const QString &host)
 {
@@ -49,7 +55,8 @@ bool isRealtimeHost(const QString &host)
 
 bool isCommandChannelHost(const QString &host)
 {
-    return matchesAmazonService(host.toLower(), QLatin1StringView("(?:%1\\.)?bedrock-agentcore\\.%1\\.amazonaws\\.com"));
+    return matchesAmazonService(host.toLower(),
+                                QLatin1StringView("(?:%1\\.)?bedrock-agentcore\\.%1\\.amazonaws\\.com"));
 }
 
 bool acceptsConnect(const QString &host, quint16 port, const QStringList &extraHosts)

@@ -33,7 +33,12 @@ const std::vector<Control> &controls()
          "Approval recorded."},
         {"NativeBrowser", "tavriloSetBrowserControl", {"sessionId", "holder"}, {}, false, "Browser control set."},
         {"NativeRunState", "tavriloSetRunState", {"sessionId", "state"}, {"reason"}, false, "Run state set."},
-        {"NativeSkip", "tavriloSkipStep", {"sessionId", "toolUseId", "tool"}, {"reason"}, false, "Step skip requested."},
+        {"NativeSkip",
+         "tavriloSkipStep",
+         {"sessionId", "toolUseId", "tool"},
+         {"reason"},
+         false,
+         "Step skip requested."},
     };
     return table;
 }
@@ -59,8 +64,9 @@ std::optional<std::string> schemaViolation(const Control &control, const Json &v
             return std::string("Variable '") + name + "' has an invalid value: a string is required.";
     }
     for (const auto &[name, value] : input->items()) {
-        const bool known = std::any_of(control.required.begin(), control.required.end(), [&](const char *n) { return name == n; }) ||
-                           std::any_of(control.optional.begin(), control.optional.end(), [&](const char *n) { return name == n; });
+        const bool known =
+            std::any_of(control.required.begin(), control.required.end(), [&](const char *n) { return name == n; }) ||
+            std::any_of(control.optional.begin(), control.optional.end(), [&](const char *n) { return name == n; });
         if (!known && !control.topLevel)
             return "Variable 'input' has an invalid value: unknown field '" + name + "'.";
         if (known && !value.is_string())
@@ -75,21 +81,22 @@ void registerService(ServiceRegistry &registry)
     // Interjections queued per session, for the "queued" count of the answer.
     auto queued = std::make_shared<QHash<QString, qint64>>();
     for (const Control &control : controls()) {
-        registry.addGraphQLOperation(
-            {QString::fromLatin1(control.operation), QString::fromLatin1(control.field),
-             [&control, queued](const GraphQLCall &call) {
-                 if (auto violation = schemaViolation(control, call.variables))
-                     return validationError(*violation);
-                 // Every selected field is present, null when it has no value, as GraphQL answers.
-                 Json answer{{"ok", true}, {"refusal", nullptr}, {"detail", control.detail}};
-                 if (std::string_view(control.field) == "tavriloInterject") {
-                     const Json &input = call.variables["input"];
-                     const qint64 count = ++(*queued)[json::toQString(input["sessionId"].get<std::string>())];
-                     answer["queued"] = count;
-                     answer["round"] = "1";
-                 }
-                 return Json{{"data", {{control.field, answer}}}};
-             }});
+        registry.addGraphQLOperation({QString::fromLatin1(control.operation), QString::fromLatin1(control.field),
+                                      [&control, queued](const GraphQLCall &call) {
+                                          if (auto violation = schemaViolation(control, call.variables))
+                                              return validationError(*violation);
+                                          // Every selected field is present, null when it has no value, as GraphQL
+                                          // answers.
+                                          Json answer{{"ok", true}, {"refusal", nullptr}, {"detail", control.detail}};
+                                          if (std::string_view(control.field) == "tavriloInterject") {
+                                              const Json &input = call.variables["input"];
+                                              const qint64 count =
+                                                  ++(*queued)[json::toQString(input["sessionId"].get<std::string>())];
+                                              answer["queued"] = count;
+                                              answer["round"] = "1";
+                                          }
+                                          return Json{{"data", {{control.field, answer}}}};
+                                      }});
     }
 }
 } // namespace runcontrols

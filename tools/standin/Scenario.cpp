@@ -71,7 +71,9 @@ std::optional<Json> Scenario::take(std::string_view section, std::string_view ke
     if (it == m_scripts.end())
         return std::nullopt;
     Script &script = it->second;
-    auto holds = [&](const Json &step) { return !step.contains("match") || scriptedstep::matches(step["match"], view); };
+    auto holds = [&](const Json &step) {
+        return !step.contains("match") || scriptedstep::matches(step["match"], view);
+    };
     for (auto entry = script.queue.begin(); entry != script.queue.end(); ++entry) {
         if (!holds(entry->step))
             continue;

@@ -6,8 +6,8 @@ namespace scriptedstep
 {
 namespace
 {
-constexpr std::array<std::string_view, 12> kMembers = {"match", "times", "delayMs", "status", "headers", "fault",
-                                                       "rawBody", "body", "bodySize", "data", "errors", "answer"};
+constexpr std::array<std::string_view, 12> kMembers = {"match",   "times", "delayMs",  "status", "headers", "fault",
+                                                       "rawBody", "body",  "bodySize", "data",   "errors",  "answer"};
 
 bool isInteger(const Json &value, qint64 low, qint64 high)
 {
@@ -17,7 +17,10 @@ bool isInteger(const Json &value, qint64 low, qint64 high)
     return n >= low && n <= high;
 }
 
-bool is2xx(int status) { return status >= 200 && status <= 299; }
+bool is2xx(int status)
+{
+    return status >= 200 && status <= 299;
+}
 
 Outcome scenarioMistake(const char *sentence)
 {
@@ -139,7 +142,8 @@ Outcome applyHttp(const Json &step, Outcome base, const QString &field)
             Json envelope = Json::object();
             if (step.contains("answer")) {
                 if (field.isEmpty())
-                    return scenarioMistake("The scenario gives an answer for an operation without a known result field.");
+                    return scenarioMistake(
+                        "The scenario gives an answer for an operation without a known result field.");
                 envelope["data"] = Json{{json::toStd(field), step["answer"]}};
             }
             if (step.contains("data"))
@@ -153,7 +157,8 @@ Outcome applyHttp(const Json &step, Outcome base, const QString &field)
     }
     if (step.contains("headers")) {
         for (const auto &[name, value] : step["headers"].items()) {
-            outcome.response.setHeader(QByteArray::fromStdString(name), QByteArray::fromStdString(value.get<std::string>()));
+            outcome.response.setHeader(QByteArray::fromStdString(name),
+                                       QByteArray::fromStdString(value.get<std::string>()));
         }
     }
     if (step.contains("bodySize")) {

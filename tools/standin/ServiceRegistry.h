@@ -1,8 +1,10 @@
 #pragma once
 
-#include "standin/HttpRequest.h"
+#include "standin/GraphQLCall.h"
+#include "standin/HttpsExchange.h"
 #include "standin/Outcome.h"
 #include "standin/Scenario.h"
+#include "standin/ServiceContext.h"
 
 #include "core/Json.h"
 
@@ -13,35 +15,7 @@
 #include <functional>
 #include <vector>
 
-class EventLog;
 class QWebSocket;
-
-// What every service may use: the log and the current scenario (replaced in place, so the
-// reference stays good).
-struct ServiceContext
-{
-    EventLog &log;
-    Scenario &scenario;
-};
-
-// One HTTPS request behind TLS, with the host the client asked the proxy for.
-struct HttpsExchange
-{
-    QString host;
-    const HttpRequest &request;
-    ServiceContext &context;
-};
-
-// One GraphQL operation as the endpoint received it.
-struct GraphQLCall
-{
-    QString host;
-    QString operation;
-    QString query;
-    Json variables; // an object
-    QString token;  // the bearer token
-    ServiceContext &context;
-};
 
 // The tables of services the stand-in plays. Each service registers itself in Services.cpp with
 // one line; the proxy looks requests up here and knows nothing of any service.

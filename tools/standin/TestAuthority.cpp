@@ -186,13 +186,13 @@ const TestAuthority::Leaf &TestAuthority::leafFor(const QString &host)
     if (const auto it = m_leaves.constFind(name); it != m_leaves.constEnd())
         return *it;
     const QByteArray ascii = name.toUtf8();
-    Certificate certificate = makeCertificate(ascii, m_native->leafKey.get(), m_native->certificate.get(),
-                                              m_native->key.get(), 30 * kDay,
-                                              {{NID_basic_constraints, "critical,CA:FALSE"},
-                                               {NID_key_usage, "critical,digitalSignature"},
-                                               {NID_ext_key_usage, "serverAuth"},
-                                               {NID_subject_alt_name, "DNS:" + ascii},
-                                               {NID_authority_key_identifier, "keyid:always"}});
+    Certificate certificate =
+        makeCertificate(ascii, m_native->leafKey.get(), m_native->certificate.get(), m_native->key.get(), 30 * kDay,
+                        {{NID_basic_constraints, "critical,CA:FALSE"},
+                         {NID_key_usage, "critical,digitalSignature"},
+                         {NID_ext_key_usage, "serverAuth"},
+                         {NID_subject_alt_name, "DNS:" + ascii},
+                         {NID_authority_key_identifier, "keyid:always"}});
     Leaf leaf;
     if (certificate) {
         leaf.chain = {QSslCertificate(pemOf(certificate.get()), QSsl::Pem), m_authority};
