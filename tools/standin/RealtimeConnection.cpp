@@ -2,7 +2,8 @@
 
 #include "standin/EventLog.h"
 #include "standin/RealtimeService.h"
-#include "standin/ServiceRegistry.h"
+#include "standin/Scenario.h"
+#include "standin/ServiceContext.h"
 
 #include <QAbstractSocket>
 #include <QNetworkRequest>
