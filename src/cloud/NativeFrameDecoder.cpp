@@ -31,7 +31,8 @@ std::optional<QByteArray> decodeBase64(const std::string &text)
         padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
     for (std::size_t i = 0; i < text.size() - padding; ++i) {
         const char c = text[i];
-        const bool ok = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+        const bool ok =
+            (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
         if (!ok)
             return std::nullopt;
     }
@@ -67,9 +68,9 @@ Chunk validChunk(const Json &frame)
     const auto index = json::integer(*payload, "index");
     const auto total = json::integer(*payload, "total");
     const auto data = payload->find("data");
-    if (!id || !isChunkId(json::toStd(*id)) || encoding != QStringLiteral("base64") || !index || !total
-        || *total < 1 || *total > NativeFrameDecoder::kMaxTotal || *index < 0 || *index >= *total
-        || data == payload->end() || !data->is_string())
+    if (!id || !isChunkId(json::toStd(*id)) || encoding != QStringLiteral("base64") || !index || !total || *total < 1 ||
+        *total > NativeFrameDecoder::kMaxTotal || *index < 0 || *index >= *total || data == payload->end() ||
+        !data->is_string())
         fail("Invalid AppSync frame chunk.");
     const auto &text = data->get_ref<const std::string &>();
     // Characters of Base64 are single bytes, so the byte count is the character count.
@@ -91,8 +92,7 @@ Chunk validChunk(const Json &frame)
 
 NativeFrameDecoder::NativeFrameDecoder(qint64 maximum, Clock clock)
     : m_maximum(maximum), m_clock(clock ? std::move(clock) : Clock([] { return std::chrono::steady_clock::now(); }))
-{
-}
+{}
 
 NativeFrameDecoder::~NativeFrameDecoder() = default;
 

@@ -36,10 +36,11 @@ QtRealtimeSocket::QtRealtimeSocket(Configure configure)
         if (!m_cancelled)
             m_peerClosing = true;
     });
-    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket, [this](QAbstractSocket::SocketError) {
-        if (m_socketError.isEmpty())
-            m_socketError = m_socket->errorString();
-    });
+    QObject::connect(socket, qOverload<QAbstractSocket::SocketError>(&QWebSocket::error), socket,
+                     [this](QAbstractSocket::SocketError) {
+                         if (m_socketError.isEmpty())
+                             m_socketError = m_socket->errorString();
+                     });
     QObject::connect(socket, &QWebSocket::disconnected, socket, [this] { onDisconnected(); });
 }
 

@@ -15,7 +15,8 @@ struct RealtimeInbox::Waiter
         if (woken)
             return;
         woken = true;
-        QMetaObject::invokeMethod(context.get(), [h = handle] { h.resume(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            context.get(), [h = handle] { h.resume(); }, Qt::QueuedConnection);
     }
 };
 
@@ -44,7 +45,8 @@ private:
     CancelRegistration m_registration;
 };
 
-RealtimeInbox::RealtimeInbox(qsizetype maxMessages, qint64 maxBytes) : m_maxMessages(maxMessages), m_maxBytes(maxBytes) {}
+RealtimeInbox::RealtimeInbox(qsizetype maxMessages, qint64 maxBytes) : m_maxMessages(maxMessages), m_maxBytes(maxBytes)
+{}
 
 RealtimeInbox::~RealtimeInbox() = default;
 

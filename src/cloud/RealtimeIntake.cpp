@@ -29,7 +29,9 @@ Json *member(Json &object, const char *key)
 }
 } // namespace
 
-RealtimeIntake::RealtimeIntake(NativeFrameDecoder::Clock clock) : m_decoder(NativeFrameDecoder::kDefaultMaximum, std::move(clock)) {}
+RealtimeIntake::RealtimeIntake(NativeFrameDecoder::Clock clock)
+    : m_decoder(NativeFrameDecoder::kDefaultMaximum, std::move(clock))
+{}
 
 void RealtimeIntake::begin(QString sessionID, QString tenantID)
 {

@@ -176,8 +176,8 @@ QCoro::Task<void> RealtimeSubscription::receiveLoop(Context context, std::shared
             m_intake.counters().reconnects += 1;
             attempt += 1;
             try {
-                co_await context.onFrame(realtime::transportErrorFrame(context.sessionID, context.configuration.tenantID,
-                                                                       errorDescription(failure)));
+                co_await context.onFrame(realtime::transportErrorFrame(
+                    context.sessionID, context.configuration.tenantID, errorDescription(failure)));
             } catch (...) {
             }
             if (token.cancelled() || !self)

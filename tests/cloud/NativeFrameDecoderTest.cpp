@@ -269,7 +269,11 @@ INSTANTIATE_TEST_SUITE_P(
                              data[10] = '-';
                              payloadOf(c)["data"] = data;
                          }},
-        InvalidChunkCase{"DataWithoutPadding", [](Json &c) { payloadOf(c)["data"] = "QUJD" "QQ"; }},
+        InvalidChunkCase{"DataWithoutPadding",
+                         [](Json &c) {
+                             payloadOf(c)["data"] = "QUJD"
+                                                    "QQ";
+                         }},
         InvalidChunkCase{"DataNotString", [](Json &c) { payloadOf(c)["data"] = 12; }},
         InvalidChunkCase{"NotLastSliceShort",
                          [](Json &c) { payloadOf(c)["data"] = QByteArray(11999, 'a').toBase64().toStdString(); }},
@@ -322,20 +326,25 @@ QByteArray with(Json frame, const char *key, Json value)
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RebuiltFrame,
-    ::testing::Values(
-        RebuiltCase{"OtherSeq", [](Json f) { return with(f, "seq", 61); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"OtherTurn", [](Json f) { return with(f, "turnId", "turn-2"); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"OtherSession", [](Json f) { return with(f, "sessionId", "prj-2"); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"OtherTenant", [](Json f) { return with(f, "tenantId", "t-2"); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"ItselfAChunk", [](Json f) { return with(f, "kind", "frame_chunk"); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"AnArray", [](Json f) { return json::dump(Json::array({f})); }, "Reassembled frame identity mismatch."},
-        RebuiltCase{"SeqMissing",
-                    [](Json f) {
-                        f.erase("seq");
-                        return json::dump(f);
-                    },
-                    "Invalid chunk frame identity."},
-        RebuiltCase{"NotJson", [](Json f) { return json::dump(f).chopped(1); },
-                    "The data couldn't be read because it isn't in the correct format."}),
+    ::testing::Values(RebuiltCase{"OtherSeq", [](Json f) { return with(f, "seq", 61); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"OtherTurn", [](Json f) { return with(f, "turnId", "turn-2"); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"OtherSession", [](Json f) { return with(f, "sessionId", "prj-2"); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"OtherTenant", [](Json f) { return with(f, "tenantId", "t-2"); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"ItselfAChunk", [](Json f) { return with(f, "kind", "frame_chunk"); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"AnArray", [](Json f) { return json::dump(Json::array({f})); },
+                                  "Reassembled frame identity mismatch."},
+                      RebuiltCase{"SeqMissing",
+                                  [](Json f) {
+                                      f.erase("seq");
+                                      return json::dump(f);
+                                  },
+                                  "Invalid chunk frame identity."},
+                      RebuiltCase{"NotJson", [](Json f) { return json::dump(f).chopped(1); },
+                                  "The data couldn't be read because it isn't in the correct format."}),
     [](const auto &info) { return std::string(info.param.name); });
 } // namespace

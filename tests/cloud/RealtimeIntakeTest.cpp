@@ -80,15 +80,15 @@ Json without(Json frame, const char *key)
 INSTANTIATE_TEST_SUITE_P(
     Table, IntakeMessage,
     ::testing::Values(
-        MessageCase{"KeepAlive", Json{{"type", "ka"}}},
-        MessageCase{"NoType", Json{{"payload", 1}}},
+        MessageCase{"KeepAlive", Json{{"type", "ka"}}}, MessageCase{"NoType", Json{{"payload", 1}}},
         MessageCase{"TypeNotString", Json{{"type", 3}}},
         MessageCase{"StartAckWhileStreaming", Json{{"type", "start_ack"}}},
         MessageCase{"ConnectionErrorWhileStreaming", Json{{"type", "connection_error"}}},
         MessageCase{"Error", Json{{"type", "error"}}, false, "Realtime delivery failed."},
         MessageCase{"Plain", data(chunks::frame(1)), true, nullptr, 1},
         MessageCase{"OtherSession", data(chunks::frame(1, "message", 4, "turn-1", "prj-2")), false, nullptr, 1, 1},
-        MessageCase{"OtherTenant", data(chunks::frame(1, "message", 4, "turn-1", "prj-1", "tenant-2")), false, nullptr, 1, 1},
+        MessageCase{"OtherTenant", data(chunks::frame(1, "message", 4, "turn-1", "prj-1", "tenant-2")), false, nullptr,
+                    1, 1},
         MessageCase{"SessionMissing", data(without(chunks::frame(1), "sessionId")), false, nullptr, 1, 1},
         MessageCase{"TenantNotString", data(withKey(chunks::frame(1), "tenantId", 7)), false, nullptr, 1, 1},
         MessageCase{"FrameNotObject", data("frame"), false, nullptr, 1, 1},
@@ -176,7 +176,8 @@ TEST(RealtimeProtocol, RealtimeUrlKeepsEverythingButSchemeAndPath)
 {
     EXPECT_EQ(realtime::realtimeUrl(QUrl("https://api.example.test/graphql"))->toString(),
               "wss://api.example.test/graphql/realtime");
-    EXPECT_EQ(realtime::realtimeUrl(QUrl("https://h.test:8443/a/?x=1#f"))->toString(), "wss://h.test:8443/a//realtime?x=1#f");
+    EXPECT_EQ(realtime::realtimeUrl(QUrl("https://h.test:8443/a/?x=1#f"))->toString(),
+              "wss://h.test:8443/a//realtime?x=1#f");
     EXPECT_FALSE(realtime::realtimeUrl(QUrl()).has_value());
 }
 

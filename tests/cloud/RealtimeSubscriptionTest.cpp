@@ -45,7 +45,10 @@ public:
 
         void deliver(const Json &message) { m_inbox.push({json::dump(message)}); }
         void deliverBytes(QByteArray bytes, bool binary) { m_inbox.push({std::move(bytes), binary}); }
-        void drop() { m_inbox.fail(std::make_exception_ptr(HubError(QStringLiteral("The realtime connection was lost.")))); }
+        void drop()
+        {
+            m_inbox.fail(std::make_exception_ptr(HubError(QStringLiteral("The realtime connection was lost."))));
+        }
 
         QUrl url;
         QStringList subprotocols;
@@ -99,9 +102,9 @@ Json data(Json frame)
 
 HubConfiguration configuration(QString tenant = QStringLiteral("tenant-1"))
 {
-    HubEnvironment environment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("test")},
-                               {QStringLiteral("TAVRILO_PLATFORM_GRAPHQL_URL"),
-                                QStringLiteral("https://api.tavrilo.example/graphql")}};
+    HubEnvironment environment{
+        {QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("test")},
+        {QStringLiteral("TAVRILO_PLATFORM_GRAPHQL_URL"), QStringLiteral("https://api.tavrilo.example/graphql")}};
     HubConfiguration result(environment);
     result.graphQLEndpoint = QUrl(QStringLiteral("https://api.example.test:8443/graphql"));
     result.tenantID = tenant;
@@ -209,7 +212,8 @@ TEST_F(SubscriptionFixture, HandshakeOffersBothSubprotocolsAndStartsTheSubscript
     EXPECT_EQ(socket.subprotocols[0], "graphql-ws");
     EXPECT_EQ(FakePlatform::tokenOf(socket), "token-0");
     const QByteArray header = socket.subprotocols[1].mid(7).toLatin1();
-    EXPECT_EQ(json::parse(QByteArray::fromBase64(header, QByteArray::Base64UrlEncoding)).at("host"), "api.example.test");
+    EXPECT_EQ(json::parse(QByteArray::fromBase64(header, QByteArray::Base64UrlEncoding)).at("host"),
+              "api.example.test");
 
     // connection_init, the start, and the start again for the repeated acknowledgement.
     ASSERT_EQ(socket.sent.size(), 3u);
@@ -332,7 +336,10 @@ TEST_P(SubscriptionFailure, ReconnectsWithAFreshTokenAndGoesOnWithoutDuplicates)
 INSTANTIATE_TEST_SUITE_P(
     Table, SubscriptionFailure,
     ::testing::Values(
-        FailureCase{"ErrorMessage", [](auto &s) { s.deliver({{"type", "error"}}); },
+        FailureCase{"ErrorMessage",
+                    [](auto &s) {
+                        s.deliver({{"type", "error"}});
+                    },
                     "Reconnecting: Realtime delivery failed."},
         FailureCase{"DroppedConnection", [](auto &s) { s.drop(); }, "Reconnecting: The realtime connection was lost."},
         FailureCase{"OversizeMessage",

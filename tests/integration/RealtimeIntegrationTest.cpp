@@ -134,7 +134,8 @@ TEST_F(RealtimeIntegration, ScriptedTurnArrivesCompleteInOrderAndOnce)
         if (seq % 10 == 0) {
             // Large frames come in chunks, shuffled and each sent twice.
             action["frame"] = sessionFrame(seq, 40000);
-            action["chunked"] = {{"id", "c" + std::to_string(seq)}, {"order", "shuffle"}, {"seed", seq}, {"duplicate", true}};
+            action["chunked"] = {
+                {"id", "c" + std::to_string(seq)}, {"order", "shuffle"}, {"seed", seq}, {"duplicate", true}};
             copies = 2 * 4;
         }
         if (seq % 5 == 0)
@@ -235,14 +236,14 @@ TEST_P(RealtimeConnectionEnd, ReconnectsWithANewTokenAndDeliversWithoutDuplicate
 
 INSTANTIATE_TEST_SUITE_P(
     Table, RealtimeConnectionEnd,
-    ::testing::Values(EndCase{"Dropped", {{"drop", true}},
-                              "Reconnecting: The realtime connection failed: Remote host closed."},
-                      EndCase{"ClosedByThePlatform", {{"close", 1000}},
-                              "Reconnecting: The realtime connection was closed (code 1000)."},
-                      EndCase{"Oversize",
-                              {{"frame", sessionFrame(99)}, {"padTo", realtime::kMaxMessageBytes + 1}},
-                              "Reconnecting: Invalid realtime frame."},
-                      EndCase{"DeliveryError", {{"message", {{"type", "error"}}}}, "Reconnecting: Realtime delivery failed."}),
+    ::testing::Values(
+        EndCase{"Dropped", {{"drop", true}}, "Reconnecting: The realtime connection failed: Remote host closed."},
+        EndCase{
+            "ClosedByThePlatform", {{"close", 1000}}, "Reconnecting: The realtime connection was closed (code 1000)."},
+        EndCase{"Oversize",
+                {{"frame", sessionFrame(99)}, {"padTo", realtime::kMaxMessageBytes + 1}},
+                "Reconnecting: Invalid realtime frame."},
+        EndCase{"DeliveryError", {{"message", {{"type", "error"}}}}, "Reconnecting: Realtime delivery failed."}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(RealtimeIntegration, CancellingDuringTheBackOffEndsAtOnce)
@@ -289,10 +290,10 @@ TEST_P(RealtimeHandshake, FailureReachesTheCaller)
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, RealtimeHandshake,
-                         ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
-                                           HandshakeCase{"ConnectionError", "connection_error",
-                                                         "Realtime subscription refused."},
-                                           HandshakeCase{"NeverAcknowledged", "silent", "The operation was cancelled."}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, RealtimeHandshake,
+    ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
+                      HandshakeCase{"ConnectionError", "connection_error", "Realtime subscription refused."},
+                      HandshakeCase{"NeverAcknowledged", "silent", "The operation was cancelled."}),
+    [](const auto &info) { return std::string(info.param.name); });
 } // namespace

@@ -78,7 +78,8 @@ void RealtimeConnection::received(const QByteArray &bytes)
     if (type == "connection_init") {
         log({{"event", "connection_init"}});
         if (handshake == "connection_error") {
-            sendMessage(R"({"type":"connection_error","payload":{"errors":[{"errorType":"UnauthorizedException"}]}})", false);
+            sendMessage(R"({"type":"connection_error","payload":{"errors":[{"errorType":"UnauthorizedException"}]}})",
+                        false);
         } else if (handshake != "silent") {
             sendMessage(R"({"type":"connection_ack","payload":{"connectionTimeoutMs":300000}})", false);
             if (m_step.contains("keepAliveMs")) {
@@ -98,7 +99,8 @@ void RealtimeConnection::received(const QByteArray &bytes)
 void RealtimeConnection::refuse(const char *type, const QString &why)
 {
     log({{"event", "refused"}, {"why", json::toStd(why)}});
-    Json message{{"type", type}, {"payload", {{"errors", {{{"errorType", "BadRequest"}, {"message", json::toStd(why)}}}}}}};
+    Json message{{"type", type},
+                 {"payload", {{"errors", {{{"errorType", "BadRequest"}, {"message", json::toStd(why)}}}}}}};
     if (!m_subscriptionID.empty())
         message["id"] = m_subscriptionID;
     sendMessage(json::dump(message), false);
@@ -125,7 +127,10 @@ void RealtimeConnection::subscribe(const Json &start)
         return refuse("error", QStringLiteral("The start message lacks its variables or authorization."));
     m_sessionID = session->toStdString();
     m_tenantID = tenant->toStdString();
-    log({{"event", "start"}, {"id", m_subscriptionID}, {"sessionId", m_sessionID}, {"tenantId", m_tenantID},
+    log({{"event", "start"},
+         {"id", m_subscriptionID},
+         {"sessionId", m_sessionID},
+         {"tenantId", m_tenantID},
          {"token", token->toStdString()}});
 
     if (m_step.value("handshake", "accept") == "refuse")
@@ -211,8 +216,9 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
             frames.push_back(std::move(frame));
         }
         for (auto &one : frames)
-            messages.push_back(json::dump(
-                Json{{"type", "data"}, {"id", m_subscriptionID}, {"payload", {{"data", {{"onSessionFrame", std::move(one)}}}}}}));
+            messages.push_back(json::dump(Json{{"type", "data"},
+                                               {"id", m_subscriptionID},
+                                               {"payload", {{"data", {{"onSessionFrame", std::move(one)}}}}}}));
     }
     const qint64 repeat = action.value("repeat", qint64(1));
     const bool binary = action.value("binary", false);

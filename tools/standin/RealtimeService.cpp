@@ -71,8 +71,8 @@ QString validate(const Json &step)
             if (!value.is_number_integer() || value.get<qint64>() < 1)
                 return QStringLiteral("\"times\" must be an integer from 1");
         } else if (member == "handshake") {
-            if (!value.is_string()
-                || (value != "accept" && value != "refuse" && value != "connection_error" && value != "silent"))
+            if (!value.is_string() ||
+                (value != "accept" && value != "refuse" && value != "connection_error" && value != "silent"))
                 return QStringLiteral("\"handshake\" is \"accept\", \"refuse\", \"connection_error\" or \"silent\"");
         } else if (member == "keepAliveMs") {
             if (!value.is_number_integer() || value.get<qint64>() < 1)
@@ -90,7 +90,8 @@ QString validate(const Json &step)
     return {};
 }
 
-std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, const std::string &id, qsizetype sliceBytes)
+std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, const std::string &id,
+                              qsizetype sliceBytes)
 {
     const int total = int((bytes.size() + sliceBytes - 1) / sliceBytes);
     std::vector<Json> result;
@@ -113,8 +114,11 @@ std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, co
 void registerService(ServiceRegistry &registry)
 {
     registry.addScenarioSection("realtime", validate);
-    registry.addWebSocketRoute({QStringLiteral("realtime"), platformhosts::isRealtimeHost,
-                                QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("/(?:.*/)?realtime"))), {QStringLiteral("graphql-ws")},
-                                [](QWebSocket *socket, ServiceContext &context) { new RealtimeConnection(socket, context); }});
+    registry.addWebSocketRoute(
+        {QStringLiteral("realtime"),
+         platformhosts::isRealtimeHost,
+         QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("/(?:.*/)?realtime"))),
+         {QStringLiteral("graphql-ws")},
+         [](QWebSocket *socket, ServiceContext &context) { new RealtimeConnection(socket, context); }});
 }
 } // namespace realtimeservice
