@@ -32,8 +32,7 @@ NativeLive::NativeLive(QObject *parent) : NativeLive(RealtimeSubscription::Optio
 
 NativeLive::NativeLive(RealtimeSubscription::Options realtime, QObject *parent)
     : QObject(parent), m_subscription(new RealtimeSubscription(std::move(realtime), this))
-{
-}
+{}
 
 NativeLive::Workspace NativeLive::Workspace::decode(const Json &object)
 {

@@ -44,7 +44,8 @@ public:
     // a time, and failures are answered by a "transport_error" frame, a wait and a reconnection
     // with a token from `refreshToken`. The first handshake's error is thrown.
     QCoro::Task<void> connect(HubConfiguration configuration, QString token, QString sessionID,
-                              RealtimeSubscription::TokenSource refreshToken, RealtimeSubscription::FrameHandler onFrame)
+                              RealtimeSubscription::TokenSource refreshToken,
+                              RealtimeSubscription::FrameHandler onFrame)
     {
         return m_subscription->connect(std::move(configuration), std::move(token), std::move(sessionID),
                                        std::move(refreshToken), std::move(onFrame));
