@@ -243,6 +243,10 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"Oversize",
                 {{"frame", sessionFrame(99)}, {"padTo", realtime::kMaxMessageBytes + 1}},
                 "Reconnecting: Invalid realtime frame."},
+        // Past what Qt itself buffers: Qt refuses it before the subscription sees it.
+        EndCase{"FarOversize",
+                {{"frame", sessionFrame(99)}, {"padTo", 8 * realtime::kMaxMessageBytes}},
+                "Reconnecting: Invalid realtime frame."},
         EndCase{"DeliveryError", {{"message", {{"type", "error"}}}}, "Reconnecting: Realtime delivery failed."}),
     [](const auto &info) { return std::string(info.param.name); });
 
