@@ -131,7 +131,7 @@ std::optional<Json> NativeFrameDecoder::push(Json frame)
     key.push_back(':');
     key.append(chunk.id);
 
-    if (m_completed.count(key))
+    if (m_completed.contains(key))
         return std::nullopt;
 
     auto entry = m_pending.find(key);

@@ -25,7 +25,7 @@ public:
     // Monotonic time; injectable so that the 60 s limits can be crossed without waiting.
     using Clock = std::function<std::chrono::steady_clock::time_point()>;
 
-    static constexpr qint64 kDefaultMaximum = 16 * 1024 * 1024;
+    static constexpr qint64 kDefaultMaximum = qint64(16) * 1024 * 1024;
     static constexpr std::size_t kMaxPending = 8;
     static constexpr std::size_t kMaxCompleted = 4096;
     static constexpr std::chrono::seconds kLifetime{60};

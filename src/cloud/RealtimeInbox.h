@@ -25,7 +25,7 @@ public:
     };
 
     static constexpr qsizetype kDefaultMaxMessages = 4096;
-    static constexpr qint64 kDefaultMaxBytes = 64 * 1024 * 1024;
+    static constexpr qint64 kDefaultMaxBytes = qint64(64) * 1024 * 1024;
 
     explicit RealtimeInbox(qsizetype maxMessages = kDefaultMaxMessages, qint64 maxBytes = kDefaultMaxBytes);
     ~RealtimeInbox();

@@ -33,7 +33,7 @@ RealtimeIntake::RealtimeIntake(NativeFrameDecoder::Clock clock)
     : m_decoder(NativeFrameDecoder::kDefaultMaximum, std::move(clock))
 {}
 
-void RealtimeIntake::begin(QString sessionID, QString tenantID)
+void RealtimeIntake::begin(const QString &sessionID, const QString &tenantID)
 {
     m_sessionID = json::toStd(sessionID);
     m_tenantID = json::toStd(tenantID);
@@ -87,7 +87,7 @@ std::optional<RealtimeIntake::Delivery> RealtimeIntake::take(Json message)
 
     auto key = deduplicationKey(*rebuilt);
     Delivery delivery{std::move(*rebuilt), std::move(key)};
-    if (delivery.key && m_delivered.count(*delivery.key))
+    if (delivery.key && m_delivered.contains(*delivery.key))
         return std::nullopt;
     m_counters.acceptedFrames += 1;
     return delivery;

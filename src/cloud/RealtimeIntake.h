@@ -30,7 +30,7 @@ public:
     explicit RealtimeIntake(NativeFrameDecoder::Clock clock = {});
 
     // Starts a new subscription: counters at 0, nothing delivered yet.
-    void begin(QString sessionID, QString tenantID);
+    void begin(const QString &sessionID, const QString &tenantID);
     // Forgets the frames being reassembled.
     void resetDecoder() { m_decoder.reset(); }
 

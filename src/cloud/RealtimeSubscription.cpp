@@ -34,7 +34,9 @@ RealtimeSubscription::RealtimeSubscription(Options options, QObject *parent)
             });
         };
     if (!m_options.sleep)
-        m_options.sleep = [](std::chrono::milliseconds delay, CancelToken token) { return sleepFor(delay, token); };
+        m_options.sleep = [](std::chrono::milliseconds delay, CancelToken token) {
+            return sleepFor(delay, std::move(token));
+        };
 }
 
 RealtimeSubscription::~RealtimeSubscription()
@@ -72,7 +74,7 @@ QCoro::Task<void> RealtimeSubscription::connect(HubConfiguration configuration, 
     }
     Context context{std::move(configuration), std::move(sessionID), std::move(refreshToken), std::move(onFrame)};
     m_receiver = Job::start([this, context = std::move(context), socket](CancelToken receiveToken) {
-        return receiveLoop(context, socket, receiveToken);
+        return receiveLoop(context, socket, std::move(receiveToken));
     });
 }
 
