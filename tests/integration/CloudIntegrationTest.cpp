@@ -236,8 +236,9 @@ TEST(Integration, WithoutEndpointOrCredentialNothingIsSent)
 
 TEST(Integration, WebSocketsTakeTheSameProxyAndTrust)
 {
+    const QUrl url(QStringLiteral("wss://api.tavrilo.example/realtime"));
     QWebSocket socket;
-    HubNetwork::configure(socket, QUrl(QStringLiteral("wss://rt.tavrilo.example/realtime")));
+    HubNetwork::configure(socket, url);
     EXPECT_EQ(socket.proxy().type(), QNetworkProxy::HttpProxy);
     EXPECT_EQ(socket.proxy().hostName(), QStringLiteral("127.0.0.1"));
     EXPECT_EQ(socket.proxy().port(), standIn().port());
@@ -246,6 +247,15 @@ TEST(Integration, WebSocketsTakeTheSameProxyAndTrust)
     EXPECT_TRUE(socket.sslConfiguration().caCertificates().contains(authority[0]));
     // The system's authorities stay trusted beside it.
     EXPECT_GT(socket.sslConfiguration().caCertificates().size(), 1);
+
+    // The upgrade request reaches the platform through the tunnel, so TLS was accepted on the way.
+    const qint64 from = logEnd();
+    socket.open(url);
+    EXPECT_TRUE(standIn().waitForEntry(
+        from, [](const Json &e) { return e.value("kind", "") == "request" && e.value("path", "") == "/realtime"; }));
+    EXPECT_FALSE(standIn().waitForEntry(
+        from, [](const Json &e) { return e.value("kind", "") == "tls_error"; }, std::chrono::milliseconds(0)));
+    socket.abort();
 }
 
 // --- Transport failures, cancellation and the deadline --------------------------------------------
