@@ -25,14 +25,7 @@ RealtimeSubscription::RealtimeSubscription(Options options, QObject *parent)
       m_subscriptionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper())
 {
     if (!m_options.socketFactory)
-        m_options.socketFactory = [] {
-            // The proxy is chosen for the realtime URL itself: the socket has no URL before it opens.
-            return std::make_shared<QtRealtimeSocket>([](QWebSocket &socket, const QUrl &url) {
-                const HubNetwork &network = HubNetwork::shared();
-                socket.setSslConfiguration(network.sslConfiguration());
-                socket.setProxy(network.proxyFor(url));
-            });
-        };
+        m_options.socketFactory = [] { return std::make_shared<QtRealtimeSocket>(&HubNetwork::configure); };
     if (!m_options.sleep)
         m_options.sleep = [](std::chrono::milliseconds delay, CancelToken token) {
             return sleepFor(delay, std::move(token));
