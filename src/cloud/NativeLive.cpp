@@ -28,7 +28,11 @@ QString requiredString(const Json &object, std::string_view key)
 }
 } // namespace
 
-NativeLive::NativeLive(QObject *parent) : QObject(parent) {}
+NativeLive::NativeLive(QObject *parent) : NativeLive(RealtimeSubscription::Options(), parent) {}
+
+NativeLive::NativeLive(RealtimeSubscription::Options realtime, QObject *parent)
+    : QObject(parent), m_subscription(new RealtimeSubscription(std::move(realtime), this))
+{}
 
 NativeLive::Workspace NativeLive::Workspace::decode(const Json &object)
 {

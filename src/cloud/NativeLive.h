@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/HubNetwork.h"
+#include "cloud/RealtimeSubscription.h"
 #include "core/HubConfiguration.h"
 #include "core/Json.h"
 #include "core/async/CancelToken.h"
@@ -35,6 +36,30 @@ public:
     };
 
     explicit NativeLive(QObject *parent = nullptr);
+    // The subscription's socket, waits and clock can be replaced; the defaults are the real ones.
+    explicit NativeLive(RealtimeSubscription::Options realtime, QObject *parent = nullptr);
+
+    // Opens the realtime subscription of `sessionID`'s frames (stopping any running one) and
+    // returns once the platform acknowledged it; then every accepted frame reaches `onFrame`, one at
+    // a time, and failures are answered by a "transport_error" frame, a wait and a reconnection
+    // with a token from `refreshToken`. The first handshake's error is thrown.
+    QCoro::Task<void> connect(HubConfiguration configuration, QString token, QString sessionID,
+                              RealtimeSubscription::TokenSource refreshToken,
+                              RealtimeSubscription::FrameHandler onFrame)
+    {
+        return m_subscription->connect(std::move(configuration), std::move(token), std::move(sessionID),
+                                       std::move(refreshToken), std::move(onFrame));
+    }
+    // Stops the subscription; no frame reaches the handler afterwards.
+    void disconnect() { m_subscription->disconnect(); }
+
+    // The subscription's diagnostics.
+    qint64 observedMessages() const { return m_subscription->counters().observedMessages; }
+    qint64 observedDeliveries() const { return m_subscription->counters().observedDeliveries; }
+    qint64 acceptedFrames() const { return m_subscription->counters().acceptedFrames; }
+    qint64 rejectedIdentities() const { return m_subscription->counters().rejectedIdentities; }
+    qint64 reconnects() const { return m_subscription->counters().reconnects; }
+    RealtimeSubscription &subscription() { return *m_subscription; }
 
     // Posts one GraphQL operation to the configured endpoint with `token` as bearer and returns the
     // answer's "data" object. Throws HubError with the client's sentences, the platform's error
@@ -47,4 +72,7 @@ public:
     // JSON, "Authorization: Bearer <token>" and "Content-Type: application/json", 45 s.
     static HubNetwork::Request request(const QUrl &endpoint, const QString &token, const QString &operation,
                                        const Json &variables);
+
+private:
+    RealtimeSubscription *m_subscription;
 };

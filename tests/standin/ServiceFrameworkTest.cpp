@@ -49,7 +49,7 @@ protected:
         m_registry.addWebSocketRoute(
             {QStringLiteral("echo"),
              platformhosts::isRealtimeHost,
-             anchored("(?:/.*)?/realtime"),
+             anchored("(?:/.*)?/echo"),
              {QStringLiteral("graphql-ws")},
              [](QWebSocket *socket, ServiceContext &) {
                  QObject::connect(socket, &QWebSocket::textMessageReceived, socket,
@@ -132,7 +132,7 @@ TEST_F(ServiceFramework, WebSocketUpgradeReachesItsServiceWithTheNegotiatedSubpr
 
     QWebSocketHandshakeOptions options;
     options.setSubprotocols({QStringLiteral("graphql-ws"), QStringLiteral("header-e30")});
-    socket.open(QNetworkRequest(QUrl(QStringLiteral("wss://api.tavrilo.example/graphql/realtime"))), options);
+    socket.open(QNetworkRequest(QUrl(QStringLiteral("wss://api.tavrilo.example/graphql/echo"))), options);
     ASSERT_TRUE(testsupport::waitUntil([&] { return socket.state() == QAbstractSocket::ConnectedState; }))
         << socket.errorString().toStdString();
     EXPECT_EQ(socket.subprotocol(), QStringLiteral("graphql-ws"));

@@ -4,6 +4,7 @@
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
 #include "standin/ProbeOperation.h"
+#include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
 #include "standin/ServiceRegistry.h"
@@ -20,4 +21,5 @@ void registerServices(ServiceRegistry &registry)
     runcontrols::registerService(registry);
     probeoperation::registerService(registry);
     hostedsignin::registerService(registry);
+    realtimeservice::registerService(registry);
 }
