@@ -1,7 +1,8 @@
 #include "cloud/AgentCoreShellProtocol.h"
 
-#include "cloud/StrictMembers.h"
+#include "core/HubError.h"
 #include "core/Json.h"
+#include "core/StrictDecoder.h"
 
 #include <charconv>
 
@@ -10,29 +11,31 @@ namespace
 using Failure = AgentCoreShellProtocol::ProtocolFailure;
 using Status = AgentCoreShellProtocol::Status;
 
-// Throws strictmembers::WrongType for any status the shell cannot use.
+// Throws HubError for any status the shell cannot use.
 Status readStatus(const Json &object)
 {
-    using namespace strictmembers;
+    const StrictDecoder fields(object);
     Status status;
-    status.kind = string(object, "kind");
-    const std::optional<QString> value = string(object, "status");
-    if (!value || (*value != QLatin1String("Success") && *value != QLatin1String("Failure")))
-        throw WrongType();
-    status.status = *value;
-    if (const Json *metadata = strictmembers::object(object, "metadata")) {
-        status.metadata = Status::Metadata{string(*metadata, "shellId"), boolean(*metadata, "reconnected"),
-                                           integer(*metadata, "bytesDropped")};
+    status.kind = fields.optionalText("kind");
+    status.status = fields.text("status");
+    if (status.status != QLatin1String("Success") && status.status != QLatin1String("Failure"))
+        throw HubError(json::decodingErrorSentence());
+    if (const Json *metadata = fields.optionalObject("metadata")) {
+        const StrictDecoder meta(*metadata);
+        status.metadata = Status::Metadata{meta.optionalText("shellId"), meta.optionalBoolean("reconnected"),
+                                           meta.optionalInteger("bytesDropped")};
     }
-    if (const Json *details = strictmembers::object(object, "details")) {
+    if (const Json *details = fields.optionalObject("details")) {
         Status::Details read;
         const auto causes = details->find("causes");
         if (causes != details->end() && !causes->is_null()) {
             if (!causes->is_array())
-                throw WrongType();
+                throw HubError(json::decodingErrorSentence());
             QList<Status::Cause> list;
-            for (const Json &cause : *causes)
-                list.append(Status::Cause{string(cause, "reason"), string(cause, "message")});
+            for (const Json &cause : *causes) {
+                const StrictDecoder entry(cause);
+                list.append(Status::Cause{entry.optionalText("reason"), entry.optionalText("message")});
+            }
             read.causes = std::move(list);
         }
         status.details = std::move(read);
@@ -106,7 +109,7 @@ AgentCoreShellProtocol::Message AgentCoreShellProtocol::decode(const QByteArray 
             throw Failure(Failure::Kind::invalidStatus);
         try {
             return Message{Message::Kind::status, {}, readStatus(*object)};
-        } catch (const strictmembers::WrongType &) {
+        } catch (const HubError &) {
             throw Failure(Failure::Kind::invalidStatus);
         }
     }

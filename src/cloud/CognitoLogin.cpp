@@ -4,6 +4,7 @@
 #include "core/Deployment.h"
 #include "core/HubError.h"
 #include "core/Json.h"
+#include "core/StrictDecoder.h"
 #include "platform/Keyring.h"
 #include "platform/SecretServiceKeyring.h"
 #include "platform/WebAuthSession.h"
@@ -68,13 +69,14 @@ TokenAnswer decodeAnswer(const QByteArray &body)
     const std::optional<Json> document = json::tryParse(body);
     if (!document || !document->is_object())
         throw HubError(json::decodingErrorSentence());
+    const StrictDecoder fields(*document);
     TokenAnswer answer;
-    const std::optional<QString> access = json::optionalString(*document, "access_token");
+    const std::optional<QString> access = fields.optionalText("access_token");
     if (!access)
         throw HubError(QStringLiteral("The data couldn't be read because it is missing."));
     answer.accessToken = *access;
-    answer.identityToken = json::optionalString(*document, "id_token");
-    answer.refreshToken = json::optionalString(*document, "refresh_token");
+    answer.identityToken = fields.optionalText("id_token");
+    answer.refreshToken = fields.optionalText("refresh_token");
     return answer;
 }
 

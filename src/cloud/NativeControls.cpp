@@ -2,7 +2,7 @@
 
 #include "cloud/HubNetwork.h"
 #include "cloud/NativeLive.h"
-#include "cloud/StrictMembers.h"
+#include "core/StrictDecoder.h"
 
 #include <QTextBoundaryFinder>
 
@@ -23,15 +23,9 @@ constexpr int kInterjectionCharacters = 2000;
 
 NativeControls::Answer decodeControlAnswer(const Json &object)
 {
-    try {
-        const std::optional<bool> ok = strictmembers::boolean(object, "ok");
-        if (!ok)
-            notDecodable();
-        return NativeControls::Answer{*ok, strictmembers::string(object, "refusal"),
-                                      strictmembers::integer(object, "queued"), strictmembers::string(object, "round")};
-    } catch (const strictmembers::WrongType &) {
-        notDecodable();
-    }
+    const StrictDecoder fields(object);
+    return NativeControls::Answer{fields.boolean("ok"), fields.optionalText("refusal"),
+                                  fields.optionalInteger("queued"), fields.optionalText("round")};
 }
 
 // The answer envelope of a run control: "errors", when present, is an array of objects with a

@@ -144,16 +144,6 @@ QString shortestDouble(double value)
     return QString::fromLatin1(text.data(), qsizetype(text.size()));
 }
 
-std::optional<QString> optionalString(const Json &object, std::string_view key)
-{
-    const auto it = object.find(key);
-    if (it == object.end() || it->is_null())
-        return std::nullopt;
-    if (!it->is_string())
-        throw HubError(decodingErrorSentence());
-    return toQString(it->get_ref<const std::string &>());
-}
-
 std::optional<QString> string(const Json &object, std::string_view key)
 {
     if (!object.is_object())

@@ -44,9 +44,6 @@ inline std::string toStd(const QString &s) { return s.toStdString(); }
 
 // Text value of `object[key]` when it is a JSON string.
 std::optional<QString> string(const Json &object, std::string_view key);
-// Text value of an optional member of a decoded answer: none when absent or null; any other type
-// throws HubError with decodingErrorSentence().
-std::optional<QString> optionalString(const Json &object, std::string_view key);
 // Integer value of `object[key]` when it is a JSON integer that fits in 64 bits.
 std::optional<qint64> integer(const Json &object, std::string_view key);
 } // namespace json

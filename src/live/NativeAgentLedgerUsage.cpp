@@ -2,7 +2,7 @@
 
 #include "live/NativeLedgerUsage.h"
 #include "live/NativePresence.h"
-#include "live/StrictDecoder.h"
+#include "core/StrictDecoder.h"
 
 #include <QLocale>
 

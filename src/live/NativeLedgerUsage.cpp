@@ -2,7 +2,7 @@
 
 #include "live/IcuNumbers.h"
 #include "live/NativePresence.h"
-#include "live/StrictDecoder.h"
+#include "core/StrictDecoder.h"
 
 #include <QSet>
 

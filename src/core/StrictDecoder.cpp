@@ -1,4 +1,4 @@
-#include "live/StrictDecoder.h"
+#include "core/StrictDecoder.h"
 
 #include "core/HubError.h"
 
@@ -41,21 +41,46 @@ std::optional<QString> StrictDecoder::optionalText(std::string_view key) const
 
 bool StrictDecoder::boolean(std::string_view key) const
 {
+    const auto value = optionalBoolean(key);
+    if (!value)
+        fail();
+    return *value;
+}
+
+std::optional<bool> StrictDecoder::optionalBoolean(std::string_view key) const
+{
     const Json *value = find(key);
-    if (!value || !value->is_boolean())
+    if (!value)
+        return std::nullopt;
+    if (!value->is_boolean())
         fail();
     return value->get<bool>();
 }
 
 qint64 StrictDecoder::integer(std::string_view key) const
 {
-    const Json *value = find(key);
+    const auto value = optionalInteger(key);
     if (!value)
         fail();
+    return *value;
+}
+
+std::optional<qint64> StrictDecoder::optionalInteger(std::string_view key) const
+{
+    if (!find(key))
+        return std::nullopt;
     const auto number = json::integer(m_object, key);
     if (!number)
         fail();
-    return *number;
+    return number;
+}
+
+const Json *StrictDecoder::optionalObject(std::string_view key) const
+{
+    const Json *value = find(key);
+    if (value && !value->is_object())
+        fail();
+    return value;
 }
 
 std::optional<double> StrictDecoder::optionalNumber(std::string_view key) const
