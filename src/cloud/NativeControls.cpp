@@ -2,9 +2,9 @@
 
 #include "cloud/HubNetwork.h"
 #include "cloud/NativeLive.h"
+#include "core/GraphemeText.h"
 #include "core/StrictDecoder.h"
 
-#include <QTextBoundaryFinder>
 
 namespace
 {
@@ -65,21 +65,6 @@ ControlEnvelope decodeControlEnvelope(const QByteArray &body, const std::string 
         }
     }
     return decoded;
-}
-
-// Text cut to its first `limit` user-perceived characters (grapheme clusters).
-QString firstCharacters(const QString &text, int limit)
-{
-    // Every grapheme cluster holds at least one code unit, so shorter text is whole.
-    if (text.size() <= limit)
-        return text;
-    QTextBoundaryFinder boundaries(QTextBoundaryFinder::Grapheme, text);
-    int clusters = 0;
-    while (boundaries.toNextBoundary() >= 0) {
-        if (++clusters == limit)
-            return text.left(boundaries.position());
-    }
-    return text;
 }
 
 Json input(const QString &session)
@@ -144,7 +129,7 @@ NativeControls::Command::Request NativeControls::Command::request() const
                                "refusal detail } }"),
                 Json{{"sessionId", json::toStd(m_session)}}};
     case Kind::interject:
-        in["text"] = json::toStd(firstCharacters(m_text, kInterjectionCharacters));
+        in["text"] = json::toStd(graphemes::first(m_text, kInterjectionCharacters));
         return {QStringLiteral("tavriloInterject"),
                 QStringLiteral("mutation NativeInterject($input: TavriloInterjectInput!) { tavriloInterject(input: "
                                "$input) { ok refusal detail queued round } }"),

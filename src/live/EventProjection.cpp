@@ -1,6 +1,6 @@
 #include "live/EventProjection.h"
 
-#include "live/GraphemeText.h"
+#include "core/GraphemeText.h"
 #include "live/NativePresence.h"
 #include "live/PayloadInput.h"
 #include "live/ReadPayload.h"

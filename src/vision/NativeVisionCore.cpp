@@ -1,5 +1,6 @@
 #include "vision/NativeVisionCore.h"
 
+#include "core/GraphemeText.h"
 #include "core/HubError.h"
 #include "vision/FeaturePrint.h"
 #include "vision/RectangleDetector.h"
@@ -9,7 +10,6 @@
 #include <QCryptographicHash>
 #include <QFile>
 #include <QFileInfo>
-#include <QTextBoundaryFinder>
 
 #include <algorithm>
 #include <chrono>
@@ -116,17 +116,6 @@ long roundToPixel(double value)
 }
 
 // The first `limit` grapheme clusters, so a cut never splits a character.
-QString firstCharacters(const QString &text, int limit)
-{
-    QTextBoundaryFinder finder(QTextBoundaryFinder::Grapheme, text);
-    int count = 0;
-    for (qsizetype next = finder.toNextBoundary(); next != -1; next = finder.toNextBoundary()) {
-        if (next > 0 && ++count == limit)
-            return text.left(next);
-    }
-    return text;
-}
-
 bool writeAll(int fd, const QByteArray &bytes)
 {
     qsizetype written = 0;
@@ -219,7 +208,7 @@ NativeVisionCore::Analysis NativeVisionCore::analyzeData(const QByteArray &data,
         const QString trimmed = line.text.trimmed();
         if (trimmed.isEmpty())
             continue;
-        blocks.append({firstCharacters(trimmed, kMaxBlockCharacters), roundTo(line.confidence, 1000),
+        blocks.append({graphemes::first(trimmed, kMaxBlockCharacters), roundTo(line.confidence, 1000),
                        pixelBox(line.bounds, analysis.width, analysis.height)});
     }
     orderForReading(blocks);

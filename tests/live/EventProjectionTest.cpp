@@ -1,7 +1,7 @@
 #include "LiveTestSupport.h"
 
 #include "live/EventProjection.h"
-#include "live/GraphemeText.h"
+#include "core/GraphemeText.h"
 #include "live/NativePresence.h"
 
 #include <gtest/gtest.h>

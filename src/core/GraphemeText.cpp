@@ -1,4 +1,4 @@
-#include "live/GraphemeText.h"
+#include "core/GraphemeText.h"
 
 #include <unicode/ubrk.h>
 
