@@ -2,7 +2,7 @@
 //
 // Append: JournalWriter (what WorkspaceLog runs on its executor) against two baselines writing the
 // same bytes: "held" keeps both descriptors open and does flock + write + unlock; "reopened" opens
-// the lock file and the journal for every batch as the Part requires (open, flock, open, write,
+// the lock file and the journal for every batch as the journal must (open, flock, open, write,
 // close, unlock, close). Read: JournalReader::readDeltas() from a fresh reader over a full 24 MiB
 // journal against a bare read in 1 MiB buffers with a line split.
 //
