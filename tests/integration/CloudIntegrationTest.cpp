@@ -5,7 +5,7 @@
 #include "cloud/NativeLive.h"
 #include "core/Deployment.h"
 #include "core/HubError.h"
-#include "support/StandIn.h"
+#include "support/SharedStandIn.h"
 #include "support/TestSupport.h"
 
 #include <QElapsedTimer>
@@ -19,29 +19,11 @@ using Command = NativeControls::Command;
 
 namespace
 {
-// One stand-in for the whole executable: the hub's network reads the proxy and trust variables
-// once, when it is first used, so they must point at the stand-in before any test sends.
-class StandInEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        s_standIn = new StandIn();
-        s_standIn->applyToEnvironment();
-    }
-    void TearDown() override
-    {
-        delete s_standIn;
-        s_standIn = nullptr;
-    }
-    static StandIn *s_standIn;
-};
-StandIn *StandInEnvironment::s_standIn = nullptr;
-const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
+const auto *const kEnvironment = ::testing::AddGlobalTestEnvironment(new SharedStandIn);
 
 StandIn &standIn()
 {
-    return *StandInEnvironment::s_standIn;
+    return SharedStandIn::get();
 }
 
 HubConfiguration platform()

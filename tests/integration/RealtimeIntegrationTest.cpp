@@ -5,7 +5,7 @@
 #include "cloud/RealtimeProtocol.h"
 #include "core/HubError.h"
 #include "core/async/Sleep.h"
-#include "support/StandIn.h"
+#include "support/SharedStandIn.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -31,29 +31,14 @@ Json sessionFrame(qint64 seq, std::size_t payloadBytes = 200, const char *kind =
                 {"payload", {{"text", std::string(payloadBytes, 'a' + char(seq % 26))}}}};
 }
 
-// One stand-in for the whole program: the hub's network objects read the proxy and trust once, so
-// every test must reach the same port.
-class StandInEnvironment : public ::testing::Environment
-{
-public:
-    void SetUp() override
-    {
-        s_standIn = std::make_unique<StandIn>();
-        s_standIn->applyToEnvironment();
-    }
-    void TearDown() override { s_standIn.reset(); }
-
-    static inline std::unique_ptr<StandIn> s_standIn;
-};
-
-[[maybe_unused]] ::testing::Environment *const kStandIn = ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
+[[maybe_unused]] ::testing::Environment *const kStandIn = ::testing::AddGlobalTestEnvironment(new SharedStandIn);
 
 class RealtimeIntegration : public ::testing::Test
 {
 protected:
     void SetUp() override { m_cursor = standIn().logEntries().next; }
 
-    static StandIn &standIn() { return *StandInEnvironment::s_standIn; }
+    static StandIn &standIn() { return SharedStandIn::get(); }
 
     // A NativeLive whose back-off waits are recorded and shortened unless `realWaits`.
     std::unique_ptr<NativeLive> makeLive(bool realWaits = false,
