@@ -64,48 +64,15 @@ class LanesPass
 public:
     LanesPass(const GpuContext &context, const Sentences &sentences) : m_gl(context.gl()), m_sentences(sentences)
     {
-        const QString language =
-            context.api() == GpuContext::Api::OpenGL ? QStringLiteral("330") : QStringLiteral("300es");
-        m_program = m_gl.glCreateProgram();
-        const GLuint vertex =
-            compile(GL_VERTEX_SHADER, shaderSource(QStringLiteral("fullscreen.%1.vert").arg(language)));
-        const GLuint fragment =
-            compile(GL_FRAGMENT_SHADER, shaderSource(QStringLiteral("lanes.%1.frag").arg(language)));
-        m_gl.glAttachShader(m_program, vertex);
-        m_gl.glAttachShader(m_program, fragment);
-        m_gl.glLinkProgram(m_program);
-        m_gl.glDeleteShader(vertex);
-        m_gl.glDeleteShader(fragment);
-        GLint linked = GL_FALSE;
-        m_gl.glGetProgramiv(m_program, GL_LINK_STATUS, &linked);
-        if (!linked) {
-            QByteArray log(4096, '\0');
-            m_gl.glGetProgramInfoLog(m_program, GLsizei(log.size()), nullptr, log.data());
-            failToBuild(log.left(log.indexOf('\0')));
+        try {
+            build(context.api() == GpuContext::Api::OpenGL ? QStringLiteral("330") : QStringLiteral("300es"));
+        } catch (...) {
+            release();
+            throw;
         }
-        // The scene graph's names for the uniform block's members, flattened into plain uniforms.
-        m_time = uniform("ubuf.time");
-        m_activeMask = uniform("ubuf.activeMask");
-        m_velocity = uniform("ubuf.velocity");
-        m_opacity = uniform("ubuf.qt_Opacity");
-        m_gl.glGenVertexArrays(1, &m_vertexArray);
-        if (m_gl.glQueryCounter)
-            m_gl.glGenQueries(2, m_queries);
     }
 
-    ~LanesPass()
-    {
-        if (m_queries[0])
-            m_gl.glDeleteQueries(2, m_queries);
-        if (m_framebuffer)
-            m_gl.glDeleteFramebuffers(1, &m_framebuffer);
-        if (m_texture)
-            m_gl.glDeleteTextures(1, &m_texture);
-        if (m_vertexArray)
-            m_gl.glDeleteVertexArrays(1, &m_vertexArray);
-        if (m_program)
-            m_gl.glDeleteProgram(m_program);
-    }
+    ~LanesPass() { release(); }
 
     LanesPass(const LanesPass &) = delete;
     LanesPass &operator=(const LanesPass &) = delete;
@@ -198,22 +165,62 @@ public:
     }
 
 private:
-    GLuint compile(GLenum stage, const QByteArray &source)
+    void build(const QString &language)
+    {
+        m_program = m_gl.glCreateProgram();
+        attach(GL_VERTEX_SHADER, shaderSource(QStringLiteral("fullscreen.%1.vert").arg(language)));
+        attach(GL_FRAGMENT_SHADER, shaderSource(QStringLiteral("lanes.%1.frag").arg(language)));
+        m_gl.glLinkProgram(m_program);
+        GLint linked = GL_FALSE;
+        m_gl.glGetProgramiv(m_program, GL_LINK_STATUS, &linked);
+        if (!linked)
+            failToBuild(infoLog(m_gl.glGetProgramInfoLog, m_program));
+        // The scene graph's names for the uniform block's members, flattened into plain uniforms.
+        m_time = uniform("ubuf.time");
+        m_activeMask = uniform("ubuf.activeMask");
+        m_velocity = uniform("ubuf.velocity");
+        m_opacity = uniform("ubuf.qt_Opacity");
+        m_gl.glGenVertexArrays(1, &m_vertexArray);
+        if (m_gl.glQueryCounter)
+            m_gl.glGenQueries(2, m_queries);
+    }
+
+    // Compiles `source` and attaches it; the shader then lives as long as the program.
+    void attach(GLenum stage, const QByteArray &source)
     {
         const GLuint shader = m_gl.glCreateShader(stage);
         const char *text = source.constData();
         const GLint length = GLint(source.size());
         m_gl.glShaderSource(shader, 1, &text, &length);
         m_gl.glCompileShader(shader);
+        m_gl.glAttachShader(m_program, shader);
+        m_gl.glDeleteShader(shader);
         GLint compiled = GL_FALSE;
         m_gl.glGetShaderiv(shader, GL_COMPILE_STATUS, &compiled);
-        if (!compiled) {
-            QByteArray log(4096, '\0');
-            m_gl.glGetShaderInfoLog(shader, GLsizei(log.size()), nullptr, log.data());
-            m_gl.glDeleteShader(shader);
-            failToBuild(log.left(log.indexOf('\0')));
-        }
-        return shader;
+        if (!compiled)
+            failToBuild(infoLog(m_gl.glGetShaderInfoLog, shader));
+    }
+
+    static QByteArray infoLog(PFNGLGETSHADERINFOLOGPROC read, GLuint object)
+    {
+        QByteArray log(4096, '\0');
+        GLsizei length = 0;
+        read(object, GLsizei(log.size()), &length, log.data());
+        return log.left(std::clamp<qsizetype>(length, 0, log.size()));
+    }
+
+    void release()
+    {
+        if (m_queries[0])
+            m_gl.glDeleteQueries(2, m_queries);
+        if (m_framebuffer)
+            m_gl.glDeleteFramebuffers(1, &m_framebuffer);
+        if (m_texture)
+            m_gl.glDeleteTextures(1, &m_texture);
+        if (m_vertexArray)
+            m_gl.glDeleteVertexArrays(1, &m_vertexArray);
+        if (m_program)
+            m_gl.glDeleteProgram(m_program);
     }
 
     GLint uniform(const char *name)
