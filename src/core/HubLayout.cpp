@@ -128,7 +128,7 @@ bool HubLayout::isValid() const
     // Without mass or stiffness the spring has no frequency (a division by zero); negative damping
     // feeds energy in and the motion grows without bound.
     const Spring &s = motion.spring;
-    return s.mass > 0 && s.stiffness > 0 && s.damping >= 0 && std::isfinite(s.mass + s.stiffness + s.damping);
+    return s.mass > 0 && s.stiffness > 0 && s.damping >= 0;
 }
 
 double HubLayout::Spring::progress(double seconds) const
