@@ -10,6 +10,7 @@
 
 #include <initializer_list>
 #include <memory>
+#include <ostream>
 #include <utility>
 
 namespace sessiontest
@@ -54,5 +55,16 @@ inline WorkspaceEvent event(const QString &id, const char *kind,
     for (const auto &[key, value] : payload)
         e.payload.insert(QString::fromUtf8(key), value);
     return e;
+}
+
+// Table cases print as their names in test output.
+template <typename Case>
+requires requires(const Case &c)
+{
+    c.name;
+}
+void PrintTo(const Case &c, std::ostream *os)
+{
+    *os << c.name;
 }
 } // namespace sessiontest
