@@ -16,10 +16,9 @@ HubModel::Dependencies HubModel::Dependencies::platform()
 }
 
 HubModel::HubModel(Dependencies dependencies, QObject *parent)
-    : QObject(parent), m_live(std::move(dependencies.realtime)),
-      m_handsID(QUuid::createUuid().toString(QUuid::WithoutBraces).toLower()), m_nextPendingRefresh(distantPast()),
-      m_nextLedgerRefresh(distantPast()), m_message(QStringLiteral("Configure application identity to begin.")),
-      m_browserHolder(QStringLiteral("agent")),
+    : QObject(parent), m_live(std::move(dependencies.realtime)), m_handsID(newHandsID()),
+      m_nextPendingRefresh(distantPast()), m_nextLedgerRefresh(distantPast()),
+      m_message(QStringLiteral("Configure application identity to begin.")), m_browserHolder(QStringLiteral("agent")),
       m_sessionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
       m_selectedDocumentTab(QStringLiteral("Research")), m_connectedAt(QDateTime::currentDateTimeUtc()),
       m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session())
@@ -28,6 +27,11 @@ HubModel::HubModel(Dependencies dependencies, QObject *parent)
 }
 
 HubModel::~HubModel() = default;
+
+QString HubModel::newHandsID()
+{
+    return QUuid::createUuid().toString(QUuid::WithoutBraces).toLower();
+}
 
 QDateTime HubModel::distantPast()
 {

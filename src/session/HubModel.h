@@ -420,6 +420,9 @@ private:
     // Each derived value announces whenever one of its inputs does. The private tasks that
     // hasOwnedCleanup reads (project opening, clean-up) announce it where they are set.
     void announceDerivedValues();
+    // A fresh executor id: a random UUID in lower-case canonical text. Drawn at creation and again
+    // when the project root or the signed-in user changes.
+    static QString newHandsID();
 
     std::optional<HubLayout> m_layout;
     std::optional<HubConfiguration> m_configuration;
