@@ -52,6 +52,8 @@ public:
     }
     CancelToken token() const { return m_state ? m_state->source.token() : CancelToken(); }
     std::exception_ptr error() const { return m_state ? m_state->error : nullptr; }
+    // The same job (or both invalid): a task handle compares by identity.
+    bool operator==(const Job &other) const { return m_state == other.m_state; }
 
     class FinishedAwaiter
     {

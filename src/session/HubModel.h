@@ -1,0 +1,504 @@
+#pragma once
+
+#include "cloud/CognitoLogin.h"
+#include "cloud/NativeLive.h"
+#include "core/HubConfiguration.h"
+#include "core/HubLayout.h"
+#include "core/WorkspaceEvent.h"
+#include "core/WorkspaceLog.h"
+#include "core/async/Job.h"
+#include "headless/HeadlessTurnProgress.h"
+#include "live/EventProjection.h"
+#include "live/NativeLedgerUsage.h"
+#include "live/NativePresence.h"
+#include "live/NativeUsage.h"
+#include "project/NativeChangeResult.h"
+#include "project/NativeProjectHands.h"
+#include "project/NativeProjects.h"
+#include "session/EventMerge.h"
+#include "session/HubStatus.h"
+#include "session/ProjectCalls.h"
+#include "session/ToolTarget.h"
+#include "workspace/NativeDocuments.h"
+
+#include <QDateTime>
+#include <QHash>
+#include <QImage>
+#include <QList>
+#include <QMap>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+#include <QUrl>
+
+#include <memory>
+#include <optional>
+
+class Keyring;
+
+// The one observable model of a hub window (or of a headless export): sign-in and workspace, the
+// selected project and its tools, the merged events and what they project, usage, the project-call
+// bookkeeping, run controls and the session, the working-tree changes, the opened document and the
+// view selections. Main thread only.
+//
+// Every stored value a view may read is a property with a change signal. A value with equality
+// announces only a different value; the others (layout, configuration, journal, lists and records of
+// the subsystems) announce every assignment. Derived values are worked out on every read and
+// announce whenever one of their inputs does. Private state no view can read has no signal.
+//
+// Behaviour is split by concern: construction and the derived values here and in HubModel.cpp,
+// setters in HubModelState.cpp, event merging in HubModelMerge.cpp, the recent-project list in
+// HubModelRecent.cpp.
+class HubModel : public QObject
+{
+    Q_OBJECT
+
+    // Sign-in, workspace and configuration.
+    Q_PROPERTY(std::optional<HubLayout> layout READ layout WRITE setLayout NOTIFY layoutChanged)
+    Q_PROPERTY(std::optional<HubConfiguration> configuration READ configuration WRITE setConfiguration NOTIFY
+                   configurationChanged)
+    Q_PROPERTY(std::shared_ptr<WorkspaceLog> log READ log WRITE setLog NOTIFY logChanged)
+    Q_PROPERTY(NativeDocuments *documents READ documents CONSTANT)
+    Q_PROPERTY(QList<NativeLive::Workspace> workspaces READ workspaces WRITE setWorkspaces NOTIFY workspacesChanged)
+    Q_PROPERTY(QString tenantName READ tenantName WRITE setTenantName NOTIFY tenantNameChanged)
+    Q_PROPERTY(QString role READ role WRITE setRole NOTIFY roleChanged)
+    Q_PROPERTY(QString planName READ planName WRITE setPlanName NOTIFY planNameChanged)
+    Q_PROPERTY(QString userID READ userID WRITE setUserID NOTIFY userIDChanged)
+    Q_PROPERTY(std::optional<QString> token READ token WRITE setToken NOTIFY tokenChanged)
+    Q_PROPERTY(
+        std::optional<QString> identityToken READ identityToken WRITE setIdentityToken NOTIFY identityTokenChanged)
+
+    // Project selection.
+    Q_PROPERTY(QList<NativeRecentProject> recentProjects READ recentProjects WRITE setRecentProjects NOTIFY
+                   recentProjectsChanged)
+    Q_PROPERTY(QString projectSelectionNotice READ projectSelectionNotice WRITE setProjectSelectionNotice NOTIFY
+                   projectSelectionNoticeChanged)
+    Q_PROPERTY(bool projectOpening READ projectOpening WRITE setProjectOpening NOTIFY projectOpeningChanged)
+
+    // Events, their projection, presence and live usage.
+    Q_PROPERTY(QList<WorkspaceEvent> events READ events WRITE setEvents NOTIFY eventsChanged)
+    Q_PROPERTY(
+        EventProjection eventProjection READ eventProjection WRITE setEventProjection NOTIFY eventProjectionChanged)
+    Q_PROPERTY(qint64 pendingInputGeneration READ pendingInputGeneration NOTIFY pendingInputGenerationChanged)
+    Q_PROPERTY(std::optional<QString> teamRevision READ teamRevision WRITE setTeamRevision NOTIFY teamRevisionChanged)
+    Q_PROPERTY(UsageByAgent usageByAgent READ usageByAgent WRITE setUsageByAgent NOTIFY usageByAgentChanged)
+    Q_PROPERTY(NativePresence presence READ presence WRITE setPresence NOTIFY presenceChanged)
+
+    // Persisted usage.
+    Q_PROPERTY(std::optional<NativeLedgerUsage> persistedWorkspaceUsage READ persistedWorkspaceUsage WRITE
+                   setPersistedWorkspaceUsage NOTIFY persistedWorkspaceUsageChanged)
+    Q_PROPERTY(std::optional<NativeLedgerUsage> persistedSessionUsage READ persistedSessionUsage WRITE
+                   setPersistedSessionUsage NOTIFY persistedSessionUsageChanged)
+    Q_PROPERTY(bool persistedSessionUsagePending READ persistedSessionUsagePending WRITE setPersistedSessionUsagePending
+                   NOTIFY persistedSessionUsagePendingChanged)
+    Q_PROPERTY(qint64 ledgerGeneration READ ledgerGeneration NOTIFY ledgerGenerationChanged)
+    Q_PROPERTY(
+        QDateTime nextLedgerRefresh READ nextLedgerRefresh WRITE setNextLedgerRefresh NOTIFY nextLedgerRefreshChanged)
+    Q_PROPERTY(Job ledgerTask READ ledgerTask WRITE setLedgerTask NOTIFY ledgerTaskChanged)
+
+    // Headless export.
+    Q_PROPERTY(
+        qint64 headlessFrameCount READ headlessFrameCount WRITE setHeadlessFrameCount NOTIFY headlessFrameCountChanged)
+    Q_PROPERTY(HeadlessTurnProgress headlessTurnProgress READ headlessTurnProgress WRITE setHeadlessTurnProgress NOTIFY
+                   headlessTurnProgressChanged)
+    Q_PROPERTY(QImage renderedActivity READ renderedActivity WRITE setRenderedActivity NOTIFY renderedActivityChanged)
+    Q_PROPERTY(QImage capturedPDF READ capturedPDF WRITE setCapturedPDF NOTIFY capturedPDFChanged)
+    Q_PROPERTY(QImage capturedBrowser READ capturedBrowser WRITE setCapturedBrowser NOTIFY capturedBrowserChanged)
+
+    // The turn, run controls and the session.
+    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
+    Q_PROPERTY(ToolTargets activeTools READ activeTools WRITE setActiveTools NOTIFY activeToolsChanged)
+    Q_PROPERTY(QString selectedSkipID READ selectedSkipID WRITE setSelectedSkipID NOTIFY selectedSkipIDChanged)
+    Q_PROPERTY(bool controlInFlight READ controlInFlight WRITE setControlInFlight NOTIFY controlInFlightChanged)
+    Q_PROPERTY(QSet<QString> answeredApprovalIDs READ answeredApprovalIDs WRITE setAnsweredApprovalIDs NOTIFY
+                   answeredApprovalIDsChanged)
+    Q_PROPERTY(QString browserHolder READ browserHolder WRITE setBrowserHolder NOTIFY browserHolderChanged)
+    Q_PROPERTY(bool browserSessionPresent READ browserSessionPresent WRITE setBrowserSessionPresent NOTIFY
+                   browserSessionPresentChanged)
+    Q_PROPERTY(bool operatorPaused READ operatorPaused WRITE setOperatorPaused NOTIFY operatorPausedChanged)
+    Q_PROPERTY(bool closingSession READ closingSession WRITE setClosingSession NOTIFY closingSessionChanged)
+    Q_PROPERTY(std::optional<QString> activeSessionID READ activeSessionID WRITE setActiveSessionID NOTIFY
+                   activeSessionIDChanged)
+    Q_PROPERTY(
+        std::optional<QString> cleanupFailure READ cleanupFailure WRITE setCleanupFailure NOTIFY cleanupFailureChanged)
+    Q_PROPERTY(QString sessionID READ sessionID WRITE setSessionID NOTIFY sessionIDChanged)
+    Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
+
+    // View selections and the working document.
+    Q_PROPERTY(bool selectedProfile READ selectedProfile WRITE setSelectedProfile NOTIFY selectedProfileChanged)
+    Q_PROPERTY(QString selectedDocumentTab READ selectedDocumentTab WRITE setSelectedDocumentTab NOTIFY
+                   selectedDocumentTabChanged)
+    Q_PROPERTY(
+        QString expandedInspector READ expandedInspector WRITE setExpandedInspector NOTIFY expandedInspectorChanged)
+    Q_PROPERTY(QString document READ document WRITE setDocument NOTIFY documentChanged)
+    Q_PROPERTY(QUrl documentURL READ documentURL WRITE setDocumentURL NOTIFY documentURLChanged)
+
+    // Working-tree changes.
+    Q_PROPERTY(bool changesLoading READ changesLoading WRITE setChangesLoading NOTIFY changesLoadingChanged)
+    Q_PROPERTY(bool changesShuttingDown READ changesShuttingDown WRITE setChangesShuttingDown NOTIFY
+                   changesShuttingDownChanged)
+    Q_PROPERTY(qint64 changesGeneration READ changesGeneration NOTIFY changesGenerationChanged)
+    Q_PROPERTY(Job changesReadTask READ changesReadTask WRITE setChangesReadTask NOTIFY changesReadTaskChanged)
+    Q_PROPERTY(QList<NativeChangeFile> changeFiles READ changeFiles WRITE setChangeFiles NOTIFY changeFilesChanged)
+    Q_PROPERTY(bool changesTruncated READ changesTruncated WRITE setChangesTruncated NOTIFY changesTruncatedChanged)
+    Q_PROPERTY(std::optional<QString> selectedChangePath READ selectedChangePath WRITE setSelectedChangePath NOTIFY
+                   selectedChangePathChanged)
+    Q_PROPERTY(
+        QString selectedChangeDiff READ selectedChangeDiff WRITE setSelectedChangeDiff NOTIFY selectedChangeDiffChanged)
+    Q_PROPERTY(std::optional<NativeASTResult> selectedChangeAST READ selectedChangeAST WRITE setSelectedChangeAST NOTIFY
+                   selectedChangeASTChanged)
+    Q_PROPERTY(QString changesError READ changesError WRITE setChangesError NOTIFY changesErrorChanged)
+
+    // Derived values.
+    Q_PROPERTY(QString displayProfile READ displayProfile NOTIFY displayProfileChanged)
+    Q_PROPERTY(bool cloudConnected READ cloudConnected NOTIFY cloudConnectedChanged)
+    Q_PROPERTY(bool controlsConnected READ controlsConnected NOTIFY controlsConnectedChanged)
+    Q_PROPERTY(bool canRun READ canRun NOTIFY canRunChanged)
+    Q_PROPERTY(QStringList activeSpecialists READ activeSpecialists NOTIFY activeSpecialistsChanged)
+    Q_PROPERTY(QString sessionTokenLabel READ sessionTokenLabel NOTIFY sessionTokenLabelChanged)
+    Q_PROPERTY(std::optional<ToolTarget> skipTarget READ skipTarget NOTIFY skipTargetChanged)
+    Q_PROPERTY(bool hasOwnedCleanup READ hasOwnedCleanup NOTIFY hasOwnedCleanupChanged)
+
+public:
+    using ToolTarget = ::ToolTarget;
+    using ProjectAnswer = ::ProjectAnswer;
+    using ProjectCallTombstone = ::ProjectCallTombstone;
+
+    // What the model is assembled from beyond itself: the platform's services, or stand-ins for them.
+    struct Dependencies
+    {
+        // Where the sign-in keeps its refresh token.
+        std::shared_ptr<Keyring> keyring;
+        // Makes the window of one hosted sign-in.
+        CognitoLogin::WebAuthSessionFactory webSessions;
+        // The realtime subscription's socket, waits and clock; the real ones where left empty.
+        RealtimeSubscription::Options realtime;
+
+        // The user's Secret Service keyring and the sign-in window.
+        static Dependencies platform();
+    };
+
+    // Creates the documents model, the realtime client and the sign-in, draws the executor and
+    // session ids and notes the time. Loads nothing and starts nothing.
+    explicit HubModel(Dependencies dependencies, QObject *parent = nullptr);
+    // Releases what the model holds; cancels no task and closes no connection.
+    ~HubModel() override;
+
+    // Before any time a refresh can be due.
+    static QDateTime distantPast();
+
+    // Stored values.
+    const std::optional<HubLayout> &layout() const { return m_layout; }
+    const std::optional<HubConfiguration> &configuration() const { return m_configuration; }
+    const std::shared_ptr<WorkspaceLog> &log() const { return m_log; }
+    NativeDocuments *documents() { return &m_documents; }
+    const QList<NativeLive::Workspace> &workspaces() const { return m_workspaces; }
+    const QString &tenantName() const { return m_tenantName; }
+    const QString &role() const { return m_role; }
+    const QString &planName() const { return m_planName; }
+    const QString &userID() const { return m_userID; }
+    const std::optional<QString> &token() const { return m_token; }
+    const std::optional<QString> &identityToken() const { return m_identityToken; }
+    const QList<NativeRecentProject> &recentProjects() const { return m_recentProjects; }
+    const QString &projectSelectionNotice() const { return m_projectSelectionNotice; }
+    bool projectOpening() const { return m_projectOpening; }
+    const QList<WorkspaceEvent> &events() const { return m_events; }
+    const EventProjection &eventProjection() const { return m_eventProjection; }
+    qint64 pendingInputGeneration() const { return m_pendingInputGeneration; }
+    const std::optional<QString> &teamRevision() const { return m_teamRevision; }
+    const UsageByAgent &usageByAgent() const { return m_usageByAgent; }
+    const NativePresence &presence() const { return m_presence; }
+    const std::optional<NativeLedgerUsage> &persistedWorkspaceUsage() const { return m_persistedWorkspaceUsage; }
+    const std::optional<NativeLedgerUsage> &persistedSessionUsage() const { return m_persistedSessionUsage; }
+    bool persistedSessionUsagePending() const { return m_persistedSessionUsagePending; }
+    qint64 ledgerGeneration() const { return m_ledgerGeneration; }
+    const QDateTime &nextLedgerRefresh() const { return m_nextLedgerRefresh; }
+    const Job &ledgerTask() const { return m_ledgerTask; }
+    qint64 headlessFrameCount() const { return m_headlessFrameCount; }
+    const HeadlessTurnProgress &headlessTurnProgress() const { return m_headlessTurnProgress; }
+    const QImage &renderedActivity() const { return m_renderedActivity; }
+    const QImage &capturedPDF() const { return m_capturedPDF; }
+    const QImage &capturedBrowser() const { return m_capturedBrowser; }
+    const QString &message() const { return m_message; }
+    const QString &prompt() const { return m_prompt; }
+    const ToolTargets &activeTools() const { return m_activeTools; }
+    const QString &selectedSkipID() const { return m_selectedSkipID; }
+    bool controlInFlight() const { return m_controlInFlight; }
+    const QSet<QString> &answeredApprovalIDs() const { return m_answeredApprovalIDs; }
+    const QString &browserHolder() const { return m_browserHolder; }
+    bool browserSessionPresent() const { return m_browserSessionPresent; }
+    bool operatorPaused() const { return m_operatorPaused; }
+    bool closingSession() const { return m_closingSession; }
+    const std::optional<QString> &activeSessionID() const { return m_activeSessionID; }
+    const std::optional<QString> &cleanupFailure() const { return m_cleanupFailure; }
+    const QString &sessionID() const { return m_sessionID; }
+    bool running() const { return m_running; }
+    bool selectedProfile() const { return m_selectedProfile; }
+    const QString &selectedDocumentTab() const { return m_selectedDocumentTab; }
+    const QString &expandedInspector() const { return m_expandedInspector; }
+    const QString &document() const { return m_document; }
+    const QUrl &documentURL() const { return m_documentURL; }
+    bool changesLoading() const { return m_changesLoading; }
+    bool changesShuttingDown() const { return m_changesShuttingDown; }
+    qint64 changesGeneration() const { return m_changesGeneration; }
+    const Job &changesReadTask() const { return m_changesReadTask; }
+    const QList<NativeChangeFile> &changeFiles() const { return m_changeFiles; }
+    bool changesTruncated() const { return m_changesTruncated; }
+    const std::optional<QString> &selectedChangePath() const { return m_selectedChangePath; }
+    const QString &selectedChangeDiff() const { return m_selectedChangeDiff; }
+    const std::optional<NativeASTResult> &selectedChangeAST() const { return m_selectedChangeAST; }
+    const QString &changesError() const { return m_changesError; }
+
+    void setLayout(std::optional<HubLayout> layout);
+    void setConfiguration(std::optional<HubConfiguration> configuration);
+    void setLog(std::shared_ptr<WorkspaceLog> log);
+    void setWorkspaces(QList<NativeLive::Workspace> workspaces);
+    void setTenantName(QString tenantName);
+    void setRole(QString role);
+    void setPlanName(QString planName);
+    void setUserID(QString userID);
+    void setToken(std::optional<QString> token);
+    void setIdentityToken(std::optional<QString> identityToken);
+    void setRecentProjects(QList<NativeRecentProject> recentProjects);
+    void setProjectSelectionNotice(QString notice);
+    void setProjectOpening(bool opening);
+    void setEvents(QList<WorkspaceEvent> events);
+    void setEventProjection(EventProjection projection);
+    void setTeamRevision(std::optional<QString> revision);
+    void setUsageByAgent(UsageByAgent usage);
+    void setPresence(NativePresence presence);
+    void setPersistedWorkspaceUsage(std::optional<NativeLedgerUsage> usage);
+    void setPersistedSessionUsage(std::optional<NativeLedgerUsage> usage);
+    void setPersistedSessionUsagePending(bool pending);
+    void setNextLedgerRefresh(QDateTime time);
+    void setLedgerTask(Job task);
+    void setHeadlessFrameCount(qint64 count);
+    void setHeadlessTurnProgress(HeadlessTurnProgress progress);
+    void setRenderedActivity(QImage image);
+    void setCapturedPDF(QImage image);
+    void setCapturedBrowser(QImage image);
+    void setMessage(QString message);
+    void setPrompt(QString prompt);
+    void setActiveTools(ToolTargets tools);
+    void setSelectedSkipID(QString id);
+    void setControlInFlight(bool inFlight);
+    void setAnsweredApprovalIDs(QSet<QString> ids);
+    void setBrowserHolder(QString holder);
+    void setBrowserSessionPresent(bool present);
+    void setOperatorPaused(bool paused);
+    void setClosingSession(bool closing);
+    void setActiveSessionID(std::optional<QString> id);
+    void setCleanupFailure(std::optional<QString> failure);
+    void setSessionID(QString id);
+    void setRunning(bool running);
+    void setSelectedProfile(bool selected);
+    void setSelectedDocumentTab(QString tab);
+    void setExpandedInspector(QString section);
+    void setDocument(QString document);
+    void setDocumentURL(QUrl url);
+    void setChangesLoading(bool loading);
+    void setChangesShuttingDown(bool shuttingDown);
+    void setChangesReadTask(Job task);
+    void setChangeFiles(QList<NativeChangeFile> files);
+    void setChangesTruncated(bool truncated);
+    void setSelectedChangePath(std::optional<QString> path);
+    void setSelectedChangeDiff(QString diff);
+    void setSelectedChangeAST(std::optional<NativeASTResult> ast);
+    void setChangesError(QString error);
+
+    // Generation counters grow by exactly 1; work that noted an older value drops its result.
+    void advancePendingInputGeneration();
+    void advanceLedgerGeneration();
+    void advanceChangesGeneration();
+
+    // Capture mode: the credentials came from the parent process and are never renewed or repaired,
+    // and the recent-project history is left alone. Set by the headless profile.
+    bool captureCredentialsOnly() const { return m_captureCredentialsOnly; }
+    void setCaptureCredentialsOnly(bool captureOnly) { m_captureCredentialsOnly = captureOnly; }
+
+    // Derived values.
+    QString displayProfile() const;
+    bool cloudConnected() const;
+    bool controlsConnected() const;
+    bool canRun() const;
+    QStringList activeSpecialists() const;
+    Q_INVOKABLE QString usageLabel(const QString &agent) const;
+    QString sessionTokenLabel() const;
+    // The realtime client's counters; they change with every message, so reading this observes nothing.
+    QString headlessTransportDiagnostic() const;
+    std::optional<ToolTarget> skipTarget() const;
+    bool hasOwnedCleanup() const;
+
+    // The one door through which journal and realtime events enter the model. Takes an event of this
+    // application, workspace and session that was not merged before and feeds it, in order, to
+    // presence, the running flag, the team revision, live usage, the remembered ids, the projection,
+    // the pending-input generation and the kept events; returns whether it was taken. A refused
+    // event leaves nothing behind.
+    bool mergeEvent(const WorkspaceEvent &event);
+
+    // Reloads the recent-project list of this application, user and workspace, first recording the
+    // configured project as the latest when `recordCurrent`. Signed out or in capture mode the list
+    // is empty; when the history cannot be used it is empty with a notice. Never throws.
+    void refreshRecentProjects(bool recordCurrent);
+
+    // Empties the working-tree changes view; a read still running drops its result.
+    void clearChanges();
+
+Q_SIGNALS:
+    void layoutChanged();
+    void configurationChanged();
+    void logChanged();
+    void workspacesChanged();
+    void tenantNameChanged();
+    void roleChanged();
+    void planNameChanged();
+    void userIDChanged();
+    void tokenChanged();
+    void identityTokenChanged();
+    void recentProjectsChanged();
+    void projectSelectionNoticeChanged();
+    void projectOpeningChanged();
+    void eventsChanged();
+    void eventProjectionChanged();
+    void pendingInputGenerationChanged();
+    void teamRevisionChanged();
+    void usageByAgentChanged();
+    void presenceChanged();
+    void persistedWorkspaceUsageChanged();
+    void persistedSessionUsageChanged();
+    void persistedSessionUsagePendingChanged();
+    void ledgerGenerationChanged();
+    void nextLedgerRefreshChanged();
+    void ledgerTaskChanged();
+    void headlessFrameCountChanged();
+    void headlessTurnProgressChanged();
+    void renderedActivityChanged();
+    void capturedPDFChanged();
+    void capturedBrowserChanged();
+    void messageChanged();
+    void promptChanged();
+    void activeToolsChanged();
+    void selectedSkipIDChanged();
+    void controlInFlightChanged();
+    void answeredApprovalIDsChanged();
+    void browserHolderChanged();
+    void browserSessionPresentChanged();
+    void operatorPausedChanged();
+    void closingSessionChanged();
+    void activeSessionIDChanged();
+    void cleanupFailureChanged();
+    void sessionIDChanged();
+    void runningChanged();
+    void selectedProfileChanged();
+    void selectedDocumentTabChanged();
+    void expandedInspectorChanged();
+    void documentChanged();
+    void documentURLChanged();
+    void changesLoadingChanged();
+    void changesShuttingDownChanged();
+    void changesGenerationChanged();
+    void changesReadTaskChanged();
+    void changeFilesChanged();
+    void changesTruncatedChanged();
+    void selectedChangePathChanged();
+    void selectedChangeDiffChanged();
+    void selectedChangeASTChanged();
+    void changesErrorChanged();
+
+    void displayProfileChanged();
+    void cloudConnectedChanged();
+    void controlsConnectedChanged();
+    void canRunChanged();
+    void activeSpecialistsChanged();
+    void sessionTokenLabelChanged();
+    void skipTargetChanged();
+    void hasOwnedCleanupChanged();
+
+private:
+    // Each derived value announces whenever one of its inputs does. The private tasks that
+    // hasOwnedCleanup reads (project opening, clean-up) announce it where they are set.
+    void announceDerivedValues();
+    // A fresh executor id: a random UUID in lower-case canonical text. Drawn at creation and again
+    // when the project root or the signed-in user changes.
+    static QString newHandsID();
+
+    std::optional<HubLayout> m_layout;
+    std::optional<HubConfiguration> m_configuration;
+    std::shared_ptr<WorkspaceLog> m_log;
+    NativeDocuments m_documents;
+    QList<NativeLive::Workspace> m_workspaces;
+    QString m_tenantName;
+    QString m_role;
+    QString m_planName;
+    QString m_userID;
+    QList<NativeRecentProject> m_recentProjects;
+    QString m_projectSelectionNotice;
+    bool m_projectOpening = false;
+    Job m_projectOpenTask;
+    qint64 m_projectSelectionGeneration = 0;
+    ToolTargets m_activeTools;
+    QString m_selectedSkipID;
+    NativeLive m_live;
+    std::shared_ptr<NativeProjectHands> m_hands;
+    QString m_handsID;
+    QList<WorkspaceEvent> m_events;
+    EventProjection m_eventProjection;
+    qint64 m_pendingInputGeneration = 0;
+    QDateTime m_nextPendingRefresh;
+    eventmerge::EventIdRing m_mergedEventIDs;
+    std::optional<QString> m_teamRevision;
+    UsageByAgent m_usageByAgent;
+    std::optional<NativeLedgerUsage> m_persistedWorkspaceUsage;
+    std::optional<NativeLedgerUsage> m_persistedSessionUsage;
+    bool m_persistedSessionUsagePending = true;
+    qint64 m_ledgerGeneration = 0;
+    QDateTime m_nextLedgerRefresh;
+    Job m_ledgerTask;
+    QHash<QString, ProjectAnswer> m_projectAnswers;
+    QHash<QString, ProjectCallTombstone> m_projectCallTombstones;
+    QSet<QString> m_projectCallsInFlight;
+    qint64 m_headlessFrameCount = 0;
+    HeadlessTurnProgress m_headlessTurnProgress;
+    bool m_captureCredentialsOnly = false;
+    QString m_message;
+    QString m_prompt;
+    QString m_document;
+    std::optional<QString> m_token;
+    std::optional<QString> m_identityToken;
+    bool m_controlInFlight = false;
+    QSet<QString> m_answeredApprovalIDs;
+    QString m_browserHolder;
+    bool m_browserSessionPresent = false;
+    bool m_operatorPaused = false;
+    bool m_closingSession = false;
+    std::optional<QString> m_activeSessionID;
+    std::optional<QString> m_cleanupFailure;
+    Job m_cleanupTask;
+    qint64 m_activeInvocations = 0;
+    QString m_sessionID;
+    bool m_running = false;
+    NativePresence m_presence;
+    bool m_selectedProfile = false;
+    QString m_selectedDocumentTab;
+    QString m_expandedInspector;
+    QImage m_renderedActivity;
+    bool m_changesLoading = false;
+    bool m_changesShuttingDown = false;
+    qint64 m_changesGeneration = 0;
+    Job m_changesReadTask;
+    QList<NativeChangeFile> m_changeFiles;
+    bool m_changesTruncated = false;
+    std::optional<QString> m_selectedChangePath;
+    QString m_selectedChangeDiff;
+    std::optional<NativeASTResult> m_selectedChangeAST;
+    QString m_changesError;
+    QUrl m_documentURL;
+    QImage m_capturedPDF;
+    QImage m_capturedBrowser;
+    qint64 m_generation = 0;
+    bool m_requestInFlight = false;
+    QDateTime m_connectedAt;
+    CognitoLogin m_login;
+};
