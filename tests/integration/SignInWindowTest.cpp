@@ -7,12 +7,12 @@
 #include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QApplication>
 #include <QCryptographicHash>
-#include <QDialog>
 #include <QDirIterator>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QQuickWindow>
 #include <QSslCertificate>
 #include <QSslKey>
 
@@ -87,11 +87,11 @@ public:
     {}
 };
 
-QDialog *visibleWindow()
+QQuickWindow *visibleWindow()
 {
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-            return dialog;
+    for (QWindow *window : QGuiApplication::topLevelWindows())
+        if (auto *quick = qobject_cast<QQuickWindow *>(window); quick && quick->isVisible())
+            return quick;
     return nullptr;
 }
 
