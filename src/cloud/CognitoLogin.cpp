@@ -188,6 +188,21 @@ QUrl CognitoLogin::endpoint(const QUrl &authDomain, const QString &component)
     return url;
 }
 
+std::optional<QUrl> CognitoLogin::expectedCallback(const std::optional<QString> &redirectURI)
+{
+    if (!redirectURI)
+        return std::nullopt;
+    const QUrl redirect(*redirectURI, QUrl::StrictMode);
+    // Schemes compare without case: "HTTP" is as plain-text as "http".
+    if (!redirect.isValid() || redirect.scheme() == QLatin1String("http"))
+        return std::nullopt;
+    const QUrl expected =
+        redirect.scheme() == QLatin1String("https") ? QUrl(QString(desktopCallbackURL), QUrl::StrictMode) : redirect;
+    if (!expected.isValid() || expected.scheme().isEmpty())
+        return std::nullopt;
+    return expected;
+}
+
 QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfiguration configuration,
                                                                        CancelToken token)
 {
@@ -223,18 +238,14 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
 
 QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configuration, CancelToken token)
 {
-    if (!configuration.clientID || configuration.clientID->isEmpty() || !configuration.redirectURI)
+    const std::optional<QUrl> expectedURL = expectedCallback(configuration.redirectURI);
+    if (!configuration.clientID || configuration.clientID->isEmpty() || !expectedURL)
         throw HubError(kConfigurationSentence);
     const QString client = *configuration.clientID;
     const QString redirectURI = *configuration.redirectURI;
     const QUrl redirect(redirectURI, QUrl::StrictMode);
-    // Schemes compare without case: "HTTP" is as plain-text as "http".
-    if (!redirect.isValid() || redirect.scheme() == QLatin1String("http"))
-        throw HubError(kConfigurationSentence);
     const bool webRedirect = redirect.scheme() == QLatin1String("https");
-    const QUrl expected = webRedirect ? QUrl(QString(desktopCallbackURL), QUrl::StrictMode) : redirect;
-    if (!expected.isValid() || expected.scheme().isEmpty())
-        throw HubError(kConfigurationSentence);
+    const QUrl expected = *expectedURL;
 
     QByteArray random(32, Qt::Uninitialized);
     if (getrandom(random.data(), size_t(random.size()), 0) != random.size())

@@ -59,6 +59,11 @@ public:
     static QString codeChallenge(const QString &verifier);
     // `authDomain` with `component` appended to whatever path it carries.
     static QUrl endpoint(const QUrl &authDomain, const QString &component);
+    // The callback URL a sign-in waits for with `redirectURI` configured: the desktop callback for
+    // an https redirect URI, else the redirect URI itself. Nothing when the redirect URI is refused
+    // (absent, unparsable, plain http, or leaving a callback without a scheme). Its scheme is the
+    // one the sign-in window must catch.
+    static std::optional<QUrl> expectedCallback(const std::optional<QString> &redirectURI);
 
 private:
     // Decodes a token answer, stores the refresh token it holds (if any) and returns the rest.
