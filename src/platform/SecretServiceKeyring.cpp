@@ -1,6 +1,5 @@
 #include "platform/SecretServiceKeyring.h"
 
-#include "core/HubError.h"
 #include "core/async/SerialExecutor.h"
 
 #include <libsecret/secret.h>

@@ -183,16 +183,17 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 
 TEST(SignInWindow, NavigationStaysOnTheSignInHosts)
 {
-    // A page that first tries to leave for another host, then goes to the callback.
-    SharedStandIn::get().setScenario(
-        Json{{"https",
-              {{"signInAuthorize",
-                {{"queue",
-                  {{{"status", 200},
-                    {"headers", {{"Content-Type", "text/html"}}},
-                    {"rawBody", "<script>location.href='https://api.tavrilo.example/elsewhere';"
-                                "setTimeout(function(){location.href='tavrilo-code://auth/"
-                                "callback?state=other&code=c'},300);</script>"}}}}}}}}});
+    // A page that first tries to open a window on another host and to leave for it, then goes to
+    // the callback.
+    SharedStandIn::get().setScenario(Json{{"https",
+                                           {{"signInAuthorize",
+                                             {{"queue",
+                                               {{{"status", 200},
+                                                 {"headers", {{"Content-Type", "text/html"}}},
+                                                 {"rawBody", "<script>window.open('https://api.tavrilo.example/popup');"
+                                                             "location.href='https://api.tavrilo.example/elsewhere';"
+                                                             "setTimeout(function(){location.href='tavrilo-code://auth/"
+                                                             "callback?state=other&code=c'},300);</script>"}}}}}}}}});
     const qint64 before = SharedStandIn::get().logEntries().next;
     AssembledSignIn login;
     try {
