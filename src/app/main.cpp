@@ -1,13 +1,32 @@
+#include "cloud/CognitoLogin.h"
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
 #include "core/TavriloRoleContract.h"
+#include "platform/GuiApplicationSetup.h"
 #include "vision/NativeVisionCore.h"
 
-#include <QCoreApplication>
+#include <QGuiApplication>
 #include <QTextStream>
 
 #include <cstdio>
 #include <cstring>
+
+namespace
+{
+// The schemes the sign-in window must catch; the browser engine learns them once, before the
+// application object exists. A configuration that does not hold is reported once the hub runs.
+QByteArrayList callbackSchemes()
+{
+    QByteArrayList schemes{QUrl(QString(CognitoLogin::desktopCallbackURL)).scheme().toUtf8()};
+    try {
+        const HubConfiguration configuration(HubConfiguration::configuredEnvironment());
+        if (const std::optional<QUrl> callback = CognitoLogin::expectedCallback(configuration.redirectURI))
+            schemes << callback->scheme().toUtf8();
+    } catch (const HubError &) {
+    }
+    return schemes;
+}
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -20,7 +39,10 @@ int main(int argc, char **argv)
             NativeVisionCore::runCLI(arguments);
         }
     }
-    QCoreApplication app(argc, argv);
+    // One application object for the window, the browser engine and off-screen rendering, made in
+    // the order docs/ARCHITECTURE.md gives.
+    GuiApplicationSetup::prepare(callbackSchemes());
+    QGuiApplication app(argc, argv);
     QTextStream out(stdout);
     QTextStream err(stderr);
     try {

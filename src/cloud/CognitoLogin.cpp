@@ -6,9 +6,7 @@
 #include "core/Json.h"
 #include "core/StrictDecoder.h"
 #include "platform/Keyring.h"
-#include "platform/SecretServiceKeyring.h"
 #include "platform/WebAuthSession.h"
-#include "platform/WebEngineAuthSession.h"
 
 #include <QCryptographicHash>
 #include <QNetworkAccessManager>
@@ -158,13 +156,6 @@ QStringList signInHosts(const QUrl &authDomain, const QUrl &redirect)
 }
 } // namespace
 
-CognitoLogin::CognitoLogin(QObject *parent)
-    : CognitoLogin(
-          std::make_shared<SecretServiceKeyring>(),
-          [] { return std::unique_ptr<WebAuthSession>(new WebEngineAuthSession()); }, HubNetwork::shared().session(),
-          parent)
-{}
-
 CognitoLogin::CognitoLogin(std::shared_ptr<Keyring> keyring, WebAuthSessionFactory webSessions,
                            QNetworkAccessManager *network, QObject *parent)
     : QObject(parent), m_keyring(std::move(keyring)), m_webSessions(std::move(webSessions)), m_network(network)
@@ -197,13 +188,31 @@ QUrl CognitoLogin::endpoint(const QUrl &authDomain, const QString &component)
     return url;
 }
 
+std::optional<QUrl> CognitoLogin::expectedCallback(const std::optional<QString> &redirectURI)
+{
+    if (!redirectURI)
+        return std::nullopt;
+    const QUrl redirect(*redirectURI, QUrl::StrictMode);
+    // Schemes compare without case: "HTTP" is as plain-text as "http".
+    if (!redirect.isValid() || redirect.scheme() == QLatin1String("http"))
+        return std::nullopt;
+    const QUrl expected =
+        redirect.scheme() == QLatin1String("https") ? QUrl(QString(desktopCallbackURL), QUrl::StrictMode) : redirect;
+    if (!expected.isValid() || expected.scheme().isEmpty())
+        return std::nullopt;
+    return expected;
+}
+
 QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfiguration configuration,
                                                                        CancelToken token)
 {
     if (!configuration.clientID)
         co_return std::nullopt;
     const QString client = *configuration.clientID;
-    const std::optional<QString> refreshToken = storedRefreshToken(client);
+    QPointer self(this);
+    const std::optional<QString> refreshToken = co_await storedRefreshToken(client, token);
+    if (token.cancelled() || !self)
+        throw CancelledError();
     if (!refreshToken)
         co_return std::nullopt;
 
@@ -211,7 +220,6 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
                                          {QStringLiteral("client_id"), client},
                                          {QStringLiteral("refresh_token"), *refreshToken}},
                                         false);
-    QPointer self(this);
     const HubNetwork::Reply reply =
         co_await postForm(m_network, endpoint(configuration.authDomain, QStringLiteral("oauth2/token")), body,
                           kRenewalDeadline, kRenewalAnswerCap, token);
@@ -222,23 +230,22 @@ QCoro::Task<std::optional<CognitoLogin::Tokens>> CognitoLogin::restore(HubConfig
             QStringLiteral("Stored session renewal was refused. Sign in outside silent capture before retrying."));
     if (reply.overCap)
         throw HubError(QStringLiteral("The identity provider returned an oversized session response."));
-    co_return keepRefreshToken(reply.body, client);
+    const Tokens tokens = co_await keepRefreshToken(reply.body, client);
+    if (token.cancelled() || !self)
+        throw CancelledError();
+    co_return tokens;
 }
 
 QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configuration, CancelToken token)
 {
-    if (!configuration.clientID || configuration.clientID->isEmpty() || !configuration.redirectURI)
+    const std::optional<QUrl> expectedURL = expectedCallback(configuration.redirectURI);
+    if (!configuration.clientID || configuration.clientID->isEmpty() || !expectedURL)
         throw HubError(kConfigurationSentence);
     const QString client = *configuration.clientID;
     const QString redirectURI = *configuration.redirectURI;
     const QUrl redirect(redirectURI, QUrl::StrictMode);
-    // Schemes compare without case: "HTTP" is as plain-text as "http".
-    if (!redirect.isValid() || redirect.scheme() == QLatin1String("http"))
-        throw HubError(kConfigurationSentence);
     const bool webRedirect = redirect.scheme() == QLatin1String("https");
-    const QUrl expected = webRedirect ? QUrl(QString(desktopCallbackURL), QUrl::StrictMode) : redirect;
-    if (!expected.isValid() || expected.scheme().isEmpty())
-        throw HubError(kConfigurationSentence);
+    const QUrl expected = *expectedURL;
 
     QByteArray random(32, Qt::Uninitialized);
     if (getrandom(random.data(), size_t(random.size()), 0) != random.size())
@@ -310,22 +317,29 @@ QCoro::Task<CognitoLogin::Tokens> CognitoLogin::login(HubConfiguration configura
         throw CancelledError();
     if (reply.status != 200)
         throw HubError(QStringLiteral("Cognito token exchange rejected."));
-    co_return keepRefreshToken(reply.body, client);
+    const Tokens tokens = co_await keepRefreshToken(reply.body, client);
+    if (token.cancelled() || !self)
+        throw CancelledError();
+    co_return tokens;
 }
 
-CognitoLogin::Tokens CognitoLogin::keepRefreshToken(const QByteArray &answerBody, const QString &client)
+// The keyring helpers hold the keyring themselves and never touch this object after a wait: the
+// sign-in may be destroyed while the keyring answers.
+
+QCoro::Task<CognitoLogin::Tokens> CognitoLogin::keepRefreshToken(QByteArray answerBody, QString client)
 {
     const TokenAnswer answer = decodeAnswer(answerBody);
     if (answer.refreshToken)
-        saveRefreshToken(*answer.refreshToken, client);
-    return Tokens{answer.accessToken, answer.identityToken};
+        co_await saveRefreshToken(*answer.refreshToken, client);
+    co_return Tokens{answer.accessToken, answer.identityToken};
 }
 
-std::optional<QString> CognitoLogin::storedRefreshToken(const QString &account)
+QCoro::Task<std::optional<QString>> CognitoLogin::storedRefreshToken(QString account, CancelToken token)
 {
-    const Keyring::ReadResult stored = m_keyring->read(keychainService, account);
+    const std::shared_ptr<Keyring> keyring = m_keyring;
+    const Keyring::ReadResult stored = co_await keyring->read(QString(keychainService), account, token);
     if (stored.status == Keyring::kItemNotFound)
-        return std::nullopt;
+        co_return std::nullopt;
     if (stored.status != Keyring::kSuccess)
         throw HubError(QStringLiteral("Stored credentials are inaccessible without Keyring interaction (status %1); "
                                       "silent capture cannot prompt.")
@@ -334,12 +348,13 @@ std::optional<QString> CognitoLogin::storedRefreshToken(const QString &account)
     const QString text = decoder.decode(stored.secret);
     if (decoder.hasError() || text.isEmpty())
         throw HubError(QStringLiteral("The stored native session credential is unreadable."));
-    return text;
+    co_return text;
 }
 
-void CognitoLogin::saveRefreshToken(const QString &token, const QString &client)
+QCoro::Task<void> CognitoLogin::saveRefreshToken(QString token, QString client)
 {
-    const int status = m_keyring->write(keychainService, client, token.toUtf8());
+    const std::shared_ptr<Keyring> keyring = m_keyring;
+    const int status = co_await keyring->write(QString(keychainService), client, token.toUtf8());
     if (status != Keyring::kSuccess)
         throw HubError(QStringLiteral("The renewed session could not be saved without Keyring interaction (status %1).")
                            .arg(status));

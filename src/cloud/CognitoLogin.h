@@ -21,6 +21,9 @@ class WebAuthSession;
 // Hosted sign-in (authorization code with PKCE, S256) and silent renewal from the stored refresh
 // token. Of the tokens received only the refresh token is kept, and only in the keyring: one secret
 // per app client id. Main thread only.
+//
+// The keyring and the sign-in window are the platform's: whoever assembles the hub hands them in
+// (the user's keyring and the browser-engine window in the application, stand-ins in tests).
 class CognitoLogin : public QObject
 {
     Q_OBJECT
@@ -39,8 +42,7 @@ public:
 
     using WebAuthSessionFactory = std::function<std::unique_ptr<WebAuthSession>()>;
 
-    // The user's keyring, the sign-in window and the shared token session.
-    explicit CognitoLogin(QObject *parent = nullptr);
+    // `webSessions` makes the sign-in window of each sign-in; `network` sends the token requests.
     CognitoLogin(std::shared_ptr<Keyring> keyring, WebAuthSessionFactory webSessions, QNetworkAccessManager *network,
                  QObject *parent = nullptr);
     ~CognitoLogin() override;
@@ -57,12 +59,17 @@ public:
     static QString codeChallenge(const QString &verifier);
     // `authDomain` with `component` appended to whatever path it carries.
     static QUrl endpoint(const QUrl &authDomain, const QString &component);
+    // The callback URL a sign-in waits for with `redirectURI` configured: the desktop callback for
+    // an https redirect URI, else the redirect URI itself. Nothing when the redirect URI is refused
+    // (absent, unparsable, plain http, or leaving a callback without a scheme). Its scheme is the
+    // one the sign-in window must catch.
+    static std::optional<QUrl> expectedCallback(const std::optional<QString> &redirectURI);
 
 private:
     // Decodes a token answer, stores the refresh token it holds (if any) and returns the rest.
-    Tokens keepRefreshToken(const QByteArray &answerBody, const QString &client);
-    std::optional<QString> storedRefreshToken(const QString &account);
-    void saveRefreshToken(const QString &token, const QString &client);
+    QCoro::Task<Tokens> keepRefreshToken(QByteArray answerBody, QString client);
+    QCoro::Task<std::optional<QString>> storedRefreshToken(QString account, CancelToken token);
+    QCoro::Task<void> saveRefreshToken(QString token, QString client);
 
     std::shared_ptr<Keyring> m_keyring;
     WebAuthSessionFactory m_webSessions;

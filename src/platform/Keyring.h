@@ -1,10 +1,17 @@
 #pragma once
 
+#include "core/async/CancelToken.h"
+
 #include <QByteArray>
+#include <QCoroTask>
 #include <QString>
 
 // One secret per (service, account) pair in the user's keyring. Implementations never prompt and
 // never unlock anything: where the user would have to act, the call returns a status instead.
+//
+// Both calls are asynchronous: the real keyring answers over D-Bus, and no caller may block the
+// thread that runs the window while it does. They resume the awaiting coroutine on its own thread,
+// through its event loop. Call and await them from one thread with an event loop.
 //
 // Status numbers are part of the sentences users see, so they are fixed:
 //   0        success
@@ -31,8 +38,10 @@ public:
 
     virtual ~Keyring() = default;
 
-    // The stored secret of the pair, or a status.
-    virtual ReadResult read(const QString &service, const QString &account) = 0;
+    // The stored secret of the pair, or a status. Throws CancelledError when `token` fires first;
+    // a read changes nothing, so it can be abandoned at any point.
+    virtual QCoro::Task<ReadResult> read(QString service, QString account, CancelToken token = {}) = 0;
     // Replaces the stored secret of the pair in place, or adds it when none is stored; a status.
-    virtual int write(const QString &service, const QString &account, const QByteArray &secret) = 0;
+    // A write is never abandoned half-way: a secret handed over is stored or refused as a whole.
+    virtual QCoro::Task<int> write(QString service, QString account, QByteArray secret) = 0;
 };

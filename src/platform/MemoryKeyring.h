@@ -6,12 +6,13 @@
 #include <QPair>
 
 // A keyring held in memory for the life of the object, with the statuses of the real one: while
-// locked, every read and write answers kInteractionNotAllowed and changes nothing.
+// locked, every read and write answers kInteractionNotAllowed and changes nothing. Like the real
+// one it answers on a later turn of the event loop, never inside the call.
 class MemoryKeyring : public Keyring
 {
 public:
-    ReadResult read(const QString &service, const QString &account) override;
-    int write(const QString &service, const QString &account, const QByteArray &secret) override;
+    QCoro::Task<ReadResult> read(QString service, QString account, CancelToken token = {}) override;
+    QCoro::Task<int> write(QString service, QString account, QByteArray secret) override;
 
     void setLocked(bool locked) { m_locked = locked; }
     // How many writes changed a secret; an update in place counts like an addition.

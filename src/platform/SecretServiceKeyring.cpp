@@ -1,5 +1,7 @@
 #include "platform/SecretServiceKeyring.h"
 
+#include "core/async/SerialExecutor.h"
+
 #include <libsecret/secret.h>
 
 #include <memory>
@@ -79,10 +81,10 @@ Attributes attributesFor(const QString &service, const QString &account)
 }
 
 // Opens a session with the service: the session is what lets secrets travel over the bus.
-Service connect(int &status)
+Service connect(int &status, GCancellable *cancellable)
 {
     GError *raw = nullptr;
-    Service service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, nullptr, &raw));
+    Service service(secret_service_get_sync(SECRET_SERVICE_OPEN_SESSION, cancellable, &raw));
     Error error(raw);
     status = service ? Keyring::kSuccess : statusOf(error.get());
     return service;
@@ -96,12 +98,12 @@ struct Match
 };
 
 // Finds the pair's items without unlocking anything and without loading secrets.
-Match find(SecretService *service, GHashTable *attributes)
+Match find(SecretService *service, GHashTable *attributes, GCancellable *cancellable)
 {
     Match match;
     GError *raw = nullptr;
     match.items.reset(
-        secret_service_search_sync(service, genericSchema(), attributes, SECRET_SEARCH_ALL, nullptr, &raw));
+        secret_service_search_sync(service, genericSchema(), attributes, SECRET_SEARCH_ALL, cancellable, &raw));
     Error error(raw);
     if (error) {
         match.status = statusOf(error.get());
@@ -123,49 +125,50 @@ Value valueOf(const QByteArray &secret)
 {
     return Value(secret_value_new(secret.constData(), gssize(secret.size()), "text/plain"));
 }
-} // namespace
 
-Keyring::ReadResult SecretServiceKeyring::read(const QString &serviceName, const QString &account)
+// The calls below wait for the keyring daemon: they run on the keyring's executor only.
+
+Keyring::ReadResult readNow(const QString &serviceName, const QString &account, GCancellable *cancellable)
 {
-    int status = kSuccess;
-    const Service service = connect(status);
+    int status = Keyring::kSuccess;
+    const Service service = connect(status, cancellable);
     if (!service)
         return {status, {}};
     const Attributes attributes = attributesFor(serviceName, account);
-    const Match match = find(service.get(), attributes.get());
-    if (match.status != kSuccess)
+    const Match match = find(service.get(), attributes.get(), cancellable);
+    if (match.status != Keyring::kSuccess)
         return {match.status, {}};
 
     GError *raw = nullptr;
-    const bool loaded = secret_item_load_secret_sync(match.item, nullptr, &raw);
+    const bool loaded = secret_item_load_secret_sync(match.item, cancellable, &raw);
     Error error(raw);
     if (!loaded)
         return {statusOf(error.get()), {}};
     const Value value(secret_item_get_secret(match.item));
     if (!value)
-        return {kInteractionNotAllowed, {}};
+        return {Keyring::kInteractionNotAllowed, {}};
     gsize length = 0;
     const gchar *bytes = secret_value_get(value.get(), &length);
-    return {kSuccess, QByteArray(bytes, qsizetype(length))};
+    return {Keyring::kSuccess, QByteArray(bytes, qsizetype(length))};
 }
 
-int SecretServiceKeyring::write(const QString &serviceName, const QString &account, const QByteArray &secret)
+int writeNow(const QString &serviceName, const QString &account, const QByteArray &secret)
 {
-    int status = kSuccess;
-    const Service service = connect(status);
+    int status = Keyring::kSuccess;
+    const Service service = connect(status, nullptr);
     if (!service)
         return status;
     const Attributes attributes = attributesFor(serviceName, account);
-    const Match match = find(service.get(), attributes.get());
+    const Match match = find(service.get(), attributes.get(), nullptr);
     const Value value = valueOf(secret);
     GError *raw = nullptr;
 
-    if (match.status == kSuccess) {
+    if (match.status == Keyring::kSuccess) {
         const bool stored = secret_item_set_secret_sync(match.item, value.get(), nullptr, &raw);
         Error error(raw);
-        return stored ? kSuccess : statusOf(error.get());
+        return stored ? Keyring::kSuccess : statusOf(error.get());
     }
-    if (match.status != kItemNotFound)
+    if (match.status != Keyring::kItemNotFound)
         return match.status;
 
     // A new item goes into the default collection, as long as that exists and is open: creating
@@ -177,12 +180,36 @@ int SecretServiceKeyring::write(const QString &serviceName, const QString &accou
     if (aliasError)
         return statusOf(aliasError.get());
     if (!collection)
-        return kNoDefaultCollection;
+        return Keyring::kNoDefaultCollection;
     if (secret_collection_get_locked(collection.get()))
-        return kInteractionNotAllowed;
+        return Keyring::kInteractionNotAllowed;
     const QByteArray label = QStringLiteral("%1 (%2)").arg(serviceName, account).toUtf8();
     const Item created(secret_item_create_sync(collection.get(), genericSchema(), attributes.get(), label.constData(),
                                                value.get(), SECRET_ITEM_CREATE_NONE, nullptr, &raw));
     Error createError(raw);
-    return created ? kSuccess : statusOf(createError.get());
+    return created ? Keyring::kSuccess : statusOf(createError.get());
+}
+} // namespace
+
+SecretServiceKeyring::SecretServiceKeyring() : m_executor(std::make_unique<SerialExecutor>(QStringLiteral("keyring")))
+{}
+
+SecretServiceKeyring::~SecretServiceKeyring() = default;
+
+QCoro::Task<Keyring::ReadResult> SecretServiceKeyring::read(QString service, QString account, CancelToken token)
+{
+    token.throwIfCancelled();
+    const std::shared_ptr<GCancellable> cancellable(g_cancellable_new(), g_object_unref);
+    // Cancelling ends the D-Bus wait on the keyring's thread; GCancellable is made for that.
+    const CancelRegistration registration = token.onCancel([cancellable] { g_cancellable_cancel(cancellable.get()); });
+    auto work = [service, account, cancellable] { return readNow(service, account, cancellable.get()); };
+    ReadResult result = co_await m_executor->run(std::move(work));
+    token.throwIfCancelled();
+    co_return result;
+}
+
+QCoro::Task<int> SecretServiceKeyring::write(QString service, QString account, QByteArray secret)
+{
+    auto work = [service, account, secret] { return writeNow(service, account, secret); };
+    co_return co_await m_executor->run(std::move(work));
 }

@@ -1,16 +1,24 @@
 #include "platform/WebEngineAuthSession.h"
 
-#include <QApplication>
-#include <QDialog>
+#include "platform/SignInPage.h"
+
 #include <QGuiApplication>
-#include <QVBoxLayout>
-#include <QWebEnginePage>
-#include <QWebEngineProfile>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickWebEngineProfile>
+#include <QQuickWindow>
 #include <QWebEngineUrlRequestJob>
 #include <QWebEngineUrlScheme>
 #include <QWebEngineUrlSchemeHandler>
-#include <QWebEngineView>
-#include <QWindow>
+
+// Generated with the QML module: registers SignInPage for the window. The module has no plugin
+// (the library is static), so nothing else would call it.
+void qml_register_types_Tavrilo_Platform_SignIn();
+
+namespace
+{
+const QString kWindowFile = QStringLiteral("qrc:/qt/qml/Tavrilo/Platform/SignIn/SignInWindow.qml");
+} // namespace
 
 // Hands the first callback URL the page navigates to over to the session. The request itself is
 // failed: the callback is for the hub, not a page to show.
@@ -35,29 +43,6 @@ private:
     QPointer<QObject> m_context;
 };
 
-// Keeps the window on the sign-in hosts: only https pages of the allowed hosts and a top-level
-// navigation to the callback scheme load.
-class WebEngineAuthSession::Page : public QWebEnginePage
-{
-public:
-    Page(QWebEngineProfile *profile, QString callbackScheme, QStringList allowedHosts, QObject *parent)
-        : QWebEnginePage(profile, parent), m_callbackScheme(std::move(callbackScheme)),
-          m_allowedHosts(std::move(allowedHosts))
-    {}
-
-protected:
-    bool acceptNavigationRequest(const QUrl &url, NavigationType, bool isMainFrame) override
-    {
-        if (url.scheme().compare(m_callbackScheme, Qt::CaseInsensitive) == 0)
-            return isMainFrame;
-        return url.scheme() == QLatin1String("https") && m_allowedHosts.contains(url.host(), Qt::CaseInsensitive);
-    }
-
-private:
-    QString m_callbackScheme;
-    QStringList m_allowedHosts;
-};
-
 WebEngineAuthSession::WebEngineAuthSession() = default;
 
 WebEngineAuthSession::~WebEngineAuthSession()
@@ -66,10 +51,8 @@ WebEngineAuthSession::~WebEngineAuthSession()
         finish({}, Error::CanceledLogin);
 }
 
-void WebEngineAuthSession::prepare(const QByteArrayList &callbackSchemes)
+void WebEngineAuthSession::registerCallbackSchemes(const QByteArrayList &callbackSchemes)
 {
-    // The engine's widgets share their OpenGL context with the application's windows.
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     for (const QByteArray &name : callbackSchemes) {
         const QByteArray scheme = name.toLower();
         if (scheme.isEmpty() || !QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty())
@@ -86,43 +69,60 @@ bool WebEngineAuthSession::start(Request request, Completion completion)
 {
     if (m_started || !completion || !request.url.isValid() || request.callbackScheme.isEmpty())
         return false;
-    // The window is a widget, and the engine can only catch schemes it was told about at start-up.
-    if (!qobject_cast<QApplication *>(QCoreApplication::instance()))
+    // The window needs the GUI application, and the engine can only catch schemes it was told
+    // about at start-up.
+    if (!qobject_cast<QGuiApplication *>(QCoreApplication::instance()))
         return false;
     const QByteArray scheme = request.callbackScheme.toLower().toUtf8();
     if (QWebEngineUrlScheme::schemeByName(scheme).name().isEmpty())
         return false;
+    [[maybe_unused]] static const bool registered = [] {
+        qml_register_types_Tavrilo_Platform_SignIn();
+        return true;
+    }();
 
-    m_context = std::make_unique<QObject>();
+    auto context = std::make_unique<QObject>();
+    // The engine, the profile and the window live exactly as long as the session runs.
+    auto engine = std::make_unique<QQmlEngine>();
+    engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     // A profile without a storage name is off the record: cookies, cache and storage live in
     // memory and go with it. One per session, so nothing is shared either.
-    m_profile = new QWebEngineProfile();
-    m_profile->setHttpCacheType(QWebEngineProfile::MemoryHttpCache);
-    m_profile->setPersistentCookiesPolicy(QWebEngineProfile::NoPersistentCookies);
-    m_profile->installUrlSchemeHandler(scheme, new CallbackHandler(this, m_context.get(), m_profile));
+    auto *profile = new QQuickWebEngineProfile(engine.get());
+    profile->setHttpCacheType(QQuickWebEngineProfile::MemoryHttpCache);
+    profile->setPersistentCookiesPolicy(QQuickWebEngineProfile::NoPersistentCookies);
+    profile->installUrlSchemeHandler(scheme, new CallbackHandler(this, context.get(), profile));
+    auto *page = new SignInPage(request.url, request.callbackScheme, request.allowedHosts, engine.get());
 
-    m_window = new QDialog();
-    m_window->setWindowTitle(QStringLiteral("Sign in to Tavrilo"));
-    m_window->setWindowModality(Qt::ApplicationModal);
-    m_window->resize(480, 640);
-    auto *layout = new QVBoxLayout(m_window);
-    layout->setContentsMargins(0, 0, 0, 0);
-    auto *view = new QWebEngineView(m_window);
-    auto *page = new Page(m_profile, request.callbackScheme, request.allowedHosts, view);
-    view->setPage(page);
-    layout->addWidget(view);
+    // The file is compiled into the program: a failure here is a fault of the program itself.
+    QQmlComponent component(engine.get(), QUrl(kWindowFile));
+    std::unique_ptr<QObject> root;
+    if (component.isReady())
+        root.reset(component.createWithInitialProperties({{QStringLiteral("page"), QVariant::fromValue(page)},
+                                                          {QStringLiteral("profile"), QVariant::fromValue(profile)}}));
+    auto *window = qobject_cast<QQuickWindow *>(root.get());
+    if (!window) {
+        qWarning().noquote() << "The sign-in window cannot be made:" << component.errorString();
+        return false;
+    }
+    root.release();
 
+    m_context = std::move(context);
+    m_window = window;
+    m_engine = engine.release();
     m_completion = std::move(completion);
     m_started = true;
-    QObject::connect(m_window, &QDialog::rejected, m_context.get(), [this] { finish({}, Error::CanceledLogin); });
-    QObject::connect(page, &QWebEnginePage::renderProcessTerminated, m_context.get(),
-                     [this] { finish({}, Error::None); });
+    // However the window goes off screen (the user closes it, the desktop takes it away), the user
+    // can no longer finish signing in there.
+    QObject::connect(window, &QWindow::visibleChanged, m_context.get(), [this](bool visible) {
+        if (!visible)
+            finish({}, Error::CanceledLogin);
+    });
+    QObject::connect(page, &SignInPage::ended, m_context.get(), [this] { finish({}, Error::None); });
 
-    m_window->winId();
-    if (QWindow *anchor = QGuiApplication::focusWindow(); anchor && m_window->windowHandle())
-        m_window->windowHandle()->setTransientParent(anchor);
-    m_window->show();
-    view->load(request.url);
+    window->setModality(Qt::ApplicationModal);
+    if (QWindow *anchor = QGuiApplication::focusWindow(); anchor && anchor != window)
+        window->setTransientParent(anchor);
+    window->show();
     return true;
 }
 
@@ -138,13 +138,14 @@ void WebEngineAuthSession::finish(QUrl callbackURL, Error error)
         return;
     m_finished = true;
     m_context.reset(); // ends every connection and the callback handler's link to this object
-    // The page goes before its profile: deferred deletions run in the order they were asked for.
+    // The window goes before its profile, which goes with the engine: deferred deletions run in
+    // the order they were asked for.
     if (m_window) {
         m_window->hide();
         m_window->deleteLater();
     }
-    if (m_profile)
-        m_profile->deleteLater();
+    if (m_engine)
+        m_engine->deleteLater();
     auto completion = std::move(m_completion);
     m_completion = nullptr;
     completion(std::move(callbackURL), error);

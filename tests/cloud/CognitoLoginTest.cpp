@@ -129,7 +129,11 @@ protected:
     CognitoLogin::Tokens signIn(HubConfiguration config) { return awaitFor(login.login(std::move(config))); }
     std::optional<CognitoLogin::Tokens> renew() { return awaitFor(login.restore(configuration())); }
 
-    QByteArray stored() { return keyring->read(kService, kClient).secret; }
+    QByteArray stored() { return awaitFor(keyring->read(kService, kClient)).secret; }
+    void store(const QByteArray &secret)
+    {
+        ASSERT_EQ(awaitFor(keyring->write(kService, kClient, secret)), Keyring::kSuccess);
+    }
 
     int status = 200;
     QByteArray answer = R"({"access_token":"acc-1","id_token":"id-1","refresh_token":"refresh-1"})";
@@ -395,7 +399,7 @@ TEST_F(CognitoLoginTest, RenewalWithoutClientOrStoredTokenSendsNothing)
 
 TEST_F(CognitoLoginTest, RenewalSendsTheThreeFieldsInOrderAndRotatesTheToken)
 {
-    keyring->write(kService, kClient, "old+token/x");
+    store("old+token/x");
     const std::optional<CognitoLogin::Tokens> tokens = renew();
     ASSERT_TRUE(tokens);
     EXPECT_EQ(tokens->accessToken, QStringLiteral("acc-1"));
@@ -410,6 +414,29 @@ TEST_F(CognitoLoginTest, RenewalSendsTheThreeFieldsInOrderAndRotatesTheToken)
     ASSERT_TRUE(renew());
     EXPECT_EQ(stored(), QByteArray("refresh-1"));
     EXPECT_EQ(keyring->writeCount(), 2); // the test's own write and the one rotation
+}
+
+// The keyring answers on a later turn of the event loop, as the real one does over D-Bus. A renewal
+// stopped meanwhile, or whose sign-in goes away meanwhile, ends as a cancellation and sends nothing;
+// the keyring stays alive for the read it was asked for.
+TEST_F(CognitoLoginTest, RenewalEndedWhileTheKeyringAnswersSendsNothing)
+{
+    store("stored");
+    CancelSource stop;
+    QCoro::Task<std::optional<CognitoLogin::Tokens>> stopped = login.restore(configuration(), stop.token());
+    stop.cancel();
+    EXPECT_THROW(awaitFor(std::move(stopped)), CancelledError);
+
+    auto ownKeyring = std::make_shared<MemoryKeyring>();
+    ASSERT_EQ(awaitFor(ownKeyring->write(kService, kClient, "stored")), Keyring::kSuccess);
+    const std::weak_ptr<MemoryKeyring> keyringLeft = ownKeyring;
+    auto doomed = std::make_unique<CognitoLogin>(
+        std::move(ownKeyring), [this] { return std::make_unique<ScriptedWebSession>(&web); }, directSession());
+    QCoro::Task<std::optional<CognitoLogin::Tokens>> orphaned = doomed->restore(configuration());
+    doomed.reset();
+    EXPECT_THROW(awaitFor(std::move(orphaned)), CancelledError);
+    EXPECT_TRUE(keyringLeft.expired());
+    EXPECT_TRUE(server.requests().isEmpty());
 }
 
 struct RenewalCase
@@ -432,7 +459,7 @@ QByteArray answerOfSize(qsizetype size)
 
 TEST_P(Renewal, AnswerIsChecked)
 {
-    keyring->write(kService, kClient, "stored");
+    store("stored");
     status = GetParam().status;
     answer = GetParam().body;
     if (status == 302)
@@ -475,7 +502,7 @@ class StoredToken : public CognitoLoginTest, public ::testing::WithParamInterfac
 
 TEST_P(StoredToken, ThatCannotBeReadFailsWithoutTraffic)
 {
-    keyring->write(kService, kClient, GetParam().secret);
+    store(GetParam().secret);
     keyring->setLocked(GetParam().locked);
     EXPECT_EQ(failureOf([&] { renew(); }), GetParam().failure);
     EXPECT_TRUE(server.requests().isEmpty());

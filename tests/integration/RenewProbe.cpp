@@ -1,5 +1,8 @@
 #include "cloud/CognitoLogin.h"
+#include "cloud/HubNetwork.h"
 #include "core/HubError.h"
+#include "platform/SecretServiceKeyring.h"
+#include "platform/WebAuthSession.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -12,7 +15,10 @@
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
-    CognitoLogin login;
+    // Renewal only: no sign-in window.
+    CognitoLogin login(
+        std::make_shared<SecretServiceKeyring>(), [] { return std::unique_ptr<WebAuthSession>(); },
+        HubNetwork::shared().session());
     int status = 1;
     auto run = [&]() -> QCoro::Task<void> {
         try {

@@ -82,7 +82,7 @@ protected:
         SharedStandIn::get().setScenario(document);
     }
 
-    QByteArray stored() { return keyring->read(kService, kClient).secret; }
+    QByteArray stored() { return awaitFor(keyring->read(kService, kClient)).secret; }
 
     std::shared_ptr<MemoryKeyring> keyring;
     CognitoLogin login;
@@ -185,7 +185,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(SignInAgainstStandIn, ATokenTheProviderDoesNotKnowIsRefused)
 {
     scenario({});
-    keyring->write(kService, kClient, "never-issued");
+    awaitFor(keyring->write(kService, kClient, "never-issued"));
     EXPECT_EQ(failureOf([&] { awaitFor(login.restore(configuration)); }), kRefused);
     EXPECT_EQ(stored(), QByteArray("never-issued"));
 }

@@ -2,16 +2,17 @@
 #include "cloud/HubNetwork.h"
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
+#include "platform/WebEngineAuthSession.h"
 #include "support/SharedStandIn.h"
 #include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QApplication>
 #include <QCryptographicHash>
-#include <QDialog>
 #include <QDirIterator>
 #include <QFile>
+#include <QGuiApplication>
 #include <QProcess>
+#include <QQuickWindow>
 #include <QSslCertificate>
 #include <QSslKey>
 
@@ -71,14 +72,26 @@ HubEnvironment hubEnvironment()
 
 QByteArray storedToken()
 {
-    return SecretServiceKeyring().read(QStringLiteral("com.tavrilo.native-hub.account"), kClient).secret;
+    SecretServiceKeyring keyring;
+    return awaitFor(keyring.read(QStringLiteral("com.tavrilo.native-hub.account"), kClient)).secret;
 }
 
-QDialog *visibleWindow()
+// The sign-in as the application assembles it: the user's keyring and the browser-engine window.
+class AssembledSignIn : public CognitoLogin
 {
-    for (QWidget *widget : QApplication::topLevelWidgets())
-        if (auto *dialog = qobject_cast<QDialog *>(widget); dialog && dialog->isVisible())
-            return dialog;
+public:
+    AssembledSignIn()
+        : CognitoLogin(
+              std::make_shared<SecretServiceKeyring>(), [] { return std::make_unique<WebEngineAuthSession>(); },
+              HubNetwork::shared().session())
+    {}
+};
+
+QQuickWindow *visibleWindow()
+{
+    for (QWindow *window : QGuiApplication::topLevelWindows())
+        if (auto *quick = qobject_cast<QQuickWindow *>(window); quick && quick->isVisible())
+            return quick;
     return nullptr;
 }
 
@@ -106,7 +119,7 @@ QStringList filesContaining(const QString &root, const QList<QByteArray> &secret
 TEST(SignInWindow, SignsInKeepsOnlyTheRefreshTokenAndASecondProcessRenewsFromIt)
 {
     const HubConfiguration configuration(hubEnvironment());
-    CognitoLogin login;
+    AssembledSignIn login;
     const CognitoLogin::Tokens tokens = awaitFor(login.login(configuration), 90s);
     ASSERT_TRUE(tokens.identityToken);
     EXPECT_EQ(json::string(jwtClaims(*tokens.identityToken), "iss"), configuration.tokenIssuer);
@@ -142,7 +155,7 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
     // The authorize page waits, so the window is still open when the user closes it.
     SharedStandIn::get().setScenario(
         Json{{"https", {{"signInAuthorize", {{"queue", {{{"status", 200}, {"rawBody", "<p>Sign in</p>"}}}}}}}}});
-    CognitoLogin login;
+    AssembledSignIn login;
     const qint64 before = SharedStandIn::get().logEntries().next;
     bool cancelled = false;
     bool ended = false;
@@ -170,18 +183,19 @@ TEST(SignInWindow, ClosingTheWindowCancelsTheSignIn)
 
 TEST(SignInWindow, NavigationStaysOnTheSignInHosts)
 {
-    // A page that first tries to leave for another host, then goes to the callback.
-    SharedStandIn::get().setScenario(
-        Json{{"https",
-              {{"signInAuthorize",
-                {{"queue",
-                  {{{"status", 200},
-                    {"headers", {{"Content-Type", "text/html"}}},
-                    {"rawBody", "<script>location.href='https://api.tavrilo.example/elsewhere';"
-                                "setTimeout(function(){location.href='tavrilo-code://auth/"
-                                "callback?state=other&code=c'},300);</script>"}}}}}}}}});
+    // A page that first tries to open a window on another host and to leave for it, then goes to
+    // the callback.
+    SharedStandIn::get().setScenario(Json{{"https",
+                                           {{"signInAuthorize",
+                                             {{"queue",
+                                               {{{"status", 200},
+                                                 {"headers", {{"Content-Type", "text/html"}}},
+                                                 {"rawBody", "<script>window.open('https://api.tavrilo.example/popup');"
+                                                             "location.href='https://api.tavrilo.example/elsewhere';"
+                                                             "setTimeout(function(){location.href='tavrilo-code://auth/"
+                                                             "callback?state=other&code=c'},300);</script>"}}}}}}}}});
     const qint64 before = SharedStandIn::get().logEntries().next;
-    CognitoLogin login;
+    AssembledSignIn login;
     try {
         awaitFor(login.login(HubConfiguration(hubEnvironment())), 60s);
         ADD_FAILURE() << "the sign-in succeeded";
