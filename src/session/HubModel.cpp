@@ -1,19 +1,10 @@
 #include "session/HubModel.h"
 
 #include "cloud/HubNetwork.h"
-#include "platform/SecretServiceKeyring.h"
-#include "platform/WebEngineAuthSession.h"
 
 #include <QUuid>
 
 #include <initializer_list>
-
-HubModel::Dependencies HubModel::Dependencies::platform()
-{
-    return {std::make_shared<SecretServiceKeyring>(),
-            [] { return std::unique_ptr<WebAuthSession>(new WebEngineAuthSession()); },
-            {}};
-}
 
 HubModel::HubModel(Dependencies dependencies, QObject *parent)
     : QObject(parent), m_live(std::move(dependencies.realtime)), m_handsID(newHandsID()),

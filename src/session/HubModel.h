@@ -167,6 +167,8 @@ public:
     using ProjectCallTombstone = ::ProjectCallTombstone;
 
     // What the model is assembled from beyond itself: the platform's services, or stand-ins for them.
+    // Whoever assembles the hub (the application) passes the Secret Service keyring and the sign-in
+    // window; tests pass a memory keyring and a scripted sign-in.
     struct Dependencies
     {
         // Where the sign-in keeps its refresh token.
@@ -175,9 +177,6 @@ public:
         CognitoLogin::WebAuthSessionFactory webSessions;
         // The realtime subscription's socket, waits and clock; the real ones where left empty.
         RealtimeSubscription::Options realtime;
-
-        // The user's Secret Service keyring and the sign-in window.
-        static Dependencies platform();
     };
 
     // Creates the documents model, the realtime client and the sign-in, draws the executor and
