@@ -110,6 +110,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ConnectCase{"OtherPort", "api.tavrilo.example:8443", false},
                       ConnectCase{"NoPort", "api.tavrilo.example", false},
                       ConnectCase{"NotADnsName", "a,DNS:x.y.tavrilo.example:443", false},
+                      // U+212A KELVIN SIGN lower-cases to "k": judged on the bytes as sent, never after mapping.
+                      ConnectCase{"KelvinSignForK", "bedroc\xE2\x84\xAA-agentcore.us-west-2.amazonaws.com:443", false},
+                      ConnectCase{"SignedPort", "api.tavrilo.example:+443", false},
                       ConnectCase{"Loopback", "127.0.0.1:443", false}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -525,7 +528,14 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
         InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
         InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
-        InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
+        InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"},
+        // Once accepted, these made the stand-in allocate without end.
+        InvalidScenarioCase{"PadToFarPastItsBound",
+                            R"({"realtime":{"*":{"default":{"send":[{"text":"{}","padTo":1000000000000}]}}}})"},
+        InvalidScenarioCase{"RepeatFarPastItsBound",
+                            R"({"realtime":{"*":{"default":{"send":[{"text":"{}","repeat":100000000000}]}}}})"},
+        InvalidScenarioCase{"HeaderWithALineBreak",
+                            R"({"graphql":{"NativeStop":{"default":{"headers":{"X-A":"a\r\nX-B: b"}}}}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, LogIsReadWithACursor)
