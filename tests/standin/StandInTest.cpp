@@ -174,6 +174,41 @@ TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuth
               authority[0].subjectInfo(QSslCertificate::CommonName));
 }
 
+// Real AppSync hosts run to 80 characters, past the 64 a common name may hold: the host is always
+// in subjectAltName, and in the common name only where it fits.
+struct HostNameCase
+{
+    const char *name;
+    const char *host;
+    bool inCommonName;
+};
+
+class HostCertificates : public StandInTest, public ::testing::WithParamInterface<HostNameCase>
+{
+};
+
+TEST_P(HostCertificates, NameTheHostInSubjectAltName)
+{
+    const QString host = QString::fromLatin1(GetParam().host);
+    StandInClient client(standIn());
+    const auto answer = client.send(QUrl(QStringLiteral("https://%1/nothing").arg(host)));
+    EXPECT_EQ(answer.status, 404) << host.size() << " characters";
+    EXPECT_EQ(answer.peer.subjectAlternativeNames().values(QSsl::DnsEntry), QStringList{host});
+    EXPECT_EQ(answer.peer.subjectInfo(QSslCertificate::CommonName),
+              GetParam().inCommonName ? QStringList{host} : QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, HostCertificates,
+    ::testing::Values(HostNameCase{"Short", "api.tavrilo.example", true},
+                      HostNameCase{"SixtyFour", "abcdefghijklmnopqrstuvwxyz01.appsync-api.us-east-1.amazonaws.com", true},
+                      HostNameCase{"SixtyFive", "abcdefghijklmnopqrstuvwxyz012.appsync-api.us-east-1.amazonaws.com",
+                                   false},
+                      HostNameCase{"Eighty",
+                                   "abcdefghijklmnopqrstuvwxyz0123.appsync-realtime-api.ap-southeast-2.amazonaws.com",
+                                   false}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 TEST_F(StandInTest, ClosesATunnelWhoseClientDoesNotSpeakTls)
 {
     QTcpSocket socket;
