@@ -348,16 +348,51 @@ TEST_F(StandInTest, RefusesCallsWithoutABearerTokenAndNamesUnknownOperations)
     StandInClient client(standIn());
     const auto unauthorized = client.graphql(stopCall("s"), /*token=*/"");
     EXPECT_EQ(unauthorized.status, 401);
+    EXPECT_EQ(Json::parse(unauthorized.body.toStdString())["errors"][0]["errorType"], "UnauthorizedException");
 
+    // As the public service: "data" null beside the errors of a document it cannot validate.
     const auto unknown = client.graphql({{"query", "query NativeNowhere { nowhere }"}, {"variables", Json::object()}});
     ASSERT_EQ(unknown.status, 200);
     const Json body = Json::parse(unknown.body.toStdString());
-    EXPECT_FALSE(body.contains("data"));
-    EXPECT_EQ(body["errors"][0]["errorType"], "ValidationError");
-
-    const auto notGraphQL = client.send(StandInClient::endpoint(), "{\"variables\":{}}");
-    EXPECT_EQ(notGraphQL.status, 400);
+    ASSERT_TRUE(body.contains("data"));
+    EXPECT_TRUE(body["data"].is_null());
+    ASSERT_EQ(body["errors"].size(), 1u);
+    EXPECT_TRUE(body["errors"][0]["message"].is_string());
 }
+
+// A body that is no GraphQL request is a malformed request, as the public service answers it.
+struct MalformedCase
+{
+    const char *name;
+    QByteArray body;
+    const char *message;
+};
+
+class MalformedRequests : public StandInTest, public ::testing::WithParamInterface<MalformedCase>
+{
+};
+
+TEST_P(MalformedRequests, AreAnswered400)
+{
+    StandInClient client(standIn());
+    const auto answer = client.send(StandInClient::endpoint(), GetParam().body);
+    EXPECT_EQ(answer.status, 400);
+    const Json body = Json::parse(answer.body.toStdString());
+    EXPECT_FALSE(body.contains("data"));
+    EXPECT_EQ(body["errors"],
+              Json::array({{{"errorType", "MalformedHttpRequestException"}, {"message", GetParam().message}}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, MalformedRequests,
+    ::testing::Values(MalformedCase{"Empty", "", "Request body is empty."},
+                      MalformedCase{"NotJson", "meow", "Unable to parse GraphQL query."},
+                      MalformedCase{"EmptyObject", "{}", "Unable to parse GraphQL query."},
+                      MalformedCase{"Array", "[]", "Unable to parse GraphQL query."},
+                      MalformedCase{"QueryNotText", R"({"query":1})", "Unable to parse GraphQL query."},
+                      MalformedCase{"VariablesNotAnObject", R"({"query":"query NativeProbe { probe }","variables":5})",
+                                    "Unable to parse GraphQL query."}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // --- Scripted answers -----------------------------------------------------------------------------
 
