@@ -23,13 +23,14 @@ QByteArray challengeOf(const QByteArray &verifier)
 // The authorize URL of a well-formed request, with `changes` applied (an empty value removes the item).
 QUrl authorizeUrl(const QList<QPair<QString, QString>> &changes = {})
 {
-    QList<QPair<QString, QString>> items = {{QStringLiteral("client_id"), QStringLiteral("client-1")},
-                                            {QStringLiteral("redirect_uri"), QString::fromLatin1(kRedirect)},
-                                            {QStringLiteral("response_type"), QStringLiteral("code")},
-                                            {QStringLiteral("scope"), QStringLiteral("openid profile email")},
-                                            {QStringLiteral("state"), QStringLiteral("desktop.S1")},
-                                            {QStringLiteral("code_challenge"), QString::fromLatin1(challengeOf(kVerifier))},
-                                            {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}};
+    QList<QPair<QString, QString>> items = {
+        {QStringLiteral("client_id"), QStringLiteral("client-1")},
+        {QStringLiteral("redirect_uri"), QString::fromLatin1(kRedirect)},
+        {QStringLiteral("response_type"), QStringLiteral("code")},
+        {QStringLiteral("scope"), QStringLiteral("openid profile email")},
+        {QStringLiteral("state"), QStringLiteral("desktop.S1")},
+        {QStringLiteral("code_challenge"), QString::fromLatin1(challengeOf(kVerifier))},
+        {QStringLiteral("code_challenge_method"), QStringLiteral("S256")}};
     for (const auto &[name, value] : changes) {
         items.removeIf([&](const auto &item) { return item.first == name; });
         if (!value.isEmpty())
@@ -128,17 +129,18 @@ INSTANTIATE_TEST_SUITE_P(
     Requests, AuthorizeErrors,
     ::testing::Values(
         AuthorizeCase{"NoResponseType", {{QStringLiteral("response_type"), {}}}, "invalid_request"},
-        AuthorizeCase{"ImplicitFlow", {{QStringLiteral("response_type"), QStringLiteral("token")}},
-                      "unsupported_response_type"},
-        AuthorizeCase{"PlainChallengeMethod", {{QStringLiteral("code_challenge_method"), QStringLiteral("plain")}},
+        AuthorizeCase{
+            "ImplicitFlow", {{QStringLiteral("response_type"), QStringLiteral("token")}}, "unsupported_response_type"},
+        AuthorizeCase{"PlainChallengeMethod",
+                      {{QStringLiteral("code_challenge_method"), QStringLiteral("plain")}},
                       "invalid_request"},
         AuthorizeCase{"NoChallenge", {{QStringLiteral("code_challenge"), {}}}, "invalid_request"},
         AuthorizeCase{"ShortChallenge", {{QStringLiteral("code_challenge"), QStringLiteral("abc")}}, "invalid_request"},
         AuthorizeCase{"NoState", {{QStringLiteral("state"), {}}}, "invalid_request", false},
         AuthorizeCase{"NoClient", {{QStringLiteral("client_id"), {}}}, ""},
         AuthorizeCase{"NoRedirectUri", {{QStringLiteral("redirect_uri"), {}}}, ""},
-        AuthorizeCase{"RelativeRedirectUri", {{QStringLiteral("redirect_uri"), QStringLiteral("/desktop-callback")}},
-                      ""},
+        AuthorizeCase{
+            "RelativeRedirectUri", {{QStringLiteral("redirect_uri"), QStringLiteral("/desktop-callback")}}, ""},
         AuthorizeCase{"RedirectUriWithFragment",
                       {{QStringLiteral("redirect_uri"), QStringLiteral("https://app.tavrilo.example/cb#x")}},
                       ""},

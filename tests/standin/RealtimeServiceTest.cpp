@@ -4,6 +4,8 @@
 
 #include "StandInTestBase.h"
 
+#include "standin/RealtimeService.h"
+
 #include "support/TestSupport.h"
 
 #include <QSslConfiguration>
@@ -26,9 +28,8 @@ QByteArray authorizationHeader(const std::string &token)
 
 QString headerProtocol(const std::string &token)
 {
-    return QStringLiteral("header-") +
-           QString::fromLatin1(authorizationHeader(token).toBase64(QByteArray::Base64UrlEncoding |
-                                                                   QByteArray::OmitTrailingEquals));
+    return QStringLiteral("header-") + QString::fromLatin1(authorizationHeader(token).toBase64(
+                                           QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 Json startMessage(const std::string &id, const std::string &session)
@@ -39,6 +40,12 @@ Json startMessage(const std::string &id, const std::string &session)
                 {"payload",
                  {{"data", json::dump(data).toStdString()},
                   {"extensions", {{"authorization", {{"Authorization", "tok"}, {"host", kHost}}}}}}}};
+}
+
+// The "type" of a message; empty for one that is no JSON object.
+std::string typeOf(const Json &message)
+{
+    return message.is_object() ? message.value("type", "") : std::string();
 }
 
 // One WebSocket through the stand-in's proxy, keeping every message it receives.
@@ -52,7 +59,9 @@ public:
         ssl.addCaCertificates(standIn.caPath());
         m_socket.setSslConfiguration(ssl);
         QObject::connect(&m_socket, &QWebSocket::textMessageReceived, &m_socket, [this](const QString &text) {
-            messages.push_back(json::tryParse(text.toUtf8()).value_or(Json()));
+            const QByteArray bytes = text.toUtf8();
+            messages.push_back(json::tryParse(bytes).value_or(Json()));
+            sizes.push_back(bytes.size());
         });
     }
 
@@ -77,7 +86,7 @@ public:
         testsupport::waitUntil(
             [&] {
                 for (std::size_t i = from; i < messages.size() && !found; ++i)
-                    if (messages[i].value("type", "") == type)
+                    if (typeOf(messages[i]) == type)
                         found = i;
                 return found.has_value();
             },
@@ -87,13 +96,17 @@ public:
 
     std::size_t countOf(const char *type) const
     {
-        return std::size_t(std::count_if(messages.begin(), messages.end(),
-                                         [&](const Json &m) { return m.value("type", "") == type; }));
+        return std::size_t(
+            std::count_if(messages.begin(), messages.end(), [&](const Json &m) { return typeOf(m) == type; }));
     }
 
-    bool waitClosed() { return testsupport::waitUntil([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; }); }
+    bool waitClosed()
+    {
+        return testsupport::waitUntil([&] { return m_socket.state() == QAbstractSocket::UnconnectedState; });
+    }
 
     std::vector<Json> messages;
+    std::vector<qsizetype> sizes; // of each message, in bytes
 
 private:
     QWebSocket m_socket;
@@ -121,8 +134,9 @@ TEST_P(RealtimeAuthorization, IsReadFromEitherPlaceOrTheConnectionIsRefused)
 {
     const AuthorizationCase &c = GetParam();
     // The scenario answers the right token with a timeout of its own, so the ack shows what it matched.
-    standIn().setScenario({{"realtime", {{"*", {{"default", {{"match", {{"token", c.token ? c.token : "-"}}},
-                                                             {"connectionTimeoutMs", 1234}}}}}}}});
+    standIn().setScenario(
+        {{"realtime",
+          {{"*", {{"default", {{"match", {{"token", c.token ? c.token : "-"}}}, {"connectionTimeoutMs", 1234}}}}}}}});
     RealtimeClient client(standIn());
     ASSERT_TRUE(client.open(c.query, c.protocols));
     client.send({{"type", "connection_init"}});
@@ -146,17 +160,17 @@ TEST_P(RealtimeAuthorization, IsReadFromEitherPlaceOrTheConnectionIsRefused)
 
 INSTANTIATE_TEST_SUITE_P(
     Cases, RealtimeAuthorization,
-    ::testing::Values(
-        AuthorizationCase{"SubProtocol", "", {headerProtocol("sub-token")}, "sub-token"},
-        // As browser clients write it: standard Base64, "+", "/" and "=" unescaped.
-        AuthorizationCase{"QueryParameters",
-                          "?header=" + authorizationHeader("query>token?").toBase64() + "&payload=e30=",
-                          {},
-                          "query>token?"},
-        AuthorizationCase{"None", "", {}, nullptr},
-        AuthorizationCase{"SubProtocolWithoutToken", "", {QStringLiteral("header-e30")}, nullptr},
-        AuthorizationCase{"QueryWithoutPayload", "?header=" + authorizationHeader("t").toBase64(), {}, nullptr},
-        AuthorizationCase{"QueryNotBase64", "?header=%%%&payload=e30=", {}, nullptr}),
+    ::testing::Values(AuthorizationCase{"SubProtocol", "", {headerProtocol("sub-token")}, "sub-token"},
+                      // As browser clients write it: standard Base64, "+", "/" and "=" unescaped.
+                      AuthorizationCase{"QueryParameters",
+                                        "?header=" + authorizationHeader("query>token?").toBase64() + "&payload=e30=",
+                                        {},
+                                        "query>token?"},
+                      AuthorizationCase{"None", "", {}, nullptr},
+                      AuthorizationCase{"SubProtocolWithoutToken", "", {QStringLiteral("header-e30")}, nullptr},
+                      AuthorizationCase{
+                          "QueryWithoutPayload", "?header=" + authorizationHeader("t").toBase64(), {}, nullptr},
+                      AuthorizationCase{"QueryNotBase64", "?header=%%%&payload=e30=", {}, nullptr}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(RealtimeService, ScriptedConnectionErrorHasThePublicShape)
@@ -209,14 +223,15 @@ TEST_P(RealtimeKeepAlive, FollowsTheStep)
     EXPECT_EQ(client.messages.at(*ack + 1)["type"], "ka");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Steps, RealtimeKeepAlive,
-    ::testing::Values(KeepAliveCase{"Default", Json::object(), 300000, true},
-                      KeepAliveCase{"ShortTimeout", {{"connectionTimeoutMs", 500}}, 500, true},
-                      KeepAliveCase{"Silenced", {{"keepAliveMs", 0}}, 300000, false},
-                      KeepAliveCase{"SilencedWithAShortTimeout", {{"keepAliveMs", 0}, {"connectionTimeoutMs", 200}},
-                                    200, false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Steps, RealtimeKeepAlive,
+                         ::testing::Values(KeepAliveCase{"Default", Json::object(), 300000, true},
+                                           KeepAliveCase{"ShortTimeout", {{"connectionTimeoutMs", 500}}, 500, true},
+                                           KeepAliveCase{"Silenced", {{"keepAliveMs", 0}}, 300000, false},
+                                           KeepAliveCase{"SilencedWithAShortTimeout",
+                                                         {{"keepAliveMs", 0}, {"connectionTimeoutMs", 200}},
+                                                         200,
+                                                         false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(RealtimeService, KeepAlivesRepeatAtAFifthOfTheAnnouncedTimeout)
 {
@@ -250,7 +265,7 @@ TEST_F(RealtimeService, SubscriptionsAreKeptApartAndStoppedByTheirIds)
     auto framesOf = [&](const std::string &id, std::size_t from = 0) {
         std::vector<Json> frames;
         for (std::size_t i = from; i < client.messages.size(); ++i)
-            if (client.messages[i].value("type", "") == "data" && client.messages[i]["id"] == id)
+            if (typeOf(client.messages[i]) == "data" && client.messages[i]["id"] == id)
                 frames.push_back(client.messages[i]["payload"]["data"]["onSessionFrame"]);
         return frames;
     };
@@ -281,5 +296,46 @@ TEST_F(RealtimeService, RefusesSubscriptionsPastTheBoundOfOneConnection)
     EXPECT_EQ(client.messages[*error]["id"], "s100");
     EXPECT_EQ(client.messages[*error]["payload"]["errors"][0]["errorType"], "MaxSubscriptionsReachedError");
     EXPECT_EQ(client.countOf("start_ack"), 100u);
+}
+
+// The bound of a step counts at least what the step really puts on the wire, whatever shapes its
+// messages take.
+TEST_F(RealtimeService, StepBudgetCountsAtLeastWhatIsSent)
+{
+    const Json quoted{{"text", std::string(300, '"')}, {"control", std::string(40, '\x01')}};
+    const Json step{{"keepAliveMs", 0},
+                    {"beforeAck", {{{"message", {{"type", "note"}}}, {"repeat", 3}}}},
+                    {"send",
+                     {{{"frame", {{"seq", 1}, {"turnId", "t"}, {"payload", quoted}}}, {"textPayload", true}},
+                      {{"frame", {{"seq", 2}, {"turnId", "t"}, {"payload", quoted}}},
+                       {"textPayload", true},
+                       {"chunked", {{"id", "c"}, {"sliceBytes", 7}, {"duplicate", true}}}},
+                      {{"frame", {{"seq", 3}}}, {"padTo", 5000}, {"repeat", 4}},
+                      {{"text", "not json"}, {"repeat", 2}}}}};
+    standIn().setScenario({{"realtime", {{"*", {{"default", step}}}}}});
+    RealtimeClient client(standIn());
+    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
+    client.send({{"type", "connection_init"}});
+    const auto ack = client.waitFor("connection_ack");
+    ASSERT_TRUE(ack);
+    const std::size_t first = client.messages.size();
+    client.send(startMessage("subscription-1", "session-1"));
+    ASSERT_TRUE(standIn().waitForEntry(m_cursor,
+                                       [](const Json &e) { return e["kind"] == "realtime" && e["event"] == "sent"; }));
+    ASSERT_TRUE(
+        testsupport::waitUntil([&] { return client.messages.size() > first && client.messages.back().is_null(); }));
+
+    double bytes = 0;
+    double messages = 0;
+    for (std::size_t i = first; i < client.messages.size(); ++i) {
+        if (typeOf(client.messages[i]) == "start_ack")
+            continue;
+        bytes += double(client.sizes[i]);
+        messages += 1;
+    }
+    const auto cost = realtimeservice::costOf(step, qsizetype(std::string("subscription-1session-1tenant-7").size()));
+    EXPECT_GT(messages, 20);
+    EXPECT_LE(messages, cost.messages);
+    EXPECT_LE(bytes, cost.bytes);
 }
 } // namespace

@@ -120,8 +120,7 @@ TEST(ScriptedStep, StatusOutsideSuccessWithoutABodySendsAnEmptyBody)
 
 TEST(ScriptedStep, ScriptedConnectionHeaderReplacesTheStandInsOwn)
 {
-    const Outcome outcome =
-        scriptedstep::apply(Json{{"headers", {{"connection", "close"}}}}, [] { return Outcome{}; });
+    const Outcome outcome = scriptedstep::apply(Json{{"headers", {{"connection", "close"}}}}, [] { return Outcome{}; });
     const QByteArray head = outcome.response.head(0, /*close=*/false);
     EXPECT_EQ(head.toLower().count("connection:"), 1) << head.toStdString();
     EXPECT_TRUE(head.contains("connection: close"));
@@ -158,8 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"HttpsDelay", R"({"https":{"signInToken":{"default":{"delayMs":600001}}}})", "delayMs"},
         LimitCase{"ConnectDelay", R"({"connect":{"*":{"default":{"delayMs":10000000000}}}})", "delayMs"},
         LimitCase{"BodySize", R"({"graphql":{"*":{"default":{"bodySize":67108865}}}})", "bodySize"},
-        LimitCase{"PadTo", R"({"realtime":{"*":{"default":{"send":[{"text":"{}","padTo":1000000000000}]}}}})",
-                  "padTo"},
+        LimitCase{"PadTo", R"({"realtime":{"*":{"default":{"send":[{"text":"{}","padTo":1000000000000}]}}}})", "padTo"},
         LimitCase{"Repeat", R"({"realtime":{"*":{"default":{"send":[{"text":"{}","repeat":100000000000}]}}}})",
                   "repeat"},
         LimitCase{"RealtimeDelay", R"({"realtime":{"*":{"default":{"send":[{"text":"x","delayMs":3000000000}]}}}})",
@@ -202,7 +200,8 @@ TEST(ScenarioLimits, AcceptValuesAtTheirBounds)
                  "seed":4294967295,"sliceBytes":16777216}}]}}}})",
          }) {
         QString error;
-        EXPECT_TRUE(Scenario::fromJson(Json::parse(text), allSections(), &error)) << text << ": " << error.toStdString();
+        EXPECT_TRUE(Scenario::fromJson(Json::parse(text), allSections(), &error))
+            << text << ": " << error.toStdString();
     }
 }
 
@@ -227,18 +226,18 @@ TEST_P(ScriptedHeaders, AreCheckedWithTheScenario)
         << error.toStdString();
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Cases, ScriptedHeaders,
-    ::testing::Values(HeaderCase{"Plain", {{"X-Amzn-RequestId", "r1"}}, true},
-                      HeaderCase{"Connection", {{"Connection", "close"}}, true},
-                      HeaderCase{"CarriageReturnAndLineFeed", {{"X-A", "a\r\nSet-Cookie: b=1"}}, false},
-                      HeaderCase{"LineFeedAlone", {{"X-A", "a\nb"}}, false},
-                      HeaderCase{"Nul", {{"X-A", std::string("a\0b", 3)}}, false},
-                      HeaderCase{"NameWithColon", {{"X-A: b", "c"}}, false},
-                      HeaderCase{"NameWithLineFeed", {{"X-A\nX-B", "c"}}, false},
-                      HeaderCase{"ContentLength", {{"Content-Length", "5"}}, false},
-                      HeaderCase{"TransferEncoding", {{"transfer-encoding", "chunked"}}, false}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Cases, ScriptedHeaders,
+                         ::testing::Values(HeaderCase{"Plain", {{"X-Amzn-RequestId", "r1"}}, true},
+                                           HeaderCase{"Connection", {{"Connection", "close"}}, true},
+                                           HeaderCase{
+                                               "CarriageReturnAndLineFeed", {{"X-A", "a\r\nSet-Cookie: b=1"}}, false},
+                                           HeaderCase{"LineFeedAlone", {{"X-A", "a\nb"}}, false},
+                                           HeaderCase{"Nul", {{"X-A", std::string("a\0b", 3)}}, false},
+                                           HeaderCase{"NameWithColon", {{"X-A: b", "c"}}, false},
+                                           HeaderCase{"NameWithLineFeed", {{"X-A\nX-B", "c"}}, false},
+                                           HeaderCase{"ContentLength", {{"Content-Length", "5"}}, false},
+                                           HeaderCase{"TransferEncoding", {{"transfer-encoding", "chunked"}}, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST(Scenario, ExtraHostsAreNamesInAsciiAsWritten)
 {

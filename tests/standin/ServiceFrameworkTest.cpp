@@ -15,9 +15,9 @@
 #include "support/TestSupport.h"
 
 #include <QHostAddress>
-#include <QWebSocket>
 #include <QSslSocket>
 #include <QTcpSocket>
+#include <QWebSocket>
 #include <QWebSocketHandshakeOptions>
 
 #include <gtest/gtest.h>
@@ -193,8 +193,8 @@ TEST_P(StalledRequests, AreTimedOut)
     }));
     received += socket.readAll();
     // A CONNECT answered 200 before the handshake stalled: what follows it is the close.
-    const QByteArray answer = received.startsWith("HTTP/1.1 200") ? received.mid(received.indexOf("\r\n\r\n") + 4)
-                                                                   : received;
+    const QByteArray answer =
+        received.startsWith("HTTP/1.1 200") ? received.mid(received.indexOf("\r\n\r\n") + 4) : received;
     EXPECT_EQ(answer.left(answer.indexOf("\r\n")), GetParam().answer);
 
     const Json entries = m_log.since(0);

@@ -22,7 +22,6 @@ Json stopCall(const std::string &session)
     return Json{{"query", kStopQuery}, {"variables", {{"sessionId", session}}}};
 }
 
-
 // --- CONNECT policy -------------------------------------------------------------------------------
 
 struct ConnectCase
@@ -154,13 +153,12 @@ TEST_P(HostCertificates, NameTheHostInSubjectAltName)
 
 INSTANTIATE_TEST_SUITE_P(
     Lengths, HostCertificates,
-    ::testing::Values(HostNameCase{"Short", "api.tavrilo.example", true},
-                      HostNameCase{"SixtyFour", "abcdefghijklmnopqrstuvwxyz01.appsync-api.us-east-1.amazonaws.com", true},
-                      HostNameCase{"SixtyFive", "abcdefghijklmnopqrstuvwxyz012.appsync-api.us-east-1.amazonaws.com",
-                                   false},
-                      HostNameCase{"Eighty",
-                                   "abcdefghijklmnopqrstuvwxyz0123.appsync-realtime-api.ap-southeast-2.amazonaws.com",
-                                   false}),
+    ::testing::Values(
+        HostNameCase{"Short", "api.tavrilo.example", true},
+        HostNameCase{"SixtyFour", "abcdefghijklmnopqrstuvwxyz01.appsync-api.us-east-1.amazonaws.com", true},
+        HostNameCase{"SixtyFive", "abcdefghijklmnopqrstuvwxyz012.appsync-api.us-east-1.amazonaws.com", false},
+        HostNameCase{"Eighty", "abcdefghijklmnopqrstuvwxyz0123.appsync-realtime-api.ap-southeast-2.amazonaws.com",
+                     false}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, ClosesATunnelWhoseClientDoesNotSpeakTls)

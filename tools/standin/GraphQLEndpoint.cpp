@@ -66,10 +66,12 @@ Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
         if (!operation) {
             // A document the schema does not validate: "data" null beside the errors, as the public
             // service answers.
-            const Json error{{"path", nullptr},
-                             {"locations", nullptr},
-                             {"message", json::toStd(QStringLiteral("Validation error: unknown operation %1.").arg(name))}};
-            outcome.response = HttpResponse::json(200, json::dump(Json{{"data", nullptr}, {"errors", Json::array({error})}}));
+            const Json error{
+                {"path", nullptr},
+                {"locations", nullptr},
+                {"message", json::toStd(QStringLiteral("Validation error: unknown operation %1.").arg(name))}};
+            outcome.response =
+                HttpResponse::json(200, json::dump(Json{{"data", nullptr}, {"errors", Json::array({error})}}));
             return outcome;
         }
         outcome.response = HttpResponse::json(200, json::dump(operation->answer(call)));

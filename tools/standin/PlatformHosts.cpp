@@ -62,8 +62,8 @@ bool isCommandChannelHost(const QString &host)
 bool isDnsName(const QString &host)
 {
     // Only plain DNS names: a host becomes part of a certificate's subjectAltName text.
-    static const QRegularExpression dnsName(QRegularExpression::anchoredPattern(
-        QStringLiteral("[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*")));
+    static const QRegularExpression dnsName(QRegularExpression::anchoredPattern(QStringLiteral(
+        "[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*")));
     return host.size() <= 253 && dnsName.match(host).hasMatch();
 }
 

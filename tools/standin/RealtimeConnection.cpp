@@ -56,8 +56,8 @@ Credentials credentialsOf(const QWebSocket &socket)
     const QUrlQuery query(socket.requestUrl());
     credentials.queryToken =
         authorizationOf(decodedObject(query.queryItemValue(QStringLiteral("header"), QUrl::FullyDecoded).toLatin1()));
-    const bool payload = decodedObject(query.queryItemValue(QStringLiteral("payload"), QUrl::FullyDecoded).toLatin1())
-                             .has_value();
+    const bool payload =
+        decodedObject(query.queryItemValue(QStringLiteral("payload"), QUrl::FullyDecoded).toLatin1()).has_value();
     credentials.present = !credentials.headerToken.empty() || (!credentials.queryToken.empty() && payload);
     return credentials;
 }
@@ -174,9 +174,10 @@ void RealtimeConnection::subscribe(const Json &start)
     const Json payload = start.value("payload", Json::object());
     const auto dataText = json::string(payload, "data");
     const auto data = dataText ? json::tryParse(dataText->toUtf8()) : std::nullopt;
-    const Json authorization = payload.is_object() && payload.contains("extensions") && payload["extensions"].is_object()
-                                   ? payload["extensions"].value("authorization", Json())
-                                   : Json();
+    const Json authorization =
+        payload.is_object() && payload.contains("extensions") && payload["extensions"].is_object()
+            ? payload["extensions"].value("authorization", Json())
+            : Json();
     if (id.empty() || !data || !data->is_object())
         return refuse(id, "BadRequest", QStringLiteral("The start message has no id or no data text."));
     if (json::string(*data, "query") != QString::fromLatin1(kSubscriptionText))
@@ -208,9 +209,9 @@ void RealtimeConnection::subscribe(const Json &start)
     subscription->id = id;
     subscription->sessionID = session->toStdString();
     subscription->tenantID = tenant->toStdString();
-    const double planned =
-        realtimeservice::costOf(m_step, qsizetype(id.size() + subscription->sessionID.size() + subscription->tenantID.size()))
-            .bytes;
+    const double planned = realtimeservice::costOf(m_step, qsizetype(id.size() + subscription->sessionID.size() +
+                                                                     subscription->tenantID.size()))
+                               .bytes;
     if (m_plannedBytes + planned > double(realtimeservice::kConnectionBytes))
         return refuse(id, "LimitExceededError",
                       QStringLiteral("The scripted output of this connection would pass its bound."));

@@ -167,7 +167,8 @@ QString validate(const Json &step)
                 (value != "accept" && value != "refuse" && value != "connection_error" && value != "silent"))
                 return QStringLiteral("\"handshake\" is \"accept\", \"refuse\", \"connection_error\" or \"silent\"");
         } else if (member == "keepAliveMs") {
-            if (!isInteger(value, 0, kMaxPeriodMs) || (value.get<qint64>() > 0 && value.get<qint64>() < kMinKeepAliveMs))
+            if (!isInteger(value, 0, kMaxPeriodMs) ||
+                (value.get<qint64>() > 0 && value.get<qint64>() < kMinKeepAliveMs))
                 return QStringLiteral("\"keepAliveMs\" must be 0 (no keep-alive) or an integer from %1 to %2")
                     .arg(kMinKeepAliveMs)
                     .arg(kMaxPeriodMs);

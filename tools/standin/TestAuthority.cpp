@@ -192,13 +192,13 @@ const TestAuthority::Leaf &TestAuthority::leafFor(const QString &host)
     // A common name holds at most 64 characters (RFC 5280's upper bound), and AppSync hosts run to
     // 80: clients match the host against subjectAltName, so a longer one is named there alone.
     const QByteArray commonName = ascii.size() <= kMaxCommonName ? ascii : QByteArray();
-    Certificate certificate =
-        makeCertificate(commonName, m_native->leafKey.get(), m_native->certificate.get(), m_native->key.get(), 30 * kDay,
-                        {{NID_basic_constraints, "critical,CA:FALSE"},
-                         {NID_key_usage, "critical,digitalSignature"},
-                         {NID_ext_key_usage, "serverAuth"},
-                         {NID_subject_alt_name, "DNS:" + ascii},
-                         {NID_authority_key_identifier, "keyid:always"}});
+    Certificate certificate = makeCertificate(commonName, m_native->leafKey.get(), m_native->certificate.get(),
+                                              m_native->key.get(), 30 * kDay,
+                                              {{NID_basic_constraints, "critical,CA:FALSE"},
+                                               {NID_key_usage, "critical,digitalSignature"},
+                                               {NID_ext_key_usage, "serverAuth"},
+                                               {NID_subject_alt_name, "DNS:" + ascii},
+                                               {NID_authority_key_identifier, "keyid:always"}});
     Leaf leaf;
     if (certificate) {
         leaf.chain = {QSslCertificate(pemOf(certificate.get()), QSsl::Pem), m_authority};
