@@ -595,9 +595,12 @@ TEST_F(StandInTest, RefusesPlainRequestsOutsideTheControlChannel)
     EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/_standin/log").status, 403);
     // A client that sends everything through its proxy setting still reaches the control channel.
     EXPECT_EQ(standIn().control("GET", "http://127.0.0.1/_standin/log?from=0").status, 200);
+    // A plain request carrying a code in the clear: refused, and the code kept out of the log.
+    EXPECT_EQ(standIn().control("GET", "http://app.tavrilo.example/desktop-callback?code=C0DE&state=s").status, 403);
     const auto refused = entriesOfKind("refused");
-    ASSERT_EQ(refused.size(), 2u);
+    ASSERT_EQ(refused.size(), 3u);
     EXPECT_EQ(refused[0]["target"], "http://api.tavrilo.example/graphql");
+    EXPECT_EQ(refused[2]["target"], "http://app.tavrilo.example/desktop-callback?code=REDACTED&state=s");
 }
 
 // --- Process ----------------------------------------------------------------------------------------

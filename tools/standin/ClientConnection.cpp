@@ -33,17 +33,15 @@ constexpr std::array<QLatin1StringView, 6> kSecretItems = {
     QLatin1StringView("code"),         QLatin1StringView("code_verifier"), QLatin1StringView("refresh_token"),
     QLatin1StringView("access_token"), QLatin1StringView("id_token"),      QLatin1StringView("client_secret")};
 
-// `query` for the log, each secret value replaced.
-QString loggedQuery(QUrlQuery query)
+// `query` for the log, in its order, each secret value replaced.
+QString loggedQuery(const QUrlQuery &query)
 {
-    const auto items = query.queryItems(QUrl::FullyEncoded);
-    for (const auto &[name, value] : items) {
-        if (std::find(kSecretItems.begin(), kSecretItems.end(), name) != kSecretItems.end()) {
-            query.removeAllQueryItems(name);
-            query.addQueryItem(name, QStringLiteral("REDACTED"));
-        }
+    QUrlQuery logged;
+    for (const auto &[name, value] : query.queryItems(QUrl::FullyEncoded)) {
+        const bool secret = std::find(kSecretItems.begin(), kSecretItems.end(), name) != kSecretItems.end();
+        logged.addQueryItem(name, secret ? QStringLiteral("REDACTED") : value);
     }
-    return query.toString(QUrl::FullyEncoded);
+    return logged.toString(QUrl::FullyEncoded);
 }
 
 // A URL-valued header for the log, its query's secrets replaced.
@@ -183,8 +181,9 @@ void ClientConnection::servePlain(const HttpRequest &request)
         reply(controlchannel::handle(*m_server, request), request.wantsClose());
         return;
     }
-    m_server->log().append(
-        {{"kind", "refused"}, {"method", request.method.toStdString()}, {"target", request.target.toStdString()}});
+    m_server->log().append({{"kind", "refused"},
+                            {"method", request.method.toStdString()},
+                            {"target", loggedUrl(request.target).toStdString()}});
     refuse(403, "The stand-in only tunnels to platform hosts.");
 }
 
