@@ -114,6 +114,18 @@ private:
 
 class RealtimeService : public StandInTest
 {
+protected:
+    // Makes `step` the realtime default (when given), opens an authorized connection and sends
+    // "connection_init": the index of the "connection_ack", none when it does not come.
+    static std::optional<std::size_t> handshake(RealtimeClient &client, const std::optional<Json> &step = std::nullopt)
+    {
+        if (step)
+            standIn().setScenario({{"realtime", {{"*", {{"default", *step}}}}}});
+        if (!client.open({}, {headerProtocol("t")}))
+            return std::nullopt;
+        client.send({{"type", "connection_init"}});
+        return client.waitFor("connection_ack");
+    }
 };
 
 // A connection carries its authorization in the "header-" sub-protocol or in the "header" and
@@ -206,11 +218,8 @@ TEST_P(RealtimeKeepAlive, FollowsTheStep)
     Json step = GetParam().step;
     // A frame well after the acknowledgement: a known later event to look for "ka" messages before.
     step["send"] = {{{"frame", {{"seq", 1}}}, {"delayMs", 400}}};
-    standIn().setScenario({{"realtime", {{"*", {{"default", step}}}}}});
     RealtimeClient client(standIn());
-    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
-    client.send({{"type", "connection_init"}});
-    const auto ack = client.waitFor("connection_ack");
+    const auto ack = handshake(client, step);
     ASSERT_TRUE(ack);
     EXPECT_EQ(client.messages[*ack]["payload"]["connectionTimeoutMs"], GetParam().timeout);
     client.send(startMessage("s1", "session-1"));
@@ -235,10 +244,8 @@ INSTANTIATE_TEST_SUITE_P(Steps, RealtimeKeepAlive,
 
 TEST_F(RealtimeService, KeepAlivesRepeatAtAFifthOfTheAnnouncedTimeout)
 {
-    standIn().setScenario({{"realtime", {{"*", {{"default", {{"connectionTimeoutMs", 250}}}}}}}});
     RealtimeClient client(standIn());
-    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
-    client.send({{"type", "connection_init"}});
+    ASSERT_TRUE(handshake(client, Json{{"connectionTimeoutMs", 250}}));
     EXPECT_TRUE(testsupport::waitUntil([&] { return client.countOf("ka") >= 4; }));
 }
 
@@ -249,11 +256,8 @@ TEST_F(RealtimeService, SubscriptionsAreKeptApartAndStoppedByTheirIds)
     Json send = Json::array();
     for (int seq = 1; seq <= 4; ++seq)
         send.push_back({{"frame", {{"seq", seq}, {"turnId", "t"}}}, {"delayMs", 100}});
-    standIn().setScenario({{"realtime", {{"*", {{"default", {{"keepAliveMs", 0}, {"send", send}}}}}}}});
     RealtimeClient client(standIn());
-    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
-    client.send({{"type", "connection_init"}});
-    ASSERT_TRUE(client.waitFor("connection_ack"));
+    ASSERT_TRUE(handshake(client, Json{{"keepAliveMs", 0}, {"send", send}}));
     client.send(startMessage("A", "session-a"));
     client.send(startMessage("B", "session-b"));
     ASSERT_TRUE(client.waitFor("data"));
@@ -286,9 +290,7 @@ TEST_F(RealtimeService, SubscriptionsAreKeptApartAndStoppedByTheirIds)
 TEST_F(RealtimeService, RefusesSubscriptionsPastTheBoundOfOneConnection)
 {
     RealtimeClient client(standIn());
-    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
-    client.send({{"type", "connection_init"}});
-    ASSERT_TRUE(client.waitFor("connection_ack"));
+    ASSERT_TRUE(handshake(client));
     for (int i = 0; i <= 100; ++i)
         client.send(startMessage("s" + std::to_string(i), "session"));
     const auto error = client.waitFor("error");
@@ -312,11 +314,8 @@ TEST_F(RealtimeService, StepBudgetCountsAtLeastWhatIsSent)
                        {"chunked", {{"id", "c"}, {"sliceBytes", 7}, {"duplicate", true}}}},
                       {{"frame", {{"seq", 3}}}, {"padTo", 5000}, {"repeat", 4}},
                       {{"text", "not json"}, {"repeat", 2}}}}};
-    standIn().setScenario({{"realtime", {{"*", {{"default", step}}}}}});
     RealtimeClient client(standIn());
-    ASSERT_TRUE(client.open({}, {headerProtocol("t")}));
-    client.send({{"type", "connection_init"}});
-    const auto ack = client.waitFor("connection_ack");
+    const auto ack = handshake(client, step);
     ASSERT_TRUE(ack);
     const std::size_t first = client.messages.size();
     client.send(startMessage("subscription-1", "session-1"));
