@@ -15,6 +15,8 @@
 #include "support/TestSupport.h"
 
 #include <QHostAddress>
+#include <QSslSocket>
+#include <QTcpSocket>
 #include <QWebSocket>
 #include <QWebSocketHandshakeOptions>
 
@@ -160,5 +162,71 @@ TEST_F(ServiceFramework, UpgradeWithoutAWebSocketRouteIsAnsweredLikeAnyMissingRe
     socket.open(QUrl(QStringLiteral("wss://auth.tavrilo.example/realtime")));
     ASSERT_TRUE(testsupport::waitUntil([&] { return failed || socket.state() == QAbstractSocket::UnconnectedState; }));
     EXPECT_NE(socket.state(), QAbstractSocket::ConnectedState);
+}
+
+// A request that never arrives whole holds its connection only until the request timeout: a
+// client that stops in a request's head or body is answered 408 and closed, one that stops in its
+// TLS handshake is closed.
+struct StalledCase
+{
+    const char *name;
+    QByteArray sent;
+    QByteArray answer; // the status line, or empty for a close without one
+};
+
+class StalledRequests : public ServiceFramework, public ::testing::WithParamInterface<StalledCase>
+{
+};
+
+TEST_P(StalledRequests, AreTimedOut)
+{
+    m_server->setRequestTimeout(std::chrono::milliseconds(200));
+    QTcpSocket socket;
+    socket.setProxy(QNetworkProxy::NoProxy);
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_server->serverPort());
+    ASSERT_TRUE(socket.waitForConnected(5000));
+    socket.write(GetParam().sent);
+    QByteArray received;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        received += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    received += socket.readAll();
+    // A CONNECT answered 200 before the handshake stalled: what follows it is the close.
+    const QByteArray answer =
+        received.startsWith("HTTP/1.1 200") ? received.mid(received.indexOf("\r\n\r\n") + 4) : received;
+    EXPECT_EQ(answer.left(answer.indexOf("\r\n")), GetParam().answer);
+
+    const Json entries = m_log.since(0);
+    EXPECT_TRUE(std::any_of(entries.begin(), entries.end(), [](const Json &e) { return e["kind"] == "timeout"; }));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StalledRequests,
+    ::testing::Values(StalledCase{"NothingSent", "", "HTTP/1.1 408 Request Timeout"},
+                      StalledCase{"HeadUnfinished", "CONNECT api.tavrilo.example:443 HTTP/1.1\r\nHost: a",
+                                  "HTTP/1.1 408 Request Timeout"},
+                      StalledCase{"BodyUnfinished", "POST /_standin/scenario HTTP/1.1\r\nContent-Length: 10\r\n\r\n{",
+                                  "HTTP/1.1 408 Request Timeout"},
+                      StalledCase{"TlsHandshakeNeverBegun", "CONNECT api.tavrilo.example:443 HTTP/1.1\r\n\r\n", ""}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(ServiceFramework, RequestUnfinishedInsideATunnelIsTimedOut)
+{
+    m_server->setRequestTimeout(std::chrono::milliseconds(200));
+    QSslSocket socket;
+    socket.setProxy(proxy());
+    QSslConfiguration ssl = QSslConfiguration::defaultConfiguration();
+    ssl.addCaCertificates(m_authority->certificatePath());
+    socket.setSslConfiguration(ssl);
+    socket.connectToHostEncrypted(QStringLiteral("api.tavrilo.example"), 443);
+    ASSERT_TRUE(testsupport::waitUntil([&] { return socket.isEncrypted(); })) << socket.errorString().toStdString();
+    socket.write("POST /graphql HTTP/1.1\r\nHost: api.tavrilo.example\r\nContent-Le");
+    QByteArray received;
+    ASSERT_TRUE(testsupport::waitUntil([&] {
+        received += socket.readAll();
+        return socket.state() == QAbstractSocket::UnconnectedState;
+    }));
+    EXPECT_TRUE(received.startsWith("HTTP/1.1 408 ")) << received.toStdString();
 }
 } // namespace

@@ -12,16 +12,20 @@ StandInClient::StandInClient(const QNetworkProxy &proxy, const QString &caPath)
         m_ssl.addCaCertificates(caPath);
 }
 
-QNetworkReply *StandInClient::start(const QUrl &url, std::optional<QByteArray> body, const QByteArray &token)
+QNetworkReply *StandInClient::start(const QUrl &url, std::optional<QByteArray> body, const QByteArray &token,
+                                    const Headers &headers)
 {
     QNetworkRequest request(url);
+    for (const auto &[name, value] : headers)
+        request.setRawHeader(name, value);
     request.setSslConfiguration(m_ssl);
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
     if (!token.isEmpty())
         request.setRawHeader("Authorization", "Bearer " + token);
     if (!body)
         return m_manager.get(request);
-    request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
+    if (!request.hasRawHeader("Content-Type"))
+        request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     return m_manager.post(request, *body);
 }
 
@@ -37,6 +41,7 @@ StandInClient::Answer StandInClient::finish(QNetworkReply *reply)
     answer.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     answer.body = reply->readAll();
     answer.location = reply->rawHeader("Location");
+    answer.headers = reply->rawHeaderPairs();
     answer.peer = reply->sslConfiguration().peerCertificate();
     reply->deleteLater();
     return answer;

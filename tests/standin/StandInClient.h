@@ -19,7 +19,18 @@ public:
         QNetworkReply::NetworkError error = QNetworkReply::NoError;
         QByteArray location;
         QSslCertificate peer;
+        QList<QPair<QByteArray, QByteArray>> headers;
+
+        // The value of header `name` in any letter case, or an empty array.
+        QByteArray header(QByteArrayView name) const
+        {
+            for (const auto &[key, value] : headers)
+                if (key.compare(name, Qt::CaseInsensitive) == 0)
+                    return value;
+            return {};
+        }
     };
+    using Headers = QList<QPair<QByteArray, QByteArray>>;
 
     explicit StandInClient(const StandIn &standIn, bool trustAuthority = true)
         : StandInClient(standIn.proxy(), trustAuthority ? standIn.caPath() : QString())
@@ -27,14 +38,16 @@ public:
     // Through the proxy `proxy`, trusting the authority at `caPath` when one is given.
     StandInClient(const QNetworkProxy &proxy, const QString &caPath);
 
-    // Starts a request; `body` set means POST. The reply belongs to the client.
+    // Starts a request; `body` set means POST; `token` empty sends no Authorization. The reply
+    // belongs to the client.
     QNetworkReply *start(const QUrl &url, std::optional<QByteArray> body = std::nullopt,
-                         const QByteArray &token = "token-1");
+                         const QByteArray &token = "token-1", const Headers &headers = {});
     // Waits (bounded) for `reply` to finish and reads it.
     static Answer finish(QNetworkReply *reply);
-    Answer send(const QUrl &url, std::optional<QByteArray> body = std::nullopt, const QByteArray &token = "token-1")
+    Answer send(const QUrl &url, std::optional<QByteArray> body = std::nullopt, const QByteArray &token = "token-1",
+                const Headers &headers = {})
     {
-        return finish(start(url, std::move(body), token));
+        return finish(start(url, std::move(body), token, headers));
     }
     // POSTs one GraphQL operation to the default endpoint.
     Answer graphql(const Json &envelope, const QByteArray &token = "token-1")

@@ -2,13 +2,13 @@
 // plain QNetworkAccessManager through its CONNECT proxy, over TLS trusted through its authority.
 
 #include "StandInClient.h"
+#include "StandInTestBase.h"
 
 #include "support/StandIn.h"
 #include "support/TestSupport.h"
 
 #include <QFile>
 #include <QSslCertificate>
-#include <QTcpSocket>
 
 #include <gtest/gtest.h>
 
@@ -21,53 +21,6 @@ Json stopCall(const std::string &session)
 {
     return Json{{"query", kStopQuery}, {"variables", {{"sessionId", session}}}};
 }
-
-class StandInTest : public ::testing::Test
-{
-public:
-    static void SetUpTestSuite() { s_standIn = std::make_unique<StandIn>(); }
-    static void TearDownTestSuite() { s_standIn.reset(); }
-
-protected:
-    void SetUp() override
-    {
-        standIn().setScenario(Json::object());
-        m_cursor = standIn().logEntries().next;
-    }
-
-    static StandIn &standIn() { return *s_standIn; }
-
-    // Entries of this test so far.
-    std::vector<Json> entries() const { return standIn().logEntries(m_cursor).entries; }
-    std::vector<Json> entriesOfKind(const char *kind) const
-    {
-        std::vector<Json> found;
-        for (auto &entry : entries()) {
-            if (entry["kind"] == kind)
-                found.push_back(entry);
-        }
-        return found;
-    }
-
-    // The stand-in's answer to a raw CONNECT: its status line.
-    static QByteArray connectStatus(const QByteArray &authority)
-    {
-        QTcpSocket socket;
-        socket.setProxy(QNetworkProxy::NoProxy);
-        socket.connectToHost(QStringLiteral("127.0.0.1"), standIn().port());
-        if (!socket.waitForConnected(5000))
-            return "no connection";
-        socket.write("CONNECT " + authority + " HTTP/1.1\r\nHost: " + authority + "\r\n\r\n");
-        QDeadlineTimer deadline(5000);
-        while (!socket.canReadLine() && !deadline.hasExpired() && socket.state() == QAbstractSocket::ConnectedState)
-            socket.waitForReadyRead(100);
-        return socket.readLine().trimmed();
-    }
-
-    qint64 m_cursor = 0;
-    static std::unique_ptr<StandIn> s_standIn;
-};
-std::unique_ptr<StandIn> StandInTest::s_standIn;
 
 // --- CONNECT policy -------------------------------------------------------------------------------
 
@@ -110,6 +63,9 @@ INSTANTIATE_TEST_SUITE_P(
                       ConnectCase{"OtherPort", "api.tavrilo.example:8443", false},
                       ConnectCase{"NoPort", "api.tavrilo.example", false},
                       ConnectCase{"NotADnsName", "a,DNS:x.y.tavrilo.example:443", false},
+                      // U+212A KELVIN SIGN lower-cases to "k": judged on the bytes as sent, never after mapping.
+                      ConnectCase{"KelvinSignForK", "bedroc\xE2\x84\xAA-agentcore.us-west-2.amazonaws.com:443", false},
+                      ConnectCase{"SignedPort", "api.tavrilo.example:+443", false},
                       ConnectCase{"Loopback", "127.0.0.1:443", false}),
     [](const auto &info) { return std::string(info.param.name); });
 
@@ -170,6 +126,40 @@ TEST_F(StandInTest, TerminatesTlsWithACertificateForTheHostTrustedThroughItsAuth
     EXPECT_EQ(answer.peer.issuerInfo(QSslCertificate::CommonName),
               authority[0].subjectInfo(QSslCertificate::CommonName));
 }
+
+// Real AppSync hosts run to 80 characters, past the 64 a common name may hold: the host is always
+// in subjectAltName, and in the common name only where it fits.
+struct HostNameCase
+{
+    const char *name;
+    const char *host;
+    bool inCommonName;
+};
+
+class HostCertificates : public StandInTest, public ::testing::WithParamInterface<HostNameCase>
+{
+};
+
+TEST_P(HostCertificates, NameTheHostInSubjectAltName)
+{
+    const QString host = QString::fromLatin1(GetParam().host);
+    StandInClient client(standIn());
+    const auto answer = client.send(QUrl(QStringLiteral("https://%1/nothing").arg(host)));
+    EXPECT_EQ(answer.status, 404) << host.size() << " characters";
+    EXPECT_EQ(answer.peer.subjectAlternativeNames().values(QSsl::DnsEntry), QStringList{host});
+    EXPECT_EQ(answer.peer.subjectInfo(QSslCertificate::CommonName),
+              GetParam().inCommonName ? QStringList{host} : QStringList{});
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, HostCertificates,
+    ::testing::Values(
+        HostNameCase{"Short", "api.tavrilo.example", true},
+        HostNameCase{"SixtyFour", "abcdefghijklmnopqrstuvwxyz01.appsync-api.us-east-1.amazonaws.com", true},
+        HostNameCase{"SixtyFive", "abcdefghijklmnopqrstuvwxyz012.appsync-api.us-east-1.amazonaws.com", false},
+        HostNameCase{"Eighty", "abcdefghijklmnopqrstuvwxyz0123.appsync-realtime-api.ap-southeast-2.amazonaws.com",
+                     false}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, ClosesATunnelWhoseClientDoesNotSpeakTls)
 {
@@ -310,16 +300,51 @@ TEST_F(StandInTest, RefusesCallsWithoutABearerTokenAndNamesUnknownOperations)
     StandInClient client(standIn());
     const auto unauthorized = client.graphql(stopCall("s"), /*token=*/"");
     EXPECT_EQ(unauthorized.status, 401);
+    EXPECT_EQ(Json::parse(unauthorized.body.toStdString())["errors"][0]["errorType"], "UnauthorizedException");
 
+    // As the public service: "data" null beside the errors of a document it cannot validate.
     const auto unknown = client.graphql({{"query", "query NativeNowhere { nowhere }"}, {"variables", Json::object()}});
     ASSERT_EQ(unknown.status, 200);
     const Json body = Json::parse(unknown.body.toStdString());
-    EXPECT_FALSE(body.contains("data"));
-    EXPECT_EQ(body["errors"][0]["errorType"], "ValidationError");
-
-    const auto notGraphQL = client.send(StandInClient::endpoint(), "{\"variables\":{}}");
-    EXPECT_EQ(notGraphQL.status, 400);
+    ASSERT_TRUE(body.contains("data"));
+    EXPECT_TRUE(body["data"].is_null());
+    ASSERT_EQ(body["errors"].size(), 1u);
+    EXPECT_TRUE(body["errors"][0]["message"].is_string());
 }
+
+// A body that is no GraphQL request is a malformed request, as the public service answers it.
+struct MalformedCase
+{
+    const char *name;
+    QByteArray body;
+    const char *message;
+};
+
+class MalformedRequests : public StandInTest, public ::testing::WithParamInterface<MalformedCase>
+{
+};
+
+TEST_P(MalformedRequests, AreAnswered400)
+{
+    StandInClient client(standIn());
+    const auto answer = client.send(StandInClient::endpoint(), GetParam().body);
+    EXPECT_EQ(answer.status, 400);
+    const Json body = Json::parse(answer.body.toStdString());
+    EXPECT_FALSE(body.contains("data"));
+    EXPECT_EQ(body["errors"],
+              Json::array({{{"errorType", "MalformedHttpRequestException"}, {"message", GetParam().message}}}));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Bodies, MalformedRequests,
+    ::testing::Values(MalformedCase{"Empty", "", "Request body is empty."},
+                      MalformedCase{"NotJson", "meow", "Unable to parse GraphQL query."},
+                      MalformedCase{"EmptyObject", "{}", "Unable to parse GraphQL query."},
+                      MalformedCase{"Array", "[]", "Unable to parse GraphQL query."},
+                      MalformedCase{"QueryNotText", R"({"query":1})", "Unable to parse GraphQL query."},
+                      MalformedCase{"VariablesNotAnObject", R"({"query":"query NativeProbe { probe }","variables":5})",
+                                    "Unable to parse GraphQL query."}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 // --- Scripted answers -----------------------------------------------------------------------------
 
@@ -525,7 +550,14 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidScenarioCase{"GraphQLMemberOnAnHttpsRoute", R"({"https":{"token":{"default":{"answer":1}}}})"},
         InvalidScenarioCase{"TimesZero", R"({"graphql":{"NativeStop":{"queue":[{"times":0}]}}})"},
         InvalidScenarioCase{"ConnectFaultOfAnHttpStep", R"({"connect":{"*":{"default":{"fault":"stall"}}}})"},
-        InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"}),
+        InvalidScenarioCase{"NegativeDelay", R"({"graphql":{"NativeStop":{"queue":[{"delayMs":-1}]}}})"},
+        // Once accepted, these made the stand-in allocate without end.
+        InvalidScenarioCase{"PadToFarPastItsBound",
+                            R"({"realtime":{"*":{"default":{"send":[{"text":"{}","padTo":1000000000000}]}}}})"},
+        InvalidScenarioCase{"RepeatFarPastItsBound",
+                            R"({"realtime":{"*":{"default":{"send":[{"text":"{}","repeat":100000000000}]}}}})"},
+        InvalidScenarioCase{"HeaderWithALineBreak",
+                            R"({"graphql":{"NativeStop":{"default":{"headers":{"X-A":"a\r\nX-B: b"}}}}})"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(StandInTest, LogIsReadWithACursor)
@@ -563,9 +595,12 @@ TEST_F(StandInTest, RefusesPlainRequestsOutsideTheControlChannel)
     EXPECT_EQ(standIn().control("GET", "http://api.tavrilo.example/_standin/log").status, 403);
     // A client that sends everything through its proxy setting still reaches the control channel.
     EXPECT_EQ(standIn().control("GET", "http://127.0.0.1/_standin/log?from=0").status, 200);
+    // A plain request carrying a code in the clear: refused, and the code kept out of the log.
+    EXPECT_EQ(standIn().control("GET", "http://app.tavrilo.example/desktop-callback?code=C0DE&state=s").status, 403);
     const auto refused = entriesOfKind("refused");
-    ASSERT_EQ(refused.size(), 2u);
+    ASSERT_EQ(refused.size(), 3u);
     EXPECT_EQ(refused[0]["target"], "http://api.tavrilo.example/graphql");
+    EXPECT_EQ(refused[2]["target"], "http://app.tavrilo.example/desktop-callback?code=REDACTED&state=s");
 }
 
 // --- Process ----------------------------------------------------------------------------------------

@@ -7,6 +7,9 @@
 #include <QSslSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <array>
+
 namespace
 {
 const char *faultName(Outcome::Fault fault)
@@ -24,15 +27,48 @@ const char *faultName(Outcome::Fault fault)
     return nullptr;
 }
 
+// Query items whose values are secrets: an authorization code reaches the redirect URI's page in
+// its query, and pages that follow name that URL in their Referer.
+constexpr std::array<QLatin1StringView, 6> kSecretItems = {
+    QLatin1StringView("code"),         QLatin1StringView("code_verifier"), QLatin1StringView("refresh_token"),
+    QLatin1StringView("access_token"), QLatin1StringView("id_token"),      QLatin1StringView("client_secret")};
+
+// `query` for the log, in its order, each secret value replaced.
+QString loggedQuery(const QUrlQuery &query)
+{
+    QUrlQuery logged;
+    for (const auto &[name, value] : query.queryItems(QUrl::FullyEncoded)) {
+        const bool secret = std::find(kSecretItems.begin(), kSecretItems.end(), name) != kSecretItems.end();
+        logged.addQueryItem(name, secret ? QStringLiteral("REDACTED") : value);
+    }
+    return logged.toString(QUrl::FullyEncoded);
+}
+
+// A URL-valued header for the log, its query's secrets replaced.
+QByteArray loggedUrl(const QByteArray &text)
+{
+    QUrl url = QUrl::fromEncoded(text);
+    if (!url.isValid() || !url.hasQuery())
+        return text;
+    url.setQuery(loggedQuery(QUrlQuery(url)), QUrl::StrictMode);
+    return url.toEncoded();
+}
+
 // Request headers for the log, by lower-case name; repeated headers joined as HTTP allows.
 Json headersOf(const HttpRequest &request)
 {
     Json headers = Json::object();
-    for (const auto &[name, value] : request.headers) {
+    for (const auto &[name, raw] : request.headers) {
+        const QByteArray value = name == "referer" ? loggedUrl(raw) : raw;
         auto &slot = headers[name.toStdString()];
         slot = slot.is_string() ? slot.get<std::string>() + ", " + value.toStdString() : value.toStdString();
     }
     return headers;
+}
+
+bool isAsciiDigit(char c)
+{
+    return c >= '0' && c <= '9';
 }
 
 HttpResponse message(int status, const QByteArray &text)
@@ -45,11 +81,19 @@ ClientConnection::ClientConnection(QSslSocket *socket, ProxyServer *server)
     : QObject(server), m_socket(socket), m_server(server)
 {
     m_socket->setParent(this);
+    // The first request must arrive whole in time: a client that opens the port and trickles, or
+    // stops, holds nothing for longer than that.
+    m_deadline.setSingleShot(true);
+    m_deadline.setInterval(m_server->requestTimeout());
+    connect(&m_deadline, &QTimer::timeout, this, &ClientConnection::timedOut);
+    m_deadline.start();
     connect(m_socket, &QSslSocket::readyRead, this, &ClientConnection::readRequests);
     connect(m_socket, &QSslSocket::disconnected, this, &ClientConnection::finish);
     connect(m_socket, &QSslSocket::encrypted, this, [this] {
         m_state = State::Tunnel;
         m_busy = false;
+        // An idle tunnel between requests is kept open, as a keep-alive connection is.
+        m_deadline.stop();
         readRequests();
     });
     connect(m_socket, &QSslSocket::sslErrors, this, [this](const QList<QSslError> &errors) {
@@ -79,8 +123,14 @@ void ClientConnection::readRequests()
     const QByteArray pending = m_socket->peek(m_socket->bytesAvailable());
     HttpRequest request;
     qsizetype consumed = 0;
-    switch (HttpRequest::parse(pending, request, consumed)) {
+    const HttpRequest::Parse parsed = HttpRequest::parse(pending, request, consumed);
+    if (parsed != HttpRequest::Parse::NeedMore)
+        m_deadline.stop();
+    switch (parsed) {
     case HttpRequest::Parse::NeedMore:
+        // From the first byte of a request, the whole of it must arrive in time.
+        if (!pending.isEmpty() && !m_deadline.isActive())
+            m_deadline.start();
         // curl asks before sending larger bodies and otherwise waits a second for nothing.
         if (!m_continued && HttpRequest::expectsContinue(pending)) {
             m_continued = true;
@@ -131,20 +181,24 @@ void ClientConnection::servePlain(const HttpRequest &request)
         reply(controlchannel::handle(*m_server, request), request.wantsClose());
         return;
     }
-    m_server->log().append(
-        {{"kind", "refused"}, {"method", request.method.toStdString()}, {"target", request.target.toStdString()}});
+    m_server->log().append({{"kind", "refused"},
+                            {"method", request.method.toStdString()},
+                            {"target", loggedUrl(request.target).toStdString()}});
     refuse(403, "The stand-in only tunnels to platform hosts.");
 }
 
 void ClientConnection::openTunnel(const HttpRequest &request)
 {
-    // Authority form, "host:port"; an IPv6 literal never names a platform host.
+    // Authority form, "host:port"; an IPv6 literal never names a platform host. The host is judged
+    // on the bytes as sent and lower-cased only once it is known to be plain ASCII.
     const qsizetype colon = request.target.lastIndexOf(':');
-    const QString host = QString::fromUtf8(colon > 0 ? request.target.left(colon) : request.target).toLower();
-    bool portOk = false;
-    const uint port = colon > 0 ? request.target.mid(colon + 1).toUInt(&portOk) : 0;
+    const QString sent = QString::fromUtf8(colon > 0 ? request.target.left(colon) : request.target);
+    const QString host = platformhosts::isDnsName(sent) ? sent.toLower() : sent;
+    const QByteArray portText = colon > 0 ? request.target.mid(colon + 1) : QByteArray();
+    bool portOk = !portText.isEmpty() && std::all_of(portText.begin(), portText.end(), isAsciiDigit);
+    const uint port = portOk ? portText.toUInt(&portOk) : 0;
     const bool accepted = portOk && port <= 65535 &&
-                          platformhosts::acceptsConnect(host, quint16(port), m_server->scenario().extraHosts());
+                          platformhosts::acceptsConnect(sent, quint16(port), m_server->scenario().extraHosts());
     m_server->log().append({{"kind", "connect"},
                             {"host", json::toStd(host)},
                             {"port", portOk ? Json(port) : Json(nullptr)},
@@ -182,6 +236,7 @@ void ClientConnection::startTls(const QString &host)
         return refuse(502, "The stand-in could not make a certificate for this host.");
     m_host = host;
     m_state = State::Handshaking;
+    m_deadline.start(); // the handshake, too, must end in time
     m_socket->write("HTTP/1.1 200 Connection Established\r\n\r\n");
     m_socket->setLocalCertificateChain(leaf.chain);
     m_socket->setPrivateKey(leaf.key);
@@ -194,7 +249,7 @@ void ClientConnection::serveTunnel(const HttpRequest &request)
                                                  {"host", json::toStd(m_host)},
                                                  {"method", request.method.toStdString()},
                                                  {"path", json::toStd(request.path)},
-                                                 {"query", json::toStd(request.query.toString(QUrl::FullyEncoded))},
+                                                 {"query", json::toStd(loggedQuery(request.query))},
                                                  {"headers", headersOf(request)},
                                                  {"bytes", request.body.size()}});
     const bool close = request.wantsClose();
@@ -243,6 +298,7 @@ void ClientConnection::deliver(const Outcome &outcome, qint64 requestIndex, cons
 
 void ClientConnection::reply(const HttpResponse &response, bool close)
 {
+    close = response.closes(close);
     m_socket->write(response.serialize(close));
     if (close) {
         m_state = State::Closed;
@@ -253,6 +309,18 @@ void ClientConnection::reply(const HttpResponse &response, bool close)
     // Bytes of a next request may already wait in the socket, with no readyRead to come for them.
     if (m_socket->bytesAvailable() > 0)
         QTimer::singleShot(0, this, &ClientConnection::readRequests);
+}
+
+void ClientConnection::timedOut()
+{
+    const bool handshaking = m_state == State::Handshaking;
+    if (m_state == State::Closed || (m_busy && !handshaking))
+        return;
+    m_server->log().append(
+        {{"kind", "timeout"}, {"host", json::toStd(m_host)}, {"stage", handshaking ? "handshake" : "request"}});
+    if (handshaking)
+        return drop();
+    refuse(408, "The request did not arrive in time.");
 }
 
 void ClientConnection::refuse(int status, const QByteArray &text)

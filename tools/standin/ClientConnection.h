@@ -5,6 +5,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 class ProxyServer;
 class QSslSocket;
@@ -33,6 +34,8 @@ private:
     void deliver(const Outcome &outcome, qint64 requestIndex, const QString &path, bool close);
     void reply(const HttpResponse &response, bool close);
     void refuse(int status, const QByteArray &message);
+    // The request, or the TLS handshake, did not arrive whole within the proxy's request timeout.
+    void timedOut();
     // Closes at once, without an answer or a TLS goodbye.
     void drop();
     void finish();
@@ -43,4 +46,5 @@ private:
     bool m_busy = false;      // a request is being served; later bytes wait in the socket
     bool m_continued = false; // "100 Continue" sent for the request being received
     QString m_host;           // the tunnel's host
+    QTimer m_deadline;        // runs while a request or a handshake is on its way
 };

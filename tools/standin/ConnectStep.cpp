@@ -1,5 +1,7 @@
 #include "standin/ConnectStep.h"
 
+#include "standin/Scenario.h"
+
 namespace connectstep
 {
 QString validate(const Json &step)
@@ -7,15 +9,11 @@ QString validate(const Json &step)
     if (!step.is_object())
         return QStringLiteral("a step must be an object");
     for (const auto &[key, value] : step.items()) {
-        if (key == "match") {
-            if (!value.is_object())
-                return QStringLiteral("\"match\" must be an object");
-        } else if (key == "times") {
-            if (!value.is_number_integer() || value.get<qint64>() < 1)
-                return QStringLiteral("\"times\" must be an integer from 1");
+        if (key == "match" || key == "times") {
+            continue; // checked by the scenario itself
         } else if (key == "delayMs") {
-            if (!value.is_number_integer() || value.get<qint64>() < 0 || value.get<qint64>() > 600'000)
-                return QStringLiteral("\"delayMs\" must be an integer from 0 to 600000");
+            if (!scenariolimits::isInteger(value, 0, scenariolimits::kMaxDelayMs))
+                return QStringLiteral("\"delayMs\" must be an integer from 0 to %1").arg(scenariolimits::kMaxDelayMs);
         } else if (key == "fault") {
             if (value != "refuse" && value != "drop")
                 return QStringLiteral("\"fault\" must be \"refuse\" or \"drop\"");

@@ -35,13 +35,17 @@ Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
     ServiceContext &context = exchange.context;
     const auto envelope = json::tryParse(exchange.request.body);
     const auto query = envelope ? json::string(*envelope, "query") : std::nullopt;
-    if (!envelope || !envelope->is_object() || !query) {
-        context.log.append({{"kind", "graphql"}, {"host", json::toStd(exchange.host)}, {"error", "malformed request"}});
-        return errorAnswer(400, "BadRequestException", QStringLiteral("The request is not a GraphQL request."));
-    }
-    Json variables = envelope->value("variables", Json::object());
+    Json variables = envelope && envelope->is_object() ? envelope->value("variables", Json::object()) : Json();
     if (variables.is_null())
         variables = Json::object();
+    // As the public service answers a body that is no GraphQL request: 400 and a malformed-request
+    // error, before any scenario step.
+    if (!envelope || !envelope->is_object() || !query || !variables.is_object()) {
+        context.log.append({{"kind", "graphql"}, {"host", json::toStd(exchange.host)}, {"error", "malformed request"}});
+        return errorAnswer(400, "MalformedHttpRequestException",
+                           exchange.request.body.isEmpty() ? QStringLiteral("Request body is empty.")
+                                                           : QStringLiteral("Unable to parse GraphQL query."));
+    }
     const QString name = operationName(*envelope, *query);
 
     const QByteArray authorization = exchange.request.header("authorization");
@@ -58,12 +62,18 @@ Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
     const GraphQLCall call{exchange.host, name, *query, variables, token, context};
     const auto *operation = registry.operation(name);
     auto makeDefault = [&] {
-        if (!variables.is_object())
-            return errorAnswer(200, "BadRequestException", QStringLiteral("Variables must be an object."));
-        if (!operation)
-            return errorAnswer(200, "ValidationError",
-                               QStringLiteral("Validation error: unknown operation %1.").arg(name));
         Outcome outcome;
+        if (!operation) {
+            // A document the schema does not validate: "data" null beside the errors, as the public
+            // service answers.
+            const Json error{
+                {"path", nullptr},
+                {"locations", nullptr},
+                {"message", json::toStd(QStringLiteral("Validation error: unknown operation %1.").arg(name))}};
+            outcome.response =
+                HttpResponse::json(200, json::dump(Json{{"data", nullptr}, {"errors", Json::array({error})}}));
+            return outcome;
+        }
         outcome.response = HttpResponse::json(200, json::dump(operation->answer(call)));
         return outcome;
     };

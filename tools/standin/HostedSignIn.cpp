@@ -132,10 +132,10 @@ QByteArray htmlEscaped(const QString &text)
     return text.toHtmlEscaped().toUtf8();
 }
 
-// Appends query items to a URL given as text, keeping what it already carries.
-QString withQuery(const QString &url, const QList<QPair<QString, QString>> &items)
+// Appends query items to a URL, keeping what it already carries.
+QString withQuery(const QUrl &url, const QList<QPair<QString, QString>> &items)
 {
-    QString out = url;
+    QString out = url.toString(QUrl::FullyEncoded);
     QChar separator = out.contains(u'?') ? u'&' : u'?';
     for (const auto &[name, value] : items) {
         out += separator + name + u'=' + QString::fromLatin1(QUrl::toPercentEncoding(value));
@@ -149,6 +149,39 @@ std::string query(const HttpsExchange &exchange, const char *name)
     return exchange.request.query.queryItemValue(QString::fromLatin1(name), QUrl::FullyDecoded).toStdString();
 }
 
+// The redirect URI as a URL the provider may send the browser to: absolute and without a fragment
+// (RFC 6749 section 3.1.2); invalid otherwise.
+QUrl redirectTarget(const std::string &text)
+{
+    const QUrl url(QString::fromStdString(text), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.hasFragment())
+        return {};
+    return url;
+}
+
+// Why an authorize request with a known client and a usable redirect URI is refused, as the error
+// code and description RFC 6749 section 4.1.2.1 sends back to the redirect URI; none when it is good.
+std::optional<std::pair<QString, QString>> authorizeError(const HttpsExchange &exchange)
+{
+    static const QRegularExpression challengeForm(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z"));
+    const std::string responseType = query(exchange, "response_type");
+    auto error = [](const char *code, const char *description) {
+        return std::make_pair(QString::fromLatin1(code), QString::fromLatin1(description));
+    };
+    if (responseType.empty())
+        return error("invalid_request", "The response_type parameter is missing.");
+    if (responseType != "code")
+        return error("unsupported_response_type", "Only the authorization code flow is supported.");
+    // RFC 7636 section 4.4.1: a missing challenge, or a method the server does not support.
+    if (query(exchange, "code_challenge_method") != "S256")
+        return error("invalid_request", "The code_challenge_method must be S256.");
+    if (!challengeForm.match(QString::fromStdString(query(exchange, "code_challenge"))).hasMatch())
+        return error("invalid_request", "The code_challenge must be 43 base64url characters.");
+    if (query(exchange, "state").empty())
+        return error("invalid_request", "The state parameter is missing.");
+    return std::nullopt;
+}
+
 Outcome authorize(State &state, const HttpsExchange &exchange)
 {
     const std::string clientID = query(exchange, "client_id");
@@ -160,19 +193,26 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
         {{"kind", "signin"}, {"step", "authorize"}, {"client_id", clientID}, {"redirect_uri", redirectURI}});
 
     auto makeDefault = [&] {
-        static const QRegularExpression challengeForm(QStringLiteral("\\A[A-Za-z0-9_-]{43}\\z"));
-        if (query(exchange, "response_type") != "code" || clientID.empty() || redirectURI.empty() ||
-            query(exchange, "code_challenge_method") != "S256" ||
-            !challengeForm.match(QString::fromStdString(challenge)).hasMatch() || signInState.empty())
+        // Without a client or a usable redirect URI there is nowhere safe to send the browser: the
+        // error is shown to the user instead (RFC 6749 section 4.1.2.1).
+        const QUrl redirect = redirectTarget(redirectURI);
+        if (clientID.empty() || !redirect.isValid())
             return page(400, "text/html; charset=utf-8",
                         "<!doctype html><title>Sign-in error</title><p>invalid_request</p>");
+        Outcome outcome = page(302, "text/html; charset=utf-8", {});
+        if (const auto error = authorizeError(exchange)) {
+            QList<QPair<QString, QString>> items = {{QStringLiteral("error"), error->first},
+                                                    {QStringLiteral("error_description"), error->second}};
+            if (!signInState.empty())
+                items.append({QStringLiteral("state"), QString::fromStdString(signInState)});
+            outcome.response.setHeader("Location", withQuery(redirect, items).toUtf8());
+            return outcome;
+        }
         const std::string code = randomToken(24).toStdString();
         state.codes[code] = {clientID, redirectURI, challenge, QDateTime::currentSecsSinceEpoch()};
-        Outcome outcome = page(302, "text/html; charset=utf-8", {});
         outcome.response.setHeader("Location",
-                                   withQuery(QString::fromStdString(redirectURI),
-                                             {{QStringLiteral("code"), QString::fromStdString(code)},
-                                              {QStringLiteral("state"), QString::fromStdString(signInState)}})
+                                   withQuery(redirect, {{QStringLiteral("code"), QString::fromStdString(code)},
+                                                        {QStringLiteral("state"), QString::fromStdString(signInState)}})
                                        .toUtf8());
         return outcome;
     };
@@ -181,15 +221,22 @@ Outcome authorize(State &state, const HttpsExchange &exchange)
 
 Outcome desktopRedirect(const HttpsExchange &exchange)
 {
-    const QString target = withQuery(QStringLiteral("tavrilo-code://auth/callback"),
-                                     {{QStringLiteral("code"), QString::fromStdString(query(exchange, "code"))},
-                                      {QStringLiteral("state"), QString::fromStdString(query(exchange, "state"))}});
+    // Everything the provider sent along (a code and state, or an error and state) goes on to the
+    // hub's callback as it came.
+    QUrl target(QStringLiteral("tavrilo-code://auth/callback"));
+    if (!exchange.request.query.isEmpty())
+        target.setQuery(exchange.request.query.toString(QUrl::FullyEncoded), QUrl::StrictMode);
+    const QString text = target.toString(QUrl::FullyEncoded);
     auto makeDefault = [&] {
         QByteArray quoted;
-        json::appendQuoted(quoted, target);
-        return page(200, "text/html; charset=utf-8",
-                    "<!doctype html><title>Signed in</title><p>Returning to the Tavrilo hub&hellip; <a href=\"" +
-                        htmlEscaped(target) + "\">Continue</a></p><script>location.replace(" + quoted + ");</script>");
+        json::appendQuoted(quoted, text);
+        Outcome outcome =
+            page(200, "text/html; charset=utf-8",
+                 "<!doctype html><title>Signed in</title><p>Returning to the Tavrilo hub&hellip; <a href=\"" +
+                     htmlEscaped(text) + "\">Continue</a></p><script>location.replace(" + quoted + ");</script>");
+        // The page's own URL carries the code: no later request may name it in a Referer.
+        outcome.response.setHeader("Referrer-Policy", "no-referrer");
+        return outcome;
     };
     return scriptedstep::answer(exchange.context.scenario, "https", "signInDesktopRedirect", Json::object(),
                                 makeDefault);
@@ -304,6 +351,11 @@ Outcome token(State &state, const HttpsExchange &exchange)
         return oauthError("unsupported_grant_type", "The grant type is not supported.");
     };
     Outcome outcome = scriptedstep::answer(exchange.context.scenario, "https", "signInToken", view, makeDefault);
+    // Answers holding tokens must not be cached (RFC 6749 section 5.1); a step may say otherwise.
+    if (outcome.response.header("Cache-Control").isEmpty())
+        outcome.response.setHeader("Cache-Control", "no-store");
+    if (outcome.response.header("Pragma").isEmpty())
+        outcome.response.setHeader("Pragma", "no-cache");
     const bool delivered = outcome.fault == Outcome::Fault::None && outcome.response.status == 200;
     if (delivered && commit)
         commit();

@@ -31,6 +31,8 @@ QByteArray reason(int status)
         return "Not Found";
     case 405:
         return "Method Not Allowed";
+    case 408:
+        return "Request Timeout";
     case 411:
         return "Length Required";
     case 413:
@@ -68,13 +70,34 @@ void HttpResponse::setHeader(const QByteArray &name, const QByteArray &value)
     headers.append(qMakePair(name, value));
 }
 
+QByteArray HttpResponse::header(QByteArrayView name) const
+{
+    for (const auto &[key, value] : headers) {
+        if (key.compare(name, Qt::CaseInsensitive) == 0)
+            return value;
+    }
+    return {};
+}
+
+bool HttpResponse::closes(bool requested) const
+{
+    return requested || header("Connection").toLower().contains("close");
+}
+
 QByteArray HttpResponse::head(qsizetype contentLength, bool close) const
 {
     QByteArray out = "HTTP/1.1 " + QByteArray::number(status) + ' ' + reason(status) + "\r\n";
-    for (const auto &[name, value] : headers)
+    bool ownConnection = false;
+    for (const auto &[name, value] : headers) {
+        // A line break in a header would start a header, or an answer, of its own: never written.
+        if (name.contains('\r') || name.contains('\n') || value.contains('\r') || value.contains('\n'))
+            continue;
         out += name + ": " + value + "\r\n";
+        ownConnection = ownConnection || name.compare("Connection", Qt::CaseInsensitive) == 0;
+    }
     out += "Content-Length: " + QByteArray::number(contentLength) + "\r\n";
-    out += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
+    if (!ownConnection)
+        out += close ? "Connection: close\r\n" : "Connection: keep-alive\r\n";
     out += "\r\n";
     return out;
 }

@@ -59,14 +59,19 @@ bool isCommandChannelHost(const QString &host)
                                 QLatin1StringView("(?:%1\\.)?bedrock-agentcore\\.%1\\.amazonaws\\.com"));
 }
 
-bool acceptsConnect(const QString &host, quint16 port, const QStringList &extraHosts)
+bool isDnsName(const QString &host)
 {
     // Only plain DNS names: a host becomes part of a certificate's subjectAltName text.
-    static const QRegularExpression dnsName(QRegularExpression::anchoredPattern(
-        QStringLiteral("[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?(?:\\.[a-z0-9](?:[a-z0-9-]{0,61}[a-z0-9])?)*")));
-    const QString h = host.toLower();
-    if (port != kPort || h.size() > 253 || !dnsName.match(h).hasMatch())
+    static const QRegularExpression dnsName(QRegularExpression::anchoredPattern(QStringLiteral(
+        "[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?(?:\\.[a-zA-Z0-9](?:[a-zA-Z0-9-]{0,61}[a-zA-Z0-9])?)*")));
+    return host.size() <= 253 && dnsName.match(host).hasMatch();
+}
+
+bool acceptsConnect(const QString &host, quint16 port, const QStringList &extraHosts)
+{
+    if (port != kPort || !isDnsName(host))
         return false;
+    const QString h = host.toLower();
     return isSignInHost(h) || isRealtimeHost(h) || isCommandChannelHost(h) || isUnderPlatformDomain(h) ||
            extraHosts.contains(h);
 }

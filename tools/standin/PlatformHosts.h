@@ -20,6 +20,11 @@ bool isRealtimeHost(const QString &host);
 // The command channel service's hosts (build shell).
 bool isCommandChannelHost(const QString &host);
 
+// Whether `host` is a plain DNS name as written: ASCII letters (either case), digits and hyphens in
+// labels of at most 63 characters, at most 253 in all. Checked before any case mapping, which would
+// turn some letters outside ASCII into ASCII ones (U+212A KELVIN SIGN lower-cases to "k").
+bool isDnsName(const QString &host);
+
 // Whether a CONNECT to `host`:`port` is one the stand-in answers: any host of the platform above,
 // any host under the platform's domains, or one of `extraHosts` (from the scenario), on port 443.
 bool acceptsConnect(const QString &host, quint16 port, const QStringList &extraHosts);

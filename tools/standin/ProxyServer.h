@@ -8,6 +8,8 @@
 #include <QHash>
 #include <QTcpServer>
 
+#include <chrono>
+
 class QWebSocketServer;
 
 // The stand-in's one listening socket on the loopback interface: an HTTP CONNECT proxy for the
@@ -34,6 +36,11 @@ public:
     // Hands a tunnel whose next request is a WebSocket upgrade to `route`'s WebSocket server.
     void upgradeToWebSocket(const ServiceRegistry::WebSocketRoute &route, QTcpSocket *socket);
 
+    // How long a client may take to send one whole request (or to finish its TLS handshake) once it
+    // has begun; 30 s unless set. Applies to connections accepted afterwards.
+    std::chrono::milliseconds requestTimeout() const { return m_requestTimeout; }
+    void setRequestTimeout(std::chrono::milliseconds timeout) { m_requestTimeout = timeout; }
+
     // Stops listening and closes every open connection.
     void shutdown();
 
@@ -47,4 +54,5 @@ private:
     Scenario m_scenario;
     ServiceContext m_context;
     QHash<QString, QWebSocketServer *> m_webSocketServers; // by route name, children of this
+    std::chrono::milliseconds m_requestTimeout{30'000};
 };

@@ -7,6 +7,7 @@
 
 #include <QAbstractSocket>
 #include <QNetworkRequest>
+#include <QUrlQuery>
 
 #include <algorithm>
 #include <random>
@@ -18,19 +19,55 @@ constexpr const char *kSubscriptionText =
     "subscription NativeFrames($sessionId: ID!, $tenantId: String!) { onSessionFrame(sessionId: $sessionId, "
     "tenantId: $tenantId) { v ts turnId seq sessionId tenantId agent kind payload } }";
 
-// The token of the "header-" sub-protocol the client offered, or an empty text.
-std::string headerToken(const QWebSocket &socket)
+// The JSON object a Base64 text carries, in the standard or the URL-safe alphabet, padded or not.
+std::optional<Json> decodedObject(QByteArray text)
 {
+    text.replace('-', '+').replace('_', '/');
+    const auto bytes = QByteArray::fromBase64Encoding(text, QByteArray::AbortOnBase64DecodingErrors);
+    auto object = bytes ? json::tryParse(*bytes) : std::nullopt;
+    return object && object->is_object() ? object : std::nullopt;
+}
+
+std::string authorizationOf(const std::optional<Json> &header)
+{
+    return header ? json::string(*header, "Authorization").value_or(QString()).toStdString() : std::string();
+}
+
+// The authorization a client gives on opening, in either of the public protocol's two ways: the
+// "header-" sub-protocol, or the "header" and "payload" query parameters (Base64 JSON objects).
+struct Credentials
+{
+    std::string headerToken; // of the sub-protocol
+    std::string queryToken;  // of the query's "header"
+    bool present = false;
+};
+
+Credentials credentialsOf(const QWebSocket &socket)
+{
+    Credentials credentials;
     const QList<QByteArray> offered = socket.request().rawHeader("Sec-WebSocket-Protocol").split(',');
     for (QByteArray protocol : offered) {
         protocol = protocol.trimmed();
-        if (!protocol.startsWith("header-"))
-            continue;
-        const auto decoded = json::tryParse(QByteArray::fromBase64(protocol.mid(7), QByteArray::Base64UrlEncoding));
-        if (decoded && decoded->is_object())
-            return json::string(*decoded, "Authorization").value_or(QString()).toStdString();
+        if (protocol.startsWith("header-")) {
+            credentials.headerToken = authorizationOf(decodedObject(protocol.mid(7)));
+            break;
+        }
     }
-    return {};
+    const QUrlQuery query(socket.requestUrl());
+    credentials.queryToken =
+        authorizationOf(decodedObject(query.queryItemValue(QStringLiteral("header"), QUrl::FullyDecoded).toLatin1()));
+    const bool payload =
+        decodedObject(query.queryItemValue(QStringLiteral("payload"), QUrl::FullyDecoded).toLatin1()).has_value();
+    credentials.present = !credentials.headerToken.empty() || (!credentials.queryToken.empty() && payload);
+    return credentials;
+}
+
+Json errorPayload(const char *errorType, const QString &message, std::optional<int> errorCode = std::nullopt)
+{
+    Json error{{"errorType", errorType}, {"message", json::toStd(message)}};
+    if (errorCode)
+        error["errorCode"] = *errorCode;
+    return Json{{"errors", Json::array({error})}};
 }
 
 QByteArray padded(QByteArray message, qint64 size)
@@ -44,25 +81,29 @@ QByteArray padded(QByteArray message, qint64 size)
 RealtimeConnection::RealtimeConnection(QWebSocket *socket, ServiceContext &context)
     : QObject(socket), m_socket(socket), m_context(context)
 {
-    const std::string token = headerToken(*socket);
+    socket->setMaxAllowedIncomingMessageSize(quint64(realtimeservice::kMaxClientMessageBytes));
+    const Credentials credentials = credentialsOf(*socket);
+    m_authorized = credentials.present;
+    const std::string token = credentials.headerToken.empty() ? credentials.queryToken : credentials.headerToken;
     const Json view{{"token", token}, {"host", json::toStd(socket->requestUrl().host())}};
     if (auto step = m_context.scenario.take("realtime", "*", view))
         m_step = std::move(*step);
-    log({{"event", "open"}, {"headerToken", token}});
+    log({{"event", "open"},
+         {"headerToken", credentials.headerToken},
+         {"queryToken", credentials.queryToken},
+         {"authorized", m_authorized}});
 
-    m_keepAlive.setInterval(int(m_step.value("keepAliveMs", qint64(1000))));
     connect(&m_keepAlive, &QTimer::timeout, this, [this] { sendMessage(R"({"type":"ka"})", false); });
-    m_pace.setSingleShot(true);
-    connect(&m_pace, &QTimer::timeout, this, &RealtimeConnection::sendNext);
     connect(socket, &QWebSocket::textMessageReceived, this, [this](const QString &text) { received(text.toUtf8()); });
     connect(socket, &QWebSocket::binaryMessageReceived, this, &RealtimeConnection::received);
     connect(socket, &QWebSocket::disconnected, this, [this] {
         log({{"event", "closed"}, {"code", int(m_socket->closeCode())}});
-        m_keepAlive.stop();
-        m_pace.stop();
+        end();
         m_socket->deleteLater();
     });
 }
+
+RealtimeConnection::~RealtimeConnection() = default;
 
 void RealtimeConnection::log(Json entry)
 {
@@ -72,113 +113,175 @@ void RealtimeConnection::log(Json entry)
 
 void RealtimeConnection::received(const QByteArray &bytes)
 {
+    if (m_ended)
+        return;
     const auto message = json::tryParse(bytes);
     const std::string type = message ? json::string(*message, "type").value_or(QString()).toStdString() : "";
+    if (type == "connection_init")
+        log({{"event", "connection_init"}});
+    // The public service refuses a connection without authorization whatever it is sent first.
+    if (!m_authorized)
+        return refuseConnection("You are not authorized to make this call.");
     const std::string handshake = m_step.value("handshake", "accept");
     if (type == "connection_init") {
-        log({{"event", "connection_init"}});
-        if (handshake == "connection_error") {
-            sendMessage(R"({"type":"connection_error","payload":{"errors":[{"errorType":"UnauthorizedException"}]}})",
-                        false);
-        } else if (handshake != "silent") {
-            sendMessage(R"({"type":"connection_ack","payload":{"connectionTimeoutMs":300000}})", false);
-            if (m_step.contains("keepAliveMs")) {
-                sendMessage(R"({"type":"ka"})", false);
-                m_keepAlive.start();
-            }
-        }
+        if (handshake == "connection_error")
+            refuseConnection("Connection refused by the scenario.");
+        else if (handshake != "silent")
+            acknowledge();
     } else if (type == "start") {
         subscribe(*message);
     } else if (type == "stop") {
-        log({{"event", "stop"}});
+        unsubscribe(*message);
     } else {
         log({{"event", "unknown"}, {"bytes", bytes.size()}});
     }
 }
 
-void RealtimeConnection::refuse(const char *type, const QString &why)
+void RealtimeConnection::acknowledge()
 {
-    log({{"event", "refused"}, {"why", json::toStd(why)}});
-    Json message{{"type", type},
-                 {"payload", {{"errors", {{{"errorType", "BadRequest"}, {"message", json::toStd(why)}}}}}}};
-    if (!m_subscriptionID.empty())
-        message["id"] = m_subscriptionID;
+    sendMessage(json::dump(Json{{"type", "connection_ack"},
+                                {"payload", {{"connectionTimeoutMs", realtimeservice::connectionTimeoutMs(m_step)}}}}),
+                false);
+    const qint64 period = realtimeservice::keepAliveMs(m_step);
+    if (period <= 0 || m_keepAlive.isActive())
+        return;
+    sendMessage(R"({"type":"ka"})", false);
+    m_keepAlive.start(int(period));
+}
+
+void RealtimeConnection::refuseConnection(const char *message)
+{
+    log({{"event", "refused"}, {"why", message}});
+    sendMessage(json::dump(Json{{"type", "connection_error"},
+                                {"payload", errorPayload("UnauthorizedException", QString::fromUtf8(message), 401)}}),
+                false);
+    end();
+    m_socket->close(QWebSocketProtocol::CloseCodeNormal);
+}
+
+void RealtimeConnection::refuse(const std::string &id, const char *errorType, const QString &why)
+{
+    log({{"event", "refused"}, {"id", id}, {"why", json::toStd(why)}});
+    Json message{{"type", "error"}, {"payload", errorPayload(errorType, why)}};
+    if (!id.empty())
+        message["id"] = id;
     sendMessage(json::dump(message), false);
 }
 
 void RealtimeConnection::subscribe(const Json &start)
 {
-    m_subscriptionID = json::string(start, "id").value_or(QString()).toStdString();
+    const std::string id = json::string(start, "id").value_or(QString()).toStdString();
     const Json payload = start.value("payload", Json::object());
     const auto dataText = json::string(payload, "data");
     const auto data = dataText ? json::tryParse(dataText->toUtf8()) : std::nullopt;
-    const Json authorization = payload.is_object() && payload.contains("extensions")
-                                   ? payload["extensions"].value("authorization", Json())
-                                   : Json();
-    if (m_subscriptionID.empty() || !data || !data->is_object())
-        return refuse("error", QStringLiteral("The start message has no id or no data text."));
+    const Json authorization =
+        payload.is_object() && payload.contains("extensions") && payload["extensions"].is_object()
+            ? payload["extensions"].value("authorization", Json())
+            : Json();
+    if (id.empty() || !data || !data->is_object())
+        return refuse(id, "BadRequest", QStringLiteral("The start message has no id or no data text."));
     if (json::string(*data, "query") != QString::fromLatin1(kSubscriptionText))
-        return refuse("error", QStringLiteral("Unknown subscription text."));
+        return refuse(id, "BadRequest", QStringLiteral("Unknown subscription text."));
     const Json variables = data->value("variables", Json());
     const auto session = json::string(variables, "sessionId");
     const auto tenant = json::string(variables, "tenantId");
     const auto token = json::string(authorization, "Authorization");
     if (!session || !tenant || !token || !json::string(authorization, "host"))
-        return refuse("error", QStringLiteral("The start message lacks its variables or authorization."));
-    m_sessionID = session->toStdString();
-    m_tenantID = tenant->toStdString();
+        return refuse(id, "BadRequest", QStringLiteral("The start message lacks its variables or authorization."));
     log({{"event", "start"},
-         {"id", m_subscriptionID},
-         {"sessionId", m_sessionID},
-         {"tenantId", m_tenantID},
-         {"token", token->toStdString()}});
+         {"id", id},
+         {"sessionId", json::toStd(*session)},
+         {"tenantId", json::toStd(*tenant)},
+         {"token", json::toStd(*token)}});
 
-    if (m_step.value("handshake", "accept") == "refuse")
-        return refuse("error", QStringLiteral("Subscription refused by the scenario."));
-    if (m_step.value("handshake", "accept") == "silent")
+    const std::string handshake = m_step.value("handshake", "accept");
+    if (handshake == "refuse")
+        return refuse(id, "BadRequest", QStringLiteral("Subscription refused by the scenario."));
+    if (handshake == "silent")
         return;
-    if (m_subscribed)
-        return sendMessage(json::dump(Json{{"type", "start_ack"}, {"id", m_subscriptionID}}), false);
+    if (m_subscriptions.count(id))
+        return sendMessage(json::dump(Json{{"type", "start_ack"}, {"id", id}}), false);
+    if (m_subscriptions.size() >= std::size_t(realtimeservice::kMaxSubscriptions))
+        return refuse(id, "MaxSubscriptionsReachedError",
+                      QStringLiteral("Max number of %1 subscriptions reached").arg(realtimeservice::kMaxSubscriptions));
+
+    auto subscription = std::make_unique<Subscription>();
+    subscription->id = id;
+    subscription->sessionID = session->toStdString();
+    subscription->tenantID = tenant->toStdString();
+    const double planned = realtimeservice::costOf(m_step, qsizetype(id.size() + subscription->sessionID.size() +
+                                                                     subscription->tenantID.size()))
+                               .bytes;
+    if (m_plannedBytes + planned > double(realtimeservice::kConnectionBytes))
+        return refuse(id, "LimitExceededError",
+                      QStringLiteral("The scripted output of this connection would pass its bound."));
+    m_plannedBytes += planned;
+    Subscription &added = *m_subscriptions.emplace(id, std::move(subscription)).first->second;
+    added.pace.setSingleShot(true);
+    connect(&added.pace, &QTimer::timeout, this, [this, &added] { sendNext(added); });
+
     for (const auto &action : m_step.value("beforeAck", Json::array()))
-        for (const auto &[bytes, binary] : messagesOf(action))
+        for (const auto &[bytes, binary] : messagesOf(action, added))
             sendMessage(bytes, binary);
-    sendMessage(json::dump(Json{{"type", "start_ack"}, {"id", m_subscriptionID}}), false);
-    m_subscribed = true;
+    sendMessage(json::dump(Json{{"type", "start_ack"}, {"id", id}}), false);
     for (const auto &action : m_step.value("send", Json::array()))
-        m_actions.push_back(action);
-    sendNext();
+        added.actions.push_back(action);
+    sendNext(added);
 }
 
-void RealtimeConnection::sendNext()
+void RealtimeConnection::unsubscribe(const Json &stop)
 {
-    while (!m_actions.empty()) {
-        Json action = std::move(m_actions.front());
-        m_actions.pop_front();
+    const auto id = json::string(stop, "id");
+    if (!id)
+        return refuse({}, "BadRequest", QStringLiteral("The stop message has no id."));
+    // Its pending actions and its pace go with it: nothing more is delivered under this id.
+    const bool known = m_subscriptions.erase(id->toStdString()) > 0;
+    log({{"event", "stop"}, {"id", json::toStd(*id)}, {"known", known}});
+    sendMessage(json::dump(Json{{"type", "complete"}, {"id", json::toStd(*id)}}), false);
+}
+
+void RealtimeConnection::end()
+{
+    m_ended = true;
+    m_keepAlive.stop();
+    for (auto &[id, subscription] : m_subscriptions) {
+        subscription->actions.clear();
+        subscription->pace.stop();
+    }
+}
+
+void RealtimeConnection::sendNext(Subscription &subscription)
+{
+    while (!subscription.actions.empty() && !m_ended) {
+        Json action = std::move(subscription.actions.front());
+        subscription.actions.pop_front();
         if (const qint64 delay = action.value("delayMs", qint64(0)); delay > 0) {
             action.erase("delayMs");
-            m_actions.push_front(std::move(action));
-            m_pace.start(int(delay));
+            subscription.actions.push_front(std::move(action));
+            subscription.pace.start(int(delay));
             return;
         }
         if (action.contains("drop")) {
             log({{"event", "drop"}});
-            m_actions.clear();
+            end();
             dropWhenFlushed();
             return;
         }
         if (action.contains("close")) {
             log({{"event", "close"}});
-            m_actions.clear();
+            end();
             m_socket->close(QWebSocketProtocol::CloseCode(action["close"].get<int>()));
             return;
         }
-        for (const auto &[bytes, binary] : messagesOf(action))
+        for (const auto &[bytes, binary] : messagesOf(action, subscription))
             sendMessage(bytes, binary);
     }
-    log({{"event", "sent"}});
+    if (!m_ended)
+        log({{"event", "sent"}, {"id", subscription.id}});
 }
 
-std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Json &action) const
+std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Json &action,
+                                                                        const Subscription &subscription) const
 {
     std::vector<QByteArray> messages;
     if (action.contains("text")) {
@@ -188,9 +291,9 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
     } else if (action.contains("frame")) {
         Json frame = action["frame"];
         if (!frame.contains("sessionId"))
-            frame["sessionId"] = m_sessionID;
+            frame["sessionId"] = subscription.sessionID;
         if (!frame.contains("tenantId"))
-            frame["tenantId"] = m_tenantID;
+            frame["tenantId"] = subscription.tenantID;
         if (action.value("textPayload", false) && frame.contains("payload")) {
             const QByteArray text = json::dump(frame["payload"]);
             frame["payload"] = text.toStdString();
@@ -217,7 +320,7 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
         }
         for (auto &one : frames)
             messages.push_back(json::dump(Json{{"type", "data"},
-                                               {"id", m_subscriptionID},
+                                               {"id", subscription.id},
                                                {"payload", {{"data", {{"onSessionFrame", std::move(one)}}}}}}));
     }
     const qint64 repeat = action.value("repeat", qint64(1));

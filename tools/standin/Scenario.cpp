@@ -1,6 +1,22 @@
 #include "standin/Scenario.h"
 
+#include "standin/PlatformHosts.h"
 #include "standin/ScriptedStep.h"
+
+namespace
+{
+// The members every section's steps share, which the scenario itself reads: "match" and "times".
+QString commonMistake(const Json &step)
+{
+    if (!step.is_object())
+        return {};
+    if (step.contains("match") && !step["match"].is_object())
+        return QStringLiteral("\"match\" must be an object");
+    if (step.contains("times") && !scenariolimits::isInteger(step["times"], 1, scenariolimits::kMaxTimes))
+        return QStringLiteral("\"times\" must be an integer from 1 to %1").arg(scenariolimits::kMaxTimes);
+    return {};
+}
+} // namespace
 
 std::optional<Scenario> Scenario::fromJson(const Json &document, const Sections &sections, QString *error)
 {
@@ -17,8 +33,11 @@ std::optional<Scenario> Scenario::fromJson(const Json &document, const Sections 
         if (name == "hosts") {
             if (!content.is_array())
                 return fail(QStringLiteral("\"hosts\" must be an array of host names"));
+            if (content.size() > size_t(scenariolimits::kMaxHosts))
+                return fail(QStringLiteral("\"hosts\" names at most %1 hosts").arg(scenariolimits::kMaxHosts));
             for (const auto &host : content) {
-                if (!host.is_string() || host.get<std::string>().empty())
+                // Plain ASCII names only: case mapping must not turn another letter into an ASCII one.
+                if (!host.is_string() || !platformhosts::isDnsName(json::toQString(host.get<std::string>())))
                     return fail(QStringLiteral("\"hosts\" must be an array of host names"));
                 scenario.m_extraHosts.append(json::toQString(host.get<std::string>()).toLower());
             }
@@ -39,12 +58,18 @@ std::optional<Scenario> Scenario::fromJson(const Json &document, const Sections 
                     if (!value.is_array())
                         return fail(QStringLiteral("%1.queue must be an array of steps").arg(at));
                     for (size_t i = 0; i < value.size(); ++i) {
-                        if (const QString why = section->second(value[i]); !why.isEmpty())
+                        QString why = commonMistake(value[i]);
+                        if (why.isEmpty())
+                            why = section->second(value[i]);
+                        if (!why.isEmpty())
                             return fail(QStringLiteral("%1.queue[%2]: %3").arg(at).arg(i).arg(why));
                         parsed.queue.push_back({value[i], value[i].value("times", qint64(1))});
                     }
                 } else if (member == "default") {
-                    if (const QString why = section->second(value); !why.isEmpty())
+                    QString why = commonMistake(value);
+                    if (why.isEmpty())
+                        why = section->second(value);
+                    if (!why.isEmpty())
                         return fail(QStringLiteral("%1.default: %2").arg(at, why));
                     parsed.fallback = value;
                 } else {

@@ -11,6 +11,24 @@
 #include <map>
 #include <optional>
 
+// Upper bounds of what a scenario may ask for. A scenario past one is refused as a whole, with the
+// reason, so that no script can make the stand-in allocate without end or wait for ever.
+namespace scenariolimits
+{
+inline constexpr qint64 kMaxTimes = 1'000'000;
+inline constexpr qint64 kMaxDelayMs = 600'000;
+inline constexpr qsizetype kMaxHosts = 1000;
+
+// Whether `value` is an integer from `low` to `high`.
+inline bool isInteger(const Json &value, qint64 low, qint64 high)
+{
+    if (!value.is_number_integer() || (value.is_number_unsigned() && value.get<quint64>() > quint64(high)))
+        return false;
+    const auto n = value.get<qint64>();
+    return n >= low && n <= high;
+}
+} // namespace scenariolimits
+
 // What a test or a demo scripts: per service section and key (a GraphQL operation name, an HTTPS
 // route name, ...), a queue of steps spent in order and a default step. The format is described
 // in README.md; the steps of each section are checked by that section's validator.

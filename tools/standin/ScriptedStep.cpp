@@ -1,6 +1,8 @@
 #include "standin/ScriptedStep.h"
 
+#include <algorithm>
 #include <array>
+#include <string_view>
 
 namespace scriptedstep
 {
@@ -9,12 +11,35 @@ namespace
 constexpr std::array<std::string_view, 12> kMembers = {"match",   "times", "delayMs",  "status", "headers", "fault",
                                                        "rawBody", "body",  "bodySize", "data",   "errors",  "answer"};
 
-bool isInteger(const Json &value, qint64 low, qint64 high)
+using scenariolimits::isInteger;
+
+// The largest body a step may pad to: far past any cap of the hub, and still a size the stand-in
+// can hold for every connection at once.
+constexpr qint64 kMaxBodySize = 64LL * 1024 * 1024;
+
+// A field name as HTTP defines it (a token: no separators, no white space, no control characters).
+bool isFieldName(const std::string &name)
 {
-    if (!value.is_number_integer())
-        return false;
-    const auto n = value.get<qint64>();
-    return n >= low && n <= high;
+    static const std::string_view kSeparators = "\"(),/:;<=>?@[\\]{}";
+    return !name.empty() && std::all_of(name.begin(), name.end(), [](char c) {
+        const auto u = static_cast<unsigned char>(c);
+        return u > 0x20 && u < 0x7f && kSeparators.find(c) == std::string_view::npos;
+    });
+}
+
+// Why a scripted header would break the answer's framing, or an empty text.
+QString headerMistake(const std::string &name, const Json &value)
+{
+    if (!isFieldName(name) || !value.is_string())
+        return QStringLiteral("\"headers\" must map header names to strings");
+    const std::string &text = value.get_ref<const std::string &>();
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) != std::string::npos)
+        return QStringLiteral("the value of header \"%1\" holds CR, LF or NUL").arg(json::toQString(name));
+    // The stand-in frames every answer itself; a second length or coding would make two answers of one.
+    const QByteArray lower = QByteArray::fromStdString(name).toLower();
+    if (lower == "content-length" || lower == "transfer-encoding")
+        return QStringLiteral("header \"%1\" is the stand-in's own; shape the body instead").arg(json::toQString(name));
+    return {};
 }
 
 bool is2xx(int status)
@@ -52,23 +77,19 @@ QString validate(const Json &step, bool graphql)
         if (!graphql && (key == "data" || key == "errors" || key == "answer"))
             return QStringLiteral("\"%1\" belongs to GraphQL steps").arg(json::toQString(key));
     }
-    if (step.contains("match") && !step["match"].is_object())
-        return QStringLiteral("\"match\" must be an object");
-    if (step.contains("times") && !isInteger(step["times"], 1, 1'000'000))
-        return QStringLiteral("\"times\" must be an integer from 1");
-    if (step.contains("delayMs") && !isInteger(step["delayMs"], 0, 600'000))
-        return QStringLiteral("\"delayMs\" must be an integer from 0 to 600000");
+    if (step.contains("delayMs") && !isInteger(step["delayMs"], 0, scenariolimits::kMaxDelayMs))
+        return QStringLiteral("\"delayMs\" must be an integer from 0 to %1").arg(scenariolimits::kMaxDelayMs);
     // Informational codes are no final answer: a client would wait for the real one.
     if (step.contains("status") && !isInteger(step["status"], 200, 599))
         return QStringLiteral("\"status\" must be an HTTP status code from 200 to 599");
-    if (step.contains("bodySize") && !isInteger(step["bodySize"], 0, 256LL * 1024 * 1024))
-        return QStringLiteral("\"bodySize\" must be a byte count of at most 256 MiB");
+    if (step.contains("bodySize") && !isInteger(step["bodySize"], 0, kMaxBodySize))
+        return QStringLiteral("\"bodySize\" must be a byte count of at most 64 MiB");
     if (step.contains("headers")) {
         if (!step["headers"].is_object())
             return QStringLiteral("\"headers\" must be an object of strings");
         for (const auto &[name, value] : step["headers"].items()) {
-            if (!value.is_string() || name.empty())
-                return QStringLiteral("\"headers\" must be an object of strings");
+            if (const QString why = headerMistake(name, value); !why.isEmpty())
+                return why;
         }
     }
     if (step.contains("fault") && !(step["fault"].is_string() && faultNamed(step["fault"].get<std::string>())))

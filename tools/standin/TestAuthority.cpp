@@ -23,6 +23,7 @@ using BigNumber = std::unique_ptr<BIGNUM, Deleter<BIGNUM, BN_free>>;
 
 constexpr long kHour = 3600;
 constexpr long kDay = 24 * kHour;
+constexpr qsizetype kMaxCommonName = 64;
 
 Key newKey()
 {
@@ -43,8 +44,8 @@ bool addExtension(X509 *certificate, X509 *issuer, int nid, const char *value)
     return added;
 }
 
-// A certificate for `subjectName` with `key`'s public half, signed by `issuerKey`; a null `issuer`
-// makes it self-signed.
+// A certificate for `subjectName` (its common name, left out when empty) with `key`'s public half,
+// signed by `issuerKey`; a null `issuer` makes it self-signed.
 Certificate makeCertificate(const QByteArray &subjectName, EVP_PKEY *key, X509 *issuer, EVP_PKEY *issuerKey,
                             long lifetime, const QList<QPair<int, QByteArray>> &extensions)
 {
@@ -60,7 +61,9 @@ Certificate makeCertificate(const QByteArray &subjectName, EVP_PKEY *key, X509 *
         return nullptr;
     X509_NAME *name = X509_get_subject_name(certificate.get());
     if (X509_NAME_add_entry_by_txt(name, "O", MBSTRING_UTF8,
-                                   reinterpret_cast<const unsigned char *>("Tavrilo stand-in"), -1, -1, 0) != 1 ||
+                                   reinterpret_cast<const unsigned char *>("Tavrilo stand-in"), -1, -1, 0) != 1)
+        return nullptr;
+    if (!subjectName.isEmpty() &&
         X509_NAME_add_entry_by_txt(name, "CN", MBSTRING_UTF8,
                                    reinterpret_cast<const unsigned char *>(subjectName.constData()), -1, -1, 0) != 1)
         return nullptr;
@@ -186,13 +189,16 @@ const TestAuthority::Leaf &TestAuthority::leafFor(const QString &host)
     if (const auto it = m_leaves.constFind(name); it != m_leaves.constEnd())
         return *it;
     const QByteArray ascii = name.toUtf8();
-    Certificate certificate =
-        makeCertificate(ascii, m_native->leafKey.get(), m_native->certificate.get(), m_native->key.get(), 30 * kDay,
-                        {{NID_basic_constraints, "critical,CA:FALSE"},
-                         {NID_key_usage, "critical,digitalSignature"},
-                         {NID_ext_key_usage, "serverAuth"},
-                         {NID_subject_alt_name, "DNS:" + ascii},
-                         {NID_authority_key_identifier, "keyid:always"}});
+    // A common name holds at most 64 characters (RFC 5280's upper bound), and AppSync hosts run to
+    // 80: clients match the host against subjectAltName, so a longer one is named there alone.
+    const QByteArray commonName = ascii.size() <= kMaxCommonName ? ascii : QByteArray();
+    Certificate certificate = makeCertificate(commonName, m_native->leafKey.get(), m_native->certificate.get(),
+                                              m_native->key.get(), 30 * kDay,
+                                              {{NID_basic_constraints, "critical,CA:FALSE"},
+                                               {NID_key_usage, "critical,digitalSignature"},
+                                               {NID_ext_key_usage, "serverAuth"},
+                                               {NID_subject_alt_name, "DNS:" + ascii},
+                                               {NID_authority_key_identifier, "keyid:always"}});
     Leaf leaf;
     if (certificate) {
         leaf.chain = {QSslCertificate(pemOf(certificate.get()), QSsl::Pem), m_authority};
