@@ -3,6 +3,7 @@
 #include "cloud/HubNetworkError.h"
 #include "cloud/NativeControls.h"
 #include "cloud/NativeLive.h"
+#include "core/Deployment.h"
 #include "core/HubError.h"
 #include "workspace/QtShellSocket.h"
 
@@ -85,7 +86,8 @@ NativeDocuments::~NativeDocuments() = default;
 
 const QString &NativeDocuments::shellProtocol()
 {
-    static const QString protocol = QStringLiteral("tavrilo-command-channel.v1");
+    static const QString protocol = QString::fromLatin1(deployment::kCommandShellProtocol.data(),
+                                                        qsizetype(deployment::kCommandShellProtocol.size()));
     return protocol;
 }
 

@@ -1,5 +1,6 @@
 #include "standin/Services.h"
 
+#include "standin/CommandChannel.h"
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
@@ -22,4 +23,5 @@ void registerServices(ServiceRegistry &registry)
     probeoperation::registerService(registry);
     hostedsignin::registerService(registry);
     realtimeservice::registerService(registry);
+    commandchannel::registerService(registry);
 }
