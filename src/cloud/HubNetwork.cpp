@@ -3,7 +3,7 @@
 #include "cloud/EnvironmentProxyFactory.h"
 #include "cloud/HubNetworkError.h"
 #include "core/HubError.h"
-#include "core/async/NetworkCancel.h"
+#include "cloud/NetworkCancel.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>

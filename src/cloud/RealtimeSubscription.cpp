@@ -39,15 +39,15 @@ RealtimeSubscription::~RealtimeSubscription()
 
 void RealtimeSubscription::disconnect()
 {
-    m_connectSource.cancel();
-    if (m_receiver.isValid()) {
-        m_receiver.cancel();
-        m_receiver = Job();
-    }
-    if (m_socket) {
-        m_socket->cancel(RealtimeSocket::kCloseGoingAway);
-        m_socket.reset();
-    }
+    // Taken out before anything is cancelled: cancelling resumes nobody here, and whatever a waiter
+    // starts afterwards is its own and stays.
+    const CancelSource connecting = std::exchange(m_connectSource, CancelSource());
+    const Job receiver = std::exchange(m_receiver, Job());
+    const auto socket = std::exchange(m_socket, nullptr);
+    connecting.cancel();
+    receiver.cancel();
+    if (socket)
+        socket->cancel(RealtimeSocket::kCloseGoingAway);
     m_intake.resetDecoder();
 }
 

@@ -457,3 +457,54 @@ TEST_F(SubscriptionFixture, DestroyingTheSubscriptionStopsItsTask)
     EXPECT_TRUE(frames.empty());
 }
 } // namespace
+
+namespace
+{
+TEST_F(SubscriptionFixture, RestartFromAFinishedWaiterDuringDisconnectIsNotThrownAway)
+{
+    holdBackoff = true;
+    awaitFor(connect());
+    platform.last().drop();
+    ASSERT_TRUE(waitUntil([&] { return delays.size() == 1; }));
+
+    // Whoever learns that the receiver ended starts the subscription again.
+    bool restarted = false;
+    QString restartError;
+    using Self = std::remove_pointer_t<decltype(this)>;
+    auto restart = [](Self *fixture, Job receiver, bool *done, QString *error) -> QCoro::Task<void> {
+        co_await receiver.finished();
+        try {
+            co_await fixture->connect();
+        } catch (const std::exception &e) {
+            *error = errorDescription(e);
+        }
+        *done = true;
+    };
+    restart(this, subscription->receiver(), &restarted, &restartError);
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return restarted; }));
+    EXPECT_EQ(restartError, QString());
+    ASSERT_EQ(platform.sockets.size(), 2u);
+    EXPECT_EQ(platform.sockets[1]->cancelledWith, 0);
+    auto second = subscription->receiver();
+    ASSERT_TRUE(second.isValid());
+
+    // The restarted subscription is the one the owner holds: stopping it stops everything.
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return second.isFinished(); }));
+    const std::size_t before = frames.size();
+    for (const auto &socket : platform.sockets) {
+        EXPECT_EQ(socket->cancelledWith, 1001);
+        socket->deliver(data(chunks::frame(99)));
+    }
+    holdBackoff = false;
+    // A later subscription runs and delivers, so anything left of the old ones would have had its
+    // turn by the time its frame arrives.
+    awaitFor(connect());
+    platform.last().deliver(data(chunks::frame(100)));
+    ASSERT_TRUE(waitUntil([&] { return frames.size() > before; }));
+    EXPECT_EQ(seqs().back(), 100);
+    EXPECT_EQ(frames.size(), before + 1);
+    EXPECT_EQ(platform.sockets.size(), 3u);
+}
+} // namespace
