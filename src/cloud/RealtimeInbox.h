@@ -1,6 +1,7 @@
 #pragma once
 
 #include "core/async/CancelToken.h"
+#include "core/async/Resumer.h"
 
 #include <QByteArray>
 #include <QCoroTask>
@@ -47,7 +48,6 @@ public:
     static QString overflowSentence();
 
 private:
-    struct Waiter;
     class WaitAwaiter;
     void wake();
 
@@ -56,5 +56,5 @@ private:
     std::deque<Message> m_queue;
     qint64 m_bytes = 0;
     std::exception_ptr m_error;
-    std::shared_ptr<Waiter> m_waiter;
+    Resumer::Waker m_waiter;
 };
