@@ -1,5 +1,6 @@
 #include "cloud/HubNetwork.h"
 
+#include "cloud/DeadlineError.h"
 #include "cloud/EnvironmentProxyFactory.h"
 #include "cloud/HubNetworkError.h"
 #include "core/HubError.h"
@@ -186,7 +187,7 @@ QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, 
     if (token.cancelled())
         throw CancelledError();
     if (state->timedOut)
-        throw HubNetworkError(HubNetworkError::Kind::timedOut);
+        throw DeadlineError();
 
     Reply answer;
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);

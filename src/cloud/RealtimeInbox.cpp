@@ -2,6 +2,8 @@
 
 #include "core/HubError.h"
 
+#include <limits>
+
 // Wakes the consumer through its event loop rather than inside the socket's signal, so that a
 // handler may close the socket without running inside its emission.
 class RealtimeInbox::WaitAwaiter
@@ -44,6 +46,8 @@ bool RealtimeInbox::push(Message message)
     }
     m_bytes += message.bytes.size();
     m_queue.push_back(std::move(message));
+    if (m_silence)
+        m_silence->start();
     wake();
     return true;
 }
@@ -53,7 +57,22 @@ void RealtimeInbox::fail(std::exception_ptr error)
     if (m_error)
         return;
     m_error = std::move(error);
+    // Stopped, not deleted: this may run inside the timer's own signal.
+    if (m_silence)
+        m_silence->stop();
     wake();
+}
+
+void RealtimeInbox::failWhenSilentFor(std::chrono::milliseconds limit, std::exception_ptr error)
+{
+    if (m_error)
+        return;
+    m_silence = std::make_unique<QTimer>();
+    m_silence->setSingleShot(true);
+    // Qt's timers count in int milliseconds.
+    m_silence->setInterval(std::min(limit, std::chrono::milliseconds(std::numeric_limits<int>::max())));
+    QObject::connect(m_silence.get(), &QTimer::timeout, m_silence.get(), [this, error] { fail(error); });
+    m_silence->start();
 }
 
 void RealtimeInbox::wake()

@@ -6,7 +6,9 @@
 #include <QByteArray>
 #include <QCoroTask>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
 #include <coroutine>
 #include <deque>
 #include <exception>
@@ -38,6 +40,10 @@ public:
     bool push(Message message);
     // Ends the stream with `error` after the messages already queued; only the first failure counts.
     void fail(std::exception_ptr error);
+    // From now on, fails the stream with `error` when nothing arrives for `limit`; every arrival
+    // starts the wait again. Arrivals count, not takes: a consumer busy with one message for longer
+    // than `limit` does not make a live connection look silent.
+    void failWhenSilentFor(std::chrono::milliseconds limit, std::exception_ptr error);
     bool hasFailed() const { return bool(m_error); }
     qsizetype size() const { return qsizetype(m_queue.size()); }
 
@@ -57,4 +63,5 @@ private:
     qint64 m_bytes = 0;
     std::exception_ptr m_error;
     Resumer::Waker m_waiter;
+    std::unique_ptr<QTimer> m_silence;
 };
