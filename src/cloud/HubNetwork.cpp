@@ -3,8 +3,8 @@
 #include "cloud/DeadlineError.h"
 #include "cloud/EnvironmentProxyFactory.h"
 #include "cloud/HubNetworkError.h"
-#include "core/HubError.h"
 #include "cloud/NetworkCancel.h"
+#include "core/HubError.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>

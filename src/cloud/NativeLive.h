@@ -64,7 +64,7 @@ public:
     // Posts one GraphQL operation to the configured endpoint with `token` as bearer and returns the
     // answer's "data" object. Throws HubError with the client's sentences, the platform's error
     // messages, the decoding sentence for a body that is no JSON, HubNetworkError for transport
-    // failures and the 45 s deadline, and CancelledError when `cancel` fires.
+    // failures, DeadlineError when the 45 s deadline passes, and CancelledError when `cancel` fires.
     static QCoro::Task<Json> graphql(QString operation, Json variables, HubConfiguration configuration, QString token,
                                      CancelToken cancel = {});
 

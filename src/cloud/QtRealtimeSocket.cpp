@@ -4,11 +4,14 @@
 #include "core/HubError.h"
 
 QtRealtimeSocket::QtRealtimeSocket(Configure configure)
-    : m_socket({realtime::kMaxMessageBytes, true, true}, std::move(configure),
-               [this](QByteArray bytes, bool binary) { return m_inbox.push({std::move(bytes), binary}); },
-               [this](const PlatformWebSocket::Ending &ending) {
-                   m_inbox.fail(std::make_exception_ptr(HubError(sentence(ending))));
-               })
+    : m_socket(
+          {realtime::kMaxMessageBytes, true, true}, std::move(configure),
+          [this](QByteArray bytes, bool binary) {
+              return m_inbox.push({std::move(bytes), binary});
+          },
+          [this](const PlatformWebSocket::Ending &ending) {
+              m_inbox.fail(std::make_exception_ptr(HubError(sentence(ending))));
+          })
 {}
 
 QString QtRealtimeSocket::sentence(const PlatformWebSocket::Ending &ending)

@@ -151,8 +151,8 @@ QCoro::Task<std::shared_ptr<RealtimeSocket>> RealtimeSubscription::open(HubConfi
             }
         }
     } catch (...) {
-        failure = *timedOut && !cancel.cancelled() ? std::make_exception_ptr(DeadlineError())
-                                                   : std::current_exception();
+        failure =
+            *timedOut && !cancel.cancelled() ? std::make_exception_ptr(DeadlineError()) : std::current_exception();
     }
     watchdog->stop();
     socket->cancel(RealtimeSocket::kCloseGoingAway);

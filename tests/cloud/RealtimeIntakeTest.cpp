@@ -274,17 +274,14 @@ Json ackWith(Json timeout)
     return Json{{"type", "connection_ack"}, {"payload", {{"connectionTimeoutMs", std::move(timeout)}}}};
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, ConnectionTimeout,
-                         ::testing::Values(TimeoutCase{"Given", ackWith(60000), 60000},
-                                           TimeoutCase{"IntegralFloat", ackWith(2.5e4), 25000},
-                                           TimeoutCase{"Absent", Json{{"type", "connection_ack"}}, 300000},
-                                           TimeoutCase{"PayloadNotObject",
-                                                       Json{{"type", "connection_ack"}, {"payload", "x"}}, 300000},
-                                           TimeoutCase{"Zero", ackWith(0), 300000},
-                                           TimeoutCase{"Negative", ackWith(-5), 300000},
-                                           TimeoutCase{"Fractional", ackWith(1.5), 300000},
-                                           TimeoutCase{"Text", ackWith("60000"), 300000}),
-                         [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(
+    Table, ConnectionTimeout,
+    ::testing::Values(TimeoutCase{"Given", ackWith(60000), 60000}, TimeoutCase{"IntegralFloat", ackWith(2.5e4), 25000},
+                      TimeoutCase{"Absent", Json{{"type", "connection_ack"}}, 300000},
+                      TimeoutCase{"PayloadNotObject", Json{{"type", "connection_ack"}, {"payload", "x"}}, 300000},
+                      TimeoutCase{"Zero", ackWith(0), 300000}, TimeoutCase{"Negative", ackWith(-5), 300000},
+                      TimeoutCase{"Fractional", ackWith(1.5), 300000}, TimeoutCase{"Text", ackWith("60000"), 300000}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(RealtimeProtocol, IntegerAcceptsIntegralFloatsInRangeOnly)
 {

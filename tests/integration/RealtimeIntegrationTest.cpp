@@ -279,10 +279,10 @@ TEST_P(RealtimeHandshake, FailureReachesTheCaller)
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RealtimeHandshake,
-    ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
-                      HandshakeCase{"ConnectionError", "connection_error", "Realtime subscription refused."},
-                      HandshakeCase{"NeverAcknowledged", "silent", "The request timed out."}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RealtimeHandshake,
+                         ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
+                                           HandshakeCase{"ConnectionError", "connection_error",
+                                                         "Realtime subscription refused."},
+                                           HandshakeCase{"NeverAcknowledged", "silent", "The request timed out."}),
+                         [](const auto &info) { return std::string(info.param.name); });
 } // namespace

@@ -43,7 +43,9 @@ public:
         using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
 
     public:
-        RunAwaiter(SerialExecutor &executor, Fn fn) : m_executor(executor), m_state(std::make_shared<State>(std::move(fn))) {}
+        RunAwaiter(SerialExecutor &executor, Fn fn)
+            : m_executor(executor), m_state(std::make_shared<State>(std::move(fn)))
+        {}
 
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle)

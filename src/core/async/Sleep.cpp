@@ -6,8 +6,7 @@
 
 #include <climits>
 
-Sleep::Sleep(std::chrono::milliseconds duration, CancelToken token) : m_duration(duration), m_token(std::move(token))
-{}
+Sleep::Sleep(std::chrono::milliseconds duration, CancelToken token) : m_duration(duration), m_token(std::move(token)) {}
 
 // Members go in reverse order: the registration first (waiting for a callback running elsewhere),
 // then the timer, then the resumer, which drops a resumption posted but not yet run.
