@@ -64,8 +64,8 @@ protected:
     {
         return live.connect(
             configuration(), QStringLiteral("token-0"), QString::fromLatin1(kSession),
-            [this]() -> QCoro::Task<QString> { co_return QStringLiteral("token-%1").arg(++tokenRequests); },
-            [this](Json frame) -> QCoro::Task<void> {
+            [this](CancelToken) -> QCoro::Task<QString> { co_return QStringLiteral("token-%1").arg(++tokenRequests); },
+            [this](Json frame, CancelToken) -> QCoro::Task<void> {
                 frames.push_back(frame);
                 // A handler that sometimes takes its time, as a project call does, while the
                 // platform keeps sending.
@@ -279,10 +279,10 @@ TEST_P(RealtimeHandshake, FailureReachesTheCaller)
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RealtimeHandshake,
-    ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
-                      HandshakeCase{"ConnectionError", "connection_error", "Realtime subscription refused."},
-                      HandshakeCase{"NeverAcknowledged", "silent", "The operation was cancelled."}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RealtimeHandshake,
+                         ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
+                                           HandshakeCase{"ConnectionError", "connection_error",
+                                                         "Realtime subscription refused."},
+                                           HandshakeCase{"NeverAcknowledged", "silent", "The request timed out."}),
+                         [](const auto &info) { return std::string(info.param.name); });
 } // namespace
