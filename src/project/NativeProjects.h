@@ -14,8 +14,7 @@ struct NativeRecentProject
 };
 
 // The recent-project history of one application, user and workspace, kept under the user's data folder.
-namespace NativeProjects
-{
+namespace NativeProjects {
 
 // Reads the history, records `recording` at the front with the current time when given, writes the
 // history back and returns it, most recent first. Throws HubError when the history cannot be located,

@@ -5,8 +5,7 @@
 #include <optional>
 
 // The repository companion: opens a git repository into the workspace.
-namespace NativeRepository
-{
+namespace NativeRepository {
 
 // The companion's reply: the opened directory, the repository's origin and, when refreshing the
 // existing clone failed, why.
