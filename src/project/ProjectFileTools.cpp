@@ -71,7 +71,7 @@ public:
             }
             const QString name = QString::fromUtf8(entry.name);
             const QString relative = relativeDirectory.isEmpty() ? name : relativeDirectory + u'/' + name;
-            if (!accepted(relative, entry.type == DT_LNK))
+            if (!accepted(name, relative, relativeDirectory.isEmpty(), entry.type == DT_LNK))
                 continue;
             m_entries.append(relative);
             if (m_entries.size() >= kListLimit) {
@@ -96,12 +96,13 @@ public:
     }
 
 private:
-    // The path guard in read mode. Below a folder that was reached without links, a name that is
-    // no link resolves to itself, so its text decides; a link is resolved in full.
-    bool accepted(const QString &relative, bool link) const
+    // The path guard in read mode. The folder's own path passed it already, and below a folder that
+    // was reached without links a name that is no link resolves to itself: its text decides. A
+    // link is resolved in full.
+    bool accepted(const QString &name, const QString &relative, bool first, bool link) const
     {
         if (!link)
-            return !ProjectRoot::refusedText(relative, false);
+            return !ProjectRoot::refusedName(name, first, false);
         try {
             (void)m_root.inside(relative, false);
             return true;

@@ -8,6 +8,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -132,17 +133,18 @@ bool ProjectRoot::isProtectedName(QStringView component, bool write)
         QLatin1String(".pem"), QLatin1String(".key"),     QLatin1String(".p12"),
         QLatin1String(".pfx"), QLatin1String(".jks"),     QLatin1String(".keystore"),
         QLatin1String(".ppk"), QLatin1String(".tfstate"), QLatin1String(".tfvars")};
-    const QString name = component.toString().toLower();
+    // Case folding: any spelling that lower-cases to a protected name is refused too.
+    constexpr auto folded = Qt::CaseInsensitive;
     for (const auto &candidate : equal)
-        if (name == candidate)
+        if (component.compare(candidate, folded) == 0)
             return true;
     for (const auto &prefix : prefixes)
-        if (name.startsWith(prefix))
+        if (component.startsWith(prefix, folded))
             return true;
     for (const auto &suffix : suffixes)
-        if (name.endsWith(suffix))
+        if (component.endsWith(suffix, folded))
             return true;
-    return write && name == QLatin1String(".tavrilo");
+    return write && component.compare(QLatin1String(".tavrilo"), folded) == 0;
 }
 
 bool ProjectRoot::isProtected(const QStringList &components, bool write)
@@ -153,26 +155,32 @@ bool ProjectRoot::isProtected(const QStringList &components, bool write)
     return false;
 }
 
-bool ProjectRoot::refusedText(QStringView path, bool write)
+bool ProjectRoot::refusedName(QStringView name, bool first, bool write)
 {
-    for (qsizetype i = 0; i < path.size(); ++i) {
-        char32_t code = path[i].unicode();
-        if (QChar::isHighSurrogate(code) && i + 1 < path.size() && path[i + 1].isLowSurrogate()) {
-            code = QChar::surrogateToUcs4(path[i], path[i + 1]);
+    for (qsizetype i = 0; i < name.size(); ++i) {
+        char32_t code = name[i].unicode();
+        if (QChar::isHighSurrogate(code) && i + 1 < name.size() && name[i + 1].isLowSurrogate()) {
+            code = QChar::surrogateToUcs4(name[i], name[i + 1]);
             ++i;
         }
         if (isLineOrControl(code))
             return true;
     }
-    if (path.startsWith(u'/') || path.contains(u'\\') || path.contains(u':') || path.startsWith(u'~'))
+    return name.contains(u'\\') || name.contains(u':') || (first && name.startsWith(u'~')) || name == u".." ||
+           isProtectedName(name, write);
+}
+
+bool ProjectRoot::refusedText(QStringView path, bool write)
+{
+    if (path.startsWith(u'/'))
         return true;
-    QStringList components;
-    for (QStringView part : path.split(u'/')) {
-        if (part == u"..")
+    bool first = true;
+    for (QStringView part : path.tokenize(u'/')) {
+        if (refusedName(part, first, write))
             return true;
-        components.append(part.toString());
+        first = false;
     }
-    return isProtected(components, write);
+    return false;
 }
 
 QString ProjectRoot::resolveLinks(QString resolved, QStringList pending) const
@@ -310,14 +318,17 @@ QString ProjectRoot::read(const ProjectLocation &location, qint64 maximum) const
     struct stat st;
     if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size < 0 || st.st_size > maximum)
         throw HubError(kNotRegular);
-    // Sized by what the file holds now; a file that grows meanwhile is read up to one byte past the
-    // cap, which is enough to refuse it.
-    QByteArray bytes;
-    bytes.reserve(qsizetype(std::min<qint64>(st.st_size, maximum) + 1));
-    char piece[65536];
-    while (bytes.size() <= maximum) {
-        const qint64 want = std::min<qint64>(qint64(sizeof piece), maximum + 1 - bytes.size());
-        const ssize_t n = ::read(fd.get(), piece, size_t(want));
+    // One buffer per thread, kept between reads: a fresh one per read makes the heap grow and
+    // shrink by the file's size every time, and giving memory back costs more than the read.
+    thread_local std::vector<char> buffer;
+    buffer.clear();
+    // A file that grows meanwhile is read up to one byte past the cap, which is enough to refuse it.
+    while (qint64(buffer.size()) <= maximum) {
+        const size_t held = buffer.size();
+        const qint64 want = std::min<qint64>(65536, maximum + 1 - qint64(held));
+        buffer.resize(held + size_t(want));
+        const ssize_t n = ::read(fd.get(), buffer.data() + held, size_t(want));
+        buffer.resize(held + size_t(std::max<ssize_t>(n, 0)));
         if (n < 0) {
             if (errno == EINTR)
                 continue;
@@ -325,8 +336,8 @@ QString ProjectRoot::read(const ProjectLocation &location, qint64 maximum) const
         }
         if (n == 0)
             break;
-        bytes.append(piece, qsizetype(n));
     }
+    const QByteArray bytes = QByteArray::fromRawData(buffer.data(), qsizetype(buffer.size()));
     if (bytes.size() > maximum || std::memchr(bytes.constData(), 0, size_t(bytes.size())) || !isUtf8(bytes))
         throw HubError(kNotText);
     return utf8text::decode(bytes);

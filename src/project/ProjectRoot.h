@@ -40,6 +40,8 @@ public:
     ProjectLocation inside(const QString &path, bool write) const;
     // The textual refusals alone (the guard's first step).
     static bool refusedText(QStringView path, bool write);
+    // The same refusals for one component of a path; `first` when it begins the path.
+    static bool refusedName(QStringView name, bool first, bool write);
     // Whether one of `components` is a credential or state name (".tavrilo" only in write mode).
     static bool isProtected(const QStringList &components, bool write);
     static bool isProtectedName(QStringView component, bool write);
