@@ -404,7 +404,8 @@ ChildProcess::Result ChildProcess::run(const Options &options)
 
         while (outputRead.isOpen() || !exited) {
             const auto now = Clock::now();
-            if (options.interrupt && options.interrupt->triggered() && !result.interrupted) {
+            if (!result.interrupted && std::any_of(options.interrupts.begin(), options.interrupts.end(),
+                                                   [](const auto &interrupt) { return interrupt->triggered(); })) {
                 result.interrupted = true;
                 stopGroup();
             }
@@ -432,7 +433,7 @@ ChildProcess::Result ChildProcess::run(const Options &options)
             if (!exited && !exitWatch.isOpen())
                 wakeAt(now + kExitPoll);
 
-            pollfd fds[4];
+            std::vector<pollfd> fds(3 + options.interrupts.size());
             nfds_t count = 0;
             int outputIndex = -1, inputIndex = -1, exitIndex = -1;
             if (outputRead.isOpen()) {
@@ -447,15 +448,16 @@ ChildProcess::Result ChildProcess::run(const Options &options)
                 exitIndex = int(count);
                 fds[count++] = {exitWatch.get(), POLLIN, 0};
             }
-            if (options.interrupt && !result.interrupted)
-                fds[count++] = {options.interrupt->descriptor(), POLLIN, 0};
+            if (!result.interrupted)
+                for (const auto &interrupt : options.interrupts)
+                    fds[count++] = {interrupt->descriptor(), POLLIN, 0};
 
             int timeout = -1;
             if (wake) {
                 const auto left = std::chrono::ceil<std::chrono::milliseconds>(*wake - now).count();
                 timeout = int(std::clamp<long long>(left, 0, 60000));
             }
-            const int ready = ::poll(fds, count, timeout);
+            const int ready = ::poll(fds.data(), count, timeout);
             if (ready < 0) {
                 if (errno == EINTR)
                     continue;

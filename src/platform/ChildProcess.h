@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <stdexcept>
+#include <vector>
 
 #include <sys/types.h>
 
@@ -95,8 +96,8 @@ public:
         std::chrono::milliseconds deadline{30000};
         int stopSignal = SIGKILL;
         std::chrono::milliseconds killGrace{0};
-        // Stops the group when triggered (before or during the run).
-        std::shared_ptr<ChildInterrupt> interrupt;
+        // Any of them stops the group when triggered (before or during the run).
+        std::vector<std::shared_ptr<ChildInterrupt>> interrupts;
         // Called on the calling thread right after the spawn, with the child's pid (its group id).
         std::function<void(pid_t)> started;
         // Called after the group's final SIGKILL and right before the child is reaped: until then
@@ -114,7 +115,7 @@ public:
         bool truncated = false;
         // The deadline passed before the output ended and the child exited.
         bool timedOut = false;
-        // The interrupt stopped the group.
+        // An interrupt stopped the group.
         bool interrupted = false;
     };
 

@@ -2,7 +2,9 @@
 
 #include "core/HubError.h"
 #include "core/Json.h"
+#include "project/BuildVerification.h"
 #include "project/ProjectFileTools.h"
+#include "project/ProjectSearch.h"
 
 #include <QRegularExpression>
 
@@ -55,7 +57,6 @@ Answer failure(const QString &description)
 Routed route(NativeProjectHands::State &state, const QByteArray &encoded, const QString &agent,
              const CancelToken &token)
 {
-    (void)token;
     const std::optional<Json> parsed = json::tryParse(encoded);
     if (!parsed || !(parsed->is_object() || parsed->is_array()))
         throw HubError(json::decodingErrorSentence());
@@ -77,7 +78,10 @@ Routed route(NativeProjectHands::State &state, const QByteArray &encoded, const 
         if (agent != u"tavrilo_operator" || !input->empty() || !toolUseID ||
             !verificationID.match(*toolUseID).hasMatch())
             throw HubError(QStringLiteral("Only an authenticated system verification request is permitted."));
-        throw HubError(QStringLiteral("Build verification is not available yet."));
+        return {{QStringLiteral("success"),
+                 buildverification::verify(state.root, state.originals, state.verificationGroup, deadlineMs, token),
+                 {}},
+                std::nullopt};
     }
 
     const bool writes = *tool == kWriteFile || *tool == kEditFile;
@@ -88,8 +92,10 @@ Routed route(NativeProjectHands::State &state, const QByteArray &encoded, const 
     if (path.toUtf8().size() > kMaxPathBytes || path.contains(QChar(0)))
         throw HubError(QStringLiteral("Project paths exceed the safe local-tool limit."));
 
-    if (*tool == kReadFile && isPreviewPath(path))
-        throw HubError(QStringLiteral("No active Tavrilo desktop preview control server is running on this computer."));
+    if (*tool == kReadFile && isPreviewPath(path)) {
+        previewbridge::Prepared prepared = previewbridge::prepare(state.root.path(), path, *input, agent);
+        return {{prepared.status, prepared.result, {}}, std::move(prepared.request)};
+    }
 
     const ProjectLocation location = state.root.inside(path, writes);
     if (*tool == kReadFile)
@@ -100,7 +106,8 @@ Routed route(NativeProjectHands::State &state, const QByteArray &encoded, const 
         const std::optional<QString> pattern = json::string(*input, "pattern");
         if (!pattern || pattern->isEmpty())
             throw HubError(QStringLiteral("Search requires pattern text."));
-        throw HubError(QStringLiteral("Project search is not available yet."));
+        return {success({projectsearch::search(state.root, *pattern, *input, location, state.closing, token), {}}),
+                std::nullopt};
     }
     if (writes)
         return {success(projectfiles::write(state.root, location, path, *input, *tool == kEditFile, state.originals)),
@@ -131,7 +138,13 @@ Routed dispatch(NativeProjectHands::State &state, const QByteArray &encoded, con
 
 QCoro::Task<NativeProjectHands::Answer> finish(Routed routed, CancelToken token)
 {
-    (void)token;
-    co_return routed.answer;
+    if (!routed.preview)
+        co_return routed.answer;
+    try {
+        auto [status, text] = co_await previewbridge::send(std::move(*routed.preview), std::move(token));
+        co_return Answer{status, text, {}};
+    } catch (const std::exception &error) {
+        co_return failure(errorDescription(error));
+    }
 }
 } // namespace projectcall

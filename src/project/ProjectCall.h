@@ -3,6 +3,7 @@
 #include "core/async/CancelToken.h"
 #include "platform/ChildProcess.h"
 #include "project/NativeProjectHands.h"
+#include "project/PreviewBridge.h"
 #include "project/ProjectRoot.h"
 
 #include <QByteArray>
@@ -38,19 +39,11 @@ namespace projectcall
 // The longest text of an answer, in UTF-8 bytes.
 inline constexpr qsizetype kAnswerLimit = 65000;
 
-// A request to the preview control server, checked and built on the actor and sent off it.
-struct PreviewRequest
-{
-    QUrl endpoint;
-    QByteArray token;
-    QByteArray body;
-};
-
 // The outcome of the actor's part of a call: an answer, or a preview request still to be sent.
 struct Routed
 {
     NativeProjectHands::Answer answer;
-    std::optional<PreviewRequest> preview;
+    std::optional<previewbridge::Request> preview;
 };
 
 // Decodes and checks the call and runs its tool; on the actor.

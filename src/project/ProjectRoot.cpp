@@ -395,7 +395,7 @@ void ProjectRoot::createDirectory(const ProjectLocation &location, mode_t mode) 
     if (m_descriptor < 0)
         throw systemError(ENOENT);
     const QStringList names = location.relative.split(u'/', Qt::SkipEmptyParts);
-    Fd last(descend(m_descriptor, names, names.size(), 0777, mode));
+    Fd last(descend(m_descriptor, names, names.size(), mode, mode));
 }
 
 int ProjectRoot::openParent(const ProjectLocation &location, QString &name) const

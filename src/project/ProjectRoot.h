@@ -52,7 +52,7 @@ public:
     std::optional<struct stat> status(const ProjectLocation &location) const;
     // Creates the missing folders above `location` with default permissions.
     void createParents(const ProjectLocation &location) const;
-    // Creates the folder `location` and the missing ones above it; the last one gets `mode`.
+    // Creates the folder `location` and the missing ones above it, each with `mode`.
     void createDirectory(const ProjectLocation &location, mode_t mode) const;
     // Replaces the file at `location` with `bytes` in one rename of a temporary file of the same
     // folder. `mode`, when given, is set on the new file before it takes the old one's place.

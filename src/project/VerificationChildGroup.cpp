@@ -65,7 +65,7 @@ VerificationChildGroup::Outcome VerificationChildGroup::run(const QStringList &a
     const double budget = std::isfinite(seconds) ? std::clamp(seconds, 0.01, 86400.0) : 0.01;
     options.deadline = std::chrono::milliseconds(qint64(std::ceil(budget * 1000)));
     options.stopSignal = SIGKILL;
-    options.interrupt = interrupt;
+    options.interrupts = {interrupt};
     options.started = [this](pid_t child) {
         std::lock_guard guard(lock);
         pid = child;

@@ -113,7 +113,7 @@ TEST(ChildProcess, InterruptStopsTheGroup)
 {
     auto interrupt = std::make_shared<ChildInterrupt>();
     ChildProcess::Options options = shell(QStringLiteral("sleep 100"));
-    options.interrupt = interrupt;
+    options.interrupts = {interrupt};
     options.started = [interrupt](pid_t) { interrupt->trigger(); };
     const ChildProcess::Result result = ChildProcess::run(options);
     EXPECT_TRUE(result.interrupted);

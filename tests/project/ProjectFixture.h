@@ -21,7 +21,7 @@
 // NativeProjectHands.
 class ProjectFixture : public ::testing::Test
 {
-protected:
+public:
     void SetUp() override
     {
         ASSERT_TRUE(m_temporary.isValid());
