@@ -29,14 +29,6 @@ const QString kNotText = QStringLiteral("File is oversized or is not UTF-8 text.
 // More links than this on one path is a loop; the rest of the path stays as written.
 constexpr int kMaxLinks = 40;
 
-HubError systemError(int error)
-{
-    QString text = QString::fromLocal8Bit(std::strerror(error));
-    if (!text.endsWith(u'.'))
-        text += u'.';
-    return HubError(text);
-}
-
 class Fd
 {
 public:
@@ -107,6 +99,14 @@ bool isLineOrControl(char32_t code)
     }
 }
 } // namespace
+
+HubError ProjectRoot::systemError(int error)
+{
+    QString text = QString::fromLocal8Bit(std::strerror(error));
+    if (!text.endsWith(u'.'))
+        text += u'.';
+    return HubError(text);
+}
 
 ProjectRoot::ProjectRoot(QString path) : m_path(std::move(path))
 {
@@ -365,17 +365,17 @@ int descend(int start, const QStringList &names, qsizetype count, mode_t mode, m
 {
     Fd current(::fcntl(start, F_DUPFD_CLOEXEC, 0));
     if (current.get() < 0)
-        throw systemError(errno);
+        throw ProjectRoot::systemError(errno);
     for (qsizetype i = 0; i < count; ++i) {
         const QByteArray name = names[i].toUtf8();
         int next = openat2Retrying(current.get(), name.constData(), O_PATH | O_DIRECTORY, 0);
         if (next < 0 && errno == ENOENT) {
             if (::mkdirat(current.get(), name.constData(), i + 1 == count ? lastMode : mode) != 0 && errno != EEXIST)
-                throw systemError(errno);
+                throw ProjectRoot::systemError(errno);
             next = openat2Retrying(current.get(), name.constData(), O_PATH | O_DIRECTORY, 0);
         }
         if (next < 0)
-            throw systemError(errno);
+            throw ProjectRoot::systemError(errno);
         current.reset(next);
     }
     return current.release();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/HubError.h"
+
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
@@ -61,6 +63,9 @@ public:
     void removeTree(const ProjectLocation &location) const;
     // A descriptor of the folder at `location`, to enumerate; throws HubError with `failure`.
     int openDirectory(const ProjectLocation &location, const QString &failure) const;
+
+    // The system's description of an error number, as one sentence.
+    static HubError systemError(int error);
 
     // Whether `bytes` are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
     static bool isUtf8(const QByteArray &bytes);

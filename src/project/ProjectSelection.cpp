@@ -1,12 +1,12 @@
 #include "project/ProjectSelection.h"
 
 #include "core/HubError.h"
+#include "project/ProjectRoot.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 #include <cerrno>
-#include <cstring>
 
 #include <sys/stat.h>
 
@@ -15,10 +15,8 @@ namespace projectselection
 std::optional<DirectoryIdentity> directoryIdentity(const QString &path)
 {
     struct stat st;
-    if (::stat(path.toUtf8().constData(), &st) != 0) {
-        QString sentence = QString::fromLocal8Bit(std::strerror(errno));
-        throw HubError(sentence.endsWith(u'.') ? sentence : sentence + u'.');
-    }
+    if (::stat(path.toUtf8().constData(), &st) != 0)
+        throw ProjectRoot::systemError(errno);
     if (!S_ISDIR(st.st_mode))
         return std::nullopt;
     return DirectoryIdentity{st.st_dev, st.st_ino};
