@@ -62,39 +62,38 @@ using Kind = PlatformWebSocket::Ending::Kind;
 
 INSTANTIATE_TEST_SUITE_P(
     Table, PlatformWebSocketEnd,
-    ::testing::Values(
-        EndCase{"CloseFrame", kBinaryOnly,
-                [](QWebSocket &peer) {
-                    peer.sendBinaryMessage("a");
-                    peer.close(QWebSocketProtocol::CloseCode(4000), QStringLiteral("taken over"));
-                },
-                Kind::closedByPeer, 4000, 1},
-        EndCase{"DropWithoutCloseFrame", kBinaryOnly,
-                [](QWebSocket &peer) {
-                    peer.sendBinaryMessage("a");
-                    peer.flush();
-                    peer.abort();
-                },
-                Kind::dropped, 0, 1},
-        EndCase{"TextWhereBinaryIsExpected", kBinaryOnly,
-                [](QWebSocket &peer) {
-                    peer.sendBinaryMessage("a");
-                    peer.sendTextMessage(QStringLiteral("b"));
-                    peer.sendBinaryMessage("c");
-                },
-                Kind::invalidFrame, 0, 1},
-        EndCase{"OneByteOverTheCap", kBoth,
-                [](QWebSocket &peer) {
-                    peer.sendBinaryMessage(QByteArray(1024, 'a'));
-                    peer.sendBinaryMessage(QByteArray(1025, 'b'));
-                    peer.sendBinaryMessage("c");
-                },
-                Kind::invalidFrame, int(QWebSocketProtocol::CloseCodeTooMuchData), 1},
-        EndCase{"FarOverTheCapInFrames", kBoth,
-                [](QWebSocket &peer) {
-                    peer.setOutgoingFrameSize(256);
-                    peer.sendTextMessage(QString(4096, u'x'));
-                },
-                Kind::invalidFrame, int(QWebSocketProtocol::CloseCodeTooMuchData), 0}),
+    ::testing::Values(EndCase{"CloseFrame", kBinaryOnly,
+                              [](QWebSocket &peer) {
+                                  peer.sendBinaryMessage("a");
+                                  peer.close(QWebSocketProtocol::CloseCode(4000), QStringLiteral("taken over"));
+                              },
+                              Kind::closedByPeer, 4000, 1},
+                      EndCase{"DropWithoutCloseFrame", kBinaryOnly,
+                              [](QWebSocket &peer) {
+                                  peer.sendBinaryMessage("a");
+                                  peer.flush();
+                                  peer.abort();
+                              },
+                              Kind::dropped, 0, 1},
+                      EndCase{"TextWhereBinaryIsExpected", kBinaryOnly,
+                              [](QWebSocket &peer) {
+                                  peer.sendBinaryMessage("a");
+                                  peer.sendTextMessage(QStringLiteral("b"));
+                                  peer.sendBinaryMessage("c");
+                              },
+                              Kind::invalidFrame, 0, 1},
+                      EndCase{"OneByteOverTheCap", kBoth,
+                              [](QWebSocket &peer) {
+                                  peer.sendBinaryMessage(QByteArray(1024, 'a'));
+                                  peer.sendBinaryMessage(QByteArray(1025, 'b'));
+                                  peer.sendBinaryMessage("c");
+                              },
+                              Kind::invalidFrame, int(QWebSocketProtocol::CloseCodeTooMuchData), 1},
+                      EndCase{"FarOverTheCapInFrames", kBoth,
+                              [](QWebSocket &peer) {
+                                  peer.setOutgoingFrameSize(256);
+                                  peer.sendTextMessage(QString(4096, u'x'));
+                              },
+                              Kind::invalidFrame, int(QWebSocketProtocol::CloseCodeTooMuchData), 0}),
     [](const auto &info) { return std::string(info.param.name); });
 } // namespace
