@@ -1,6 +1,6 @@
 #include "workspace/NativeDocuments.h"
 
-#include "cloud/HubNetworkError.h"
+#include "cloud/DeadlineError.h"
 #include "cloud/NativeControls.h"
 #include "cloud/NativeLive.h"
 #include "core/Deployment.h"
@@ -36,7 +36,7 @@ QCoro::Task<QString> tokenWithinDeadline(TokenSource source, std::chrono::millis
         if (!deadline.cancelled())
             throw;
     }
-    throw HubNetworkError(HubNetworkError::Kind::timedOut);
+    throw DeadlineError();
 }
 } // namespace
 
@@ -157,7 +157,7 @@ QCoro::Task<void> NativeDocuments::close()
         }
         watchdog.cancel();
         auto watchdogEnded = watchdog.finished();
-        co_await watchdogEnded;
+        co_await std::move(watchdogEnded);
         if (!self)
             co_return;
     }
@@ -168,9 +168,9 @@ QCoro::Task<void> NativeDocuments::close()
 
     // 5. Their errors do not matter here.
     auto resizeEnded = resize.finished();
-    co_await resizeEnded;
+    co_await std::move(resizeEnded);
     auto heartbeatEnded = heartbeat.finished();
-    co_await heartbeatEnded;
+    co_await std::move(heartbeatEnded);
     if (!self)
         co_return;
 
@@ -183,7 +183,7 @@ QCoro::Task<void> NativeDocuments::close()
     if (std::shared_ptr<ShellSocket> socket = std::exchange(m_socket, {}))
         socket->cancel(ShellSocket::kCloseNormal);
     auto receiverEnded = receiver.finished();
-    co_await receiverEnded;
+    co_await std::move(receiverEnded);
     if (!self)
         co_return;
 

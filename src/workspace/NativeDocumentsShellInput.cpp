@@ -81,7 +81,7 @@ QCoro::Task<void> NativeDocuments::resize(int columns, int rows)
     const Job predecessor = m_resizeQueue;
     Job queued = Job::start([self, predecessor, columns, rows](CancelToken token) -> QCoro::Task<void> {
         auto predecessorEnded = predecessor.finished();
-        co_await predecessorEnded;
+        co_await std::move(predecessorEnded);
         token.throwIfCancelled();
         if (!self)
             co_return;
@@ -89,7 +89,7 @@ QCoro::Task<void> NativeDocuments::resize(int columns, int rows)
     });
     m_resizeQueue = queued;
     auto ended = queued.finished();
-    co_await ended;
+    co_await std::move(ended);
     if (std::exception_ptr error = queued.error())
         std::rethrow_exception(error);
 }

@@ -2,7 +2,7 @@
 // platform.
 
 #include "WorkspaceFakes.h"
-#include "cloud/HubNetworkError.h"
+#include "cloud/DeadlineError.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -233,7 +233,7 @@ TEST(WorkspaceToolCall, ATokenRenewalThatNeverEndsTimesOut)
         renewalCancelled = token.cancelled();
         throw CancelledError();
     });
-    EXPECT_EQ(failureOf(model.openShell()), HubNetworkError(HubNetworkError::Kind::timedOut).description());
+    EXPECT_EQ(failureOf(model.openShell()), DeadlineError().description());
     EXPECT_TRUE(renewalCancelled);
     EXPECT_EQ(model.pendingRequests(), 0);
     awaitFor(model.close());
