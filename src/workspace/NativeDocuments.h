@@ -13,6 +13,7 @@
 
 #include <QCoroTask>
 #include <QDateTime>
+#include <QImage>
 #include <QObject>
 #include <QPointer>
 #include <QString>
@@ -84,6 +85,15 @@ public:
     // Authorises a terminal size with the platform, then sends it; resizes run one after another.
     QCoro::Task<void> resize(int columns, int rows);
 
+    // Asks the platform for a live-browser grant of the session, stores it, loads it into the
+    // attached view and schedules its renewal 30 s before it expires. Throws HubError.
+    QCoro::Task<void> openBrowser();
+    // Attaches the view the live browser is shown in (held weakly) and loads the grant's page into
+    // it, unless this same view already shows it.
+    Q_INVOKABLE void loadBrowser(LiveBrowserView *view);
+    // One frame of the granted browser. Throws HubError.
+    QCoro::Task<QImage> captureBrowserSession();
+
     QString shellText() const;
     const QString &shellStatus() const { return m_shellStatus; }
     const std::optional<QString> &shellID() const { return m_shellID; }
@@ -135,6 +145,9 @@ private:
 
     // Ends once no workspace-tool request is in flight (at once when none is).
     QCoro::Task<void> requestsDrained();
+
+    // The frame of a capture answer's Base64 PNG; on success the capture source is `source`.
+    QImage decodeBrowserPNG(QByteArrayView png, QString source);
 
     // The browser grant's fields cleared, the attached view blanked.
     void dropBrowserGrant();

@@ -10,9 +10,6 @@
 namespace
 {
 constexpr qint64 kGrantAnswerBytes = 1048576;
-// A long wait is taken in steps of at most this, each re-reading the clock: a suspend of the
-// machine stretches an event-loop wait but not the clock.
-constexpr std::chrono::seconds kExpiryStep{30};
 
 using Protocol = AgentCoreShellProtocol;
 
@@ -134,11 +131,7 @@ void NativeDocuments::startExpiry()
     m_expiry = Job::start([self, clock = m_options.clock, limit = m_options.shellTimeLimit,
                            openedAt = m_openedAtInstant](CancelToken token) -> QCoro::Task<void> {
         try {
-            for (auto left = limit - (clock->now() - openedAt); left.count() > 0;
-                 left = limit - (clock->now() - openedAt)) {
-                const std::chrono::milliseconds step = std::min<std::chrono::milliseconds>(left, kExpiryStep);
-                co_await clock->sleep(step, token);
-            }
+            co_await clock->sleepUntil(openedAt + limit, token);
         } catch (const CancelledError &) {
             // Cancelled by close() or a new context: nothing is left to do.
             co_return;

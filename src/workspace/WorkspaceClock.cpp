@@ -2,6 +2,8 @@
 
 #include "core/async/Sleep.h"
 
+#include <algorithm>
+
 #include <time.h>
 
 namespace
@@ -23,6 +25,15 @@ public:
     }
 };
 } // namespace
+
+QCoro::Task<void> WorkspaceClock::sleepUntil(Instant deadline, CancelToken token)
+{
+    for (Instant left = deadline - now(); left.count() > 0; left = deadline - now()) {
+        const std::chrono::milliseconds step = std::min<std::chrono::milliseconds>(left, kLongWaitStep);
+        co_await sleep(step, token);
+    }
+    token.throwIfCancelled();
+}
 
 std::shared_ptr<WorkspaceClock> WorkspaceClock::system()
 {

@@ -22,6 +22,11 @@ public:
     // Ends after `duration`, or with CancelledError when `token` fires first.
     virtual QCoro::Task<void> sleep(std::chrono::milliseconds duration, CancelToken token) = 0;
 
+    // Ends at `deadline`, or with CancelledError when `token` fires first. Waits in steps of at
+    // most kLongWaitStep, each re-reading the clock, so that a suspend does not stretch the wait.
+    QCoro::Task<void> sleepUntil(Instant deadline, CancelToken token);
+    static constexpr std::chrono::seconds kLongWaitStep{30};
+
     // The machine's clock.
     static std::shared_ptr<WorkspaceClock> system();
 };

@@ -173,6 +173,10 @@ QCoro::Task<HubNetwork::Reply> FakePlatform::answer(HubNetwork::Request request)
                                {"url", json::toStd(shellURL)},
                                {"protocol", json::toStd(NativeDocuments::shellProtocol())}};
     }
+    if (scripted.object.empty() && field == QLatin1String("tavriloOpenBrowserLiveView"))
+        scripted.object = Json{{"url", json::toStd(liveViewURL)}, {"browserSessionId", json::toStd(browserSessionID)}};
+    if (scripted.object.empty() && field == QLatin1String("tavriloCaptureBrowserFrame"))
+        scripted.object = Json{{"png", capturedPNG.toStdString()}};
     if (scripted.holdUntil) {
         std::shared_ptr<Gate> gate = scripted.holdUntil;
         co_await gate->wait();

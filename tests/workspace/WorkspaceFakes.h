@@ -6,6 +6,8 @@
 #include "workspace/ShellSocket.h"
 #include "workspace/WorkspaceClock.h"
 
+#include <QStringList>
+
 #include <coroutine>
 #include <deque>
 #include <functional>
@@ -87,6 +89,19 @@ private:
     bool m_ended = false;
 };
 
+// The window's browser view: records what the tools ask of it.
+class FakeBrowserView final : public LiveBrowserView
+{
+public:
+    void stopLoading() override { calls.push_back(QStringLiteral("stop")); }
+    void loadBlank() override { calls.push_back(QStringLiteral("blank")); }
+    void loadPage(const QUrl &url, std::chrono::milliseconds timeout) override
+    {
+        calls.push_back(QStringLiteral("load ") + url.toString() + QStringLiteral(" %1s").arg(timeout.count() / 1000));
+    }
+    QStringList calls;
+};
+
 // The platform's GraphQL endpoint, as the workspace tools' transport: every request is recorded;
 // an answer is scripted per result field, else the platform grants and accepts.
 class FakePlatform
@@ -135,6 +150,11 @@ public:
     // The shell id of the next new shell's grant.
     QString nextShellID = QStringLiteral("shell-1");
     QString shellURL = QStringLiteral("wss://bedrock-agentcore.us-east-1.amazonaws.com/shells/shell-1");
+    // The live view of the next browser grant.
+    QString liveViewURL = QStringLiteral("https://live.tavrilo.example/browser-live/index.html#token=1");
+    QString browserSessionID = QStringLiteral("browser-1");
+    // The frame a capture returns, as Base64.
+    QByteArray capturedPNG;
 
 private:
     QCoro::Task<HubNetwork::Reply> answer(HubNetwork::Request request);
