@@ -5,8 +5,9 @@
 #include <QPair>
 #include <QString>
 
-// The build shells the stand-in has granted: the GraphQL operations grant, authorise resizes of and
-// release them; the command channel's connections look them up.
+// The workspace tools the stand-in has granted: build shells, which the GraphQL operations grant,
+// authorise resizes of and release and the command channel's connections look up, and live-browser
+// sessions.
 struct BuildShells
 {
     struct Shell
@@ -19,4 +20,8 @@ struct BuildShells
 
     QHash<QString, Shell> shells; // by shell id
     int granted = 0;
+
+    // Live-browser sessions granted, by browser session id, with their session.
+    QHash<QString, QString> browserSessions;
+    int browsersGranted = 0;
 };

@@ -7,6 +7,8 @@
 
 #include "core/Deployment.h"
 
+#include <QDateTime>
+
 namespace nativedocument
 {
 namespace
@@ -25,6 +27,13 @@ Json refusal(const QString &field, const char *code, const char *detail)
 {
     return answerOf(field, {{"ok", false}, {"refusal", code}, {"detail", detail}});
 }
+
+// A 4 by 3 PNG, the frame a capture returns unless a step says otherwise.
+constexpr const char *kFramePNG =
+    "iVBORw0KGgoAAAANSUhEUgAAAAQAAAADCAIAAAA7ljmRAAAAEElEQVR4nGOQqzgBRww4OQA4KhBpUsYmbgAAAABJRU5ErkJggg==";
+
+// Grants last a quarter of an hour.
+constexpr qint64 kBrowserGrantMs = 15 * 60 * 1000;
 
 enum class Kind {
     string,
@@ -117,6 +126,45 @@ Json resizeBuildShell(BuildShells &shells, const GraphQLCall &call, const QStrin
     return answerOf(field, {{"ok", true}, {"refusal", nullptr}, {"detail", "Resize authorised."}});
 }
 
+// The schema check of top-level string variables.
+std::optional<std::string> missingString(const Json &variables, std::initializer_list<const char *> names)
+{
+    for (const char *name : names)
+        if (!variables.contains(name) || !variables[name].is_string())
+            return std::string("Variable '") + name + "' has an invalid value: a string is required.";
+    return std::nullopt;
+}
+
+Json openBrowserLiveView(BuildShells &shells, const GraphQLCall &call, const QString &field)
+{
+    if (auto why = missingString(call.variables, {"sessionId"}))
+        return validationError(*why);
+    const QString browser = QStringLiteral("browser-%1").arg(++shells.browsersGranted);
+    shells.browserSessions.insert(browser, json::toQString(call.variables["sessionId"].get<std::string>()));
+    call.context.log.append({{"kind", "liveBrowser"}, {"event", "grant"}, {"browserSessionId", json::toStd(browser)}});
+    // The fragment is the page's credential.
+    const std::string url = "https://" + std::string(deployment::kLiveViewHost) + std::string(deployment::kLiveViewPath) +
+                            "#token=" + json::toStd(browser) + "-secret";
+    return answerOf(field, {{"ok", true},
+                            {"refusal", nullptr},
+                            {"detail", "Live view granted."},
+                            {"url", url},
+                            {"browserSessionId", json::toStd(browser)},
+                            {"expiresAt", QDateTime::currentMSecsSinceEpoch() + kBrowserGrantMs}});
+}
+
+Json captureBrowserFrame(BuildShells &shells, const GraphQLCall &call, const QString &field)
+{
+    if (auto why = missingString(call.variables, {"sessionId", "browserSessionId"}))
+        return validationError(*why);
+    const QString browser = json::toQString(call.variables["browserSessionId"].get<std::string>());
+    const auto it = shells.browserSessions.constFind(browser);
+    if (it == shells.browserSessions.constEnd() || *it != json::toQString(call.variables["sessionId"].get<std::string>()))
+        return refusal(field, "BROWSER_NOT_FOUND", "No live browser of this session has that id.");
+    call.context.log.append({{"kind", "liveBrowser"}, {"event", "capture"}, {"browserSessionId", json::toStd(browser)}});
+    return answerOf(field, {{"ok", true}, {"refusal", nullptr}, {"png", kFramePNG}});
+}
+
 Json closeBuildShell(BuildShells &shells, const GraphQLCall &call, const QString &field)
 {
     if (auto why = violation(call.variables, {{"sessionId", Kind::string}, {"shellId", Kind::string}}))
@@ -143,6 +191,10 @@ void registerService(ServiceRegistry &registry, std::shared_ptr<BuildShells> she
                  return resizeBuildShell(*shells, call, field);
              if (field == QLatin1String("tavriloCloseBuildShell"))
                  return closeBuildShell(*shells, call, field);
+             if (field == QLatin1String("tavriloOpenBrowserLiveView"))
+                 return openBrowserLiveView(*shells, call, field);
+             if (field == QLatin1String("tavriloCaptureBrowserFrame"))
+                 return captureBrowserFrame(*shells, call, field);
              return validationError("Validation error: unknown field " + json::toStd(field) + ".");
          }});
 }

@@ -4,6 +4,8 @@
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
+#include "standin/InputRequestReplies.h"
+#include "standin/LiveView.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
@@ -24,4 +26,6 @@ void registerServices(ServiceRegistry &registry)
     hostedsignin::registerService(registry);
     realtimeservice::registerService(registry);
     commandchannel::registerService(registry);
+    liveview::registerService(registry);
+    inputrequestreplies::registerService(registry);
 }
