@@ -17,7 +17,7 @@ int main(int argc, char **argv)
             QStringList arguments;
             for (int k = 0; k < argc; ++k)
                 arguments.append(QString::fromLocal8Bit(argv[k]));
-            NativeVisionCore::runCLI(arguments);
+            return NativeVisionCore::runCLI(argc, argv);
         }
     }
     QCoreApplication app(argc, argv);

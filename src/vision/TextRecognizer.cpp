@@ -4,8 +4,12 @@
 
 #include <QFileInfo>
 
+#include <opencv2/core.hpp>
+#include <opencv2/imgproc.hpp>
+
 #include <leptonica/allheaders.h>
 #include <tesseract/baseapi.h>
+#include <tesseract/ocrclass.h>
 #include <tesseract/resultiterator.h>
 
 #ifdef HUB_TESSERACT_OPENMP
@@ -13,6 +17,7 @@
 #endif
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,6 +27,14 @@ namespace
 constexpr const char *kLanguage = "eng";
 // The engine keeps coordinates in 16-bit fields and refuses larger pages.
 constexpr int kMaxSide = 32767;
+// The local background is the median of a square this wide around each pixel (in pixels of an
+// ordinary-density screen): wide enough that the strokes of bold headings stay a minority in it,
+// narrow enough that the fill of a small button or badge is still the majority inside it.
+constexpr int kBackgroundWindow = 21;
+// Contrast with the background is doubled, so that the anti-aliased grey of thin strokes in small
+// text reads as ink, while faint borders and separators stay light.
+constexpr double kContrastGain = 2.0;
+constexpr int kAccurateEnlargement = 2;
 
 // Engine messages go through its debug file, which would otherwise be standard error; the image
 // library beneath it has a severity switch of its own. Both are process-wide, so set them once.
@@ -34,6 +47,79 @@ void silenceEngine()
         quiet.SetVariable("debug_file", "/dev/null");
     });
 }
+
+// Our image is only read; OpenCV wraps it without copying.
+cv::Mat wrap(const QImage &grey)
+{
+    return cv::Mat(grey.height(), grey.width(), CV_8UC1, const_cast<uchar *>(grey.constBits()),
+                   size_t(grey.bytesPerLine()));
+}
+
+bool ofOrdinaryDensity(const cv::Mat &image)
+{
+    return std::max(image.cols, image.rows) <= TextRecognizer::kOrdinaryDensityMaxSide;
+}
+
+// Text as dark ink on a white page, whatever its colours were: each pixel becomes its distance from
+// the local background, so light text on a coloured button, a badge or a dark theme reads like dark
+// text on paper, and every background, light or dark, becomes white. No global threshold: each
+// part of the screen is measured against its own surroundings. On a high-density screen the
+// background is estimated on a half-size copy, where its text has the size the window is made for.
+cv::Mat normalisePolarity(const cv::Mat &grey)
+{
+    cv::Mat background;
+    if (ofOrdinaryDensity(grey)) {
+        cv::medianBlur(grey, background, kBackgroundWindow);
+    } else {
+        cv::Mat half;
+        cv::resize(grey, half, cv::Size(std::max(1, grey.cols / 2), std::max(1, grey.rows / 2)), 0, 0, cv::INTER_AREA);
+        cv::medianBlur(half, half, (kBackgroundWindow / 2) | 1);
+        cv::resize(half, background, grey.size(), 0, 0, cv::INTER_LINEAR);
+    }
+    cv::Mat contrast;
+    cv::absdiff(grey, background, contrast);
+    contrast.convertTo(contrast, CV_8U, kContrastGain); // saturates at 255
+    cv::Mat page;
+    cv::subtract(cv::Scalar(255), contrast, page);
+    return page;
+}
+
+#ifdef HUB_TESSERACT_OPENMP
+// Keeps every parallel region started on this thread to the thread itself while it lives. The
+// engine asks for fixed team sizes many times per text line; against other work on the machine the
+// waiting team members spin and the analysis of one screen took minutes, where one thread takes
+// about the same time as the team at rest (bench/VisionBench.cpp measures both).
+class OneRecognitionThread
+{
+public:
+    OneRecognitionThread() : m_previous(omp_get_max_active_levels()) { omp_set_max_active_levels(0); }
+    ~OneRecognitionThread() { omp_set_max_active_levels(m_previous); }
+    OneRecognitionThread(const OneRecognitionThread &) = delete;
+    OneRecognitionThread &operator=(const OneRecognitionThread &) = delete;
+
+private:
+    int m_previous;
+};
+#else
+struct OneRecognitionThread
+{
+};
+#endif
+
+// The engine asks its monitor whether to go on before each word; past the deadline the answer is no.
+struct Deadline
+{
+    std::chrono::steady_clock::time_point at;
+    std::atomic<bool> passed{false};
+
+    bool check()
+    {
+        if (std::chrono::steady_clock::now() >= at)
+            passed = true;
+        return passed;
+    }
+    static bool stopWord(void *deadline, int /*words*/) { return static_cast<Deadline *>(deadline)->check(); }
+};
 
 struct TextDeleter
 {
@@ -67,19 +153,25 @@ QString TextRecognizer::tessdataPath()
                                   "tesseract-ocr-eng or set TESSDATA_PREFIX to the folder that holds it."));
 }
 
-std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, bool fast, double minimumTextHeight)
+QString TextRecognizer::deadlineSentence(std::chrono::milliseconds deadline)
 {
+    return QStringLiteral("Text recognition was stopped after %1 seconds: the image holds more text or detail than "
+                          "can be read in that time.")
+        .arg(QString::number(double(deadline.count()) / 1000.0));
+}
+
+std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, bool fast, double minimumTextHeight,
+                                                            std::chrono::milliseconds deadline)
+{
+    Deadline stop;
+    stop.at = std::chrono::steady_clock::now() + deadline;
+
     if (grey.width() > kMaxSide || grey.height() > kMaxSide)
         throw HubError(QStringLiteral("Text recognition reads images up to 32767 pixels wide and high."));
     silenceEngine();
     const QByteArray dataPath = QFile::encodeName(tessdataPath());
 
-#ifdef HUB_TESSERACT_OPENMP
-    // The engine asks for fixed team sizes inside every line; on a busy machine the waiting team
-    // members spin, and one recognition of a screenshot took minutes instead of a second or two.
-    // A dynamic team (a setting of the calling thread) shrinks to the processors that are free.
-    omp_set_dynamic(1);
-#endif
+    const OneRecognitionThread oneThread;
 
     tesseract::TessBaseAPI api;
     // The dictionaries drive the engine's language correction; they can only be chosen at start.
@@ -93,17 +185,30 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
         throw HubError(QStringLiteral("Text recognition could not load its English data from %1.")
                            .arg(QString::fromLocal8Bit(dataPath)));
     api.SetPageSegMode(tesseract::PSM_SPARSE_TEXT);
-    api.SetImage(grey.constBits(), grey.width(), grey.height(), 1, int(grey.bytesPerLine()));
+    cv::Mat page = normalisePolarity(wrap(grey));
+    // Small text at one pixel per point loses thin letters in the engine's segmentation; read at
+    // twice the size, it keeps them.
+    const double scale = !fast && ofOrdinaryDensity(page) ? kAccurateEnlargement : 1;
+    if (scale != 1)
+        cv::resize(page, page, cv::Size(), scale, scale, cv::INTER_CUBIC);
+    api.SetImage(page.data, page.cols, page.rows, 1, int(page.step));
     // Screens carry no resolution; a typical one keeps the engine from guessing (and saying so).
-    api.SetSourceResolution(96);
-    if (api.Recognize(nullptr) != 0)
+    api.SetSourceResolution(int(96 * scale));
+
+    tesseract::ETEXT_DESC monitor;
+    monitor.cancel = &Deadline::stopWord;
+    monitor.cancel_this = &stop;
+    const int recognized = api.Recognize(&monitor);
+    if (stop.passed)
+        throw HubError(deadlineSentence(deadline));
+    if (recognized != 0)
         throw HubError(QStringLiteral("Text recognition failed on this image."));
 
     std::vector<Line> lines;
     const std::unique_ptr<tesseract::ResultIterator> it(api.GetIterator());
     if (!it)
         return lines;
-    const double minimumHeight = minimumTextHeight * grey.height();
+    const double minimumHeight = minimumTextHeight * page.rows;
     constexpr auto level = tesseract::RIL_TEXTLINE;
     do {
         if (it->Empty(level))
@@ -117,8 +222,7 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
         Line line;
         line.text = QString::fromUtf8(text.get());
         line.confidence = std::clamp(double(it->Confidence(level)) / 100.0, 0.0, 1.0);
-        line.bounds =
-            NormalizedRect::fromPixels(QRectF(left, top, right - left, bottom - top), grey.width(), grey.height());
+        line.bounds = NormalizedRect::fromPixels(QRectF(left, top, right - left, bottom - top), page.cols, page.rows);
         lines.push_back(std::move(line));
     } while (it->Next(level));
     return lines;
