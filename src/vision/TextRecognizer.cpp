@@ -17,7 +17,6 @@
 #endif
 
 #include <algorithm>
-#include <atomic>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -84,6 +83,60 @@ cv::Mat normalisePolarity(const cv::Mat &grey)
     return page;
 }
 
+// Separate pieces of ink in a binary page (ink non-zero): runs of ink in a row that touch no ink of
+// the row above. Each connected shape counts once per local top, so this is at least the number of
+// shapes and close to it for text and noise alike; it needs no memory beyond the page.
+qint64 inkPieces(const cv::Mat &ink)
+{
+    qint64 pieces = 0;
+    for (int y = 0; y < ink.rows; ++y) {
+        const uchar *row = ink.ptr<uchar>(y);
+        const uchar *above = y > 0 ? ink.ptr<uchar>(y - 1) : nullptr;
+        int x = 0;
+        while (x < ink.cols) {
+            if (!row[x]) {
+                ++x;
+                continue;
+            }
+            const int start = x;
+            while (x < ink.cols && row[x])
+                ++x;
+            bool touches = false;
+            if (above) {
+                for (int k = std::max(0, start - 1); k <= std::min(ink.cols - 1, x) && !touches; ++k)
+                    touches = above[k] != 0;
+            }
+            if (!touches)
+                ++pieces;
+        }
+    }
+    return pieces;
+}
+
+// The engine's monitor covers its reading of words only: the page layout before the first word and
+// the grouping into paragraphs after the last cannot be stopped, and their time grows with the
+// separate marks on the page, on noise far faster than linearly. A screen holds a few thousand
+// (1440 x 900: 700 to 1,900 on the outside screens). Measured on one thread of a busy machine:
+// coloured noise of 20,000 marks took 36 s in all, of 30,000 68 s, of 49,000 more than 200 s;
+// 40 megapixels of dense 14-pixel text (430,000 marks) spent 18 s in layout alone. Pages beyond
+// this many marks are refused before the engine starts.
+constexpr qint64 kMaxInkPieces = 20000;
+
+// Ink as the engine will see it: the page cut at one threshold chosen between ink and paper.
+bool tooMuchToRead(const cv::Mat &page)
+{
+    cv::Mat ink;
+    cv::threshold(page, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
+    return inkPieces(ink) > kMaxInkPieces;
+}
+
+QString refusalSentence(std::chrono::milliseconds deadline)
+{
+    return QStringLiteral("Text recognition refused the image: it holds more text or detail than can be read within "
+                          "%1 seconds.")
+        .arg(QString::number(double(deadline.count()) / 1000.0));
+}
+
 #ifdef HUB_TESSERACT_OPENMP
 // Keeps every parallel region started on this thread to the thread itself while it lives. The
 // engine asks for fixed team sizes many times per text line; against other work on the machine the
@@ -106,19 +159,18 @@ struct OneRecognitionThread
 };
 #endif
 
-// The engine asks its monitor whether to go on before each word; past the deadline the answer is no.
+// The engine asks its monitor whether to go on before each word: past the deadline, the answer is no.
 struct Deadline
 {
     std::chrono::steady_clock::time_point at;
-    std::atomic<bool> passed{false};
+    bool passed = false;
 
-    bool check()
+    static bool beforeWord(void *deadline, int /*dictionaryWords*/)
     {
-        if (std::chrono::steady_clock::now() >= at)
-            passed = true;
-        return passed;
+        auto *self = static_cast<Deadline *>(deadline);
+        self->passed = std::chrono::steady_clock::now() >= self->at;
+        return self->passed;
     }
-    static bool stopWord(void *deadline, int /*words*/) { return static_cast<Deadline *>(deadline)->check(); }
 };
 
 struct TextDeleter
@@ -163,8 +215,7 @@ QString TextRecognizer::deadlineSentence(std::chrono::milliseconds deadline)
 std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, bool fast, double minimumTextHeight,
                                                             std::chrono::milliseconds deadline)
 {
-    Deadline stop;
-    stop.at = std::chrono::steady_clock::now() + deadline;
+    Deadline stop{std::chrono::steady_clock::now() + deadline};
 
     if (grey.width() > kMaxSide || grey.height() > kMaxSide)
         throw HubError(QStringLiteral("Text recognition reads images up to 32767 pixels wide and high."));
@@ -186,6 +237,8 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
                            .arg(QString::fromLocal8Bit(dataPath)));
     api.SetPageSegMode(tesseract::PSM_SPARSE_TEXT);
     cv::Mat page = normalisePolarity(wrap(grey));
+    if (tooMuchToRead(page))
+        throw HubError(refusalSentence(deadline));
     // Small text at one pixel per point loses thin letters in the engine's segmentation; read at
     // twice the size, it keeps them.
     const double scale = !fast && ofOrdinaryDensity(page) ? kAccurateEnlargement : 1;
@@ -196,7 +249,7 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
     api.SetSourceResolution(int(96 * scale));
 
     tesseract::ETEXT_DESC monitor;
-    monitor.cancel = &Deadline::stopWord;
+    monitor.cancel = &Deadline::beforeWord;
     monitor.cancel_this = &stop;
     const int recognized = api.Recognize(&monitor);
     if (stop.passed)

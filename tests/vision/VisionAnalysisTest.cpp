@@ -128,6 +128,25 @@ TEST(TextRecognition, StopsAtItsDeadlineWithItsSentence)
                              "can be read in that time."));
 }
 
+// 40,000 separate dots: the engine's layout of such a page cannot be stopped and runs for minutes, so
+// it is refused before the engine starts.
+TEST(TextRecognition, RefusesAPageOfMoreMarksThanItCanReadInTime)
+{
+    QImage dots(400, 400, QImage::Format_Grayscale8);
+    dots.fill(255);
+    for (int y = 0; y < dots.height(); y += 2) {
+        for (int x = 0; x < dots.width(); x += 2)
+            dots.scanLine(y)[x] = 0;
+    }
+    try {
+        NativeVisionCore::analyzeData(renderedtext::encode(dots), true, std::nullopt);
+        FAIL() << "read";
+    } catch (const HubError &error) {
+        EXPECT_EQ(error.description(), QStringLiteral("Text recognition refused the image: it holds more text or "
+                                                      "detail than can be read within 45 seconds."));
+    }
+}
+
 TEST(VisionAnalysis, RecognisedDefectsBecomeIssues)
 {
     const QByteArray png = renderedtext::png({1000, 420}, {{QStringLiteral("Owner: undefined"), {30, 30}, 30},
