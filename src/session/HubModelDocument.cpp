@@ -3,6 +3,7 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
+#include "project/Detached.h"
 #include "project/DocumentOpening.h"
 #include "session/OpenPanels.h"
 
@@ -16,12 +17,23 @@ QCoro::Task<void> HubModel::openDocument()
     if (!self || !chosen || !chosen->isLocalFile() || chosen->toLocalFile().isEmpty())
         co_return;
 
-    // The read runs on a worker thread; an opening started later wins over this one when both are
-    // reading at once, so the document shown is always the one chosen last.
+    // The read, and the count of its characters for the record, run on a worker thread. An opening
+    // started later wins over this one when both are reading at once, so the document shown is
+    // always the one chosen last.
     const qint64 opening = ++m_documentOpenings;
-    documentopening::Opened opened;
+    struct Read
+    {
+        documentopening::Opened document;
+        EventPayload record;
+    };
+    auto work = [path = chosen->toLocalFile()] {
+        Read read{documentopening::read(path), {}};
+        read.record = documentopening::openedPayload(read.document);
+        return read;
+    };
+    Read read;
     try {
-        opened = co_await documentopening::readDetached(chosen->toLocalFile());
+        read = co_await detached(std::move(work));
     } catch (const std::exception &error) {
         if (self && opening == m_documentOpenings)
             setMessage(errorDescription(error));
@@ -29,18 +41,17 @@ QCoro::Task<void> HubModel::openDocument()
     }
     if (!self || opening != m_documentOpenings)
         co_return;
-    setDocument(opened.text);
-    setDocumentURL(QUrl::fromLocalFile(opened.path));
+    setDocument(read.document.text);
+    setDocumentURL(QUrl::fromLocalFile(read.document.path));
     if (!m_capturedPDF.isNull())
         setCapturedPDF({});
 
+    // Nothing was awaited since the document was shown, so the record counts the shown document.
     const std::shared_ptr<WorkspaceLog> log = m_log;
     if (!log)
         co_return;
     try {
-        // Counted from the document shown now, as the record is written.
-        EventPayload payload = documentopening::openedPayload({opened.path, m_document});
-        co_await log->append(QStringLiteral("document.opened"), std::move(payload));
+        co_await log->append(QStringLiteral("document.opened"), std::move(read.record));
     } catch (const std::exception &error) {
         if (self)
             setMessage(errorDescription(error));
