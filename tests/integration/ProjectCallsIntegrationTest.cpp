@@ -5,18 +5,19 @@
 #include "core/HubError.h"
 #include "session/HubModel.h"
 #include "session/ProjectCallRules.h"
-#include "session/SessionTestSupport.h"
+#include "session/ProjectModelSupport.h"
 #include "support/SharedStandIn.h"
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
+using projectmodel::Running;
+using projectmodel::start;
 using testsupport::awaitFor;
 using testsupport::waitUntil;
 
@@ -41,28 +42,6 @@ Json eventPayload(const Json &frame, const QString &session)
     return payload;
 }
 
-// A task driven to its end on the event loop while the test goes on.
-struct Running
-{
-    bool done = false;
-    std::exception_ptr error;
-};
-
-std::shared_ptr<Running> start(QCoro::Task<void> task)
-{
-    auto running = std::make_shared<Running>();
-    auto drive = [](QCoro::Task<void> t, std::shared_ptr<Running> r) -> QCoro::Task<void> {
-        try {
-            co_await std::move(t);
-        } catch (...) {
-            r->error = std::current_exception();
-        }
-        r->done = true;
-    };
-    drive(std::move(task), running);
-    return running;
-}
-
 class ProjectCalls : public ::testing::Test
 {
 protected:
@@ -72,12 +51,7 @@ protected:
                 (QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-code")).toUtf8());
         ASSERT_TRUE(m_folder.isValid());
         m_root = QFileInfo(m_folder.path()).canonicalFilePath();
-        git({QStringLiteral("init"), QStringLiteral("-q"), QStringLiteral("-b"), QStringLiteral("main")});
-        testsupport::writeFile(at(QStringLiteral("notes.txt")), "first\n");
-        git({QStringLiteral("add"), QStringLiteral(".")});
-        git({QStringLiteral("-c"), QStringLiteral("user.email=t@example.com"), QStringLiteral("-c"),
-             QStringLiteral("user.name=T"), QStringLiteral("commit"), QStringLiteral("-q"), QStringLiteral("-m"),
-             QStringLiteral("first")});
+        projectmodel::makeRepository(m_root, {{QStringLiteral("notes.txt"), "first\n"}});
 
         standIn().setScenario(Json::object());
         m_cursor = standIn().logEntries().next;
@@ -89,15 +63,6 @@ protected:
     }
 
     static StandIn &standIn() { return SharedStandIn::get(); }
-
-    void git(const QStringList &arguments) const
-    {
-        QProcess process;
-        process.setWorkingDirectory(m_root);
-        process.start(QStringLiteral("git"), arguments);
-        ASSERT_TRUE(process.waitForFinished(30000));
-        ASSERT_EQ(process.exitCode(), 0) << process.readAllStandardError().toStdString();
-    }
 
     QString at(const QString &relative) const { return m_root + u'/' + relative; }
     QByteArray contents(const QString &relative) const { return testsupport::readFile(at(relative)); }
