@@ -323,6 +323,29 @@ TEST_F(ProjectCalls, ClosingTheSessionDuringDeliveryStopsFurtherSendsSilently)
     EXPECT_EQ(model->projectAnswers().size(), 1);
 }
 
+// The stand-in holds answers to the platform's rules: the input's shape, and one answer per call.
+TEST_F(ProjectCalls, TheStandInTakesOneWellFormedAnswerPerCall)
+{
+    const HubConfiguration configuration = *model->configuration();
+    Json variables = json::parse(R"({"input":{"sessionId":"prj-s","toolUseId":"tu-1","tool":"project_read_file",
+        "handsId":"h","status":"success","result":"ok"}})");
+    try {
+        awaitFor(NativeLive::graphql(projectcalls::answerDocument(), variables, configuration, QStringLiteral("t")));
+        ADD_FAILURE() << "an answer without its changed paths was taken";
+    } catch (const HubError &error) {
+        EXPECT_TRUE(error.description().contains(QStringLiteral("'changed'"))) << error.description().toStdString();
+    }
+    variables["input"]["changed"] = Json::array();
+    const Json first =
+        awaitFor(NativeLive::graphql(projectcalls::answerDocument(), variables, configuration, QStringLiteral("t")));
+    EXPECT_EQ(projectcalls::judge(first), projectcalls::Verdict::recorded);
+    EXPECT_EQ(first["tavriloAnswerProjectCall"]["ok"], true);
+    const Json again =
+        awaitFor(NativeLive::graphql(projectcalls::answerDocument(), variables, configuration, QStringLiteral("t")));
+    EXPECT_EQ(again["tavriloAnswerProjectCall"]["refusal"], "CALL_ANSWERED");
+    EXPECT_EQ(recorded(), std::vector<std::string>{"tu-1"});
+}
+
 // A turn the stand-in scripts: project calls arrive as realtime frames and are handled one at a
 // time, as the frame intake hands them over; their answers reach the platform.
 TEST_F(ProjectCalls, AScriptedTurnEditsTheProjectAndItsAnswersArrive)
