@@ -62,11 +62,10 @@ private:
 
 inline std::unique_ptr<HubModel> makeModel(std::shared_ptr<OpenPanels> panels)
 {
-    return std::make_unique<HubModel>(
-        HubModel::Dependencies{std::make_shared<MemoryKeyring>(),
-                               [] { return std::make_unique<sessiontest::NoSignInWindow>(); },
-                               {},
-                               std::move(panels)});
+    HubModel::Dependencies dependencies{
+        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<sessiontest::NoSignInWindow>(); }, {}};
+    dependencies.panels = std::move(panels);
+    return std::make_unique<HubModel>(std::move(dependencies));
 }
 
 // Sets an environment variable for one scope, and puts the previous value back.
