@@ -4,6 +4,7 @@
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
 #include "standin/ProbeOperation.h"
+#include "standin/ProjectAnswers.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
@@ -22,4 +23,5 @@ void registerServices(ServiceRegistry &registry)
     probeoperation::registerService(registry);
     hostedsignin::registerService(registry);
     realtimeservice::registerService(registry);
+    projectanswers::registerService(registry);
 }
