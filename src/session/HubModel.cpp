@@ -12,7 +12,8 @@ HubModel::HubModel(Dependencies dependencies, QObject *parent)
       m_message(QStringLiteral("Configure application identity to begin.")), m_browserHolder(QStringLiteral("agent")),
       m_sessionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
       m_selectedDocumentTab(QStringLiteral("Research")), m_connectedAt(QDateTime::currentDateTimeUtc()),
-      m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session())
+      m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session()),
+      m_panels(std::move(dependencies.panels))
 {
     announceDerivedValues();
 }

@@ -4,8 +4,10 @@
 #include "cloud/NativeLive.h"
 #include "core/HubConfiguration.h"
 #include "core/HubLayout.h"
+#include "core/Json.h"
 #include "core/WorkspaceEvent.h"
 #include "core/WorkspaceLog.h"
+#include "core/async/CancelToken.h"
 #include "core/async/Job.h"
 #include "headless/HeadlessTurnProgress.h"
 #include "live/EventProjection.h"
@@ -17,10 +19,12 @@
 #include "project/NativeProjects.h"
 #include "session/EventMerge.h"
 #include "session/HubStatus.h"
+#include "session/ProjectCallRules.h"
 #include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
 #include "workspace/NativeDocuments.h"
 
+#include <QCoroTask>
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
@@ -36,6 +40,7 @@
 #include <optional>
 
 class Keyring;
+class OpenPanels;
 
 // The one observable model of a hub window (or of a headless export): sign-in and workspace, the
 // selected project and its tools, the merged events and what they project, usage, the project-call
@@ -177,6 +182,8 @@ public:
         CognitoLogin::WebAuthSessionFactory webSessions;
         // The realtime subscription's socket, waits and clock; the real ones where left empty.
         RealtimeSubscription::Options realtime;
+        // The folder and document choosers; without them every choice ends as cancelled.
+        std::shared_ptr<OpenPanels> panels = nullptr;
     };
 
     // Creates the documents model, the realtime client and the sign-in, draws the executor and
@@ -345,6 +352,48 @@ public:
     // Empties the working-tree changes view; a read still running drops its result.
     void clearChanges();
 
+    // Project calls (HubModelProjectCalls.cpp). Handles one "project_call" frame as delivered, with
+    // the event payload made of it and the configuration captured when its handling began: admits
+    // it, runs it at most once per session on the project tools and delivers its answer. Throws the
+    // history and answer-budget sentences; every other outcome is silent or in `message`.
+    // `cancel` is the delivering connection's: it stops the tools' long work and further sends.
+    QCoro::Task<void> handleProjectCall(Json frame, Json payload, HubConfiguration configuration,
+                                        CancelToken cancel = {});
+    // The project tools of the selected project, and the executor id calls are addressed to.
+    const std::shared_ptr<NativeProjectHands> &hands() const { return m_hands; }
+    void setHands(std::shared_ptr<NativeProjectHands> hands) { m_hands = std::move(hands); }
+    const QString &handsID() const { return m_handsID; }
+    const QHash<QString, ProjectAnswer> &projectAnswers() const { return m_projectAnswers; }
+    const QHash<QString, ProjectCallTombstone> &projectCallTombstones() const { return m_projectCallTombstones; }
+    const QSet<QString> &projectCallsInFlight() const { return m_projectCallsInFlight; }
+
+    // Working-tree changes (HubModelChanges.cpp). Reads the project's changes through the companion,
+    // selecting `path`, and shows them unless the view was cleared or the project changed meanwhile.
+    // Nothing while the session closes or without a configuration. Asked while a read runs, the
+    // request is kept (the latest one) and runs after it; the caller returns when it has. Never throws.
+    QCoro::Task<void> refreshChanges(std::optional<QString> path);
+
+    // Project selection (HubModelProjects.cpp). Each closes the session first and switches the
+    // tools, the session's events and the recent-project history together; failures end in
+    // `message`, guards refuse silently. Never throw.
+    QCoro::Task<void> chooseProject();
+    QCoro::Task<void> selectRecentProject(NativeRecentProject project);
+    QCoro::Task<void> openRepository(QString address, QString ref);
+    qint64 projectSelectionGeneration() const { return m_projectSelectionGeneration; }
+
+    // Opens a chosen PDF, text or source file as the working document and journals it
+    // (HubModelDocument.cpp). Failures end in `message`. Never throws.
+    QCoro::Task<void> openDocument();
+
+    // A current identity token for a platform call; throws "Sign in before using workspace controls."
+    // without one.
+    QCoro::Task<QString> currentVerifiedToken(CancelToken cancel = {});
+    // Ends the session: refuses new changes reads, cancels a repository opening and waits for the
+    // changes read in flight.
+    QCoro::Task<void> closeSession();
+    // Forgets both persisted usage summaries; the next refresh is due at once.
+    void clearPersistedLedger();
+
 Q_SIGNALS:
     void layoutChanged();
     void configurationChanged();
@@ -423,6 +472,15 @@ private:
     // when the project root or the signed-in user changes.
     static QString newHandsID();
 
+    // One delivery of the cached answer of `key`, with up to four sends.
+    QCoro::Task<void> deliverProjectAnswer(QString key, projectcalls::Call call, QByteArray digest,
+                                           HubConfiguration configuration, CancelToken cancel);
+    // One companion read and its guarded application.
+    QCoro::Task<void> readChanges(std::optional<QString> path);
+    // Switches to the folder at `path`; true when it did.
+    QCoro::Task<bool> selectProjectDirectory(QString path, bool fromRepository, std::optional<QString> recentPath);
+    void setProjectOpenTask(Job task);
+
     std::optional<HubLayout> m_layout;
     std::optional<HubConfiguration> m_configuration;
     std::shared_ptr<WorkspaceLog> m_log;
@@ -500,4 +558,9 @@ private:
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;
     CognitoLogin m_login;
+    std::shared_ptr<OpenPanels> m_panels;
+    // The one refresh asked for while a read runs: the path to select, or none for the list alone.
+    std::optional<std::optional<QString>> m_pendingChangesRefresh;
+    // Counts document openings; a read applies only while it is the latest.
+    qint64 m_documentOpenings = 0;
 };

@@ -7,6 +7,7 @@
 #include "standin/InputRequestReplies.h"
 #include "standin/LiveView.h"
 #include "standin/ProbeOperation.h"
+#include "standin/ProjectAnswers.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
@@ -25,6 +26,7 @@ void registerServices(ServiceRegistry &registry)
     probeoperation::registerService(registry);
     hostedsignin::registerService(registry);
     realtimeservice::registerService(registry);
+    projectanswers::registerService(registry);
     commandchannel::registerService(registry);
     liveview::registerService(registry);
     inputrequestreplies::registerService(registry);
