@@ -30,14 +30,8 @@ public:
     // Forgets the held-back bytes and decoder states of every channel; the text stays.
     void resetChannels() { m_channels.clear(); }
 
-    // The length of the longest prefix of `bytes` that is valid UTF-8 (it ends where the first
-    // invalid or incomplete sequence starts).
-    static qsizetype validPrefixLength(QByteArrayView bytes);
-    // `bytes` as valid UTF-8, each maximal invalid subpart replaced by U+FFFD.
-    static QByteArray replacingInvalid(QByteArrayView bytes);
-
 private:
-    // validPrefixLength for a message of output, with a fast path for the usual ones.
+    // utf8::validPrefixLength for a message of output, with a fast path for the usual ones.
     static qsizetype validPrefixOfOutput(QByteArrayView bytes);
 
     struct Channel

@@ -1,5 +1,7 @@
 #include "workspace/TerminalTranscriptDecoder.h"
 
+#include "core/Utf8.h"
+
 #include <algorithm>
 #include <bit>
 #include <cstring>
@@ -15,18 +17,6 @@ constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kCarriageReturn = 0x0D;
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kBell = 0x07;
-
-// The length of the UTF-8 sequence a lead byte starts (continuation bytes count as one).
-int sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
 
 // The words below are read with byte 0 lowest.
 static_assert(std::endian::native == std::endian::little);
@@ -166,7 +156,7 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
     // Inside a sequence only a few characters change the state; every other scalar, whatever its
     // length in bytes, is swallowed whole.
     const auto scalarAfter = [end](const unsigned char *at) {
-        return at + std::min<qsizetype>(sequenceLength(*at), end - at);
+        return at + std::min<qsizetype>(utf8::sequenceLength(*at), end - at);
     };
     while (p < end) {
         switch (m_state) {

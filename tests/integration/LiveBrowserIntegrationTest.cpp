@@ -4,10 +4,10 @@
 
 #include "core/HubError.h"
 #include "support/SharedStandIn.h"
+#include "workspace/WorkspaceFakes.h"
 #include "support/TestSupport.h"
 #include "workspace/NativeDocuments.h"
 
-#include <QBuffer>
 
 #include <gtest/gtest.h>
 
@@ -145,12 +145,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 QByteArray png(int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::gray);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return buffer.data();
+    return workspacefakes::pngOf(width, height);
 }
 
 TEST_F(LiveBrowserIntegration, FramesOutsideTheirBoundsAreRefused)

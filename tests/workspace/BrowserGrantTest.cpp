@@ -1,9 +1,9 @@
 #include "workspace/BrowserFrame.h"
 #include "workspace/BrowserGrant.h"
 
+#include "WorkspaceFakes.h"
 #include "core/HubError.h"
 
-#include <QBuffer>
 #include <QtEndian>
 
 #include <gtest/gtest.h>
@@ -90,18 +90,13 @@ TEST(InputRequestPage, GoesOnlyToHttpsPagesAtTheTop)
     EXPECT_FALSE(browsergrant::allowsInputRequestNavigation(QUrl(QStringLiteral("data:text/html,x")), true));
 }
 
-// A real PNG of `width` by `height`, then its header's size rewritten to `headerWidth` by
-// `headerHeight`: the bounds are read from the header before anything is decoded.
 QByteArray png(int width, int height)
 {
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::darkGreen);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return buffer.data();
+    return workspacefakes::pngOf(width, height);
 }
 
+// A real PNG with its header's size rewritten: the bounds are read from the header before
+// anything is decoded.
 QByteArray withHeaderSize(QByteArray bytes, quint32 width, quint32 height)
 {
     qToBigEndian(width, bytes.data() + 16);

@@ -16,21 +16,6 @@ namespace
 const QString kShellField = QStringLiteral("tavriloOpenBuildShell");
 const QString kCloseField = QStringLiteral("tavriloCloseBuildShell");
 
-QString failureOf(QCoro::Task<void> task)
-{
-    try {
-        awaitFor(std::move(task));
-    } catch (const HubError &error) {
-        return error.description();
-    }
-    return {};
-}
-
-QByteArray output(quint8 channel, const QByteArray &bytes)
-{
-    return QByteArray(1, char(channel)) + bytes;
-}
-
 class BuildShell : public ::testing::Test
 {
 protected:

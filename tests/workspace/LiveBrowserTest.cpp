@@ -3,7 +3,6 @@
 #include "WorkspaceFakes.h"
 #include "support/TestSupport.h"
 
-#include <QBuffer>
 
 #include <gtest/gtest.h>
 
@@ -17,43 +16,13 @@ namespace
 const QString kGrantField = QStringLiteral("tavriloOpenBrowserLiveView");
 const QString kCaptureField = QStringLiteral("tavriloCaptureBrowserFrame");
 
-QString failureOf(QCoro::Task<void> task)
-{
-    try {
-        awaitFor(std::move(task));
-    } catch (const HubError &error) {
-        return error.description();
-    }
-    return {};
-}
-
-QString failureOf(QCoro::Task<QImage> task)
-{
-    try {
-        awaitFor(std::move(task));
-    } catch (const HubError &error) {
-        return error.description();
-    }
-    return {};
-}
-
-QByteArray pngBase64(int width, int height)
-{
-    QImage image(width, height, QImage::Format_RGB32);
-    image.fill(Qt::blue);
-    QBuffer buffer;
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "png");
-    return buffer.data().toBase64();
-}
-
 class LiveBrowser : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
         fakes.configure();
-        fakes.platform.capturedPNG = pngBase64(32, 20);
+        fakes.platform.capturedPNG = pngOf(32, 20).toBase64();
     }
     NativeDocuments &model() { return *fakes.model; }
     ModelOnFakes fakes;

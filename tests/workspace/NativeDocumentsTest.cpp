@@ -22,16 +22,6 @@ QCoro::Task<void> closeAndMark(NativeDocuments *model, bool *closed)
     *closed = true;
 }
 
-QString failureOf(QCoro::Task<void> task)
-{
-    try {
-        awaitFor(std::move(task));
-    } catch (const HubError &error) {
-        return error.description();
-    }
-    return {};
-}
-
 TEST(NativeDocuments, StartsEmpty)
 {
     NativeDocuments model;

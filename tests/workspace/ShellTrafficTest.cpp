@@ -14,18 +14,6 @@ namespace
 {
 const QString kResizeField = QStringLiteral("tavriloResizeBuildShell");
 
-QString failureOf(QCoro::Task<void> task)
-{
-    try {
-        awaitFor(std::move(task));
-    } catch (const HubError &error) {
-        return error.description();
-    } catch (const AgentCoreShellProtocol::ProtocolFailure &) {
-        return QStringLiteral("invalid frame");
-    }
-    return {};
-}
-
 class ShellTraffic : public ::testing::Test
 {
 protected:

@@ -231,6 +231,11 @@ Json connectStatus(const QString &shellID, bool reconnected)
     return status;
 }
 
+QByteArray output(quint8 channel, const QByteArray &bytes)
+{
+    return QByteArray(1, char(channel)) + bytes;
+}
+
 QByteArray statusFrame(const Json &status)
 {
     return QByteArray(1, char(AgentCoreShellProtocol::statusChannel)) + json::dump(status);

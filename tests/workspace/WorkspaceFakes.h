@@ -1,11 +1,16 @@
 #pragma once
 
 #include "cloud/HubNetwork.h"
+#include "core/HubError.h"
 #include "core/Json.h"
 #include "workspace/NativeDocuments.h"
 #include "workspace/ShellSocket.h"
 #include "workspace/WorkspaceClock.h"
+#include "support/TestSupport.h"
 
+#include <QBuffer>
+#include <QColor>
+#include <QImage>
 #include <QStringList>
 
 #include <coroutine>
@@ -178,5 +183,32 @@ struct ModelOnFakes
 };
 
 Json connectStatus(const QString &shellID, bool reconnected = false);
+// A PNG of `width` by `height` in one colour, as the live browser's frames come.
+inline QByteArray pngOf(int width, int height, QColor colour = Qt::darkGreen)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QBuffer buffer;
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "png");
+    return buffer.data();
+}
+
+// A message of an output channel.
+QByteArray output(quint8 channel, const QByteArray &bytes);
+
+// The sentence `task` fails with ("invalid frame" for the channel codec's refusal); empty when it
+// succeeds.
+template <typename T> QString failureOf(QCoro::Task<T> task)
+{
+    try {
+        testsupport::awaitFor(std::move(task));
+    } catch (const HubError &error) {
+        return error.description();
+    } catch (const AgentCoreShellProtocol::ProtocolFailure &) {
+        return QStringLiteral("invalid frame");
+    }
+    return {};
+}
 QByteArray statusFrame(const Json &status);
 } // namespace workspacefakes

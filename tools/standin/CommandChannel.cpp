@@ -12,14 +12,7 @@ namespace commandchannel
 namespace
 {
 using scenariolimits::isInteger;
-
-bool isSendableCloseCode(const Json &value)
-{
-    if (!isInteger(value, 1000, 4999))
-        return false;
-    const auto code = value.get<qint64>();
-    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) || code >= 3000;
-}
+using scenariolimits::isSendableCloseCode;
 
 // Why a send action is invalid (empty when it is valid); `bytes` gets at most what it sends.
 QString validateAction(const Json &action, double &bytes)

@@ -3,6 +3,7 @@
 #include "standin/BuildShells.h"
 #include "standin/CommandChannel.h"
 #include "standin/EventLog.h"
+#include "standin/SocketDrop.h"
 #include "standin/Scenario.h"
 #include "standin/ServiceContext.h"
 
@@ -141,7 +142,7 @@ void ShellConnection::playNext()
         if (action.contains("drop")) {
             log({{"event", "drop"}});
             end();
-            dropWhenFlushed();
+            dropWhenFlushed(m_socket);
             return;
         }
         if (action.contains("close")) {
@@ -194,16 +195,4 @@ void ShellConnection::end()
     m_ended = true;
     m_pace.stop();
     m_actions.clear();
-}
-
-void ShellConnection::dropWhenFlushed()
-{
-    // Aborting would discard what is still buffered (the TLS layer keeps its own buffer): end the
-    // TCP connection once everything sent is out, but without a WebSocket close frame.
-    if (auto *transport = m_socket->findChild<QAbstractSocket *>()) {
-        transport->disconnectFromHost();
-        return;
-    }
-    m_socket->flush();
-    QTimer::singleShot(100, m_socket, &QWebSocket::abort);
 }

@@ -29,7 +29,6 @@ private:
     void sendFrame(char channel, const QByteArray &payload);
     void sendStatus(Json status);
     void end();
-    void dropWhenFlushed();
     void log(Json entry);
 
     QWebSocket *m_socket;
