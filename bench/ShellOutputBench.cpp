@@ -1,6 +1,7 @@
 // The build shell's output path (per-channel UTF-8 reassembly, the terminal transcript decoder and
-// the capped transcript) over typical terminal output cut into 1 KiB and 64 KiB messages, beside a
-// bare UTF-8 validation and copy of the same messages in the same run.
+// the capped transcript) over terminal output cut into 1 KiB and 64 KiB messages, beside a bare
+// UTF-8 validation and copy of the same messages in the same run: coloured build output with a
+// control character or sequence every 36 bytes or so, and a plain log.
 
 #include "workspace/ShellTranscript.h"
 
@@ -43,9 +44,19 @@ QByteArray terminalOutput()
     return out;
 }
 
-std::vector<QByteArray> messagesOf(qsizetype size)
+// About 4 MiB of plain output: a log without colours or progress lines.
+QByteArray plainOutput()
 {
-    const QByteArray all = terminalOutput();
+    QByteArray out;
+    for (int line = 0; out.size() < 4 * 1024 * 1024; ++line)
+        out += "[" + QByteArray::number(line) + "/9000] Building CXX object src/module_" + QByteArray::number(line) +
+               ".cpp.o in build/objects with the release flags\n";
+    return out;
+}
+
+std::vector<QByteArray> messagesOf(qsizetype size, bool plain = false)
+{
+    const QByteArray all = plain ? plainOutput() : terminalOutput();
     std::vector<QByteArray> messages;
     for (qsizetype at = 0; at < all.size(); at += size)
         messages.push_back(all.mid(at, size));
@@ -62,7 +73,7 @@ qint64 totalBytes(const std::vector<QByteArray> &messages)
 
 void OutputPath(benchmark::State &state)
 {
-    const auto messages = messagesOf(state.range(0));
+    const auto messages = messagesOf(state.range(0), state.range(1) != 0);
     ShellTranscript transcript;
     for (auto _ : state) {
         for (const auto &message : messages)
@@ -74,7 +85,7 @@ void OutputPath(benchmark::State &state)
 
 void BareValidateAndCopy(benchmark::State &state)
 {
-    const auto messages = messagesOf(state.range(0));
+    const auto messages = messagesOf(state.range(0), state.range(1) != 0);
     QByteArray copy(state.range(0), Qt::Uninitialized);
     qint64 invalid = 0;
     for (auto _ : state) {
@@ -89,8 +100,9 @@ void BareValidateAndCopy(benchmark::State &state)
     state.SetBytesProcessed(qint64(state.iterations()) * totalBytes(messages));
 }
 
-BENCHMARK(BareValidateAndCopy)->Arg(1024)->Arg(65535)->Unit(benchmark::kMillisecond);
-BENCHMARK(OutputPath)->Arg(1024)->Arg(65535)->Unit(benchmark::kMillisecond);
+// Arguments: the message size, and 1 for plain output (0: coloured terminal output).
+BENCHMARK(BareValidateAndCopy)->ArgsProduct({{1024, 65535}, {0, 1}})->Unit(benchmark::kMillisecond);
+BENCHMARK(OutputPath)->ArgsProduct({{1024, 65535}, {0, 1}})->Unit(benchmark::kMillisecond);
 } // namespace
 
 BENCHMARK_MAIN();

@@ -30,6 +30,18 @@ qsizetype ShellTranscript::validPrefixOfOutput(QByteArrayView bytes)
 void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
 {
     Channel &state = m_channels[channel];
+    if (state.heldBack.isEmpty() && !bytes.isEmpty()) {
+        // Usually output is whole, and often all ASCII: decoded at once, and checked only when it
+        // held other bytes. Output that was not whole is taken back and goes the long way.
+        const TerminalTranscriptDecoder before = state.decoder;
+        const qsizetype size = m_buffer.size();
+        if (!state.decoder.append(bytes, m_buffer) || bytes.isValidUtf8()) {
+            trim();
+            return;
+        }
+        state.decoder = before;
+        m_buffer.resize(size);
+    }
     QByteArrayView pending = bytes;
     if (!state.heldBack.isEmpty()) {
         state.heldBack.append(bytes);

@@ -46,7 +46,7 @@ bool mayEndRun(unsigned char byte)
 // Copies the bytes from `p` on to `write` until the first byte that may end a run of text, and
 // advances both. Each block is stored before it is looked at: `write` never runs ahead of `p`, so
 // the store stays within the room the caller made, and what is not text is overwritten later.
-void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write)
+void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write, unsigned &high)
 {
 #if defined(__SSE2__)
     const __m128i highestControl = _mm_set1_epi8(0x1F);
@@ -57,6 +57,7 @@ void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write
         _mm_storeu_si128(reinterpret_cast<__m128i *>(write), block);
         const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(block, highestControl), highestControl);
         const __m128i ends = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(block, del), _mm_cmpeq_epi8(block, c2)));
+        high |= unsigned(_mm_movemask_epi8(block));
         const int mask = _mm_movemask_epi8(ends);
         if (mask != 0) {
             const int text = std::countr_zero(unsigned(mask));
@@ -72,6 +73,7 @@ void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write
         quint64 word;
         std::memcpy(&word, p, 8);
         std::memcpy(write, &word, 8);
+        high |= unsigned((word & kHighs) != 0);
         const quint64 ends = runEnds(word);
         if (ends != 0) {
             const int text = std::countr_zero(ends) / 8;
@@ -82,15 +84,19 @@ void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write
         p += 8;
         write += 8;
     }
-    while (p < end && !mayEndRun(*p))
+    while (p < end && !mayEndRun(*p)) {
+        high |= *p & 0x80;
         *write++ = char(*p++);
+    }
 }
 } // namespace
 
-void TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
+bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
 {
     if (utf8.isEmpty())
-        return;
+        return false;
+    // Any byte from 0x80 up seen; more is fine (bytes read twice, a control string not read at all).
+    unsigned high = 0;
     // The output is never longer than the input: write into room made once.
     const qsizetype base = out.size();
     if (out.capacity() < base + utf8.size())
@@ -102,12 +108,12 @@ void TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
     const auto *end = p + utf8.size();
     while (p < end) {
         if (m_state != State::text) {
-            p = consumeSequence(p, end);
+            p = consumeSequence(p, end, high);
             continue;
         }
         // Printable ASCII and every scalar from U+00A0 up are copied as they are, a block at a time.
         const unsigned char *run = p;
-        copyTextRun(p, end, write);
+        copyTextRun(p, end, write, high);
         if (p > run)
             m_previousWasCR = false;
         if (p == end)
@@ -115,6 +121,7 @@ void TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
 
         const unsigned char byte = *p;
         if (byte == 0xC2) {
+            high = 1;
             if (p + 1 < end && p[1] >= 0xA0) {
                 // U+00A0 to U+00BF: text.
                 *write++ = char(p[0]);
@@ -149,13 +156,16 @@ void TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
         }
     }
     out.resize(write - out.data());
+    return high != 0;
 }
 
-const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned char *p, const unsigned char *end)
+const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned char *p, const unsigned char *end,
+                                                                unsigned &high)
 {
     // Inside a sequence only a few characters change the state; every other scalar, whatever its
     // length in bytes, is swallowed whole.
-    const auto scalarAfter = [end](const unsigned char *at) {
+    const auto scalarAfter = [end, &high](const unsigned char *at) {
+        high |= *at & 0x80;
         return at + std::min<qsizetype>(utf8::sequenceLength(*at), end - at);
     };
     while (p < end) {
@@ -175,7 +185,7 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
             break;
         case State::csi:
             while (p < end && (*p < 0x40 || *p > 0x7E))
-                ++p;
+                high |= *p++ & 0x80;
             if (p < end) {
                 m_state = State::text; // the final character
                 ++p;
@@ -183,7 +193,7 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
             break;
         case State::osc:
             while (p < end && *p != kBell && *p != kEscape)
-                ++p;
+                high |= *p++ & 0x80;
             if (p < end) {
                 m_state = *p == kBell ? State::text : State::oscEscape;
                 ++p;
@@ -194,6 +204,7 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
             p = scalarAfter(p);
             break;
         case State::controlString: {
+            high = 1; // not read byte by byte
             const void *escape = std::memchr(p, kEscape, size_t(end - p));
             if (!escape)
                 return end;

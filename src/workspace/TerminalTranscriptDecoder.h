@@ -11,10 +11,11 @@
 class TerminalTranscriptDecoder
 {
 public:
-    // Appends to `out` the visible text of `utf8`, which must be valid UTF-8 (the transcript's
-    // reassembly guarantees it). What is appended is never longer than `utf8`. One pass, constant
-    // work per byte, no look-ahead.
-    void append(QByteArrayView utf8, QByteArray &out);
+    // Appends to `out` the visible text of `utf8`, which must be valid UTF-8 for the text to be
+    // right (ill-formed input is read without harm). What is appended is never longer than `utf8`.
+    // One pass, constant work per byte, no look-ahead. Returns false when `utf8` was all ASCII
+    // (true may also be returned for ASCII).
+    bool append(QByteArrayView utf8, QByteArray &out);
 
     bool operator==(const TerminalTranscriptDecoder &) const = default;
 
@@ -31,7 +32,7 @@ private:
 
     // Takes the bytes of a control sequence from `p` on, until the text state or `end`; returns
     // where it stopped.
-    const unsigned char *consumeSequence(const unsigned char *p, const unsigned char *end);
+    const unsigned char *consumeSequence(const unsigned char *p, const unsigned char *end, unsigned &high);
 
     State m_state = State::text;
     // The last scalar taken in the text state was CR, so a following LF is not doubled.
