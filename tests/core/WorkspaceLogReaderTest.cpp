@@ -1,4 +1,5 @@
 // Journal reading: incremental reading, line handling, chunk reassembly and frame projection.
+#include "FifoSupport.h"
 #include "WorkspaceLogTestSupport.h"
 
 #include "core/JournalLimits.h"
@@ -160,8 +161,8 @@ TEST_F(ReaderTest, DropsNoiseAndForeignRecordsInFileOrder)
     EXPECT_TRUE(d.problems.isEmpty());
 }
 
-// Fault 4 of the issue: records another process appended to the old file between this reader's last
-// call and a rotation are read from "events.previous.jsonl" before the new file.
+// Records another process appended to the old file between this reader's last call and a rotation
+// are read from "events.previous.jsonl" before the new file.
 TEST_F(ReaderTest, AfterARotationReadsTheRestOfTheOldFileThenTheNewOne)
 {
     const JournalWriter w = writer();
@@ -187,6 +188,26 @@ TEST_F(ReaderTest, AfterARotationReadsTheRestOfTheOldFileThenTheNewOne)
     EXPECT_EQ(d.events.front().kind, QStringLiteral("late"));
     EXPECT_EQ(d.events.back().kind, QStringLiteral("sized"));
     EXPECT_EQ(r.offset(), quint64(testsupport::readFile(journal()).size()));
+    w.append(QStringLiteral("next"), {});
+    EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("next")});
+}
+
+// A FIFO planted where the previous generation lies would hold an ordinary open for good, and with
+// it the shared lock that every writer waits for.
+TEST_F(ReaderTest, AFifoInPlaceOfThePreviousGenerationIsNotWaitedOn)
+{
+    const JournalWriter w = writer();
+    JournalReader r = reader();
+    w.append(QStringLiteral("seen"), {});
+    r.readDeltas();
+    // A new journal (made while the old one still exists, so its serial number differs).
+    const QString other = directory + QStringLiteral("/other");
+    testsupport::writeFile(other, lineOf(event(QStringLiteral("fresh"))));
+    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    ASSERT_TRUE(fifotest::makeFifo(previous()));
+    JournalDeltas d;
+    EXPECT_TRUE(fifotest::finishesBesideFifo(previous(), [&] { d = r.readDeltas(); }));
+    EXPECT_EQ(kinds(d), QStringList{QStringLiteral("fresh")});
     w.append(QStringLiteral("next"), {});
     EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("next")});
 }
@@ -427,7 +448,11 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidFragment,
                                            InvalidCase{"Data10001", "set", 0, 3, QString(10001, QLatin1Char('A'))},
                                            InvalidCase{"DataNotMultipleOfFour", "set", 0, 3, "AAA"},
                                            InvalidCase{"DataOutsideAlphabet", "set", 0, 3, "AA-A"},
-                                           InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"}),
+                                           InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"},
+                                           InvalidCase{"ThreePaddingCharacters", "set", 0, 3, "A==="},
+                                           InvalidCase{"OnlyPadding", "set", 0, 3, "===="},
+                                           InvalidCase{"UrlAlphabet", "set", 0, 3, "AA_A"},
+                                           InvalidCase{"LineBreak", "set", 0, 3, "AAAA\nAAA"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, ValidLimitsAreAccepted)

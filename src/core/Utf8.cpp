@@ -1,0 +1,86 @@
+#include "core/Utf8.h"
+
+namespace utf8
+{
+namespace
+{
+// How many bytes of the sequence starting at `s[0]` are well-formed: the whole sequence's length
+// when it is complete, else the length of its maximal ill-formed subpart (at least 1). `complete`
+// tells which. `s[0]` is not ASCII.
+size_t sequence(const unsigned char *s, size_t n, bool &complete)
+{
+    const unsigned char c = s[0];
+    size_t length;
+    // The second byte's range narrows for the leads where a wider one would be overlong, a
+    // surrogate or above U+10FFFF.
+    unsigned char lo = 0x80, hi = 0xBF;
+    if (c >= 0xC2 && c <= 0xDF) {
+        length = 2;
+    } else if (c >= 0xE0 && c <= 0xEF) {
+        length = 3;
+        if (c == 0xE0)
+            lo = 0xA0;
+        else if (c == 0xED)
+            hi = 0x9F;
+    } else if (c >= 0xF0 && c <= 0xF4) {
+        length = 4;
+        if (c == 0xF0)
+            lo = 0x90;
+        else if (c == 0xF4)
+            hi = 0x8F;
+    } else {
+        complete = false;
+        return 1;
+    }
+    size_t k = 1;
+    if (k < n && s[k] >= lo && s[k] <= hi) {
+        ++k;
+        while (k < length && k < n && s[k] >= 0x80 && s[k] <= 0xBF)
+            ++k;
+    }
+    complete = k == length;
+    return k;
+}
+} // namespace
+
+bool isWellFormed(std::string_view bytes)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        bool complete;
+        i += sequence(s + i, n - i, complete);
+        if (!complete)
+            return false;
+    }
+    return true;
+}
+
+void appendWellFormed(QByteArray &out, std::string_view bytes)
+{
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    const size_t n = bytes.size();
+    size_t run = 0; // start of the well-formed bytes not yet appended
+    size_t i = 0;
+    while (i < n) {
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        bool complete;
+        const size_t k = sequence(s + i, n - i, complete);
+        if (!complete) {
+            out.append(bytes.data() + run, qsizetype(i - run));
+            out.append("\xEF\xBF\xBD", 3);
+            run = i + k;
+        }
+        i += k;
+    }
+    out.append(bytes.data() + run, qsizetype(n - run));
+}
+} // namespace utf8
