@@ -24,6 +24,7 @@
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <ctime>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -344,6 +345,7 @@ int freshRead(const char *what, const char *appID)
     const JournalFolder folder = JournalFolder::setUp(app);
     const bool bare = std::strcmp(what, "bare") == 0;
     const long faults = minorFaults();
+    const auto cpuStart = std::clock();
     const auto start = std::chrono::steady_clock::now();
     size_t count;
     if (bare) {
@@ -354,8 +356,9 @@ int freshRead(const char *what, const char *appID)
         count = reader.readDeltas().events.size();
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
-    std::printf("%lld %zu %ld\n", static_cast<long long>(std::chrono::nanoseconds(elapsed).count()), count,
-                minorFaults() - faults);
+    const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;
+    std::printf("%lld %zu %ld %.6f\n", static_cast<long long>(std::chrono::nanoseconds(elapsed).count()), count,
+                minorFaults() - faults, cpu);
     return 0;
 }
 
@@ -367,20 +370,26 @@ void freshReads(benchmark::State &state, const char *what)
                                f.appID.toUtf8();
     long long count = 0;
     long long faults = 0;
+    double cpu = 0;
     for (auto _ : state) {
         FILE *child = ::popen(command.constData(), "r");
         long long nanoseconds = -1;
         long long childFaults = 0;
-        if (!child || std::fscanf(child, "%lld %lld %lld", &nanoseconds, &count, &childFaults) != 3 ||
+        double childCpu = 0;
+        if (!child ||
+            std::fscanf(child, "%lld %lld %lld %lf", &nanoseconds, &count, &childFaults, &childCpu) != 4 ||
             ::pclose(child) != 0) {
             state.SkipWithError("the reading process failed");
             break;
         }
         faults += childFaults;
+        cpu += childCpu;
         state.SetIterationTime(double(nanoseconds) / 1e9);
     }
     state.counters["records"] = double(count);
+    // Faults of the reading thread; processor time of all threads of the reading process.
     state.counters["faults"] = benchmark::Counter(double(faults), benchmark::Counter::kAvgIterations);
+    state.counters["cpu_s"] = benchmark::Counter(cpu, benchmark::Counter::kAvgIterations);
     state.SetBytesProcessed(state.iterations() * QFileInfo(f.folder.journalPath()).size());
 }
 

@@ -262,6 +262,39 @@ TEST_F(ReaderTest, ChunkedEventInOrder201IsReturnedOnceWhenComplete)
     EXPECT_EQ(r.fragmentBytes(), 0);
 }
 
+// A read of thousands of lines at once (prepared on two threads) returns them in file order, with
+// a chunk set whose pieces lie far apart and stored frames among them.
+TEST_F(ReaderTest, ManyLinesAtOnceComeBackInFileOrder)
+{
+    const WorkspaceEvent chunked = eventOfSize(15360);
+    const auto chunkRecords = pieces(chunked);
+    ASSERT_EQ(chunkRecords.size(), 3u);
+    const JournalWriter w = writer();
+    std::vector<QByteArray> records;
+    QStringList want;
+    for (int i = 0; i < 3000; ++i) {
+        if (i == 10 || i == 1500) {
+            records.push_back(chunkRecords[i == 10 ? 0 : 1]);
+        } else if (i == 2990) {
+            records.push_back(chunkRecords[2]);
+            want << chunked.kind;
+        } else if (i % 7 == 0) {
+            for (auto &r : w.frameRecords(frameOfSize(400, i)))
+                records.push_back(std::move(r));
+            want << QStringLiteral("text");
+        } else {
+            records.push_back(event(QStringLiteral("e%1").arg(i)).encode());
+            want << QStringLiteral("e%1").arg(i);
+        }
+    }
+    w.writeLines(records);
+    JournalReader r = reader();
+    const auto d = r.readDeltas();
+    EXPECT_EQ(kinds(d), want);
+    EXPECT_EQ(d.events[size_t(want.indexOf(chunked.kind))].encode(), chunked.encode());
+    EXPECT_TRUE(d.problems.isEmpty());
+}
+
 struct RoundTripCase
 {
     const char *name;
@@ -326,7 +359,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameRoundTrip,
                                            RoundTripCase{"OneMiB", 1048576}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Fault 3 of the issue: a piece that breaks the reassembly rules is dropped with its set, the
+// A piece that breaks the reassembly rules is dropped with its set, the
 // sentence is reported, and the good records of the same call are returned.
 struct BadPieceCase
 {

@@ -344,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameSize,
                                            FrameSizeCase{"OneOverLargest", 16777217, 0, 0}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Fault 1 of the issue: a frame of at most 7000 bytes whose escaping takes its "session.frame" line
+// A frame of at most 7000 bytes whose escaping takes its "session.frame" line
 // past 16384 bytes is stored as slices instead of failing on every attempt.
 TEST_F(WriterTest, SmallFrameWhoseEscapedLineIsTooLongIsSliced)
 {
