@@ -20,7 +20,9 @@
 namespace
 {
 constexpr size_t kDroppedSetMemory = 64;
-// Fewer complete lines than this in one read are prepared on the reading thread alone.
+// Lines are prepared in batches of at most this many; a batch of fewer than kParallelLines is
+// prepared on the reading thread alone.
+constexpr size_t kBatchLines = 4096;
 constexpr size_t kParallelLines = 512;
 
 HubError failure(const char *sentence)
@@ -206,7 +208,6 @@ void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out
 {
     const char *p = data;
     const char *end = data + size;
-    m_lines.clear();
     QByteArray joined; // a line begun by an earlier read
     while (p < end) {
         const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
@@ -222,6 +223,9 @@ void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out
             m_lines.emplace_back(joined.constData(), size_t(joined.size()));
         }
         p = lf + 1;
+        // Bounded: a buffer of empty lines holds a million of them.
+        if (m_lines.size() == kBatchLines)
+            handleLines(out);
     }
     handleLines(out);
     if (m_discarding || p == end)
@@ -265,6 +269,7 @@ void JournalReader::handleLines(JournalDeltas &out)
     for (Prepared &line : m_prepared)
         finish(line, out);
     m_prepared.clear();
+    m_lines.clear();
 }
 
 JournalReader::Prepared JournalReader::prepare(std::string_view line, JournalLineDecoder &decoder) const

@@ -262,8 +262,8 @@ TEST_F(ReaderTest, ChunkedEventInOrder201IsReturnedOnceWhenComplete)
     EXPECT_EQ(r.fragmentBytes(), 0);
 }
 
-// A read of thousands of lines at once (prepared on two threads) returns them in file order, with
-// a chunk set whose pieces lie far apart and stored frames among them.
+// A read of thousands of lines at once (prepared in batches, each on two threads) returns them in
+// file order, with a chunk set whose pieces lie batches apart and stored frames among them.
 TEST_F(ReaderTest, ManyLinesAtOnceComeBackInFileOrder)
 {
     const WorkspaceEvent chunked = eventOfSize(15360);
@@ -272,10 +272,10 @@ TEST_F(ReaderTest, ManyLinesAtOnceComeBackInFileOrder)
     const JournalWriter w = writer();
     std::vector<QByteArray> records;
     QStringList want;
-    for (int i = 0; i < 3000; ++i) {
-        if (i == 10 || i == 1500) {
+    for (int i = 0; i < 6000; ++i) {
+        if (i == 10 || i == 3000) {
             records.push_back(chunkRecords[i == 10 ? 0 : 1]);
-        } else if (i == 2990) {
+        } else if (i == 5990) {
             records.push_back(chunkRecords[2]);
             want << chunked.kind;
         } else if (i % 7 == 0) {
