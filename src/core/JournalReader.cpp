@@ -9,7 +9,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <future>
 #include <memory>
 
 #include <sys/file.h>
@@ -20,10 +19,6 @@
 namespace
 {
 constexpr size_t kDroppedSetMemory = 64;
-// Lines are prepared in batches of at most this many; a batch of fewer than kParallelLines is
-// prepared on the reading thread alone.
-constexpr size_t kBatchLines = 4096;
-constexpr size_t kParallelLines = 512;
 
 HubError failure(const char *sentence)
 {
@@ -109,7 +104,7 @@ QString JournalReader::sentence(Failure failure)
 
 JournalReader::JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock)
     : m_folder(std::move(folder)), m_appID(std::move(appID)), m_tenantID(std::move(tenantID)),
-      m_clock(std::move(clock)), m_decoder(m_appID, m_tenantID), m_helperDecoder(m_appID, m_tenantID)
+      m_clock(std::move(clock)), m_decoder(m_appID, m_tenantID)
 {}
 
 JournalDeltas JournalReader::readDeltas()
@@ -208,7 +203,6 @@ void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out
 {
     const char *p = data;
     const char *end = data + size;
-    QByteArray joined; // a line begun by an earlier read
     while (p < end) {
         const auto *lf = static_cast<const char *>(std::memchr(p, '\n', size_t(end - p)));
         if (!lf)
@@ -216,18 +210,14 @@ void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out
         if (m_discarding) {
             m_discarding = false;
         } else if (m_remainder.isEmpty()) {
-            m_lines.emplace_back(p, size_t(lf - p));
+            handleLine(std::string_view(p, size_t(lf - p)), out);
         } else {
             m_remainder.append(p, lf - p);
-            joined = std::exchange(m_remainder, QByteArray());
-            m_lines.emplace_back(joined.constData(), size_t(joined.size()));
+            const QByteArray line = std::exchange(m_remainder, QByteArray());
+            handleLine(std::string_view(line.constData(), size_t(line.size())), out);
         }
         p = lf + 1;
-        // Bounded: a buffer of empty lines holds a million of them.
-        if (m_lines.size() == kBatchLines)
-            handleLines(out);
     }
-    handleLines(out);
     if (m_discarding || p == end)
         return;
     if (m_remainder.size() + (end - p) > journal::kLineLimit) {
@@ -247,64 +237,30 @@ void JournalReader::report(JournalDeltas &out, const QString &sentence)
         out.problems.append(sentence);
 }
 
-void JournalReader::handleLines(JournalDeltas &out)
-{
-    const size_t n = m_lines.size();
-    m_prepared.clear();
-    m_prepared.resize(n);
-    // A full journal is read in a fraction of a second only with both cores: most of the time goes
-    // to the new events' first touch of fresh memory, which two threads pay side by side. Lines are
-    // prepared on two threads, each with a decoder of its own, and then handled in file order.
-    const size_t split = n >= kParallelLines ? n / 2 : n;
-    std::future<void> helper;
-    if (split < n)
-        helper = std::async(std::launch::async, [this, split, n] {
-            for (size_t i = split; i < n; ++i)
-                m_prepared[i] = prepare(m_lines[i], m_helperDecoder);
-        });
-    for (size_t i = 0; i < split; ++i)
-        m_prepared[i] = prepare(m_lines[i], m_decoder);
-    if (helper.valid())
-        helper.get();
-    for (Prepared &line : m_prepared)
-        finish(line, out);
-    m_prepared.clear();
-    m_lines.clear();
-}
-
-JournalReader::Prepared JournalReader::prepare(std::string_view line, JournalLineDecoder &decoder) const
+void JournalReader::handleLine(std::string_view line, JournalDeltas &out)
 {
     if (qsizetype(line.size()) > journal::kLineLimit)
-        return {};
-    auto event = decoder.decode(line);
+        return;
+    auto event = m_decoder.decode(line);
     if (!event || event->appID != m_appID || event->tenantID != m_tenantID)
-        return {};
+        return;
+
     if (event->kind == u"session.frame") {
         const auto frame = event->payload.constFind(QStringLiteral("frame"));
         if (frame != event->payload.cend()) {
-            if (auto projected = projectFrame(frame->toUtf8()))
-                return {std::move(projected), true};
+            if (auto projected = projectFrame(frame->toUtf8())) {
+                out.events.push_back(std::move(*projected));
+                return;
+            }
         }
-    }
-    return {std::move(event), false};
-}
-
-void JournalReader::finish(Prepared &line, JournalDeltas &out)
-{
-    if (!line.event)
+    } else if (event->kind == u"session.frame.chunk") {
+        handlePiece(event->payload, QStringLiteral("id"), QStringLiteral("total"), true, out);
         return;
-    WorkspaceEvent &event = *line.event;
-    if (!line.projected) {
-        if (event.kind == u"session.frame.chunk") {
-            handlePiece(event.payload, QStringLiteral("id"), QStringLiteral("total"), true, out);
-            return;
-        }
-        if (event.kind == u"frame.chunk") {
-            handlePiece(event.payload, QStringLiteral("frame_id"), QStringLiteral("count"), false, out);
-            return;
-        }
+    } else if (event->kind == u"frame.chunk") {
+        handlePiece(event->payload, QStringLiteral("frame_id"), QStringLiteral("count"), false, out);
+        return;
     }
-    out.events.push_back(std::move(event));
+    out.events.push_back(std::move(*event));
 }
 
 void JournalReader::handlePiece(const EventPayload &payload, const QString &idKey, const QString &countKey, bool frame,

@@ -83,16 +83,7 @@ private:
     bool readFrom(int fd, qint64 size, qint64 &budget, char *buffer, JournalDeltas &out);
     static void reserveFor(JournalDeltas &out, size_t added, qint64 consumed, qint64 left);
     void consume(const char *data, qsizetype size, JournalDeltas &out);
-    // A line decoded, filtered to the app and tenant, and a stored frame projected: what needs no
-    // state of the reader. Then handled in file order (chunk reassembly).
-    struct Prepared
-    {
-        std::optional<WorkspaceEvent> event;
-        bool projected = false;
-    };
-    void handleLines(JournalDeltas &out);
-    Prepared prepare(std::string_view line, JournalLineDecoder &decoder) const;
-    void finish(Prepared &line, JournalDeltas &out);
+    void handleLine(std::string_view line, JournalDeltas &out);
     void handlePiece(const EventPayload &payload, const QString &idKey, const QString &countKey, bool frame,
                      JournalDeltas &out);
     static void report(JournalDeltas &out, const QString &sentence);
@@ -112,9 +103,6 @@ private:
     // is discarded too rather than read as a line of its own.
     bool m_discarding = false;
     JournalLineDecoder m_decoder;
-    JournalLineDecoder m_helperDecoder;
-    std::vector<std::string_view> m_lines;
-    std::vector<Prepared> m_prepared;
     // The read buffer, made on the first call and kept: one buffer of 1 MiB for every call.
     std::unique_ptr<char[]> m_buffer;
     // Sets dropped for conflicting pieces; their later pieces are dropped with them instead of

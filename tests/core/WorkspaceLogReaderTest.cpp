@@ -262,8 +262,8 @@ TEST_F(ReaderTest, ChunkedEventInOrder201IsReturnedOnceWhenComplete)
     EXPECT_EQ(r.fragmentBytes(), 0);
 }
 
-// A read of thousands of lines at once (prepared in batches, each on two threads) returns them in
-// file order, with a chunk set whose pieces lie batches apart and stored frames among them.
+// A read of thousands of lines over more than one read buffer returns them in file order, with a
+// chunk set whose pieces lie far apart and stored frames among them.
 TEST_F(ReaderTest, ManyLinesAtOnceComeBackInFileOrder)
 {
     const WorkspaceEvent chunked = eventOfSize(15360);
