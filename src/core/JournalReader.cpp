@@ -12,7 +12,6 @@
 #include <memory>
 
 #include <sys/file.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -188,15 +187,8 @@ void JournalReader::reserveFor(JournalDeltas &out, size_t added, qint64 consumed
         return;
     const double expected = double(out.events.size()) + double(added) / double(consumed) * double(left) * 1.125;
     const auto wanted = size_t(expected) + 1;
-    if (wanted <= out.events.capacity())
-        return;
-    out.events.reserve(std::max(wanted, out.events.capacity() + out.events.capacity() / 2));
-    // Tens of MiB are filled at once: huge pages where the system offers them on request.
-    const auto page = quintptr(::sysconf(_SC_PAGESIZE));
-    const auto begin = (quintptr(out.events.data()) + page - 1) & ~(page - 1);
-    const auto end = quintptr(out.events.data() + out.events.capacity()) & ~(page - 1);
-    if (end > begin)
-        ::madvise(reinterpret_cast<void *>(begin), end - begin, MADV_HUGEPAGE);
+    if (wanted > out.events.capacity())
+        out.events.reserve(std::max(wanted, out.events.capacity() + out.events.capacity() / 2));
 }
 
 void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out)
