@@ -13,6 +13,7 @@
 #include "core/HubConfiguration.h"
 #include "core/JournalFolder.h"
 #include "core/JournalLimits.h"
+#include "core/JournalLineDecoder.h"
 #include "core/JournalReader.h"
 #include "core/JournalWriter.h"
 #include "core/WorkspaceLog.h"
@@ -248,6 +249,27 @@ void BM_BaselineJsonParse(benchmark::State &state)
     state.SetBytesProcessed(state.iterations() * text.size());
 }
 
+// One journal line into a record: the one-pass decoder the reader uses against the general road
+// (the JSON parser, then the record decoder), which gives the same result.
+void BM_LineDecodeOnePass(benchmark::State &state)
+{
+    const QByteArray line = smallRecord();
+    JournalLineDecoder decoder(QStringLiteral("app"), kTenant);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(decoder.decode(std::string_view(line.constData(), size_t(line.size()))));
+    state.SetBytesProcessed(state.iterations() * line.size());
+}
+
+void BM_LineDecodeGeneral(benchmark::State &state)
+{
+    const QByteArray line = smallRecord();
+    for (auto _ : state) {
+        const auto json = json::tryParse(line);
+        benchmark::DoNotOptimize(WorkspaceEvent::decode(*json));
+    }
+    state.SetBytesProcessed(state.iterations() * line.size());
+}
+
 // A full journal: records of one kind up to just under 24 MiB.
 enum class Fill { Small, Frame7K, Slices };
 
@@ -422,6 +444,8 @@ BENCHMARK(BM_WorkspaceLogAppend)->Arg(0)->Arg(2)->Unit(benchmark::kMicrosecond);
 // Arguments: 0 small record, 1 frame of 7000 bytes.
 BENCHMARK(BM_JsonParse)->DenseRange(0, 1);
 BENCHMARK(BM_BaselineJsonParse)->DenseRange(0, 1);
+BENCHMARK(BM_LineDecodeOnePass);
+BENCHMARK(BM_LineDecodeGeneral);
 BENCHMARK(BM_JournalReadFull)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_BaselineReadFull)->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_JournalReadFullFresh)->Arg(0)->UseManualTime()->Unit(benchmark::kMillisecond);
