@@ -10,28 +10,15 @@ namespace
 size_t sequence(const unsigned char *s, size_t n, bool &complete)
 {
     const unsigned char c = s[0];
-    size_t length;
-    // The second byte's range narrows for the leads where a wider one would be overlong, a
-    // surrogate or above U+10FFFF.
-    unsigned char lo = 0x80, hi = 0xBF;
-    if (c >= 0xC2 && c <= 0xDF) {
-        length = 2;
-    } else if (c >= 0xE0 && c <= 0xEF) {
-        length = 3;
-        if (c == 0xE0)
-            lo = 0xA0;
-        else if (c == 0xED)
-            hi = 0x9F;
-    } else if (c >= 0xF0 && c <= 0xF4) {
-        length = 4;
-        if (c == 0xF0)
-            lo = 0x90;
-        else if (c == 0xF4)
-            hi = 0x8F;
-    } else {
+    if (c < 0xC2 || c > 0xF4) {
         complete = false;
         return 1;
     }
+    const size_t length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    // The second byte's range narrows for the leads where a wider one would be overlong (E0, F0),
+    // a surrogate (ED) or above U+10FFFF (F4).
+    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
     size_t k = 1;
     if (k < n && s[k] >= lo && s[k] <= hi) {
         ++k;

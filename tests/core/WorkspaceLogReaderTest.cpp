@@ -10,12 +10,23 @@ using namespace journaltest;
 
 namespace
 {
-using ReaderTest = JournalFixture;
-
 QByteArray lineOf(const WorkspaceEvent &e)
 {
     return e.encode() + '\n';
 }
+
+class ReaderTest : public JournalFixture
+{
+protected:
+    // Another file renamed over the journal, made while the old one still exists so that its
+    // serial number differs.
+    void replaceJournal(const QByteArray &bytes) const
+    {
+        const QString other = directory + QStringLiteral("/other");
+        testsupport::writeFile(other, bytes);
+        ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    }
+};
 
 QStringList kinds(const JournalDeltas &d)
 {
@@ -200,10 +211,7 @@ TEST_F(ReaderTest, AFifoInPlaceOfThePreviousGenerationIsNotWaitedOn)
     JournalReader r = reader();
     w.append(QStringLiteral("seen"), {});
     r.readDeltas();
-    // A new journal (made while the old one still exists, so its serial number differs).
-    const QString other = directory + QStringLiteral("/other");
-    testsupport::writeFile(other, lineOf(event(QStringLiteral("fresh"))));
-    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    replaceJournal(lineOf(event(QStringLiteral("fresh"))));
     ASSERT_TRUE(fifotest::makeFifo(previous()));
     JournalDeltas d;
     EXPECT_TRUE(fifotest::finishesBesideFifo(previous(), [&] { d = r.readDeltas(); }));
@@ -218,11 +226,7 @@ TEST_F(ReaderTest, AfterAReplacementThatIsNotTheOldFileStartsAtTheBeginning)
     JournalReader r = reader();
     w.append(QStringLiteral("old"), {});
     r.readDeltas();
-    // Another file renamed over the journal (made while the old one still exists, so its serial
-    // number differs).
-    const QString other = directory + QStringLiteral("/other");
-    testsupport::writeFile(other, lineOf(event(QStringLiteral("fresh"))));
-    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    replaceJournal(lineOf(event(QStringLiteral("fresh"))));
     EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("fresh")});
 }
 
