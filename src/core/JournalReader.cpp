@@ -111,12 +111,11 @@ JournalDeltas JournalReader::readDeltas()
     JournalDeltas out;
     evictStale();
     const ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_SH);
-    const ScopedFd fd(m_folder.descriptor());
+    // The status the opening checked: the same descriptor cannot fail to tell it again.
     struct stat st
     {
     };
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure("Cannot inspect event log.");
+    const ScopedFd fd(m_folder.descriptor(&st));
 
     qint64 budget = journal::kJournalLimit;
     if (!m_buffer)

@@ -37,8 +37,8 @@ public:
     JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock = {});
 
     // The records appended since the previous call, filtered to the app and tenant, chunk sets
-    // reassembled and stored frames projected. Throws the opening sentences of the journal and
-    // "Cannot lock event log.", "Cannot inspect event log.", "Cannot seek event log.",
+    // reassembled and stored frames projected. Throws the opening sentences of the journal (an
+    // unreadable status among them) and "Cannot lock event log.", "Cannot seek event log.",
     // "Cannot read event deltas.".
     JournalDeltas readDeltas();
 

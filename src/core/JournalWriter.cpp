@@ -224,12 +224,11 @@ void JournalWriter::writeBatch(const QByteArray &batch) const
         throw failure("Frame batch exceeds journal capacity.");
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
-    ScopedFd fd(m_folder.descriptor());
+    // The status the opening checked: the same descriptor cannot fail to tell it again.
     struct stat st
     {
     };
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure("Cannot inspect event journal.");
+    ScopedFd fd(m_folder.descriptor(&st));
 
     // A write that failed half way leaves a line without its line feed; a batch glued to it would
     // be lost with it, so the batch then starts by ending that damaged line. Read on every batch:

@@ -30,16 +30,6 @@ RegularFile RegularFile::open(const QByteArray &path, int flags, mode_t mode)
         file.m_fd.reset();
         return file;
     }
-    // Reading and writing a regular file never wait on a writer; the flag was for the open only.
-    if (!(flags & O_NONBLOCK)) {
-        const int current = ::fcntl(file.m_fd.get(), F_GETFL);
-        if (current == -1 || ::fcntl(file.m_fd.get(), F_SETFL, current & ~O_NONBLOCK) == -1) {
-            file.m_error = errno;
-            file.m_status = Status::StatFailed;
-            file.m_fd.reset();
-            return file;
-        }
-    }
     file.m_status = Status::Opened;
     return file;
 }

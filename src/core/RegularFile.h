@@ -22,8 +22,8 @@ public:
         NotRegular,
     };
 
-    // `flags` as for open(2); O_CLOEXEC and O_NOCTTY are added, and O_NONBLOCK for the open only
-    // (it stays set when `flags` asks for it).
+    // `flags` as for open(2); O_CLOEXEC, O_NOCTTY and O_NONBLOCK are added. O_NONBLOCK stays set: it
+    // changes nothing for the reads and writes of a regular file.
     static RegularFile open(const QByteArray &path, int flags, mode_t mode = 0);
 
     Status status() const { return m_status; }
