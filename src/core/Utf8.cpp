@@ -28,31 +28,12 @@ size_t sequence(const unsigned char *s, size_t n, bool &complete)
     complete = k == length;
     return k;
 }
-} // namespace
 
-bool isWellFormed(std::string_view bytes)
+// Calls `illFormed(at, length)` for each maximal ill-formed subpart in order, until it returns false.
+template <typename IllFormed> void forEachIllFormed(std::string_view bytes, IllFormed illFormed)
 {
     const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
     const size_t n = bytes.size();
-    size_t i = 0;
-    while (i < n) {
-        if (s[i] < 0x80) {
-            ++i;
-            continue;
-        }
-        bool complete;
-        i += sequence(s + i, n - i, complete);
-        if (!complete)
-            return false;
-    }
-    return true;
-}
-
-void appendWellFormed(QByteArray &out, std::string_view bytes)
-{
-    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
-    const size_t n = bytes.size();
-    size_t run = 0; // start of the well-formed bytes not yet appended
     size_t i = 0;
     while (i < n) {
         if (s[i] < 0x80) {
@@ -61,13 +42,32 @@ void appendWellFormed(QByteArray &out, std::string_view bytes)
         }
         bool complete;
         const size_t k = sequence(s + i, n - i, complete);
-        if (!complete) {
-            out.append(bytes.data() + run, qsizetype(i - run));
-            out.append("\xEF\xBF\xBD", 3);
-            run = i + k;
-        }
+        if (!complete && !illFormed(i, k))
+            return;
         i += k;
     }
-    out.append(bytes.data() + run, qsizetype(n - run));
+}
+} // namespace
+
+bool isWellFormed(std::string_view bytes)
+{
+    bool wellFormed = true;
+    forEachIllFormed(bytes, [&wellFormed](size_t, size_t) {
+        wellFormed = false;
+        return false; // the first one decides
+    });
+    return wellFormed;
+}
+
+void appendWellFormed(QByteArray &out, std::string_view bytes)
+{
+    size_t run = 0; // start of the well-formed bytes not yet appended
+    forEachIllFormed(bytes, [&](size_t at, size_t length) {
+        out.append(bytes.data() + run, qsizetype(at - run));
+        out.append("\xEF\xBF\xBD", 3);
+        run = at + length;
+        return true;
+    });
+    out.append(bytes.data() + run, qsizetype(bytes.size() - run));
 }
 } // namespace utf8
