@@ -46,8 +46,4 @@ std::chrono::milliseconds reconnectDelay(int attempt);
 // counts as dropped: the "connectionTimeoutMs" of a "connection_ack" message's payload, 300 s when
 // it is absent or no positive whole number.
 std::chrono::milliseconds connectionTimeout(const Json &connectionAck);
-
-// The value of `object[key]` when it is a whole number that fits in 64 bits, whether the platform
-// wrote it as an integer or as an integral float ("seq": 3.0 is 3; 3.5 is no integer).
-std::optional<qint64> integer(const Json &object, std::string_view key);
 } // namespace realtime

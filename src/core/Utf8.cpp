@@ -6,50 +6,80 @@ namespace utf8
 {
 namespace
 {
-bool isContinuation(unsigned char byte)
+// How many bytes of the sequence starting at `s[0]` are well-formed: the whole sequence's length
+// when it is complete, else the length of its maximal ill-formed subpart (at least 1). `complete`
+// tells which. `s[0]` is not ASCII.
+size_t sequence(const unsigned char *s, size_t n, bool &complete)
 {
-    return byte >= 0x80 && byte <= 0xBF;
+    const unsigned char c = s[0];
+    if (c < 0xC2 || c > 0xF4) {
+        complete = false;
+        return 1;
+    }
+    const size_t length = c < 0xE0 ? 2 : c < 0xF0 ? 3 : 4;
+    // The second byte's range narrows for the leads where a wider one would be overlong (E0, F0),
+    // a surrogate (ED) or above U+10FFFF (F4).
+    const unsigned char lo = c == 0xE0 ? 0xA0 : c == 0xF0 ? 0x90 : 0x80;
+    const unsigned char hi = c == 0xED ? 0x9F : c == 0xF4 ? 0x8F : 0xBF;
+    size_t k = 1;
+    if (k < n && s[k] >= lo && s[k] <= hi) {
+        ++k;
+        while (k < length && k < n && s[k] >= 0x80 && s[k] <= 0xBF)
+            ++k;
+    }
+    complete = k == length;
+    return k;
 }
 
-// The well-formed UTF-8 sequence starting at `p` (Unicode's table of well-formed byte sequences):
-// its length when it is whole and valid; otherwise the length of its maximal subpart, negated.
-int sequenceAt(const unsigned char *p, const unsigned char *end)
+// Calls `illFormed(at, length)` for each maximal ill-formed subpart in order, until it returns false.
+template <typename IllFormed> void forEachIllFormed(std::string_view bytes, IllFormed illFormed)
 {
-    const unsigned char lead = *p;
-    if (lead < 0x80)
-        return 1;
-    int length = 0;
-    unsigned char low = 0x80;
-    unsigned char high = 0xBF;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0)
-            low = 0xA0; // no overlong forms
-        else if (lead == 0xED)
-            high = 0x9F; // no surrogates
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0)
-            low = 0x90;
-        else if (lead == 0xF4)
-            high = 0x8F; // nothing past U+10FFFF
-    } else {
-        return -1;
+    const auto *s = reinterpret_cast<const unsigned char *>(bytes.data());
+    const size_t n = bytes.size();
+    size_t i = 0;
+    while (i < n) {
+        // Eight ASCII bytes at a time: the common case of text.
+        while (n - i >= 8) {
+            quint64 word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL)
+                break;
+            i += 8;
+        }
+        if (i == n)
+            break;
+        if (s[i] < 0x80) {
+            ++i;
+            continue;
+        }
+        bool complete;
+        const size_t k = sequence(s + i, n - i, complete);
+        if (!complete && !illFormed(i, k))
+            return;
+        i += k;
     }
-    int taken = 1;
-    for (; taken < length; ++taken) {
-        if (p + taken == end)
-            return -taken;
-        const unsigned char byte = p[taken];
-        const bool fits = taken == 1 ? (byte >= low && byte <= high) : isContinuation(byte);
-        if (!fits)
-            return -taken;
-    }
-    return length;
 }
 } // namespace
+
+bool isWellFormed(std::string_view bytes)
+{
+    bool wellFormed = true;
+    forEachIllFormed(bytes, [&wellFormed](size_t, size_t) {
+        wellFormed = false;
+        return false; // the first one decides
+    });
+    return wellFormed;
+}
+
+qsizetype validPrefixLength(QByteArrayView bytes)
+{
+    qsizetype prefix = bytes.size();
+    forEachIllFormed(std::string_view(bytes.data(), size_t(bytes.size())), [&prefix](size_t at, size_t) {
+        prefix = qsizetype(at);
+        return false;
+    });
+    return prefix;
+}
 
 int sequenceLength(unsigned char lead)
 {
@@ -62,52 +92,15 @@ int sequenceLength(unsigned char lead)
     return 1;
 }
 
-qsizetype validPrefixLength(QByteArrayView bytes)
+void appendWellFormed(QByteArray &out, std::string_view bytes)
 {
-    const auto *begin = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *end = begin + bytes.size();
-    const unsigned char *p = begin;
-    while (p < end) {
-        // ASCII eight bytes at a time.
-        while (end - p >= 8) {
-            quint64 word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            p += 8;
-        }
-        if (p == end)
-            break;
-        if (*p < 0x80) {
-            ++p;
-            continue;
-        }
-        const int length = sequenceAt(p, end);
-        if (length < 0)
-            break;
-        p += length;
-    }
-    return p - begin;
+    size_t run = 0; // start of the well-formed bytes not yet appended
+    forEachIllFormed(bytes, [&](size_t at, size_t length) {
+        out.append(bytes.data() + run, qsizetype(at - run));
+        out.append("\xEF\xBF\xBD", 3);
+        run = at + length;
+        return true;
+    });
+    out.append(bytes.data() + run, qsizetype(bytes.size() - run));
 }
-
-QByteArray replacingInvalid(QByteArrayView bytes)
-{
-    static constexpr char kReplacement[] = "\xEF\xBF\xBD";
-    QByteArray result;
-    result.reserve(bytes.size() + 8);
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.data());
-    const auto *end = p + bytes.size();
-    while (p < end) {
-        const qsizetype valid = validPrefixLength(QByteArrayView(p, end - p));
-        result.append(reinterpret_cast<const char *>(p), valid);
-        p += valid;
-        if (p == end)
-            break;
-        const int length = sequenceAt(p, end);
-        result.append(kReplacement, 3);
-        p += -length;
-    }
-    return result;
-}
-
 } // namespace utf8

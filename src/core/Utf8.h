@@ -3,20 +3,27 @@
 #include <QByteArray>
 #include <QByteArrayView>
 
-// Well-formed UTF-8 as Unicode defines it (no overlong forms, no surrogates, nothing past U+10FFFF),
-// read byte by byte with an ASCII fast path.
+#include <string_view>
+
+// UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing above U+10FFFF.
 namespace utf8
 {
+bool isWellFormed(std::string_view bytes);
+inline bool isWellFormed(QByteArrayView bytes)
+{
+    return isWellFormed(std::string_view(bytes.data(), size_t(bytes.size())));
+}
+
+// The length of the longest well-formed prefix of `bytes`: it ends where the first ill-formed or
+// incomplete sequence starts.
+qsizetype validPrefixLength(QByteArrayView bytes);
+
 // The length of the character that `lead` begins; 1 for anything that is no lead byte.
 int sequenceLength(unsigned char lead);
-// The length of the longest prefix of `bytes` that is well-formed: it ends where the first
-// ill-formed or incomplete sequence starts.
-qsizetype validPrefixLength(QByteArrayView bytes);
-inline bool isValid(QByteArrayView bytes)
-{
-    return validPrefixLength(bytes) == bytes.size();
-}
-// `bytes` made well-formed: each maximal ill-formed subpart becomes one U+FFFD, as Unicode
-// recommends (a cut-off character is one replacement, a lone continuation byte is one).
-QByteArray replacingInvalid(QByteArrayView bytes);
+
+// Appends `bytes` with each maximal ill-formed subpart replaced by one U+FFFD, as the Unicode
+// Standard recommends (chapter 3, "U+FFFD Substitution of Maximal Subparts"): the longest start of
+// a sequence that could still have become well-formed is one subpart ("E2 82" gives one U+FFFD),
+// any other ill-formed byte is one ("C0 AF" gives two).
+void appendWellFormed(QByteArray &out, std::string_view bytes);
 } // namespace utf8

@@ -264,7 +264,7 @@ int ProjectRoot::openBeneath(const QString &relative, int flags, mode_t mode) co
 
 bool ProjectRoot::isUtf8(const QByteArray &bytes)
 {
-    return utf8::isValid(bytes);
+    return utf8::isWellFormed(QByteArrayView(bytes));
 }
 
 QString ProjectRoot::read(const ProjectLocation &location, qint64 maximum) const

@@ -2,6 +2,7 @@
 
 #include "core/GraphemeText.h"
 #include "core/HubError.h"
+#include "core/RegularFile.h"
 #include "vision/FeaturePrint.h"
 #include "vision/RectangleDetector.h"
 #include "vision/ScreenshotDecoder.h"
@@ -48,63 +49,33 @@ QString openFailureSentence(const QByteArray &path, int error)
     return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.").arg(displayName(path), systemReason(error));
 }
 
-class Descriptor
-{
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // One descriptor from check to last byte: what is checked is what is read, and the file is copied
 // rather than mapped, so a file cut short meanwhile gives fewer bytes instead of a fault.
 QByteArray readInputFile(const QByteArray &path)
 {
-    if (path.isEmpty() || path.contains('\0'))
+    if (path.isEmpty())
         throw HubError(openFailureSentence(path, ENOENT));
-    // Non-blocking so that a FIFO or device cannot hold the open; the type check follows.
-    const Descriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0)
-        throw HubError(openFailureSentence(path, errno));
-    struct stat status
-    {
-    };
-    if (::fstat(file.get(), &status) != 0)
-        throw HubError(openFailureSentence(path, errno));
-    if (!S_ISREG(status.st_mode) || status.st_size < 1 || status.st_size > NativeVisionCore::kMaxInputBytes)
+    RegularFile file = RegularFile::open(path, O_RDONLY);
+    switch (file.status()) {
+    case RegularFile::Status::Opened:
+        break;
+    case RegularFile::Status::OpenFailed:
+    case RegularFile::Status::StatFailed:
+        throw HubError(openFailureSentence(path, file.error()));
+    case RegularFile::Status::NotRegular:
+        throw HubError(fileSizeSentence());
+    }
+    if (file.info().st_size < 1 || file.info().st_size > NativeVisionCore::kMaxInputBytes)
         throw HubError(fileSizeSentence());
 
-    // One byte beyond the limit tells a file that grew past it since fstat.
-    const qint64 capacity = NativeVisionCore::kMaxInputBytes + 1;
-    QByteArray bytes(qsizetype(std::min<qint64>(status.st_size + 1, capacity)), Qt::Uninitialized);
-    qint64 filled = 0;
-    while (filled < capacity) {
-        if (filled == bytes.size())
-            bytes.resize(qsizetype(std::min<qint64>(filled * 2, capacity)));
-        const ssize_t got = ::read(file.get(), bytes.data() + filled, size_t(bytes.size() - filled));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
-                               .arg(displayName(path), systemReason(errno)));
-        }
-        if (got == 0)
-            break;
-        filled += got;
-    }
-    if (filled < 1 || filled > NativeVisionCore::kMaxInputBytes)
+    // One byte beyond the limit tells a file that grew past it since the check.
+    const std::optional<QByteArray> bytes = file.read(NativeVisionCore::kMaxInputBytes + 1);
+    if (!bytes)
+        throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
+                           .arg(displayName(path), systemReason(file.error())));
+    if (bytes->isEmpty() || bytes->size() > NativeVisionCore::kMaxInputBytes)
         throw HubError(fileSizeSentence());
-    bytes.truncate(qsizetype(filled));
-    return bytes;
+    return *bytes;
 }
 
 double roundTo(double value, double scale)

@@ -58,7 +58,9 @@ void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
         rest = pending.toByteArray();
     } else {
         // Too much that never became valid: shown at once, each invalid part as U+FFFD.
-        state.decoder.append(utf8::replacingInvalid(pending), m_buffer);
+        QByteArray replaced;
+        utf8::appendWellFormed(replaced, std::string_view(pending.data(), size_t(pending.size())));
+        state.decoder.append(replaced, m_buffer);
     }
     state.heldBack = std::move(rest);
     trim();

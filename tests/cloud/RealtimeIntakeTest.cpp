@@ -283,7 +283,7 @@ INSTANTIATE_TEST_SUITE_P(
                       TimeoutCase{"Fractional", ackWith(1.5), 300000}, TimeoutCase{"Text", ackWith("60000"), 300000}),
     [](const auto &info) { return std::string(info.param.name); });
 
-TEST(RealtimeProtocol, IntegerAcceptsIntegralFloatsInRangeOnly)
+TEST(RealtimeProtocol, WholeNumbersAreIntegralFloatsInRangeOnly)
 {
     const Json values{{"int", 7},
                       {"float", 7.0},
@@ -293,12 +293,12 @@ TEST(RealtimeProtocol, IntegerAcceptsIntegralFloatsInRangeOnly)
                       {"text", "7"},
                       {"max", std::numeric_limits<qint64>::max()},
                       {"unsigned", std::numeric_limits<std::uint64_t>::max()}};
-    EXPECT_EQ(realtime::integer(values, "int"), 7);
-    EXPECT_EQ(realtime::integer(values, "float"), 7);
-    EXPECT_EQ(realtime::integer(values, "negative"), -2);
-    EXPECT_EQ(realtime::integer(values, "max"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(json::wholeNumber(values, "int"), 7);
+    EXPECT_EQ(json::wholeNumber(values, "float"), 7);
+    EXPECT_EQ(json::wholeNumber(values, "negative"), -2);
+    EXPECT_EQ(json::wholeNumber(values, "max"), std::numeric_limits<qint64>::max());
     for (const char *key : {"fraction", "huge", "text", "unsigned", "missing"})
-        EXPECT_FALSE(realtime::integer(values, key).has_value()) << key;
+        EXPECT_FALSE(json::wholeNumber(values, key).has_value()) << key;
 }
 
 TEST(RealtimeInbox, OverflowFailsAfterTheQueuedMessages)
