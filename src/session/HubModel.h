@@ -2,10 +2,13 @@
 
 #include "cloud/CognitoLogin.h"
 #include "cloud/NativeLive.h"
+#include "cloud/TokenSource.h"
 #include "core/HubConfiguration.h"
 #include "core/HubLayout.h"
+#include "core/Json.h"
 #include "core/WorkspaceEvent.h"
 #include "core/WorkspaceLog.h"
+#include "core/async/CancelToken.h"
 #include "core/async/Job.h"
 #include "headless/HeadlessTurnProgress.h"
 #include "live/EventProjection.h"
@@ -16,17 +19,20 @@
 #include "project/NativeProjectHands.h"
 #include "project/NativeProjects.h"
 #include "session/EventMerge.h"
+#include "session/HubClock.h"
 #include "session/HubStatus.h"
 #include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
 #include "workspace/NativeDocuments.h"
 
+#include <QCoroTask>
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -49,7 +55,10 @@ class Keyring;
 //
 // Behaviour is split by concern: construction and the derived values here and in HubModel.cpp,
 // setters in HubModelState.cpp, event merging in HubModelMerge.cpp, the recent-project list in
-// HubModelRecent.cpp.
+// HubModelRecent.cpp, identity hydration and token renewal in HubModelIdentity.cpp, sign-in and the
+// workspace switch in HubModelSignIn.cpp, start-up and the poll loop in HubModelStartup.cpp, the
+// usage ledger in HubModelLedger.cpp, session close in HubModelClose.cpp, the pending inputs in
+// HubModelPending.cpp and profile navigation in HubModelProfile.cpp.
 class HubModel : public QObject
 {
     Q_OBJECT
@@ -160,6 +169,11 @@ class HubModel : public QObject
     Q_PROPERTY(QString sessionTokenLabel READ sessionTokenLabel NOTIFY sessionTokenLabelChanged)
     Q_PROPERTY(std::optional<ToolTarget> skipTarget READ skipTarget NOTIFY skipTargetChanged)
     Q_PROPERTY(bool hasOwnedCleanup READ hasOwnedCleanup NOTIFY hasOwnedCleanupChanged)
+    Q_PROPERTY(QString workspaceLedgerLabel READ workspaceLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QString sessionLedgerLabel READ sessionLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QString persistedCostLabel READ persistedCostLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(std::optional<QString> unattributedLedgerLabel READ unattributedLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(std::optional<QString> pendingAttributionLabel READ pendingAttributionLabel NOTIFY ledgerLabelsChanged)
 
 public:
     using ToolTarget = ::ToolTarget;
@@ -177,6 +191,9 @@ public:
         CognitoLogin::WebAuthSessionFactory webSessions;
         // The realtime subscription's socket, waits and clock; the real ones where left empty.
         RealtimeSubscription::Options realtime;
+        // The wall clock of refreshes, interrupts and token expiry, and the poll loop's pause; the
+        // real ones where left empty.
+        HubClock clock;
     };
 
     // Creates the documents model, the realtime client and the sign-in, draws the executor and
@@ -345,6 +362,64 @@ public:
     // Empties the working-tree changes view; a read still running drops its result.
     void clearChanges();
 
+    // Start-up and the poll loop: loads the layout and the configuration, renews the stored sign-in
+    // and hydrates it, then every half second merges the journal's new events, mirrors a stop another
+    // client wrote for the running turn, refreshes the pending inputs of an active session and lets
+    // the usage ledger refresh itself, until `cancel` fires. Reports in `message`; never throws.
+    QCoro::Task<void> start(CancelToken cancel = {});
+
+    // Identity. Hydration asks the platform who the user is and which workspaces the account may
+    // enter, picks the one `token` is signed for (repairing a token signed for none when
+    // `allowRefresh`), and sets up the configuration, journal and project tools of that workspace,
+    // all of them or none. Throws HubError sentences and the errors of what it calls.
+    QCoro::Task<void> hydrateIdentity(QString token, bool allowRefresh, std::optional<QString> expectedTenant,
+                                      CancelToken cancel = {});
+    // Renews the tokens once the identity token has 120 s or less to live; a renewed token signed for
+    // another workspace is refused and the old ones are kept.
+    QCoro::Task<void> refreshIdentityIfNeeded(CancelToken cancel = {});
+    // A fresh identity token for a platform call.
+    QCoro::Task<QString> currentVerifiedToken(CancelToken cancel = {});
+    // Binds the workspace tools to `configuration` and `session`, with a token source that refuses
+    // once the model's session or workspace has moved on.
+    void configureDocuments(HubConfiguration configuration, QString session);
+
+    // Interactive sign-in through the hosted pages, then hydration. A sign-in started while one runs
+    // does nothing. Reports in `message`; never throws.
+    QCoro::Task<void> signIn();
+    // Switches to another workspace of the account's memberships. Reports in `message`; never throws.
+    QCoro::Task<void> selectWorkspace(NativeLive::Workspace workspace);
+
+    // Profile navigation: enters the workspace with the configured project (recording it as the
+    // latest), and leaves it once the session is closed.
+    Q_INVOKABLE void selectExistingProfile();
+    QCoro::Task<void> returnToProfiles();
+
+    // Ends the session the model owns: local work stops at once; a started session is stopped on
+    // the platform by one clean-up task that later callers join. Throws the failed step's error (also
+    // recorded in `cleanupFailure` and `message`), and then the session is still owned.
+    QCoro::Task<void> closeSession();
+    // Replaces the approvals, input requests and browser state with the platform's, unless the answer
+    // is stale by the time it arrives. Throws HubError sentences and the GraphQL client's.
+    QCoro::Task<void> refreshPendingInputs();
+
+    // The usage ledger. A refresh starts unless one runs, the session closes, nobody is signed in to
+    // a workspace, or (unless forced) the changes reader shuts down or 15 s have not passed since the
+    // last one started.
+    Q_INVOKABLE void beginLedgerRefresh(bool force);
+    // Forgets both summaries and drops the answer of a refresh in flight; the next refresh is due.
+    void clearPersistedLedger();
+    // Cancels the refresh in flight and waits for its end; the summaries stay.
+    QCoro::Task<void> stopLedgerRefresh();
+    QString workspaceLedgerLabel() const;
+    QString sessionLedgerLabel() const;
+    QString persistedCostLabel() const;
+    std::optional<QString> unattributedLedgerLabel() const;
+    std::optional<QString> pendingAttributionLabel() const;
+    // The session's persisted row of `agentID`, or its unattributed row without an id.
+    std::optional<NativeAgentLedgerUsage> persistedAgentUsage(const std::optional<QString> &agentID) const;
+    Q_INVOKABLE QString persistedAgentHelp(const QString &agentID) const;
+    Json ledgerCaptureEvidence() const;
+
 Q_SIGNALS:
     void layoutChanged();
     void configurationChanged();
@@ -414,6 +489,9 @@ Q_SIGNALS:
     void sessionTokenLabelChanged();
     void skipTargetChanged();
     void hasOwnedCleanupChanged();
+    void ledgerLabelsChanged();
+    // The count of turn starts, pending-input refreshes and frame handlers in progress changed.
+    void activeInvocationsChanged();
 
 private:
     // Each derived value announces whenever one of its inputs does. The private tasks that
@@ -422,6 +500,27 @@ private:
     // A fresh executor id: a random UUID in lower-case canonical text. Drawn at creation and again
     // when the project root or the signed-in user changes.
     static QString newHandsID();
+
+    // Identity.
+    QCoro::Task<void> repairWorkspace(HubConfiguration configuration, QList<NativeLive::Workspace> workspaces,
+                                      std::optional<QString> expectedTenant, QString token, CancelToken cancel);
+    static QCoro::Task<QString> workspaceToken(QPointer<HubModel> model, QString session, QString tenant,
+                                               CancelToken cancel);
+    // Forgets the project calls of the previous executor id and draws a new one.
+    void renewHandsID();
+
+    // Start-up.
+    QCoro::Task<void> pollPass(CancelToken cancel);
+
+    // The usage ledger.
+    QCoro::Task<void> refreshPersistedLedger(CancelToken cancel);
+    static QCoro::Task<NativeLedgerUsage> readPersistedUsage(HubConfiguration configuration, QString token,
+                                                             std::optional<QString> session, CancelToken cancel);
+
+    // Session close.
+    QCoro::Task<void> cleanUpSession();
+    void setCleanupTask(Job task);
+    void changeActiveInvocations(int delta);
 
     std::optional<HubLayout> m_layout;
     std::optional<HubConfiguration> m_configuration;
@@ -500,4 +599,8 @@ private:
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;
     CognitoLogin m_login;
+    HubClock m_clock;
+    // Tells a finished ledger task whether the task in ledgerTask is still its own.
+    quint64 m_ledgerTaskSerial = 0;
+    bool m_signingIn = false;
 };

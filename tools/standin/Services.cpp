@@ -3,11 +3,14 @@
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
+#include "standin/IdentityService.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
 #include "standin/ServiceRegistry.h"
+#include "standin/UsageLedger.h"
+#include "standin/WorkspaceSelection.h"
 
 void registerServices(ServiceRegistry &registry)
 {
@@ -20,6 +23,10 @@ void registerServices(ServiceRegistry &registry)
     graphqlendpoint::registerService(registry);
     runcontrols::registerService(registry);
     probeoperation::registerService(registry);
-    hostedsignin::registerService(registry);
+    // The provider signs tokens for the workspace the identity service last selected.
+    auto selection = std::make_shared<WorkspaceSelection>();
+    hostedsignin::registerService(registry, selection);
+    identityservice::registerService(registry, selection);
+    usageledger::registerService(registry);
     realtimeservice::registerService(registry);
 }
