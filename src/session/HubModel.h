@@ -379,9 +379,13 @@ public:
     QCoro::Task<void> refreshIdentityIfNeeded(CancelToken cancel = {});
     // A fresh identity token for a platform call.
     QCoro::Task<QString> currentVerifiedToken(CancelToken cancel = {});
-    // Binds the workspace tools to `configuration` and `session`, with a token source that refuses
-    // once the model's session or workspace has moved on.
+    // Binds the workspace tools to `configuration` and `session`, with the token source of that
+    // session and workspace.
     void configureDocuments(HubConfiguration configuration, QString session);
+    // The identity token for the workspace tools of `session` in workspace `tenant`, fresh; refused
+    // ("The workspace tool session changed.") once the model is gone or has moved to another session
+    // or workspace. Holds the model weakly.
+    TokenSource workspaceTokenSource(QString session, QString tenant);
 
     // Interactive sign-in through the hosted pages, then hydration. A sign-in started while one runs
     // does nothing. Reports in `message`; never throws.

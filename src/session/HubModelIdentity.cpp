@@ -194,16 +194,22 @@ QCoro::Task<QString> HubModel::currentVerifiedToken(CancelToken cancel)
     ensureCurrent(self, cancel);
     if (!m_identityToken)
         throw HubError(QStringLiteral("Sign in before using workspace controls."));
-    co_return *m_identityToken;
+    // A copy: QCoro's promise moves from an lvalue handed to co_return, and this one is the model's.
+    co_return QString(*m_identityToken);
 }
 
 void HubModel::configureDocuments(HubConfiguration configuration, QString session)
 {
-    const QString tenant = configuration.tenantID;
-    m_documents.configure(std::move(configuration), session,
-                          [model = QPointer(this), session, tenant](CancelToken cancel) {
-                              return workspaceToken(model, session, tenant, std::move(cancel));
-                          });
+    TokenSource tokens = workspaceTokenSource(session, configuration.tenantID);
+    m_documents.configure(std::move(configuration), std::move(session), std::move(tokens));
+}
+
+TokenSource HubModel::workspaceTokenSource(QString session, QString tenant)
+{
+    // The coroutine takes copies: the closure may be replaced while a call waits.
+    return [model = QPointer(this), session, tenant](CancelToken cancel) {
+        return workspaceToken(model, session, tenant, std::move(cancel));
+    };
 }
 
 QCoro::Task<QString> HubModel::workspaceToken(QPointer<HubModel> model, QString session, QString tenant,
@@ -218,7 +224,8 @@ QCoro::Task<QString> HubModel::workspaceToken(QPointer<HubModel> model, QString 
         throw HubError(changed);
     if (!model->m_identityToken)
         throw HubError(QStringLiteral("Sign in before using workspace controls."));
-    co_return *model->m_identityToken;
+    // A copy: QCoro's promise moves from an lvalue handed to co_return, and this one is the model's.
+    co_return QString(*model->m_identityToken);
 }
 
 void HubModel::renewHandsID()

@@ -55,15 +55,16 @@ QCoro::Task<void> HubModel::start(CancelToken cancel)
     // A failed hydration keeps its sentence on screen: the user is signed out and must learn why.
     setMessage(hydrationFailure.value_or(QStringLiteral("Your Tavrilo workspace is ready.")));
     if (const std::shared_ptr<WorkspaceLog> log = m_log) {
+        // Named first: GCC 12 cannot keep an initializer list alive across a co_await.
+        EventPayload connected{{QStringLiteral("client"), QStringLiteral("macos")},
+                               {QStringLiteral("root"), configuration->root}};
         try {
-            // Named first: GCC 12 cannot keep an initializer list alive across a co_await.
-            EventPayload connected{{QStringLiteral("client"), QStringLiteral("macos")},
-                                   {QStringLiteral("root"), configuration->root}};
             co_await log->append(QStringLiteral("workspace.connected"), std::move(connected));
         } catch (const std::exception &error) {
+            // Shown, and the loop still starts: like a failed read, a failed record must not leave
+            // the window deaf to other clients' stops, its pending inputs and its ledger.
             if (self)
                 setMessage(errorDescription(error));
-            co_return;
         }
         if (!self)
             co_return;

@@ -390,11 +390,9 @@ void registerService(ServiceRegistry &registry, std::shared_ptr<const WorkspaceS
     registry.addHttpsRoute({QStringLiteral("signInAuthorize"), platformhosts::isSignInHost, "GET",
                             anchored("(?:/.*)?/oauth2/authorize"),
                             [state](const HttpsExchange &exchange) { return authorize(*state, exchange); }});
-    registry.addHttpsRoute({QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST",
-                            anchored("(?:/.*)?/oauth2/token"),
-                            [state, selection](const HttpsExchange &exchange) {
-                                return token(*state, selection.get(), exchange);
-                            }});
+    registry.addHttpsRoute(
+        {QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST", anchored("(?:/.*)?/oauth2/token"),
+         [state, selection](const HttpsExchange &exchange) { return token(*state, selection.get(), exchange); }});
     registry.addHttpsRoute({QStringLiteral("signInDesktopRedirect"), isDesktopRedirectHost, "GET",
                             anchored("(?:/.*)?/desktop-callback"),
                             [](const HttpsExchange &exchange) { return desktopRedirect(exchange); }});
