@@ -515,6 +515,9 @@ private:
 
     // Start-up.
     QCoro::Task<void> pollPass(CancelToken cancel);
+    // Awaits `work` and writes its failure to the status line. True when it succeeded and the model
+    // is still there.
+    QCoro::Task<bool> reportingFailure(QCoro::Task<void> work);
 
     // The usage ledger.
     QCoro::Task<void> refreshPersistedLedger(CancelToken cancel);

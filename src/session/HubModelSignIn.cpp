@@ -27,14 +27,7 @@ QCoro::Task<void> HubModel::signIn()
 
     setRecentProjects({});
     setProjectSelectionNotice({});
-    try {
-        co_await closeSession();
-    } catch (const std::exception &error) {
-        if (self)
-            setMessage(errorDescription(error));
-        co_return;
-    }
-    if (!self)
+    if (!co_await reportingFailure(closeSession()))
         co_return;
     clearPersistedLedger();
     setToken(std::nullopt);
@@ -68,14 +61,7 @@ QCoro::Task<void> HubModel::selectWorkspace(NativeLive::Workspace workspace)
         co_return;
     }
     QPointer self(this);
-    try {
-        co_await closeSession();
-    } catch (const std::exception &error) {
-        if (self)
-            setMessage(errorDescription(error));
-        co_return;
-    }
-    if (!self)
+    if (!co_await reportingFailure(closeSession()))
         co_return;
     // No run control can be sent while the workspace changes under it.
     setControlInFlight(true);

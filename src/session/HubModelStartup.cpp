@@ -58,14 +58,9 @@ QCoro::Task<void> HubModel::start(CancelToken cancel)
         // Named first: GCC 12 cannot keep an initializer list alive across a co_await.
         EventPayload connected{{QStringLiteral("client"), QStringLiteral("macos")},
                                {QStringLiteral("root"), configuration->root}};
-        try {
-            co_await log->append(QStringLiteral("workspace.connected"), std::move(connected));
-        } catch (const std::exception &error) {
-            // Shown, and the loop still starts: like a failed read, a failed record must not leave
-            // the window deaf to other clients' stops, its pending inputs and its ledger.
-            if (self)
-                setMessage(errorDescription(error));
-        }
+        // Shown, and the loop still starts: like a failed read, a failed record must not leave the
+        // window deaf to other clients' stops, its pending inputs and its ledger.
+        co_await reportingFailure(log->append(QStringLiteral("workspace.connected"), std::move(connected)));
         if (!self)
             co_return;
     }
@@ -74,14 +69,7 @@ QCoro::Task<void> HubModel::start(CancelToken cancel)
         co_await pollPass(cancel);
         if (!self)
             co_return;
-        try {
-            co_await m_clock.sleep(kPollPause, cancel);
-        } catch (const std::exception &error) {
-            if (self)
-                setMessage(errorDescription(error));
-            co_return;
-        }
-        if (!self)
+        if (!co_await reportingFailure(m_clock.sleep(kPollPause, cancel)))
             co_return;
     }
 }
@@ -116,12 +104,7 @@ QCoro::Task<void> HubModel::pollPass(CancelToken cancel)
             continue;
         setRunning(false);
         ++m_generation;
-        try {
-            co_await closeSession();
-        } catch (const std::exception &error) {
-            if (self)
-                setMessage(errorDescription(error));
-        }
+        co_await reportingFailure(closeSession());
         if (!self)
             co_return;
     }
@@ -129,14 +112,22 @@ QCoro::Task<void> HubModel::pollPass(CancelToken cancel)
     const QDateTime now = m_clock.now();
     if (m_activeSessionID && !m_closingSession && now >= m_nextPendingRefresh) {
         m_nextPendingRefresh = now.addSecs(kPendingSpacingSeconds);
-        try {
-            co_await refreshPendingInputs();
-        } catch (const std::exception &error) {
-            if (self)
-                setMessage(errorDescription(error));
-        }
+        co_await reportingFailure(refreshPendingInputs());
         if (!self)
             co_return;
     }
     beginLedgerRefresh(false);
+}
+
+QCoro::Task<bool> HubModel::reportingFailure(QCoro::Task<void> work)
+{
+    QPointer self(this);
+    try {
+        co_await std::move(work);
+    } catch (const std::exception &error) {
+        if (self)
+            setMessage(errorDescription(error));
+        co_return false;
+    }
+    co_return bool(self);
 }

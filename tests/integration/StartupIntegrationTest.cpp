@@ -190,4 +190,42 @@ TEST_F(Startup, AFailedJournalReadIsShownAndPollingGoesOn)
     appendFromAnotherProcess(QStringLiteral("status"), {{QStringLiteral("note"), QStringLiteral("later")}});
     EXPECT_TRUE(waitUntil([&] { return merged("later"); }));
 }
+// While a session is active the loop asks for its pending inputs, at most every 2 s of the model's
+// clock; a failed query is shown and the loop goes on.
+TEST_F(Startup, PendingInputsOfAnActiveSessionAreAskedForEveryTwoSeconds)
+{
+    storeSignIn();
+    start();
+    HubModel &m = model();
+    ASSERT_TRUE(pollPasses(1));
+    useScenario(
+        kAtlas, Json(),
+        {{"graphql",
+          {{"NativePending", {{"default", {{"errors", {{{"message", "Pending inputs are unavailable."}}}}}}}}}}});
+    m.setActiveSessionID(m.sessionID());
+    ASSERT_TRUE(waitUntil([&] { return m.message() == QStringLiteral("Pending inputs are unavailable."); }));
+    ASSERT_TRUE(pollPasses(20));
+    ASSERT_EQ(requests("NativePending").size(), 1u);
+    EXPECT_EQ(requests("NativePending")[0]["variables"], (Json{{"sessionId", m.sessionID().toStdString()}}));
+    m_time->now = m_time->now.addSecs(2);
+    EXPECT_TRUE(waitUntil([&] { return requests("NativePending").size() == 2u; }));
+
+    // Closing, nothing is asked for, however long ago the last question was.
+    m.setClosingSession(true);
+    m_time->now = m_time->now.addSecs(60);
+    ASSERT_TRUE(pollPasses(20));
+    EXPECT_EQ(requests("NativePending").size(), 2u);
+    m.setClosingSession(false);
+    m.setActiveSessionID(std::nullopt);
+}
+
+TEST_F(Startup, CancellationEndsTheLoopWhileItPauses)
+{
+    start();
+    ASSERT_TRUE(pollPasses(1));
+    const Job running = m_start;
+    running.cancel();
+    ASSERT_TRUE(waitUntil([&] { return running.isFinished(); }));
+    EXPECT_EQ(model().message(), QStringLiteral("The operation was cancelled."));
+}
 } // namespace
