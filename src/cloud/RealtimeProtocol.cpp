@@ -2,6 +2,8 @@
 
 #include "core/HubError.h"
 
+#include <cmath>
+
 namespace realtime
 {
 const char *const kSubscriptionText =
@@ -69,6 +71,35 @@ Json transportErrorFrame(const QString &sessionID, const QString &tenantID, cons
                 {"tenantId", json::toStd(tenantID)},
                 {"kind", "transport_error"},
                 {"payload", {{"message", json::toStd(QStringLiteral("Reconnecting: ") + description)}}}};
+}
+
+std::chrono::milliseconds connectionTimeout(const Json &connectionAck)
+{
+    constexpr std::chrono::milliseconds kAbsent = std::chrono::minutes(5);
+    const auto payload = connectionAck.find("payload");
+    if (payload == connectionAck.end())
+        return kAbsent;
+    const auto value = integer(*payload, "connectionTimeoutMs");
+    if (!value || *value <= 0)
+        return kAbsent;
+    return std::chrono::milliseconds(*value);
+}
+
+std::optional<qint64> integer(const Json &object, std::string_view key)
+{
+    if (const auto exact = json::integer(object, key))
+        return exact;
+    if (!object.is_object())
+        return std::nullopt;
+    const auto it = object.find(key);
+    if (it == object.end() || !it->is_number_float())
+        return std::nullopt;
+    const double value = it->get<double>();
+    // 2^63 is the first double past the range; every double below it in magnitude converts exactly.
+    constexpr double kLimit = 9223372036854775808.0;
+    if (!std::isfinite(value) || std::trunc(value) != value || value < -kLimit || value >= kLimit)
+        return std::nullopt;
+    return qint64(value);
 }
 
 std::chrono::milliseconds reconnectDelay(int attempt)

@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string_view>
 
 // The messages of the platform's realtime channel ("graphql-ws" over a WebSocket) and the values
 // derived from the configuration, without any socket.
@@ -40,4 +41,13 @@ Json transportErrorFrame(const QString &sessionID, const QString &tenantID, cons
 
 // Wait before reconnection attempt `attempt` (1, 2, ...): 2^attempt seconds, at most 30 s.
 std::chrono::milliseconds reconnectDelay(int attempt);
+
+// How long an established connection may stay without any message (data or keep-alive) before it
+// counts as dropped: the "connectionTimeoutMs" of a "connection_ack" message's payload, 300 s when
+// it is absent or no positive whole number.
+std::chrono::milliseconds connectionTimeout(const Json &connectionAck);
+
+// The value of `object[key]` when it is a whole number that fits in 64 bits, whether the platform
+// wrote it as an integer or as an integral float ("seq": 3.0 is 3; 3.5 is no integer).
+std::optional<qint64> integer(const Json &object, std::string_view key);
 } // namespace realtime

@@ -45,10 +45,9 @@ void HubModel::beginLedgerRefresh(bool force)
 void HubModel::clearPersistedLedger()
 {
     advanceLedgerGeneration();
-    // Cancelled through a copy: the task may end, and clear ledgerTask, inside the cancellation. The
-    // handle stays until the task itself ends, so no second refresh starts before the first is over.
-    const Job task = m_ledgerTask;
-    task.cancel();
+    // Not taken out: the handle stays until the task itself ends, so no second refresh starts before
+    // the cancelled one is over.
+    m_ledgerTask.cancel();
     setPersistedWorkspaceUsage(std::nullopt);
     setPersistedSessionUsage(std::nullopt);
     setPersistedSessionUsagePending(true);

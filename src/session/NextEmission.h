@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/async/Resumer.h"
+
 #include <QObject>
 #include <QPointer>
 
@@ -9,9 +11,9 @@
 #include <vector>
 
 // `co_await NextEmission(sender, {&Sender::a, &Sender::b})` resumes once `sender` emits one of the
-// signals or is destroyed. The resumption is posted to the event loop: the emitter finishes its own
-// step first, and the waiter re-reads whatever it waits for. A sender that is gone already does not
-// suspend.
+// signals or is destroyed. The resumption goes through the event loop (a Resumer): the emitter
+// finishes its own step first, and the waiter re-reads whatever it waits for. A sender that is gone
+// already does not suspend.
 template <typename Sender> class NextEmission
 {
 public:
@@ -22,29 +24,20 @@ public:
     bool await_ready() const noexcept { return !m_sender; }
     void await_suspend(std::coroutine_handle<> handle)
     {
-        m_context.reset(new QObject);
-        QObject *context = m_context.get();
-        auto fired = std::make_shared<bool>(false);
-        const auto wake = [context, handle, fired] {
-            if (std::exchange(*fired, true))
-                return;
-            QMetaObject::invokeMethod(
-                context, [handle] { handle.resume(); }, Qt::QueuedConnection);
-        };
+        m_resumer.arm(handle);
+        // The connections live with the awaiter: they end when the wait is over.
+        m_connections = std::make_unique<QObject>();
+        const Resumer::Waker waker = m_resumer.waker();
+        const auto wake = [waker] { waker.wake(); };
         for (const Signal signal : m_signals)
-            QObject::connect(m_sender.data(), signal, context, wake);
-        QObject::connect(m_sender.data(), &QObject::destroyed, context, wake);
+            QObject::connect(m_sender.data(), signal, m_connections.get(), wake);
+        QObject::connect(m_sender.data(), &QObject::destroyed, m_connections.get(), wake);
     }
     void await_resume() const noexcept {}
 
 private:
-    struct DeleteLater
-    {
-        // The context delivers the resumption; it goes once that delivery is over.
-        void operator()(QObject *object) const { object->deleteLater(); }
-    };
-
     QPointer<Sender> m_sender;
     std::vector<Signal> m_signals;
-    std::unique_ptr<QObject, DeleteLater> m_context;
+    std::unique_ptr<QObject> m_connections;
+    Resumer m_resumer;
 };
