@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/CognitoLogin.h"
+#include "cloud/NativeControls.h"
 #include "cloud/NativeLive.h"
 #include "cloud/TokenSource.h"
 #include "core/HubConfiguration.h"
@@ -398,6 +399,31 @@ public:
     Q_INVOKABLE void selectExistingProfile();
     QCoro::Task<void> returnToProfiles();
 
+    // Starts one turn from `prompt`: closes the session the model still holds, prepares the project
+    // tools, derives the project's session id, resets the turn state and starts the live turn (the
+    // realtime subscription first, then the start request). Reports in `message`; never throws. A
+    // second call while one runs does nothing.
+    QCoro::Task<void> execute();
+    // One realtime session frame of the current session, handled completely: running tool calls,
+    // the merged event and its journal record, pending inputs, the project-call hand-off, the turn's
+    // end, the live browser and transport errors. Throws the journal's, the pending-input refresh's
+    // and the project-call handling's errors.
+    QCoro::Task<void> receiveFrame(Json frame, CancelToken cancel = {});
+
+    // Run controls. Each reports in `message` and never throws. `interrupt` records the operator's
+    // stop in the journal and closes the session; `skipActiveStep` skips the chosen (or only) running
+    // tool call; `sendControl` sends one control, one at a time, and applies what the platform
+    // accepted; `answerApproval` answers the approval card the user saw, unless it is stale.
+    QCoro::Task<void> interrupt();
+    QCoro::Task<void> skipActiveStep();
+    QCoro::Task<void> sendControl(NativeControls::Command command);
+    QCoro::Task<void> answerApproval(EventProjection::Approval approval, QString decision);
+
+    // Turn starts, pending-input refreshes and frame handlers in progress; session close waits for 0.
+    qint64 activeInvocations() const { return m_activeInvocations; }
+    // A turn start is on its way.
+    bool requestInFlight() const { return m_requestInFlight; }
+
     // Ends the session the model owns: local work stops at once; a started session is stopped on
     // the platform by one clean-up task that later callers join. Throws the failed step's error (also
     // recorded in `cleanupFailure` and `message`), and then the session is still owned.
@@ -508,8 +534,10 @@ private:
     // Identity.
     QCoro::Task<void> repairWorkspace(HubConfiguration configuration, QList<NativeLive::Workspace> workspaces,
                                       std::optional<QString> expectedTenant, QString token, CancelToken cancel);
-    static QCoro::Task<QString> workspaceToken(QPointer<HubModel> model, QString session, QString tenant,
-                                               CancelToken cancel);
+    // The identity token for a platform call of `session` in workspace `tenant`, fresh; `changed` is
+    // thrown once the model is gone or has moved to another session or workspace.
+    static QCoro::Task<QString> sessionToken(QPointer<HubModel> model, QString session, QString tenant, QString changed,
+                                             CancelToken cancel);
     // Forgets the project calls of the previous executor id and draws a new one.
     void renewHandsID();
 
@@ -523,6 +551,16 @@ private:
     QCoro::Task<void> refreshPersistedLedger(CancelToken cancel);
     static QCoro::Task<NativeLedgerUsage> readPersistedUsage(HubConfiguration configuration, QString token,
                                                              std::optional<QString> session, CancelToken cancel);
+
+    // A turn.
+    // "start" opens the realtime subscription and then asks the platform to start the turn;
+    // "interrupt" closes the session.
+    QCoro::Task<void> invoke(QString action);
+    // The frame callback of a turn's subscription: frames of another session than `session` are
+    // dropped, and none is taken while the session closes.
+    static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
+    // The project-call handling a "project_call" frame is handed to.
+    QCoro::Task<void> handleProjectCall(Json frame, Json payload, HubConfiguration configuration, CancelToken cancel);
 
     // Session close.
     QCoro::Task<void> cleanUpSession();

@@ -6,16 +6,11 @@
 #include "core/HubError.h"
 #include "session/NextEmission.h"
 #include "session/PropertyNotify.h"
+#include "session/StepGuard.h"
 
 namespace
 {
 const QString kFailurePrefix = QStringLiteral("Session cleanup failed. Retry Stop or close. ");
-
-void ensureAlive(const QPointer<HubModel> &model)
-{
-    if (!model)
-        throw CancelledError();
-}
 } // namespace
 
 QCoro::Task<void> HubModel::closeSession()
@@ -27,19 +22,19 @@ QCoro::Task<void> HubModel::closeSession()
     if (const Job opening = m_projectOpenTask; opening.isValid()) {
         opening.cancel();
         co_await opening.finished();
-        ensureAlive(self);
+        ensureCurrent(self);
     }
     co_await stopLedgerRefresh();
-    ensureAlive(self);
+    ensureCurrent(self);
     if (const Job reading = m_changesReadTask; reading.isValid()) {
         co_await reading.finished();
-        ensureAlive(self);
+        ensureCurrent(self);
     }
 
     if (const Job running = m_cleanupTask; running.isValid()) {
         // A clean-up of an earlier close is under way: this close ends as it ends.
         co_await running.finished();
-        ensureAlive(self);
+        ensureCurrent(self);
         // That clean-up may have ended before this close marked the session closing.
         setClosingSession(false);
         if (running.error())
@@ -73,7 +68,7 @@ QCoro::Task<void> HubModel::closeSession()
     });
     setCleanupTask(cleanup);
     co_await cleanup.finished();
-    ensureAlive(self);
+    ensureCurrent(self);
     if (m_cleanupTask == cleanup)
         setCleanupTask({});
     if (const std::exception_ptr error = cleanup.error()) {
@@ -89,7 +84,7 @@ QCoro::Task<void> HubModel::cleanUpSession()
     QPointer self(this);
     if (const Job reading = m_changesReadTask; reading.isValid()) {
         co_await reading.finished();
-        ensureAlive(self);
+        ensureCurrent(self);
     }
     // The stop goes out only once no turn start, pending-input refresh, frame handler or run control
     // is left that could still act on the session.
@@ -97,7 +92,7 @@ QCoro::Task<void> HubModel::cleanUpSession()
         // Named first: GCC 12 cannot keep an initializer list alive across a co_await in one expression.
         NextEmission<HubModel> settled(this, {&HubModel::activeInvocationsChanged, &HubModel::controlInFlightChanged});
         co_await std::move(settled);
-        ensureAlive(self);
+        ensureCurrent(self);
     }
 
     if (!m_activeSessionID) {
@@ -112,20 +107,20 @@ QCoro::Task<void> HubModel::cleanUpSession()
     const QString tokenBefore = *m_identityToken;
 
     co_await refreshIdentityIfNeeded();
-    ensureAlive(self);
+    ensureCurrent(self);
     configureDocuments(configuration, session);
     co_await m_documents.close();
-    ensureAlive(self);
+    ensureCurrent(self);
 
     co_await NativeControls::execute(NativeControls::Command::stop(session), configuration,
                                      m_identityToken.value_or(tokenBefore));
-    ensureAlive(self);
+    ensureCurrent(self);
 
     const Job receiver = m_live.subscription().receiver();
     m_live.disconnect();
     if (receiver.isValid()) {
         co_await receiver.finished();
-        ensureAlive(self);
+        ensureCurrent(self);
     }
 
     setActiveSessionID(std::nullopt);

@@ -5,6 +5,7 @@
 
 #include "core/HubError.h"
 #include "session/IdentityClaims.h"
+#include "session/StepGuard.h"
 
 namespace
 {
@@ -17,13 +18,6 @@ const QString kRepairMutation =
 
 // Seconds of validity below which the identity token is renewed before a platform call.
 constexpr double kRenewalMargin = 120;
-
-// Ends a step whose model is gone or whose caller gave up while it waited.
-void ensureCurrent(const QPointer<HubModel> &model, const CancelToken &cancel)
-{
-    if (cancel.cancelled() || !model)
-        throw CancelledError();
-}
 
 // Memberships as the identity query lists them; a list that is absent or null is empty.
 QList<NativeLive::Workspace> memberships(const Json &data)
@@ -208,14 +202,14 @@ TokenSource HubModel::workspaceTokenSource(QString session, QString tenant)
 {
     // The coroutine takes copies: the closure may be replaced while a call waits.
     return [model = QPointer(this), session, tenant](CancelToken cancel) {
-        return workspaceToken(model, session, tenant, std::move(cancel));
+        return sessionToken(model, session, tenant, QStringLiteral("The workspace tool session changed."),
+                            std::move(cancel));
     };
 }
 
-QCoro::Task<QString> HubModel::workspaceToken(QPointer<HubModel> model, QString session, QString tenant,
-                                              CancelToken cancel)
+QCoro::Task<QString> HubModel::sessionToken(QPointer<HubModel> model, QString session, QString tenant, QString changed,
+                                            CancelToken cancel)
 {
-    const QString changed = QStringLiteral("The workspace tool session changed.");
     if (!model || model->m_sessionID != session || !model->m_configuration ||
         model->m_configuration->tenantID != tenant)
         throw HubError(changed);

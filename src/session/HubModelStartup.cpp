@@ -104,7 +104,7 @@ QCoro::Task<void> HubModel::pollPass(CancelToken cancel)
             continue;
         setRunning(false);
         ++m_generation;
-        co_await reportingFailure(closeSession());
+        co_await reportingFailure(invoke(QStringLiteral("interrupt")));
         if (!self)
             co_return;
     }

@@ -1,5 +1,6 @@
 #include "standin/RunControls.h"
 
+#include "standin/LiveSessions.h"
 #include "standin/ServiceRegistry.h"
 
 #include <QHash>
@@ -76,13 +77,13 @@ std::optional<std::string> schemaViolation(const Control &control, const Json &v
 }
 } // namespace
 
-void registerService(ServiceRegistry &registry)
+void registerService(ServiceRegistry &registry, std::shared_ptr<LiveSessions> sessions)
 {
     // Interjections queued per session, for the "queued" count of the answer.
     auto queued = std::make_shared<QHash<QString, qint64>>();
     for (const Control &control : controls()) {
         registry.addGraphQLOperation({QString::fromLatin1(control.operation), QString::fromLatin1(control.field),
-                                      [&control, queued](const GraphQLCall &call) {
+                                      [&control, queued, sessions](const GraphQLCall &call) {
                                           if (auto violation = schemaViolation(control, call.variables))
                                               return validationError(*violation);
                                           // Every selected field is present, null when it has no value, as GraphQL
@@ -95,6 +96,8 @@ void registerService(ServiceRegistry &registry)
                                               answer["queued"] = count;
                                               answer["round"] = "1";
                                           }
+                                          if (sessions)
+                                              sessions->controlAccepted(control.field, call.variables);
                                           return Json{{"data", {{control.field, answer}}}};
                                       }});
     }

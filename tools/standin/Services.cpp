@@ -4,6 +4,8 @@
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
 #include "standin/IdentityService.h"
+#include "standin/LiveSessions.h"
+#include "standin/LiveTurn.h"
 #include "standin/ProbeOperation.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
@@ -21,7 +23,10 @@ void registerServices(ServiceRegistry &registry)
 
     // One line per service.
     graphqlendpoint::registerService(registry);
-    runcontrols::registerService(registry);
+    // The run controls steer the sessions the turn service starts.
+    auto sessions = std::make_shared<LiveSessions>();
+    runcontrols::registerService(registry, sessions);
+    liveturn::registerService(registry, sessions);
     probeoperation::registerService(registry);
     // The provider signs tokens for the workspace the identity service last selected.
     auto selection = std::make_shared<WorkspaceSelection>();
