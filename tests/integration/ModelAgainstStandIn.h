@@ -23,7 +23,14 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <vector>
+
+// Failures print texts as text.
+inline void PrintTo(const QString &text, std::ostream *os)
+{
+    *os << '"' << text.toStdString() << '"';
+}
 
 // The session model against the stand-in platform, as the application assembles it, with a memory
 // keyring, a sign-in window that follows the consenting sign-in page, and a clock the test holds.
