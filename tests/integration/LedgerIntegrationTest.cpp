@@ -14,11 +14,10 @@ const NativeLive::Workspace kCobaltWorkspace{kCobalt, QStringLiteral("Cobalt"), 
 class Ledger : public ModelAgainstStandIn
 {
 public:
-    HubModel &signedIn()
+    // Signed in, and the first refresh of the ledger done.
+    HubModel &refreshed()
     {
-        storeSignIn();
-        start();
-        EXPECT_EQ(model().message(), kReady);
+        signedIn();
         EXPECT_TRUE(waitUntil([&] { return model().persistedSessionUsage().has_value(); }));
         EXPECT_TRUE(waitUntil([&] { return !model().ledgerTask().isValid(); }));
         return model();
@@ -47,7 +46,7 @@ public:
 // loop asks.
 TEST_F(Ledger, UnforcedRefreshesAreSpacedFifteenSecondsApart)
 {
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     EXPECT_EQ(usageQueries(), 2u);
     ASSERT_TRUE(pollPasses(20));
     m_time->now = m_time->now.addSecs(14);
@@ -64,7 +63,7 @@ TEST_F(Ledger, UnforcedRefreshesAreSpacedFifteenSecondsApart)
 // shuts down; nothing forces one while a refresh runs, a session closes, or nobody is signed in.
 TEST_F(Ledger, AForcedRefreshRunsWithinTheSpacingButNotAlongsideAnother)
 {
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     m.setChangesShuttingDown(true);
     m.beginLedgerRefresh(false);
     EXPECT_FALSE(m.ledgerTask().isValid());
@@ -109,7 +108,7 @@ class LedgerRefresh : public Ledger, public ::testing::WithParamInterface<Refres
 TEST_P(LedgerRefresh, LeavesWhatItCouldConfirm)
 {
     const RefreshCase &c = GetParam();
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     ASSERT_TRUE(m.persistedWorkspaceUsage() && m.persistedSessionUsage());
     answerUsage(c.workspace, c.session);
     m.beginLedgerRefresh(true);
@@ -164,7 +163,7 @@ INSTANTIATE_TEST_SUITE_P(
 // A session summary whose ledger is not ready yet is kept and used, but the session's label waits.
 TEST_F(Ledger, ASessionLedgerNotReadyYetIsKeptButPending)
 {
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     answerUsage(Json(), answer(withMember(sessiontest::ledgerSummary(m.sessionID(), 10, 4, 2, 3, false), "tenantId",
                                           "tenant-a")));
     m.beginLedgerRefresh(true);
@@ -181,7 +180,7 @@ TEST_F(Ledger, ASessionLedgerNotReadyYetIsKeptButPending)
 // the next pass starts one at once.
 TEST_F(Ledger, AClearDropsTheAnswerInFlight)
 {
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     useScenario(kAtlas, Json(), {{"graphql", {{"NativeCustomerUsage", {{"default", {{"delayMs", 300}}}}}}}});
     m.beginLedgerRefresh(true);
     const Job cancelled = m.ledgerTask();
@@ -199,7 +198,7 @@ TEST_F(Ledger, AClearDropsTheAnswerInFlight)
 // Switching workspace while a refresh waits for its answer leaves nothing of the old workspace.
 TEST_F(Ledger, ASwitchWhileARefreshWaitsLeavesNoSummaryOfTheOldWorkspace)
 {
-    HubModel &m = signedIn();
+    HubModel &m = refreshed();
     useScenario(kAtlas, Json(),
                 {{"graphql", {{"NativeCustomerUsage", {{"queue", {{{"delayMs", 400}, {"times", 2}}}}}}}}});
     m.beginLedgerRefresh(true);

@@ -60,6 +60,18 @@ struct FakeTime
     int pauses = 0;
 };
 
+// Starts `task` and returns at once, as a second click does while the first one's operation waits;
+// the flag turns true when the task has ended.
+inline std::shared_ptr<bool> launch(QCoro::Task<void> task)
+{
+    auto done = std::make_shared<bool>(false);
+    [](QCoro::Task<void> running, std::shared_ptr<bool> ended) -> QCoro::Task<void> {
+        co_await std::move(running);
+        *ended = true;
+    }(std::move(task), done);
+    return done;
+}
+
 inline Json membership(const QString &tenant, const char *name, bool isDefault)
 {
     return {{"tenantId", tenant.toStdString()}, {"tenantName", name}, {"role", "owner"}, {"isDefault", isDefault}};
@@ -153,6 +165,16 @@ public:
         const QString initial = m->message();
         m_start = Job::start([m](CancelToken token) { return m->start(token); });
         ASSERT_TRUE(waitUntil([&] { return m->message() != initial; }, 10s)) << "start-up did not report";
+    }
+
+    // Started and signed in to Atlas, with the poll loop running.
+    HubModel &signedIn()
+    {
+        storeSignIn();
+        start();
+        EXPECT_EQ(model().message(), kReady);
+        EXPECT_TRUE(pollPasses(1));
+        return model();
     }
 
     // Waits for `passes` more passes of the poll loop.

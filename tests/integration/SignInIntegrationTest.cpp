@@ -13,16 +13,6 @@ const NativeLive::Workspace kCobaltWorkspace{kCobalt, QStringLiteral("Cobalt"), 
 class SignIn : public ModelAgainstStandIn
 {
 public:
-    // Started and signed in to Atlas, with the poll loop running.
-    HubModel &signedIn()
-    {
-        storeSignIn();
-        start();
-        EXPECT_EQ(model().message(), kReady);
-        EXPECT_TRUE(pollPasses(1));
-        return model();
-    }
-
     static QString tenantOf(const std::optional<QString> &token)
     {
         return QString::fromStdString(jwtClaims(token.value_or(QString())).value("custom:tenant_id", ""));
@@ -61,15 +51,10 @@ TEST_F(SignIn, ASecondSignInWhileOneRunsDoesNothing)
         kAtlas, Json(),
         {{"https",
           {{"signInToken", {{"queue", {{{"match", {{"grant_type", "authorization_code"}}}, {"delayMs", 300}}}}}}}}});
-    bool firstDone = false;
-    auto first = [&]() -> QCoro::Task<void> {
-        co_await m.signIn();
-        firstDone = true;
-    };
-    auto running = first();
+    const auto first = launch(m.signIn());
     awaitFor(m.signIn());
-    EXPECT_FALSE(firstDone);
-    ASSERT_TRUE(waitUntil([&] { return firstDone; }));
+    EXPECT_FALSE(*first);
+    ASSERT_TRUE(waitUntil([&] { return *first; }));
     EXPECT_EQ(authorizations(), 1u);
     EXPECT_EQ(m.message(), QStringLiteral("Signed in to your Tavrilo workspace."));
 }

@@ -50,11 +50,7 @@ public:
     // Signed in to Atlas with the poll loop running, and a prompt typed.
     HubModel &ready()
     {
-        storeSignIn();
-        start();
-        EXPECT_EQ(model().message(), kReady);
-        EXPECT_TRUE(pollPasses(1));
-        model().setPrompt(QStringLiteral("Fix the failing build"));
+        signedIn().setPrompt(QStringLiteral("Fix the failing build"));
         return model();
     }
 
@@ -202,14 +198,9 @@ TEST_F(Turn, TwoQuickRunsStartOneTurn)
 {
     HubModel &m = ready();
     playTurn(Json::object(), {{{"send", Json::array()}}});
-    bool firstDone = false;
-    auto first = [&]() -> QCoro::Task<void> {
-        co_await m.execute();
-        firstDone = true;
-    };
-    auto running = first();
+    const auto first = launch(m.execute());
     awaitFor(m.execute());
-    ASSERT_TRUE(waitUntil([&] { return firstDone; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return *first; }, 10s));
     EXPECT_EQ(m.message(), QStringLiteral("Specialists connected."));
     EXPECT_EQ(requests("NativeStart").size(), 1u);
     awaitFor(m.closeSession(), 10s);
@@ -396,15 +387,10 @@ TEST_F(Turn, RunControlRefusals)
     EXPECT_EQ(m.message(), QStringLiteral("Stop does not match the active session."));
     EXPECT_TRUE(m.activeSessionID());
 
-    bool firstDone = false;
-    auto first = [&]() -> QCoro::Task<void> {
-        co_await m.sendControl(NativeControls::Command::runState(session, QStringLiteral("paused")));
-        firstDone = true;
-    };
-    auto running = first();
+    const auto first = launch(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("paused"))));
     awaitFor(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("running"))));
     EXPECT_EQ(m.message(), kNoControl);
-    ASSERT_TRUE(waitUntil([&] { return firstDone; }));
+    ASSERT_TRUE(waitUntil([&] { return *first; }));
     EXPECT_EQ(m.message(), QStringLiteral("Pause recorded. The runtime will stop at its next hook boundary."));
 
     awaitFor(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("running"))));
@@ -509,15 +495,10 @@ TEST_F(Turn, FramesWaitWhileTheSessionCloses)
              {{"graphql", {{"NativePending", {{"default", {{"delayMs", 100}}}}}}}});
     awaitFor(m.execute(), 10s);
     ASSERT_TRUE(waitUntil([&] { return m.events().size() >= 3; }));
-    bool closed = false;
-    auto close = [&]() -> QCoro::Task<void> {
-        co_await m.closeSession();
-        closed = true;
-    };
-    auto closing = close();
+    const auto closed = launch(m.closeSession());
     ASSERT_TRUE(m.closingSession());
     const qsizetype before = m.events().size();
-    ASSERT_TRUE(waitUntil([&] { return closed; }, 10s));
+    ASSERT_TRUE(waitUntil([&] { return *closed; }, 10s));
     EXPECT_EQ(requests("NativeStop").size(), 1u);
     EXPECT_EQ(m.events().size(), before);
     EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
@@ -544,5 +525,43 @@ TEST_F(Turn, ASignedOutSessionStaysOwned)
     EXPECT_FALSE(m.closingSession());
     EXPECT_TRUE(m.hasOwnedCleanup());
     EXPECT_TRUE(requests("NativeStop").empty());
+}
+// A close waits for the run control in flight before it sends the stop, and a second close joins
+// the first one's clean-up: one stop reaches the platform.
+TEST_F(Turn, AStopWaitsForTheControlInFlightAndClosesAreJoined)
+{
+    HubModel &m = ready();
+    playTurn(Json::object(), {{{"send", Json::array()}}},
+             {{"graphql", {{"NativeRunState", {{"default", {{"delayMs", 300}}}}}}}});
+    awaitFor(m.execute(), 10s);
+    const qint64 cursor = standIn().logEntries().next;
+    const auto paused =
+        launch(m.sendControl(NativeControls::Command::runState(m.sessionID(), QStringLiteral("paused"))));
+    ASSERT_TRUE(m.controlInFlight());
+    const auto first = launch(m.closeSession());
+    const auto second = launch(m.closeSession());
+    ASSERT_TRUE(waitUntil([&] { return *first && *second && *paused; }, 10s));
+    EXPECT_FALSE(m.activeSessionID());
+    EXPECT_FALSE(m.closingSession());
+    EXPECT_EQ(requests("NativeStop").size(), 1u);
+    // The pause was answered before the stop was asked for.
+    std::map<qint64, std::string> operationOf; // by request entry
+    qint64 lastRequest = -1;
+    qint64 pauseAnswered = -1;
+    qint64 stopAsked = -1;
+    for (const Json &entry : standIn().logEntries(cursor).entries) {
+        const qint64 index = entry["index"];
+        if (entry["kind"] == "request")
+            lastRequest = index;
+        if (entry["kind"] == "graphql") {
+            operationOf[lastRequest] = entry.value("operation", "");
+            if (entry.value("operation", "") == "NativeStop")
+                stopAsked = index;
+        }
+        if (entry["kind"] == "response" && operationOf[entry["request"].get<qint64>()] == "NativeRunState")
+            pauseAnswered = index;
+    }
+    ASSERT_GE(pauseAnswered, 0);
+    EXPECT_LT(pauseAnswered, stopAsked);
 }
 } // namespace

@@ -55,11 +55,6 @@ const Json *membership(const Account &account, const std::string &tenant)
     return nullptr;
 }
 
-Json validationError(const std::string &message)
-{
-    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
-}
-
 Json identity(const GraphQLCall &call)
 {
     const Json claims = claimsOf(call.token);
@@ -86,7 +81,7 @@ Json select(const GraphQLCall &call, WorkspaceSelection &selection)
 {
     const auto tenant = call.variables.find("tenantId");
     if (tenant == call.variables.end() || !tenant->is_string())
-        return validationError("Variable 'tenantId' has an invalid value: an ID is required.");
+        return graphqlValidationError("Variable 'tenantId' has an invalid value: an ID is required.");
     const Json claims = claimsOf(call.token);
     const Account account = accountFor(call, claims);
     const std::string wanted = tenant->get<std::string>();

@@ -15,11 +15,6 @@ namespace liveturn
 {
 namespace
 {
-Json validationError(const std::string &message)
-{
-    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
-}
-
 QString validateTurn(const Json &step)
 {
     if (!step.is_object())
@@ -60,10 +55,11 @@ Json start(const GraphQLCall &call, LiveSessions &sessions)
 {
     const auto input = call.variables.find("input");
     if (input == call.variables.end() || !input->is_object())
-        return validationError("Variable 'input' has an invalid value: an input object is required.");
+        return graphqlValidationError("Variable 'input' has an invalid value: an input object is required.");
     for (const char *name : {"sessionId", "text", "requestId", "handsId"})
         if (!input->contains(name) || !(*input)[name].is_string())
-            return validationError(std::string("Variable '") + name + "' has an invalid value: a string is required.");
+            return graphqlValidationError(std::string("Variable '") + name +
+                                          "' has an invalid value: a string is required.");
     const std::string session = (*input)["sessionId"];
     const Json claims = identityservice::claimsOf(call.token);
     const std::string tenant = claims.value("custom:tenant_id", std::string());
@@ -96,7 +92,7 @@ Json pending(const GraphQLCall &call, const LiveSessions &sessions)
 {
     const auto session = call.variables.find("sessionId");
     if (session == call.variables.end() || !session->is_string())
-        return validationError("Variable 'sessionId' has an invalid value: an ID is required.");
+        return graphqlValidationError("Variable 'sessionId' has an invalid value: an ID is required.");
     const LiveSessions::Session *live = sessions.find(*session);
     if (!live)
         return Json{{"data", {{"tavriloRunControls", nullptr}, {"tavriloPendingElicitations", Json::array()}}}};

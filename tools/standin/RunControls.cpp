@@ -44,11 +44,6 @@ const std::vector<Control> &controls()
     return table;
 }
 
-Json validationError(const std::string &message)
-{
-    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
-}
-
 // The schema check: what a GraphQL server says about variables that do not fit the declared input.
 std::optional<std::string> schemaViolation(const Control &control, const Json &variables)
 {
@@ -85,7 +80,7 @@ void registerService(ServiceRegistry &registry, std::shared_ptr<LiveSessions> se
         registry.addGraphQLOperation({QString::fromLatin1(control.operation), QString::fromLatin1(control.field),
                                       [&control, queued, sessions](const GraphQLCall &call) {
                                           if (auto violation = schemaViolation(control, call.variables))
-                                              return validationError(*violation);
+                                              return graphqlValidationError(*violation);
                                           // Every selected field is present, null when it has no value, as GraphQL
                                           // answers.
                                           Json answer{{"ok", true}, {"refusal", nullptr}, {"detail", control.detail}};

@@ -8,11 +8,6 @@ namespace usageledger
 {
 namespace
 {
-Json validationError(const std::string &message)
-{
-    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
-}
-
 Json emptyRow(const Json &agentId)
 {
     return {{"agentId", agentId},      {"unattributed", agentId.is_null()}, {"recordCount", "0"},
@@ -27,10 +22,10 @@ Json summary(const GraphQLCall &call)
 {
     const Json &variables = call.variables;
     if (!variables.contains("period") || !variables["period"].is_string())
-        return validationError("Variable 'period' has an invalid value: a string is required.");
+        return graphqlValidationError("Variable 'period' has an invalid value: a string is required.");
     for (const char *optional : {"tenantId", "sessionId"})
         if (variables.contains(optional) && !variables[optional].is_string() && !variables[optional].is_null())
-            return validationError(std::string("Variable '") + optional + "' has an invalid value.");
+            return graphqlValidationError(std::string("Variable '") + optional + "' has an invalid value.");
     Json agents = Json::array();
     for (const QString &role : TavriloRoleContract::roles())
         agents.push_back(emptyRow(json::toStd(role)));
