@@ -475,6 +475,10 @@ ChildProcess::Result ChildProcess::run(const Options &options)
                     written += n;
                     if (written == inputSize)
                         inputWrite.close();
+                } else if (n < 0 && errno == EPIPE) {
+                    // The child closed its input without reading all of it: that is its choice,
+                    // and its exit status, not the unread rest, says how it went.
+                    inputWrite.close();
                 } else if (n < 0 && errno != EAGAIN && errno != EINTR) {
                     fail(ChildProcessError::Stage::write, errno);
                 }

@@ -13,7 +13,7 @@ HubModel::HubModel(Dependencies dependencies, QObject *parent)
       m_sessionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
       m_selectedDocumentTab(QStringLiteral("Research")),
       m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session()),
-      m_clock(dependencies.clock.completed())
+      m_clock(dependencies.clock.completed()), m_panels(std::move(dependencies.panels))
 {
     m_connectedAt = m_clock.now();
     announceDerivedValues();

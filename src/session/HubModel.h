@@ -22,6 +22,7 @@
 #include "session/EventMerge.h"
 #include "session/HubClock.h"
 #include "session/HubStatus.h"
+#include "session/ProjectCallRules.h"
 #include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
 #include "workspace/NativeDocuments.h"
@@ -43,6 +44,7 @@
 #include <optional>
 
 class Keyring;
+class OpenPanels;
 
 // The one observable model of a hub window (or of a headless export): sign-in and workspace, the
 // selected project and its tools, the merged events and what they project, usage, the project-call
@@ -192,9 +194,11 @@ public:
         CognitoLogin::WebAuthSessionFactory webSessions;
         // The realtime subscription's socket, waits and clock; the real ones where left empty.
         RealtimeSubscription::Options realtime;
+        // The folder and document choosers; without them every choice ends as cancelled.
+        std::shared_ptr<OpenPanels> panels = nullptr;
         // The wall clock of refreshes, interrupts and token expiry, and the poll loop's pause; the
         // real ones where left empty.
-        HubClock clock;
+        HubClock clock = {};
     };
 
     // Creates the documents model, the realtime client and the sign-in, draws the executor and
@@ -450,6 +454,39 @@ public:
     Q_INVOKABLE QString persistedAgentHelp(const QString &agentID) const;
     Json ledgerCaptureEvidence() const;
 
+    // Project calls (HubModelProjectCalls.cpp). Handles one "project_call" frame as delivered, with
+    // the event payload made of it and the configuration captured when its handling began: admits
+    // it, runs it at most once per session on the project tools and delivers its answer. Throws the
+    // history and answer-budget sentences; every other outcome is silent or in `message`.
+    // `cancel` is the delivering connection's: it stops the tools' long work and further sends.
+    QCoro::Task<void> handleProjectCall(Json frame, Json payload, HubConfiguration configuration,
+                                        CancelToken cancel = {});
+    // The project tools of the selected project, and the executor id calls are addressed to.
+    const std::shared_ptr<NativeProjectHands> &hands() const { return m_hands; }
+    void setHands(std::shared_ptr<NativeProjectHands> hands) { m_hands = std::move(hands); }
+    const QString &handsID() const { return m_handsID; }
+    const QHash<QString, ProjectAnswer> &projectAnswers() const { return m_projectAnswers; }
+    const QHash<QString, ProjectCallTombstone> &projectCallTombstones() const { return m_projectCallTombstones; }
+    const QSet<QString> &projectCallsInFlight() const { return m_projectCallsInFlight; }
+
+    // Working-tree changes (HubModelChanges.cpp). Reads the project's changes through the companion,
+    // selecting `path`, and shows them unless the view was cleared or the project changed meanwhile.
+    // Nothing while the session closes or without a configuration. Asked while a read runs, the
+    // request is kept (the latest one) and runs after it; the caller returns when it has. Never throws.
+    QCoro::Task<void> refreshChanges(std::optional<QString> path);
+
+    // Project selection (HubModelProjects.cpp). Each closes the session first and switches the
+    // tools, the session's events and the recent-project history together; failures end in
+    // `message`, guards refuse silently. Never throw.
+    QCoro::Task<void> chooseProject();
+    QCoro::Task<void> selectRecentProject(NativeRecentProject project);
+    QCoro::Task<void> openRepository(QString address, QString ref);
+    qint64 projectSelectionGeneration() const { return m_projectSelectionGeneration; }
+
+    // Opens a chosen PDF, text or source file as the working document and journals it
+    // (HubModelDocument.cpp). Failures end in `message`. Never throws.
+    QCoro::Task<void> openDocument();
+
 Q_SIGNALS:
     void layoutChanged();
     void configurationChanged();
@@ -559,13 +596,19 @@ private:
     // The frame callback of a turn's subscription: frames of another session than `session` are
     // dropped, and none is taken while the session closes.
     static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
-    // The project-call handling a "project_call" frame is handed to.
-    QCoro::Task<void> handleProjectCall(Json frame, Json payload, HubConfiguration configuration, CancelToken cancel);
-
     // Session close.
     QCoro::Task<void> cleanUpSession();
     void setCleanupTask(Job task);
     void changeActiveInvocations(int delta);
+
+    // One delivery of the cached answer of `key`, with up to four sends.
+    QCoro::Task<void> deliverProjectAnswer(QString key, projectcalls::Call call, QByteArray digest,
+                                           HubConfiguration configuration, CancelToken cancel);
+    // One companion read and its guarded application.
+    QCoro::Task<void> readChanges(std::optional<QString> path);
+    // Switches to the folder at `path`; true when it did.
+    QCoro::Task<bool> selectProjectDirectory(QString path, bool fromRepository, std::optional<QString> recentPath);
+    void setProjectOpenTask(Job task);
 
     std::optional<HubLayout> m_layout;
     std::optional<HubConfiguration> m_configuration;
@@ -648,4 +691,9 @@ private:
     // Tells a finished ledger task whether the task in ledgerTask is still its own.
     quint64 m_ledgerTaskSerial = 0;
     bool m_signingIn = false;
+    std::shared_ptr<OpenPanels> m_panels;
+    // The one refresh asked for while a read runs: the path to select, or none for the list alone.
+    std::optional<std::optional<QString>> m_pendingChangesRefresh;
+    // Counts document openings; a read applies only while it is the latest.
+    qint64 m_documentOpenings = 0;
 };

@@ -130,6 +130,15 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
         setRunning(false);
         setActiveTools({});
         setSelectedSkipID({});
+        // The turn's changes are read afresh, with the selection as it is when the read starts. Not
+        // awaited: the frame does not wait for the companion, whose read is the model's own task.
+        QMetaObject::invokeMethod(
+            this,
+            [this] {
+                const QCoro::Task<void> refreshing = refreshChanges(m_selectedChangePath);
+                Q_UNUSED(refreshing)
+            },
+            Qt::QueuedConnection);
     }
     if (kind == QLatin1StringView("browser_live_view")) {
         const auto available = payload.find("available");
@@ -148,11 +157,4 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
     }
     if (kind == QLatin1StringView("transport_error"))
         setMessage(text.value(QStringLiteral("message"), QStringLiteral("Realtime connection lost.")));
-}
-
-QCoro::Task<void> HubModel::handleProjectCall(Json, Json, HubConfiguration, CancelToken)
-{
-    // The project calls' admission, replay protection and answers are the project tools' handling,
-    // which takes over here; until then a call is one that cannot run: neither run nor answered.
-    co_return;
 }

@@ -9,12 +9,11 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -38,10 +37,15 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
 }
 
-QString openFailureSentence(const QString &path, int error)
+// The file's name for the sentence: its last component, decoded for reading only.
+QString displayName(const QByteArray &path)
 {
-    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.")
-        .arg(QFileInfo(path).fileName(), systemReason(error));
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
+}
+
+QString openFailureSentence(const QByteArray &path, int error)
+{
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.").arg(displayName(path), systemReason(error));
 }
 
 class Descriptor
@@ -63,13 +67,12 @@ private:
 
 // One descriptor from check to last byte: what is checked is what is read, and the file is copied
 // rather than mapped, so a file cut short meanwhile gives fewer bytes instead of a fault.
-QByteArray readInputFile(const QString &path)
+QByteArray readInputFile(const QByteArray &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    if (encoded.contains('\0'))
+    if (path.isEmpty() || path.contains('\0'))
         throw HubError(openFailureSentence(path, ENOENT));
     // Non-blocking so that a FIFO or device cannot hold the open; the type check follows.
-    const Descriptor file(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    const Descriptor file(::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
     if (file.get() < 0)
         throw HubError(openFailureSentence(path, errno));
     struct stat status
@@ -92,7 +95,7 @@ QByteArray readInputFile(const QString &path)
             if (errno == EINTR)
                 continue;
             throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
-                               .arg(QFileInfo(path).fileName(), systemReason(errno)));
+                               .arg(displayName(path), systemReason(errno)));
         }
         if (got == 0)
             break;
@@ -115,7 +118,6 @@ long roundToPixel(double value)
     return std::lround(std::clamp(value, -1e9, 1e9));
 }
 
-// The first `limit` grapheme clusters, so a cut never splits a character.
 bool writeAll(int fd, const QByteArray &bytes)
 {
     qsizetype written = 0;
@@ -130,52 +132,84 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-[[noreturn]] void finish(const QByteArray &line, int status)
+// One line on standard output, or nothing when there is nothing to say.
+void writeLine(const QByteArray &line)
 {
     if (!line.isEmpty())
         writeAll(STDOUT_FILENO, line + '\n');
-    std::exit(status);
 }
 
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // Decoders and engines beneath us write warnings straight to standard error (libpng, libjpeg, the
-// recognition engine); the command promises one JSON line on standard output and nothing else.
-void silenceStandardError()
+// recognition engine); the command promises one JSON line on standard output and nothing else. For
+// as long as the command runs, standard error leads to /dev/null and Qt's messages nowhere; both
+// come back when it returns, for whatever the process does next.
+class QuietStandardError
 {
-    qInstallMessageHandler(discardMessage);
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull >= 0) {
-        ::dup2(devNull, STDERR_FILENO);
-        ::close(devNull);
+public:
+    QuietStandardError() : m_previousHandler(qInstallMessageHandler(discardMessage))
+    {
+        std::fflush(stderr);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (devNull >= 0) {
+            ::dup2(devNull, STDERR_FILENO);
+            ::close(devNull);
+        }
     }
-}
+    ~QuietStandardError()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+        qInstallMessageHandler(m_previousHandler);
+    }
+    QuietStandardError(const QuietStandardError &) = delete;
+    QuietStandardError &operator=(const QuietStandardError &) = delete;
+
+private:
+    QtMessageHandler m_previousHandler;
+    int m_saved = -1;
+};
+
 } // namespace
 
-void NativeVisionCore::runCLI(const QStringList &arguments)
+int NativeVisionCore::runCLI(int argc, const char *const *argv)
 {
-    silenceStandardError();
-    const qsizetype command = arguments.indexOf(QStringLiteral("--vision-analyze"));
-    if (command < 0 || command + 1 >= arguments.size())
-        finish(failureJSON(usageSentence()), 2);
-    const QString path = arguments[command + 1];
-    const bool fast = !arguments.contains(QStringLiteral("--accurate"));
+    const QuietStandardError quiet;
+    const auto first = [argc, argv](const char *option) {
+        for (int i = 0; i < argc; ++i) {
+            if (std::strcmp(argv[i], option) == 0)
+                return i;
+        }
+        return -1;
+    };
+    const int command = first("--vision-analyze");
+    if (command < 0 || command + 1 >= argc) {
+        writeLine(failureJSON(usageSentence()));
+        return 2;
+    }
+    const QByteArray path(argv[command + 1]);
+    const bool fast = first("--accurate") < 0;
     std::optional<QString> previous;
-    if (const qsizetype option = arguments.indexOf(QStringLiteral("--previous-feature-print"));
-        option >= 0 && option + 1 < arguments.size())
-        previous = arguments[option + 1];
+    if (const int option = first("--previous-feature-print"); option >= 0 && option + 1 < argc)
+        previous = QString::fromLocal8Bit(argv[option + 1]);
 
     try {
-        const QByteArray report = reportJSON(analyzeFile(path, fast, previous));
-        finish(report, 0);
+        writeLine(reportJSON(analyzeFile(path, fast, previous)));
+        return 0;
     } catch (const std::exception &error) {
-        finish(failureJSON(errorDescription(error)), 1);
+        writeLine(failureJSON(errorDescription(error)));
     } catch (...) {
-        finish(failureJSON(QStringLiteral("The operation couldn't be completed.")), 1);
+        writeLine(failureJSON(QStringLiteral("The operation couldn't be completed.")));
     }
+    return 1;
 }
 
-NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QString &path, bool fast,
+NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QByteArray &path, bool fast,
                                                          const std::optional<QString> &previousFeaturePrintBase64)
 {
     return analyzeData(readInputFile(path), fast, previousFeaturePrintBase64);

@@ -152,8 +152,9 @@ public:
                                ++time->pauses;
                                return sleepFor(2ms, std::move(token));
                            }};
-            m_model = std::make_unique<HubModel>(HubModel::Dependencies{
-                m_keyring, [] { return std::make_unique<FollowingWebSession>(); }, {}, std::move(clock)});
+            HubModel::Dependencies dependencies{m_keyring, [] { return std::make_unique<FollowingWebSession>(); }, {}};
+            dependencies.clock = std::move(clock);
+            m_model = std::make_unique<HubModel>(std::move(dependencies));
         }
         return *m_model;
     }

@@ -134,6 +134,16 @@ TEST(ChildProcess, StandardInputIsNullOrTheGivenBytes)
     EXPECT_EQ(result.output, *options.input);
 }
 
+TEST(ChildProcess, AChildThatLeavesItsInputUnreadIsJudgedByItsStatus)
+{
+    // More than a pipe holds, so the feeding is still going on when the child exits.
+    ChildProcess::Options options = shell(QStringLiteral("echo done; exit 3"));
+    options.input = QByteArray(1 << 20, 'x');
+    const ChildProcess::Result result = ChildProcess::run(options);
+    EXPECT_EQ(result.status, 3);
+    EXPECT_EQ(result.output, QByteArray("done\n"));
+}
+
 TEST(ChildProcess, ErrorOutputMergedOrDiscarded)
 {
     ChildProcess::Options options = shell(QStringLiteral("echo out; echo err >&2"));

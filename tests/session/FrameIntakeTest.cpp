@@ -20,6 +20,8 @@ protected:
     {
         model->setConfiguration(configuration());
         model->setIdentityToken(QStringLiteral("identity"));
+        // No working-tree read at a turn's end: these frames need no companion program.
+        model->setChangesShuttingDown(true);
     }
 
     // A frame of this model's session; `seq` 0 leaves it without one.

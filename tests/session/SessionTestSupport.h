@@ -8,6 +8,7 @@
 #include "platform/WebAuthSession.h"
 #include "session/HubModel.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <initializer_list>
@@ -33,8 +34,10 @@ public:
 // A model assembled from the memory keyring and a sign-in window that never opens, on `clock`.
 inline std::unique_ptr<HubModel> makeModel(HubClock clock = {})
 {
-    return std::make_unique<HubModel>(HubModel::Dependencies{
-        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignInWindow>(); }, {}, std::move(clock)});
+    HubModel::Dependencies dependencies{
+        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignInWindow>(); }, {}};
+    dependencies.clock = std::move(clock);
+    return std::make_unique<HubModel>(std::move(dependencies));
 }
 
 // A configuration of kApp with the default GraphQL endpoint, `root` as project and kTenant selected.
@@ -44,6 +47,18 @@ inline HubConfiguration configuration(const QString &root = QStringLiteral("/srv
         HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), kApp}, {QStringLiteral("TAVRILO_WORKSPACE_ROOT"), root}});
     configuration.tenantID = kTenant;
     return configuration;
+}
+
+// An identity token (JWT-shaped; the hub reads its claims without checking a signature) signed for
+// `tenant` and valid for an hour.
+inline QString identityToken(const QString &tenant = kTenant)
+{
+    const Json claims{{"custom:tenant_id", tenant.toStdString()},
+                      {"exp", QDateTime::currentSecsSinceEpoch() + 3600},
+                      {"sub", "user-1"}};
+    const QByteArray payload =
+        json::dump(claims).toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals);
+    return QStringLiteral("header.") + QString::fromLatin1(payload) + QStringLiteral(".signature");
 }
 
 // An event of kApp and kTenant.

@@ -7,6 +7,7 @@
 #include "standin/LiveSessions.h"
 #include "standin/LiveTurn.h"
 #include "standin/ProbeOperation.h"
+#include "standin/ProjectAnswers.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
@@ -34,4 +35,5 @@ void registerServices(ServiceRegistry &registry)
     identityservice::registerService(registry, selection);
     usageledger::registerService(registry);
     realtimeservice::registerService(registry);
+    projectanswers::registerService(registry);
 }
