@@ -61,10 +61,10 @@ template <typename IllFormed> void forEachIllFormed(std::string_view bytes, IllF
 }
 } // namespace
 
-bool isWellFormed(std::string_view bytes)
+bool isWellFormed(QByteArrayView bytes)
 {
     bool wellFormed = true;
-    forEachIllFormed(bytes, [&wellFormed](size_t, size_t) {
+    forEachIllFormed(std::string_view(bytes.data(), size_t(bytes.size())), [&wellFormed](size_t, size_t) {
         wellFormed = false;
         return false; // the first one decides
     });

@@ -8,11 +8,7 @@
 // UTF-8 as RFC 3629 defines it: no overlong forms, no surrogates, nothing above U+10FFFF.
 namespace utf8
 {
-bool isWellFormed(std::string_view bytes);
-inline bool isWellFormed(QByteArrayView bytes)
-{
-    return isWellFormed(std::string_view(bytes.data(), size_t(bytes.size())));
-}
+bool isWellFormed(QByteArrayView bytes);
 
 // The length of the longest well-formed prefix of `bytes`: it ends where the first ill-formed or
 // incomplete sequence starts.

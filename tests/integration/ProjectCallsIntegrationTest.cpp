@@ -57,7 +57,7 @@ protected:
         m_cursor = standIn().logEntries().next;
         model = sessiontest::makeModel();
         model->setConfiguration(sessiontest::configuration(m_root));
-        model->setIdentityToken(QStringLiteral("identity-token"));
+        model->setIdentityToken(sessiontest::identityToken());
         model->setHands(std::make_shared<NativeProjectHands>(m_root));
         model->setMessage(QString());
     }
