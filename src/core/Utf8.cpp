@@ -1,5 +1,7 @@
 #include "core/Utf8.h"
 
+#include <cstring>
+
 namespace utf8
 {
 namespace
@@ -36,6 +38,16 @@ template <typename IllFormed> void forEachIllFormed(std::string_view bytes, IllF
     const size_t n = bytes.size();
     size_t i = 0;
     while (i < n) {
+        // Eight ASCII bytes at a time: the common case of text.
+        while (n - i >= 8) {
+            quint64 word;
+            std::memcpy(&word, s + i, 8);
+            if (word & 0x8080808080808080ULL)
+                break;
+            i += 8;
+        }
+        if (i == n)
+            break;
         if (s[i] < 0x80) {
             ++i;
             continue;
@@ -49,14 +61,35 @@ template <typename IllFormed> void forEachIllFormed(std::string_view bytes, IllF
 }
 } // namespace
 
-bool isWellFormed(std::string_view bytes)
+bool isWellFormed(QByteArrayView bytes)
 {
     bool wellFormed = true;
-    forEachIllFormed(bytes, [&wellFormed](size_t, size_t) {
+    forEachIllFormed(std::string_view(bytes.data(), size_t(bytes.size())), [&wellFormed](size_t, size_t) {
         wellFormed = false;
         return false; // the first one decides
     });
     return wellFormed;
+}
+
+qsizetype validPrefixLength(QByteArrayView bytes)
+{
+    qsizetype prefix = bytes.size();
+    forEachIllFormed(std::string_view(bytes.data(), size_t(bytes.size())), [&prefix](size_t at, size_t) {
+        prefix = qsizetype(at);
+        return false;
+    });
+    return prefix;
+}
+
+int sequenceLength(unsigned char lead)
+{
+    if (lead >= 0xF0)
+        return 4;
+    if (lead >= 0xE0)
+        return 3;
+    if (lead >= 0xC0)
+        return 2;
+    return 1;
 }
 
 void appendWellFormed(QByteArray &out, std::string_view bytes)

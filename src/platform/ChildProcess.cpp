@@ -1,5 +1,7 @@
 #include "platform/ChildProcess.h"
 
+#include "core/Utf8.h"
+
 #include <QRegularExpression>
 
 #include <algorithm>
@@ -127,19 +129,6 @@ int openPidDescriptor(pid_t pid)
     return -1;
 #endif
 }
-
-// The length of the character that `lead` begins, 1 for anything that is no lead byte.
-int sequenceLength(unsigned char lead)
-{
-    if (lead >= 0xF0)
-        return 4;
-    if (lead >= 0xE0)
-        return 3;
-    if (lead >= 0xC0)
-        return 2;
-    return 1;
-}
-
 } // namespace
 
 namespace utf8text
@@ -150,7 +139,7 @@ bool dropIncompleteEnd(QByteArray &text)
         const auto byte = uchar(text[text.size() - back]);
         if ((byte & 0xC0) == 0x80)
             continue;
-        if (sequenceLength(byte) <= back)
+        if (utf8::sequenceLength(byte) <= back)
             return false;
         text.chop(back);
         return true;

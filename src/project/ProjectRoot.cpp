@@ -1,6 +1,7 @@
 #include "project/ProjectRoot.h"
 
 #include "core/HubError.h"
+#include "core/Utf8.h"
 #include "platform/ChildProcess.h"
 
 #include <QRandomGenerator>
@@ -263,51 +264,7 @@ int ProjectRoot::openBeneath(const QString &relative, int flags, mode_t mode) co
 
 bool ProjectRoot::isUtf8(const QByteArray &bytes)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(bytes.constData());
-    const auto *end = p + bytes.size();
-    while (p < end) {
-        // Eight ASCII bytes at a time: the common case of source text.
-        while (end - p >= 8) {
-            quint64 word;
-            std::memcpy(&word, p, 8);
-            if (word & 0x8080808080808080ULL)
-                break;
-            p += 8;
-        }
-        if (p >= end)
-            break;
-        const unsigned char lead = *p;
-        if (lead < 0x80) {
-            ++p;
-            continue;
-        }
-        int length;
-        unsigned char low = 0x80, high = 0xBF;
-        if (lead >= 0xC2 && lead <= 0xDF) {
-            length = 2;
-        } else if (lead >= 0xE0 && lead <= 0xEF) {
-            length = 3;
-            if (lead == 0xE0)
-                low = 0xA0;
-            else if (lead == 0xED)
-                high = 0x9F;
-        } else if (lead >= 0xF0 && lead <= 0xF4) {
-            length = 4;
-            if (lead == 0xF0)
-                low = 0x90;
-            else if (lead == 0xF4)
-                high = 0x8F;
-        } else {
-            return false;
-        }
-        if (end - p < length || p[1] < low || p[1] > high)
-            return false;
-        for (int i = 2; i < length; ++i)
-            if ((p[i] & 0xC0) != 0x80)
-                return false;
-        p += length;
-    }
-    return true;
+    return utf8::isWellFormed(QByteArrayView(bytes));
 }
 
 QString ProjectRoot::read(const ProjectLocation &location, qint64 maximum) const

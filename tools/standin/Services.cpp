@@ -1,11 +1,14 @@
 #include "standin/Services.h"
 
+#include "standin/CommandChannel.h"
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
 #include "standin/IdentityService.h"
+#include "standin/InputRequestReplies.h"
 #include "standin/LiveSessions.h"
 #include "standin/LiveTurn.h"
+#include "standin/LiveView.h"
 #include "standin/ProbeOperation.h"
 #include "standin/ProjectAnswers.h"
 #include "standin/RealtimeService.h"
@@ -36,4 +39,7 @@ void registerServices(ServiceRegistry &registry)
     usageledger::registerService(registry);
     realtimeservice::registerService(registry);
     projectanswers::registerService(registry);
+    commandchannel::registerService(registry);
+    liveview::registerService(registry);
+    inputrequestreplies::registerService(registry);
 }
