@@ -136,7 +136,9 @@ function(hub_precompile_all)
       get_target_property(links ${target} LINK_LIBRARIES)
       get_target_property(own ${target} PRECOMPILE_HEADERS)
       get_target_property(reused ${target} PRECOMPILE_HEADERS_REUSE_FROM)
-      if(NOT "hub_warnings" IN_LIST links OR own OR reused)
+      # OpenMP's -fopenmp defines _OPENMP, which the standard headers read: such a target parses
+      # its headers itself.
+      if(NOT "hub_warnings" IN_LIST links OR "OpenMP::OpenMP_CXX" IN_LIST links OR own OR reused)
         continue()
       endif()
       hub_links_gtest(${target} with_gtest)
