@@ -3,10 +3,6 @@
 add_library(hub_warnings INTERFACE)
 target_compile_options(hub_warnings INTERFACE -Wall -Wextra -Werror)
 target_compile_definitions(hub_warnings INTERFACE QT_NO_KEYWORDS)
-# Threads everywhere (Qt's own runtime has them); some libraries' flags (libsecret's) bring -pthread
-# to a few targets, and the shared precompiled header needs one setting for all.
-target_compile_options(hub_warnings INTERFACE -pthread)
-target_link_options(hub_warnings INTERFACE -pthread)
 
 if(HUB_SANITIZE)
   target_compile_options(hub_warnings INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
@@ -31,22 +27,27 @@ if(HUB_LINKER)
   add_link_options(-fuse-ld=${HUB_LINKER})
 endif()
 
-# Precompiled headers. The third-party headers nearly every file reads (Qt, QCoro, nlohmann/json,
-# GoogleTest, the standard library) are parsed once per build tree instead of once per file: one
-# header target for the libraries and programs (hub_pch) and one for the test programs and their
-# fixtures (hub_test_pch); every other target reuses one of them (hub_precompile_all). GCC takes a reused header only
-# while the flags that shape it match: -fPIC (from Qt), QT_NO_KEYWORDS (hub_warnings), the
-# sanitizers; a mismatch fails the build (-Winvalid-pch under -Werror) instead of silently parsing
-# everything again. Our own headers stay out, so that editing one never rebuilds every file. With
-# HUB_PCH off, each file must include what it uses: that build shows a missing include.
-# Clang refuses a header reused by targets whose definitions differ (QT_GUI_LIB and the like), so
-# it parses as before.
-if(CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
-  set(hub_pch_default ON)
-else()
-  set(hub_pch_default OFF)
+# Precompiled headers, off by default: measured on our 2-core build machines they do not pay. Most
+# of a file's time here is template instantiation and code generation, which a precompiled header
+# does not save, and mapping a 120-200 MB header into each compiler costs 1.5-2.5 s of system time
+# in page faults on these virtual machines, about what the parsing it saves costs.
+# With HUB_PCH on (GCC only), the third-party headers nearly every file reads (Qt Core, QCoro, the
+# standard library; for tests also Qt Gui and Network and GoogleTest) are parsed once per build
+# tree: one header target for the libraries and programs (hub_pch) and one for the test programs
+# and their fixtures (hub_test_pch); hub_precompile_all hands one of them to every other target.
+# GCC takes a reused header only while the flags that shape it match: -fPIC (from Qt),
+# QT_NO_KEYWORDS (hub_warnings), -pthread (below), the sanitizers; a mismatch fails the build
+# (-Winvalid-pch under -Werror) instead of silently parsing everything again. nlohmann/json stays
+# out: its string literal operator makes every file that includes it instantiate the whole parser.
+option(HUB_PCH "Precompile the common third-party headers (GCC)" OFF)
+if(HUB_PCH AND NOT CMAKE_CXX_COMPILER_ID STREQUAL "GNU")
+  message(FATAL_ERROR "HUB_PCH needs GCC: clang refuses a header reused under other definitions.")
 endif()
-option(HUB_PCH "Precompile the common third-party headers" ${hub_pch_default})
+if(HUB_PCH)
+  # libsecret's flags bring -pthread (and _REENTRANT) to some targets; the header needs one setting.
+  target_compile_options(hub_warnings INTERFACE -pthread)
+  target_link_options(hub_warnings INTERFACE -pthread)
+endif()
 
 # Compiler cache: a build from a fresh clone is mostly hits. The precompiled headers are cached
 # too: ccache hashes the .gch a file is compiled with, which needs these sloppinesses (the .gch is
