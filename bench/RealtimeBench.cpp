@@ -2,9 +2,9 @@
 // filter, text payload, reassembly, de-duplication, a handler that does nothing), beside a bare
 // nlohmann-json parse of the same bytes in the same run.
 
+#include "cloud/ChunkSupport.h"
 #include "cloud/RealtimeIntake.h"
 #include "cloud/RealtimeProtocol.h"
-#include "standin/RealtimeService.h"
 
 #include <QCoreApplication>
 
@@ -51,7 +51,7 @@ std::vector<QByteArray> chunkMessages(qint64 seq)
 {
     const Json whole = frameOf(seq, 1024 * 1024 - 300);
     std::vector<QByteArray> messages;
-    for (const auto &chunk : realtimeservice::chunkFrames(whole, json::dump(whole), "c1"))
+    for (const auto &chunk : chunks::split(whole, "c1"))
         messages.push_back(dataMessage(chunk));
     return messages;
 }

@@ -33,10 +33,7 @@ int main(int argc, char **argv)
     // The vision command wins over every other mode and runs before any application object exists.
     for (int i = 1; i < argc; ++i) {
         if (std::strcmp(argv[i], "--vision-analyze") == 0) {
-            QStringList arguments;
-            for (int k = 0; k < argc; ++k)
-                arguments.append(QString::fromLocal8Bit(argv[k]));
-            NativeVisionCore::runCLI(arguments);
+            return NativeVisionCore::runCLI(argc, argv);
         }
     }
     // One application object for the window, the browser engine and off-screen rendering, made in

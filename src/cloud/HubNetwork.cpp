@@ -1,9 +1,10 @@
 #include "cloud/HubNetwork.h"
 
+#include "cloud/DeadlineError.h"
 #include "cloud/EnvironmentProxyFactory.h"
 #include "cloud/HubNetworkError.h"
+#include "cloud/NetworkCancel.h"
 #include "core/HubError.h"
-#include "core/async/NetworkCancel.h"
 
 #include <QCoreApplication>
 #include <QCoroNetworkReply>
@@ -186,7 +187,7 @@ QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, 
     if (token.cancelled())
         throw CancelledError();
     if (state->timedOut)
-        throw HubNetworkError(HubNetworkError::Kind::timedOut);
+        throw DeadlineError();
 
     Reply answer;
     const QVariant status = raw->attribute(QNetworkRequest::HttpStatusCodeAttribute);

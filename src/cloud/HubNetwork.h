@@ -56,8 +56,8 @@ public:
         QList<QNetworkReply::RawHeaderPair> headers;
     };
 
-    // Sends `request` with `manager`. Throws CancelledError when `token` fires first, and
-    // HubNetworkError when no complete HTTP answer arrives (transport failure or the deadline).
+    // Sends `request` with `manager`. Throws CancelledError when `token` fires first, DeadlineError
+    // when the request's deadline passes, and HubNetworkError when no complete HTTP answer arrives.
     // Any HTTP status is an answer: checking it is the caller's part.
     static QCoro::Task<Reply> send(QNetworkAccessManager *manager, Request request, CancelToken token);
 

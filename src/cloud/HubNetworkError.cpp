@@ -22,6 +22,8 @@ QString sentence(HubNetworkError::Kind kind)
 
 HubNetworkError::HubNetworkError(Kind kind) : HubError(sentence(kind)), m_kind(kind) {}
 
+HubNetworkError::HubNetworkError(Kind kind, QString sentence) : HubError(std::move(sentence)), m_kind(kind) {}
+
 HubNetworkError HubNetworkError::fromReplyError(QNetworkReply::NetworkError error)
 {
     switch (error) {

@@ -25,6 +25,9 @@ public:
 
     Kind kind() const noexcept { return m_kind; }
 
+protected:
+    HubNetworkError(Kind kind, QString sentence);
+
 private:
     Kind m_kind;
 };

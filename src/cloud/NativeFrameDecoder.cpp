@@ -1,5 +1,6 @@
 #include "cloud/NativeFrameDecoder.h"
 
+#include "cloud/RealtimeProtocol.h"
 #include "core/HubError.h"
 
 #include <algorithm>
@@ -65,8 +66,8 @@ Chunk validChunk(const Json &frame)
     Chunk chunk;
     const auto id = json::string(*payload, "id");
     const auto encoding = json::string(*payload, "encoding");
-    const auto index = json::integer(*payload, "index");
-    const auto total = json::integer(*payload, "total");
+    const auto index = json::wholeNumber(*payload, "index");
+    const auto total = json::wholeNumber(*payload, "total");
     const auto data = payload->find("data");
     if (!id || !isChunkId(json::toStd(*id)) || encoding != QStringLiteral("base64") || !index || !total || *total < 1 ||
         *total > NativeFrameDecoder::kMaxTotal || *index < 0 || *index >= *total || data == payload->end() ||
@@ -100,7 +101,7 @@ std::string NativeFrameDecoder::identity(const Json &frame)
 {
     const auto tenant = frame.is_object() ? frame.find("tenantId") : frame.end();
     const auto session = frame.is_object() ? frame.find("sessionId") : frame.end();
-    const auto seq = json::integer(frame, "seq");
+    const auto seq = json::wholeNumber(frame, "seq");
     if (tenant == frame.end() || !tenant->is_string() || session == frame.end() || !session->is_string() || !seq)
         fail("Invalid chunk frame identity.");
     const auto turn = frame.find("turnId");

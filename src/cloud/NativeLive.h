@@ -42,10 +42,10 @@ public:
     // Opens the realtime subscription of `sessionID`'s frames (stopping any running one) and
     // returns once the platform acknowledged it; then every accepted frame reaches `onFrame`, one at
     // a time, and failures are answered by a "transport_error" frame, a wait and a reconnection
-    // with a token from `refreshToken`. The first handshake's error is thrown.
+    // with a token from `refreshToken`. The first handshake's error is thrown. The handler and the
+    // token source get the subscription's token, which fires when it is disconnected.
     QCoro::Task<void> connect(HubConfiguration configuration, QString token, QString sessionID,
-                              RealtimeSubscription::TokenSource refreshToken,
-                              RealtimeSubscription::FrameHandler onFrame)
+                              TokenSource refreshToken, RealtimeSubscription::FrameHandler onFrame)
     {
         return m_subscription->connect(std::move(configuration), std::move(token), std::move(sessionID),
                                        std::move(refreshToken), std::move(onFrame));
@@ -64,7 +64,7 @@ public:
     // Posts one GraphQL operation to the configured endpoint with `token` as bearer and returns the
     // answer's "data" object. Throws HubError with the client's sentences, the platform's error
     // messages, the decoding sentence for a body that is no JSON, HubNetworkError for transport
-    // failures and the 45 s deadline, and CancelledError when `cancel` fires.
+    // failures, DeadlineError when the 45 s deadline passes, and CancelledError when `cancel` fires.
     static QCoro::Task<Json> graphql(QString operation, Json variables, HubConfiguration configuration, QString token,
                                      CancelToken cancel = {});
 

@@ -2,24 +2,10 @@
 
 #include "core/HubError.h"
 
-struct RealtimeInbox::Waiter
-{
-    std::coroutine_handle<> handle;
-    bool woken = false;
-    // Resumes the consumer from the event loop rather than from inside the socket's signal, so
-    // that a handler may close the socket without running inside its emission.
-    std::unique_ptr<QObject> context = std::make_unique<QObject>();
+#include <limits>
 
-    void wake()
-    {
-        if (woken)
-            return;
-        woken = true;
-        QMetaObject::invokeMethod(
-            context.get(), [h = handle] { h.resume(); }, Qt::QueuedConnection);
-    }
-};
-
+// Wakes the consumer through its event loop rather than inside the socket's signal, so that a
+// handler may close the socket without running inside its emission.
 class RealtimeInbox::WaitAwaiter
 {
 public:
@@ -27,21 +13,16 @@ public:
     bool await_ready() const noexcept { return m_token.cancelled(); }
     void await_suspend(std::coroutine_handle<> handle)
     {
-        m_waiter = std::make_shared<Waiter>();
-        m_waiter->handle = handle;
-        m_inbox.m_waiter = m_waiter;
-        std::weak_ptr<Waiter> weak = m_waiter;
-        m_registration = m_token.onCancel(m_waiter->context.get(), [weak] {
-            if (auto waiter = weak.lock())
-                waiter->wake();
-        });
+        m_resumer.arm(handle);
+        m_inbox.m_waiter = m_resumer.waker();
+        m_registration = m_token.onCancel([waker = m_resumer.waker()] { waker.wake(); });
     }
     void await_resume() { m_registration.reset(); }
 
 private:
     RealtimeInbox &m_inbox;
     CancelToken m_token;
-    std::shared_ptr<Waiter> m_waiter;
+    Resumer m_resumer;
     CancelRegistration m_registration;
 };
 
@@ -65,6 +46,8 @@ bool RealtimeInbox::push(Message message)
     }
     m_bytes += message.bytes.size();
     m_queue.push_back(std::move(message));
+    if (m_silence)
+        m_silence->start();
     wake();
     return true;
 }
@@ -74,13 +57,27 @@ void RealtimeInbox::fail(std::exception_ptr error)
     if (m_error)
         return;
     m_error = std::move(error);
+    // Stopped, not deleted: this may run inside the timer's own signal.
+    if (m_silence)
+        m_silence->stop();
     wake();
+}
+
+void RealtimeInbox::failWhenSilentFor(std::chrono::milliseconds limit, std::exception_ptr error)
+{
+    if (m_error)
+        return;
+    m_silence = std::make_unique<QTimer>();
+    m_silence->setSingleShot(true);
+    // Qt's timers count in int milliseconds.
+    m_silence->setInterval(std::min(limit, std::chrono::milliseconds(std::numeric_limits<int>::max())));
+    QObject::connect(m_silence.get(), &QTimer::timeout, m_silence.get(), [this, error] { fail(error); });
+    m_silence->start();
 }
 
 void RealtimeInbox::wake()
 {
-    if (auto waiter = std::exchange(m_waiter, nullptr))
-        waiter->wake();
+    std::exchange(m_waiter, {}).wake();
 }
 
 QCoro::Task<RealtimeInbox::Message> RealtimeInbox::next(CancelToken token)

@@ -1,11 +1,14 @@
 #pragma once
 
 #include "core/async/CancelToken.h"
+#include "core/async/Resumer.h"
 
 #include <QByteArray>
 #include <QCoroTask>
 #include <QObject>
+#include <QTimer>
 
+#include <chrono>
 #include <coroutine>
 #include <deque>
 #include <exception>
@@ -37,6 +40,10 @@ public:
     bool push(Message message);
     // Ends the stream with `error` after the messages already queued; only the first failure counts.
     void fail(std::exception_ptr error);
+    // From now on, fails the stream with `error` when nothing arrives for `limit`; every arrival
+    // starts the wait again. Arrivals count, not takes: a consumer busy with one message for longer
+    // than `limit` does not make a live connection look silent.
+    void failWhenSilentFor(std::chrono::milliseconds limit, std::exception_ptr error);
     bool hasFailed() const { return bool(m_error); }
     qsizetype size() const { return qsizetype(m_queue.size()); }
 
@@ -47,7 +54,6 @@ public:
     static QString overflowSentence();
 
 private:
-    struct Waiter;
     class WaitAwaiter;
     void wake();
 
@@ -56,5 +62,6 @@ private:
     std::deque<Message> m_queue;
     qint64 m_bytes = 0;
     std::exception_ptr m_error;
-    std::shared_ptr<Waiter> m_waiter;
+    Resumer::Waker m_waiter;
+    std::unique_ptr<QTimer> m_silence;
 };

@@ -1,5 +1,6 @@
 #include "cloud/RealtimeIntake.h"
 
+#include "cloud/RealtimeProtocol.h"
 #include "core/HubError.h"
 
 namespace
@@ -43,7 +44,7 @@ void RealtimeIntake::begin(const QString &sessionID, const QString &tenantID)
 
 std::optional<std::string> RealtimeIntake::deduplicationKey(const Json &frame)
 {
-    const auto seq = json::integer(frame, "seq");
+    const auto seq = json::wholeNumber(frame, "seq");
     if (!seq || isString(frame, "kind", "project_call"))
         return std::nullopt;
     std::string key;

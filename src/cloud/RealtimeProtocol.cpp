@@ -2,6 +2,8 @@
 
 #include "core/HubError.h"
 
+#include <cmath>
+
 namespace realtime
 {
 const char *const kSubscriptionText =
@@ -69,6 +71,18 @@ Json transportErrorFrame(const QString &sessionID, const QString &tenantID, cons
                 {"tenantId", json::toStd(tenantID)},
                 {"kind", "transport_error"},
                 {"payload", {{"message", json::toStd(QStringLiteral("Reconnecting: ") + description)}}}};
+}
+
+std::chrono::milliseconds connectionTimeout(const Json &connectionAck)
+{
+    constexpr std::chrono::milliseconds kAbsent = std::chrono::minutes(5);
+    const auto payload = connectionAck.find("payload");
+    if (payload == connectionAck.end())
+        return kAbsent;
+    const auto value = json::wholeNumber(*payload, "connectionTimeoutMs");
+    if (!value || *value <= 0)
+        return kAbsent;
+    return std::chrono::milliseconds(*value);
 }
 
 std::chrono::milliseconds reconnectDelay(int attempt)

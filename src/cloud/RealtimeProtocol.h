@@ -8,6 +8,7 @@
 
 #include <chrono>
 #include <optional>
+#include <string_view>
 
 // The messages of the platform's realtime channel ("graphql-ws" over a WebSocket) and the values
 // derived from the configuration, without any socket.
@@ -40,4 +41,9 @@ Json transportErrorFrame(const QString &sessionID, const QString &tenantID, cons
 
 // Wait before reconnection attempt `attempt` (1, 2, ...): 2^attempt seconds, at most 30 s.
 std::chrono::milliseconds reconnectDelay(int attempt);
+
+// How long an established connection may stay without any message (data or keep-alive) before it
+// counts as dropped: the "connectionTimeoutMs" of a "connection_ack" message's payload, 300 s when
+// it is absent or no positive whole number.
+std::chrono::milliseconds connectionTimeout(const Json &connectionAck);
 } // namespace realtime

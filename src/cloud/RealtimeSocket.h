@@ -29,6 +29,11 @@ public:
     // The next received message, in arrival order; throws the connection's failure once the
     // messages received before it have been taken.
     QCoro::Task<RealtimeInbox::Message> receive(CancelToken token) { return m_inbox.next(std::move(token)); }
+    // From now on, a connection that receives nothing for `limit` fails with `error`.
+    void failWhenSilentFor(std::chrono::milliseconds limit, std::exception_ptr error)
+    {
+        m_inbox.failWhenSilentFor(limit, std::move(error));
+    }
 
 protected:
     RealtimeInbox m_inbox;

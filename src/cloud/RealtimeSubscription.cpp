@@ -1,5 +1,6 @@
 #include "cloud/RealtimeSubscription.h"
 
+#include "cloud/DeadlineError.h"
 #include "cloud/HubNetwork.h"
 #include "cloud/QtRealtimeSocket.h"
 #include "cloud/RealtimeProtocol.h"
@@ -37,18 +38,32 @@ RealtimeSubscription::~RealtimeSubscription()
     disconnect();
 }
 
+QString RealtimeSubscription::silenceSentence()
+{
+    return QStringLiteral("The realtime connection went silent.");
+}
+
+void RealtimeSubscription::setState(State state)
+{
+    if (m_state == state)
+        return;
+    m_state = state;
+    Q_EMIT stateChanged();
+}
+
 void RealtimeSubscription::disconnect()
 {
-    m_connectSource.cancel();
-    if (m_receiver.isValid()) {
-        m_receiver.cancel();
-        m_receiver = Job();
-    }
-    if (m_socket) {
-        m_socket->cancel(RealtimeSocket::kCloseGoingAway);
-        m_socket.reset();
-    }
+    // Taken out before anything is cancelled: cancelling resumes nobody here, and whatever a waiter
+    // starts afterwards is its own and stays.
+    const CancelSource connecting = std::exchange(m_connectSource, CancelSource());
+    const Job receiver = std::exchange(m_receiver, Job());
+    const auto socket = std::exchange(m_socket, nullptr);
+    connecting.cancel();
+    receiver.cancel();
+    if (socket)
+        socket->cancel(RealtimeSocket::kCloseGoingAway);
     m_intake.resetDecoder();
+    setState(Stopped);
 }
 
 QCoro::Task<void> RealtimeSubscription::connect(HubConfiguration configuration, QString token, QString sessionID,
@@ -59,12 +74,26 @@ QCoro::Task<void> RealtimeSubscription::connect(HubConfiguration configuration, 
     m_connectSource = CancelSource();
     const CancelToken cancel = m_connectSource.token();
     const QPointer<RealtimeSubscription> self(this);
+    setState(Connecting);
 
-    auto socket = co_await open(configuration, token, sessionID, cancel);
+    std::shared_ptr<RealtimeSocket> socket;
+    std::exception_ptr failure;
+    try {
+        socket = co_await open(configuration, token, sessionID, cancel);
+    } catch (...) {
+        failure = std::current_exception();
+    }
+    if (failure) {
+        // A later connect or disconnect has set the state already.
+        if (self && !cancel.cancelled())
+            setState(Stopped);
+        std::rethrow_exception(failure);
+    }
     if (!self || cancel.cancelled()) {
         socket->cancel(RealtimeSocket::kCloseGoingAway);
         throw CancelledError();
     }
+    setState(Streaming);
     Context context{std::move(configuration), std::move(sessionID), std::move(refreshToken), std::move(onFrame)};
     m_receiver = Job::start([this, context = std::move(context), socket](CancelToken receiveToken) {
         return receiveLoop(context, socket, std::move(receiveToken));
@@ -86,36 +115,49 @@ QCoro::Task<std::shared_ptr<RealtimeSocket>> RealtimeSubscription::open(HubConfi
 
     std::shared_ptr<RealtimeSocket> socket = m_options.socketFactory();
     m_socket = socket;
+    const QPointer<RealtimeSubscription> self(this);
     socket->open(*url, {QStringLiteral("graphql-ws"), realtime::headerSubprotocol(authorization)});
 
     // A platform that never acknowledges must not hold the caller forever: the cancelled socket
-    // makes the pending receive fail.
+    // makes the pending receive fail, and the handshake fails with the passed deadline.
+    auto timedOut = std::make_shared<bool>(false);
     auto watchdog = std::make_unique<QTimer>();
     watchdog->setSingleShot(true);
-    QObject::connect(watchdog.get(), &QTimer::timeout, watchdog.get(),
-                     [socket] { socket->cancel(RealtimeSocket::kCloseGoingAway); });
+    QObject::connect(watchdog.get(), &QTimer::timeout, watchdog.get(), [socket, timedOut] {
+        *timedOut = true;
+        socket->cancel(RealtimeSocket::kCloseGoingAway);
+    });
     watchdog->start(m_options.handshakeTimeout);
 
+    std::chrono::milliseconds silenceLimit = realtime::connectionTimeout(Json::object());
     std::exception_ptr failure;
     try {
         socket->sendText(realtime::connectionInitMessage());
         while (true) {
             const auto message = co_await socket->receive(cancel);
-            const std::string type = messageType(realtime::parseMessage(message.bytes));
+            const Json parsed = realtime::parseMessage(message.bytes);
+            const std::string type = messageType(parsed);
             if (type == "connection_ack") {
+                silenceLimit = realtime::connectionTimeout(parsed);
                 socket->sendText(start);
             } else if (type == "error" || type == "connection_error") {
                 throw HubError(QStringLiteral("Realtime subscription refused."));
             } else if (type == "start_ack") {
                 watchdog->stop();
+                // A half-open connection delivers nothing, keep-alives included: without this it
+                // would leave the subscription deaf for good.
+                socket->failWhenSilentFor(silenceLimit, std::make_exception_ptr(DeadlineError(silenceSentence())));
                 co_return socket;
             }
         }
     } catch (...) {
-        failure = std::current_exception();
+        failure =
+            *timedOut && !cancel.cancelled() ? std::make_exception_ptr(DeadlineError()) : std::current_exception();
     }
     watchdog->stop();
     socket->cancel(RealtimeSocket::kCloseGoingAway);
+    if (self && m_socket == socket)
+        m_socket.reset();
     std::rethrow_exception(failure);
 }
 
@@ -141,7 +183,7 @@ QCoro::Task<void> RealtimeSubscription::receiveLoop(Context context, std::shared
                     continue;
                 std::exception_ptr handlerError;
                 try {
-                    co_await context.onFrame(delivery->frame);
+                    co_await context.onFrame(delivery->frame, token);
                 } catch (...) {
                     handlerError = std::current_exception();
                 }
@@ -160,19 +202,21 @@ QCoro::Task<void> RealtimeSubscription::receiveLoop(Context context, std::shared
         // Failures in a row: each is answered by one "transport_error" frame, a wait and a new
         // handshake with a fresh token, until one succeeds or the task is cancelled.
         while (true) {
-            if (socket) {
-                socket->cancel(RealtimeSocket::kCloseGoingAway);
-                if (self && m_socket == socket)
+            if (auto ended = std::exchange(socket, nullptr)) {
+                if (self && m_socket == ended)
                     m_socket.reset();
-                socket.reset();
+                ended->cancel(RealtimeSocket::kCloseGoingAway);
             }
             if (token.cancelled() || !self)
                 co_return;
             m_intake.counters().reconnects += 1;
             attempt += 1;
+            setState(WaitingToReconnect);
             try {
-                co_await context.onFrame(realtime::transportErrorFrame(
-                    context.sessionID, context.configuration.tenantID, errorDescription(failure)));
+                co_await context.onFrame(realtime::transportErrorFrame(context.sessionID,
+                                                                       context.configuration.tenantID,
+                                                                       errorDescription(failure)),
+                                         token);
             } catch (...) {
             }
             if (token.cancelled() || !self)
@@ -181,7 +225,8 @@ QCoro::Task<void> RealtimeSubscription::receiveLoop(Context context, std::shared
                 co_await m_options.sleep(realtime::reconnectDelay(attempt), token);
                 if (token.cancelled() || !self)
                     co_return;
-                const QString fresh = co_await context.refreshToken();
+                setState(Connecting);
+                const QString fresh = co_await context.refreshToken(token);
                 if (token.cancelled() || !self)
                     co_return;
                 socket = co_await open(context.configuration, fresh, context.sessionID, token);
@@ -189,6 +234,7 @@ QCoro::Task<void> RealtimeSubscription::receiveLoop(Context context, std::shared
                     socket->cancel(RealtimeSocket::kCloseGoingAway);
                     co_return;
                 }
+                setState(Streaming);
                 break;
             } catch (...) {
                 failure = std::current_exception();

@@ -21,6 +21,14 @@ inline constexpr std::array<std::string_view, 3> kDeniedGraphQLHosts = {kSignInH
 inline constexpr std::string_view kDefaultAuthDomain = "https://auth.tavrilo.example";
 inline constexpr std::string_view kDefaultGraphQLEndpoint = "https://api.tavrilo.example/graphql";
 
+// The command channel service's protocol identifier, which a build-shell grant must name exactly.
+inline constexpr std::string_view kCommandShellProtocol = "tavrilo-command-channel.v1";
+
+// The platform's one live-view host and the path of its live-view page: a live-browser grant must
+// name exactly these, and the live browser view navigates nowhere else.
+inline constexpr std::string_view kLiveViewHost = "live.tavrilo.example";
+inline constexpr std::string_view kLiveViewPath = "/browser-live/index.html";
+
 // Amazon Cognito writes "https://cognito-idp.<region>.amazonaws.com/<pool id>" into `iss`.
 inline constexpr std::string_view kCognitoIssuerPrefix = "https://cognito-idp.";
 inline constexpr std::string_view kCognitoIssuerSuffix = ".amazonaws.com/";

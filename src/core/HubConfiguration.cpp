@@ -2,6 +2,7 @@
 
 #include "core/Deployment.h"
 #include "core/HubError.h"
+#include "core/RegularFile.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -14,6 +15,8 @@
 #include <array>
 #include <cstdlib>
 #include <memory>
+
+#include <fcntl.h>
 
 namespace
 {
@@ -49,17 +52,18 @@ bool existsAtAll(const QString &path)
 }
 
 // Reads at most the first 131072 bytes of a `.env` file as UTF-8; nothing when it cannot be opened,
-// read, or is not valid UTF-8 (a character split at the cut counts as invalid).
+// is not a regular file (a FIFO there would hold start-up), cannot be read, or is not valid UTF-8
+// (a character split at the cut counts as invalid).
 std::optional<QString> readEnvFile(const QString &path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    RegularFile file = RegularFile::open(QFile::encodeName(path), O_RDONLY);
+    if (!file.opened())
         return std::nullopt;
-    const QByteArray bytes = file.read(kEnvFileLimit);
-    if (bytes.isNull() && file.error() != QFileDevice::NoError)
+    const auto bytes = file.read(kEnvFileLimit);
+    if (!bytes)
         return std::nullopt;
     QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    QString text = decoder.decode(bytes);
+    QString text = decoder.decode(*bytes);
     if (decoder.hasError())
         return std::nullopt;
     return text;
@@ -297,8 +301,14 @@ HubConfiguration::HubConfiguration(const HubEnvironment &environment)
     }
     RawAuthority raw;
     const auto url = parseHttps(*endpoint, raw);
-    const bool valid = url && (url->port() == -1 || url->port() == 443) && isAllowedGraphQLHost(raw.host) &&
-                       !isOneOf(raw.host, deployment::kDeniedGraphQLHosts) && !userInfoPresent(*url, *endpoint) &&
+    // The host as written and as stored: the stored URL's host is lower-cased and mapped to ASCII
+    // (full-width letters, ideographic full stops), so a denied host may be written in a way the
+    // text comparison alone would miss. Both forms must pass.
+    const auto hostPasses = [](const QString &host) {
+        return isAllowedGraphQLHost(host) && !isOneOf(host, deployment::kDeniedGraphQLHosts);
+    };
+    const bool valid = url && (url->port() == -1 || url->port() == 443) && hostPasses(raw.host) &&
+                       hostPasses(url->host(QUrl::FullyEncoded)) && !userInfoPresent(*url, *endpoint) &&
                        !url->hasQuery() && !url->hasFragment();
     if (!valid)
         throw HubError(QStringLiteral("Invalid native platform GraphQL endpoint."));

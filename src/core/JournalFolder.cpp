@@ -1,6 +1,7 @@
 #include "core/JournalFolder.h"
 
 #include "core/HubError.h"
+#include "core/RegularFile.h"
 
 #include <QFile>
 
@@ -80,13 +81,13 @@ QString resolvedTmp()
 enum class Check { Ok, OpenFailed, Unsafe };
 Check openChecked(const QByteArray &path, int flags, ScopedFd &out, struct stat &st)
 {
-    out.reset(::open(path.constData(), flags | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!out.valid())
+    RegularFile file = RegularFile::open(path, flags | O_NOFOLLOW, 0600);
+    if (file.status() == RegularFile::Status::OpenFailed)
         return Check::OpenFailed;
-    if (::fstat(out.get(), &st) != 0 || st.st_uid != currentUser() || !S_ISREG(st.st_mode)) {
-        out.reset();
+    if (!file.opened() || file.info().st_uid != currentUser())
         return Check::Unsafe;
-    }
+    st = file.info();
+    out.reset(file.release());
     return Check::Ok;
 }
 } // namespace
@@ -103,7 +104,7 @@ JournalFolder JournalFolder::setUp(const QString &base, const QString &appID)
     // The configuration allows letters, digits, '_' and '-' only; anything that could leave the
     // folder is refused here as well.
     if (appID.isEmpty() || appID == QLatin1String(".") || appID == QLatin1String("..") ||
-        appID.contains(QLatin1Char('/')))
+        appID.contains(QLatin1Char('/')) || appID.contains(QChar(0)))
         throw unsafeDirectory(application);
     ScopedFd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!baseFd.valid())
@@ -190,20 +191,6 @@ int JournalFolder::previousDescriptor(struct stat *status) const
 bool JournalFolder::rotate() const
 {
     return ::rename(m_journal.constData(), m_previous.constData()) == 0;
-}
-
-ScopedFd &ScopedFd::operator=(ScopedFd &&other) noexcept
-{
-    if (this != &other)
-        reset(other.release());
-    return *this;
-}
-
-void ScopedFd::reset(int fd)
-{
-    if (m_fd >= 0)
-        ::close(m_fd);
-    m_fd = fd;
 }
 
 ScopedFileLock::ScopedFileLock(int fd, int operation) : m_fd(fd)

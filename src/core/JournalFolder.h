@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/ScopedFd.h"
+
 #include <QString>
 
 #include <sys/stat.h>
@@ -7,14 +9,16 @@
 // The journal folder and the opening rules of its files: "/tmp/tavrilo/<app id>"
 // holding "events.jsonl", "events.lock" and "events.previous.jsonl". Every folder below /tmp is
 // created and checked through descriptors opened with O_NOFOLLOW, so no component below the base
-// can be a symbolic link; the files are opened with O_NOFOLLOW and checked on their descriptor.
+// can be a symbolic link; the files are opened with O_NOFOLLOW, without waiting on what stands in
+// their place (RegularFile), and checked on their descriptor.
 class JournalFolder
 {
 public:
     // Sets up and checks "<base>/tavrilo" and then "<base>/tavrilo/<appID>" (create with 0700,
     // directory, owned by the current user, no symbolic link, mode set to 0700) and returns the
     // application folder's path. `base` defaults to /tmp with its symbolic links resolved. Throws
-    // HubError: "Unsafe shared workspace directory: " and the path, or the platform's error of
+    // HubError: "Unsafe shared workspace directory: " and the path (also for an id that is no
+    // single folder name: empty, "." or "..", or holding "/" or a NUL), or the platform's error of
     // creating a folder or of reading or setting its attributes.
     static JournalFolder setUp(const QString &appID);
     static JournalFolder setUp(const QString &base, const QString &appID);
@@ -46,32 +50,6 @@ private:
     QByteArray m_journal;
     QByteArray m_previous;
     QByteArray m_lock;
-};
-
-// Owns one file descriptor; closes it on destruction.
-class ScopedFd
-{
-public:
-    ScopedFd() = default;
-    explicit ScopedFd(int fd) : m_fd(fd) {}
-    ~ScopedFd() { reset(); }
-    ScopedFd(ScopedFd &&other) noexcept : m_fd(other.release()) {}
-    ScopedFd &operator=(ScopedFd &&other) noexcept;
-    ScopedFd(const ScopedFd &) = delete;
-    ScopedFd &operator=(const ScopedFd &) = delete;
-
-    int get() const { return m_fd; }
-    bool valid() const { return m_fd >= 0; }
-    int release()
-    {
-        const int fd = m_fd;
-        m_fd = -1;
-        return fd;
-    }
-    void reset(int fd = -1);
-
-private:
-    int m_fd = -1;
 };
 
 // Holds a whole-file flock on a descriptor it owns; unlocks and closes on destruction, in that order.

@@ -1,6 +1,7 @@
 #include "core/JournalLineDecoder.h"
 
 #include "core/Json.h"
+#include "core/Utf8.h"
 
 #include <cstring>
 #include <string>
@@ -32,47 +33,6 @@ struct Cursor
         return p < end && *p == c;
     }
 };
-
-// Well-formed UTF-8 (RFC 3629: no overlong forms, no surrogates, at most U+10FFFF).
-bool validUtf8(const unsigned char *s, size_t n)
-{
-    size_t i = 0;
-    while (i < n) {
-        const unsigned char c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        size_t len;
-        unsigned char lo = 0x80, hi = 0xBF;
-        if (c >= 0xC2 && c <= 0xDF) {
-            len = 2;
-        } else if (c >= 0xE0 && c <= 0xEF) {
-            len = 3;
-            if (c == 0xE0)
-                lo = 0xA0;
-            else if (c == 0xED)
-                hi = 0x9F;
-        } else if (c >= 0xF0 && c <= 0xF4) {
-            len = 4;
-            if (c == 0xF0)
-                lo = 0x90;
-            else if (c == 0xF4)
-                hi = 0x8F;
-        } else {
-            return false;
-        }
-        if (i + len > n)
-            return false;
-        if (s[i + 1] < lo || s[i + 1] > hi)
-            return false;
-        for (size_t k = 2; k < len; ++k)
-            if (s[i + k] < 0x80 || s[i + k] > 0xBF)
-                return false;
-        i += len;
-    }
-    return true;
-}
 
 int hexValue(char c)
 {
@@ -138,7 +98,7 @@ bool readString(Cursor &c, std::string &scratch, std::string_view &value)
     if (c.p == c.end || static_cast<unsigned char>(*c.p) < 0x20)
         return false;
     if (*c.p == '"') {
-        if (!ascii && !validUtf8(reinterpret_cast<const unsigned char *>(start), size_t(c.p - start)))
+        if (!ascii && !utf8::isWellFormed(std::string_view(start, size_t(c.p - start))))
             return false;
         value = std::string_view(start, size_t(c.p - start));
         ++c.p;
@@ -149,7 +109,7 @@ bool readString(Cursor &c, std::string &scratch, std::string_view &value)
         const auto ch = static_cast<unsigned char>(*c.p);
         if (ch == '"') {
             ++c.p;
-            if (!ascii && !validUtf8(reinterpret_cast<const unsigned char *>(scratch.data()), scratch.size()))
+            if (!ascii && !utf8::isWellFormed(scratch))
                 return false;
             value = scratch;
             return true;
@@ -231,30 +191,41 @@ constexpr size_t kCacheEntries = 64;
 constexpr size_t kCacheTextLimit = 64;
 } // namespace
 
-JournalLineDecoder::JournalLineDecoder(const QString &appID, const QString &tenantID)
+JournalLineDecoder::JournalLineDecoder()
 {
-    m_cache.push_back({appID.toStdString(), appID});
-    m_cache.push_back({tenantID.toStdString(), tenantID});
+    m_cache.reserve(kCacheEntries);
+}
+
+JournalLineDecoder::JournalLineDecoder(const QString &appID, const QString &tenantID) : JournalLineDecoder()
+{
+    m_cache.push_back({appID.toStdString(), appID, {}, {}});
+    m_cache.push_back({tenantID.toStdString(), tenantID, {}, {}});
     m_next = m_cache.size();
+}
+
+JournalLineDecoder::Entry *JournalLineDecoder::entry(std::string_view utf8)
+{
+    if (utf8.size() > kCacheTextLimit)
+        return nullptr;
+    for (Entry &e : m_cache)
+        if (e.utf8 == utf8)
+            return &e;
+    Entry fresh{std::string(utf8), toQString(utf8), {}, {}};
+    if (m_cache.size() < kCacheEntries) {
+        m_cache.push_back(std::move(fresh));
+        return &m_cache.back();
+    }
+    // The first two entries, the configuration's ids, stay.
+    Entry &slot = m_cache[m_next];
+    slot = std::move(fresh);
+    m_next = m_next + 1 < kCacheEntries ? m_next + 1 : std::min<size_t>(2, kCacheEntries - 1);
+    return &slot;
 }
 
 QString JournalLineDecoder::shared(std::string_view utf8)
 {
-    if (utf8.size() > kCacheTextLimit)
-        return toQString(utf8);
-    for (const Entry &e : m_cache)
-        if (e.utf8 == utf8)
-            return e.text;
-    QString text = toQString(utf8);
-    Entry entry{std::string(utf8), text};
-    if (m_cache.size() < kCacheEntries) {
-        m_cache.push_back(std::move(entry));
-    } else {
-        // The first two entries, the configuration's ids, stay.
-        m_cache[m_next] = std::move(entry);
-        m_next = m_next + 1 < kCacheEntries ? m_next + 1 : std::min<size_t>(2, kCacheEntries - 1);
-    }
-    return text;
+    const Entry *e = entry(utf8);
+    return e ? e->text : toQString(utf8);
 }
 
 JournalLineDecoder::Outcome JournalLineDecoder::decodeSimple(std::string_view line, WorkspaceEvent &out)
@@ -279,10 +250,19 @@ JournalLineDecoder::Outcome JournalLineDecoder::decodeSimple(std::string_view li
                     std::string_view k;
                     if (!readString(c, keyScratch, k))
                         return Outcome::General;
-                    const QString name = shared(k);
+                    Entry *name = entry(k);
                     if (!c.take(':') || !readString(c, scratch, value))
                         return Outcome::General;
-                    payload.insert(name, toQString(value));
+                    if (!name) {
+                        payload.insert(toQString(k), toQString(value));
+                        continue;
+                    }
+                    if (value.size() <= kCacheTextLimit && name->lastValue != value) {
+                        name->lastValue.assign(value);
+                        name->lastValueText = toQString(value);
+                    }
+                    payload.insert(name->text,
+                                   value.size() <= kCacheTextLimit ? name->lastValueText : toQString(value));
                 } while (c.take(','));
                 if (!c.take('}'))
                     return Outcome::General;

@@ -18,7 +18,7 @@
 class JournalLineDecoder
 {
 public:
-    JournalLineDecoder() = default;
+    JournalLineDecoder();
     // `appID` and `tenantID` are the values most lines carry.
     JournalLineDecoder(const QString &appID, const QString &tenantID);
 
@@ -30,13 +30,20 @@ public:
     Outcome decodeSimple(std::string_view line, WorkspaceEvent &out);
 
 private:
-    QString shared(std::string_view utf8);
-
     struct Entry
     {
         std::string utf8;
         QString text;
+        // For a payload key: its value in the last line that had it, which the next line often
+        // repeats (the agent, a status).
+        std::string lastValue;
+        QString lastValueText;
     };
+    // The cache entry of a short text, added when missing; nullptr for a text too long to keep.
+    // Valid until the next call.
+    Entry *entry(std::string_view utf8);
+    QString shared(std::string_view utf8);
+
     // Short texts seen recently; a small ring searched linearly (short texts, few distinct).
     std::vector<Entry> m_cache;
     size_t m_next = 0;

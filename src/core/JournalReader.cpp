@@ -61,48 +61,17 @@ bool validSetID(const QString &id)
     });
 }
 
-int base64Value(unsigned char c)
-{
-    if (c >= 'A' && c <= 'Z')
-        return c - 'A';
-    if (c >= 'a' && c <= 'z')
-        return c - 'a' + 26;
-    if (c >= '0' && c <= '9')
-        return c - '0' + 52;
-    if (c == '+')
-        return 62;
-    if (c == '/')
-        return 63;
-    return -1;
-}
-
-// Standard Base64 with padding: whole groups of four, the alphabet only, '=' only as the padding
-// of the last group.
-std::optional<QByteArray> decodeBase64(QByteArrayView text)
+// Standard Base64 with its padding. Qt's strict decoding checks the alphabet and that "=" only pads
+// the end, but it also takes a last group without its padding, which the format does not write.
+std::optional<QByteArray> decodeBase64(const QByteArray &text)
 {
     if (text.size() % 4 != 0)
         return std::nullopt;
-    qsizetype padding = 0;
-    if (!text.isEmpty() && text.back() == '=')
-        padding = text.size() >= 2 && text[text.size() - 2] == '=' ? 2 : 1;
-    QByteArray out;
-    out.resize(text.size() / 4 * 3 - padding);
-    char *o = out.data();
-    const qsizetype body = text.size() - padding;
-    quint32 accumulator = 0;
-    int bits = 0;
-    for (qsizetype i = 0; i < body; ++i) {
-        const int v = base64Value(static_cast<unsigned char>(text[i]));
-        if (v < 0)
-            return std::nullopt;
-        accumulator = (accumulator << 6) | quint32(v);
-        bits += 6;
-        if (bits >= 8) {
-            bits -= 8;
-            *o++ = char((accumulator >> bits) & 0xFF);
-        }
-    }
-    return out;
+    auto result = QByteArray::fromBase64Encoding(text, QByteArray::Base64Encoding |
+                                                           QByteArray::AbortOnBase64DecodingErrors);
+    if (!result)
+        return std::nullopt;
+    return std::move(result.decoded);
 }
 
 QString payloadValue(const EventPayload &payload, const QString &key, bool &present)
@@ -142,12 +111,11 @@ JournalDeltas JournalReader::readDeltas()
     JournalDeltas out;
     evictStale();
     const ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_SH);
-    const ScopedFd fd(m_folder.descriptor());
+    // The status the opening checked: the same descriptor cannot fail to tell it again.
     struct stat st
     {
     };
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure("Cannot inspect event log.");
+    const ScopedFd fd(m_folder.descriptor(&st));
 
     qint64 budget = journal::kJournalLimit;
     if (!m_buffer)
@@ -164,7 +132,7 @@ JournalDeltas JournalReader::readDeltas()
         if (previous.valid() && quint64(ps.st_ino) == *m_inode && quint64(ps.st_size) >= m_offset) {
             if (::lseek(previous.get(), off_t(m_offset), SEEK_SET) < 0)
                 throw failure("Cannot seek event log.");
-            if (!readFrom(previous.get(), budget, buffer, out))
+            if (!readFrom(previous.get(), qint64(ps.st_size), budget, buffer, out))
                 return out; // this call's 24 MiB are spent; the next call goes on in the old file
         }
     }
@@ -174,7 +142,7 @@ JournalDeltas JournalReader::readDeltas()
     m_inode = quint64(st.st_ino);
     if (::lseek(fd.get(), off_t(m_offset), SEEK_SET) < 0)
         throw failure("Cannot seek event log.");
-    readFrom(fd.get(), budget, buffer, out);
+    readFrom(fd.get(), qint64(st.st_size), budget, buffer, out);
     return out;
 }
 
@@ -188,7 +156,7 @@ void JournalReader::startOver()
     m_droppedSets.clear();
 }
 
-bool JournalReader::readFrom(int fd, qint64 &budget, char *buffer, JournalDeltas &out)
+bool JournalReader::readFrom(int fd, qint64 size, qint64 &budget, char *buffer, JournalDeltas &out)
 {
     while (budget > 0) {
         const size_t want = size_t(std::min<qint64>(journal::kReadBuffer, budget));
@@ -202,9 +170,24 @@ bool JournalReader::readFrom(int fd, qint64 &budget, char *buffer, JournalDeltas
             return true;
         budget -= n;
         m_offset += quint64(n);
+        const size_t before = out.events.size();
         consume(buffer, n, out);
+        reserveFor(out, out.events.size() - before, n, std::min<qint64>(budget, size - qint64(m_offset)));
     }
     return false;
+}
+
+void JournalReader::reserveFor(JournalDeltas &out, size_t added, qint64 consumed, qint64 left)
+{
+    // A full journal of small records is a hundred thousand events and more. The list is grown at
+    // once to the length the bytes read so far predict, rather than by doubling, which would move
+    // it several times and touch twice its memory: fresh pages are most of a first read's cost.
+    if (left <= 0 || added == 0 || consumed <= 0)
+        return;
+    const double expected = double(out.events.size()) + double(added) / double(consumed) * double(left) * 1.125;
+    const auto wanted = size_t(expected) + 1;
+    if (wanted > out.events.capacity())
+        out.events.reserve(std::max(wanted, out.events.capacity() + out.events.capacity() / 2));
 }
 
 void JournalReader::consume(const char *data, qsizetype size, JournalDeltas &out)

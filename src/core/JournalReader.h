@@ -37,8 +37,8 @@ public:
     JournalReader(JournalFolder folder, QString appID, QString tenantID, Clock clock = {});
 
     // The records appended since the previous call, filtered to the app and tenant, chunk sets
-    // reassembled and stored frames projected. Throws the opening sentences of the journal and
-    // "Cannot lock event log.", "Cannot inspect event log.", "Cannot seek event log.",
+    // reassembled and stored frames projected. Throws the opening sentences of the journal (an
+    // unreadable status among them) and "Cannot lock event log.", "Cannot seek event log.",
     // "Cannot read event deltas.".
     JournalDeltas readDeltas();
 
@@ -78,8 +78,10 @@ private:
     void evictStale();
     void startOver();
     void dropSet(const QString &id);
-    // Reads from `fd` at its current position until end of file (true) or until `budget` is spent.
-    bool readFrom(int fd, qint64 &budget, char *buffer, JournalDeltas &out);
+    // Reads from `fd` (a file of `size` bytes) at its current position until end of file (true) or
+    // until `budget` is spent.
+    bool readFrom(int fd, qint64 size, qint64 &budget, char *buffer, JournalDeltas &out);
+    static void reserveFor(JournalDeltas &out, size_t added, qint64 consumed, qint64 left);
     void consume(const char *data, qsizetype size, JournalDeltas &out);
     void handleLine(std::string_view line, JournalDeltas &out);
     void handlePiece(const EventPayload &payload, const QString &idKey, const QString &countKey, bool frame,

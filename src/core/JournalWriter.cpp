@@ -2,12 +2,11 @@
 
 #include "core/HubError.h"
 #include "core/JournalLimits.h"
+#include "core/Utf8.h"
 
 #include <QUuid>
 
-#include <array>
 #include <cerrno>
-#include <cstring>
 
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -15,38 +14,13 @@
 
 namespace
 {
+// A batch buffer up to this capacity is kept for the next batch; a larger one (an event of
+// several MiB) is given back.
+constexpr qsizetype kKeptBatch = 4 * 1024 * 1024;
+
 HubError failure(const char *sentence)
 {
     return HubError(QString::fromLatin1(sentence));
-}
-
-// Standard Base64 with padding, appended to `out`. Two output characters per 12-bit lookup.
-void appendBase64(QByteArray &out, const char *data, qsizetype size)
-{
-    static constexpr char alphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-    static const auto pairs = [] {
-        std::array<std::array<char, 2>, 4096> t{};
-        for (int v = 0; v < 4096; ++v)
-            t[size_t(v)] = {alphabet[v >> 6], alphabet[v & 63]};
-        return t;
-    }();
-    const qsizetype start = out.size();
-    out.resize(start + (size + 2) / 3 * 4);
-    char *o = out.data() + start;
-    const auto *in = reinterpret_cast<const unsigned char *>(data);
-    qsizetype i = 0;
-    for (; i + 3 <= size; i += 3, o += 4) {
-        const quint32 v = (quint32(in[i]) << 16) | (quint32(in[i + 1]) << 8) | in[i + 2];
-        std::memcpy(o, pairs[v >> 12].data(), 2);
-        std::memcpy(o + 2, pairs[v & 4095].data(), 2);
-    }
-    if (i < size) {
-        const quint32 v = (quint32(in[i]) << 16) | (i + 1 < size ? quint32(in[i + 1]) << 8 : 0);
-        o[0] = alphabet[(v >> 18) & 63];
-        o[1] = alphabet[(v >> 12) & 63];
-        o[2] = i + 1 < size ? alphabet[(v >> 6) & 63] : '=';
-        o[3] = '=';
-    }
 }
 
 QByteArray newIDBytes()
@@ -54,9 +28,9 @@ QByteArray newIDBytes()
     return QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
 }
 
-// The part of a chunk record after its id, up to the opening of its payload: the same bytes
+// The part of a record after its id, up to the opening of its payload: the same bytes
 // WorkspaceEvent::encode() writes, built once for all records of a set.
-QByteArray chunkHead(const QString &timestamp, const QString &appID, const QString &tenantID, const char *kind)
+QByteArray recordHead(const QString &timestamp, const QString &appID, const QString &tenantID, const char *kind)
 {
     QByteArray head("\",\"timestamp\":");
     json::appendQuoted(head, QStringView(timestamp));
@@ -70,40 +44,49 @@ QByteArray chunkHead(const QString &timestamp, const QString &appID, const QStri
     return head;
 }
 
+// Ends the record that starts at `start` with its line feed; a line over the limit fails the whole
+// batch, which is then not written.
+void endLine(QByteArray &batch, qsizetype start)
+{
+    batch.append('\n');
+    if (batch.size() - start > journal::kLineLimit)
+        throw failure("Event exceeds the 16 KiB delta limit.");
+}
+
 // One chunk record, byte for byte what WorkspaceEvent::encode() gives for it (payload keys in
 // sorted order; the set id, numbers and Base64 need no escaping). `eventKeys` selects the
 // "frame.chunk" keys (count, data, frame_id, index) over the "session.frame.chunk" keys (data, id,
 // index, total).
-QByteArray chunkRecord(const QByteArray &head, bool eventKeys, const QByteArray &setID, qsizetype index,
-                       qsizetype count, const char *data, qsizetype size, bool encodeData)
+void addChunkRecord(QByteArray &batch, const QByteArray &head, bool eventKeys, const QByteArray &setID,
+                    qsizetype index, qsizetype count, QByteArrayView base64)
 {
-    QByteArray line;
-    line.reserve(head.size() + 160 + (encodeData ? (size + 2) / 3 * 4 : size));
-    line.append("{\"id\":\"");
-    line.append(newIDBytes());
-    line.append(head);
-    if (eventKeys) {
-        line.append("\"count\":\"").append(QByteArray::number(count)).append("\",");
-    }
-    line.append("\"data\":\"");
-    if (encodeData)
-        appendBase64(line, data, size);
-    else
-        line.append(data, size);
-    line.append(eventKeys ? "\",\"frame_id\":\"" : "\",\"id\":\"");
-    line.append(setID);
-    line.append("\",\"index\":\"").append(QByteArray::number(index));
+    const qsizetype start = batch.size();
+    batch.append("{\"id\":\"");
+    batch.append(newIDBytes());
+    batch.append(head);
+    if (eventKeys)
+        batch.append("\"count\":\"").append(QByteArray::number(count)).append("\",");
+    batch.append("\"data\":\"");
+    batch.append(base64);
+    batch.append(eventKeys ? "\",\"frame_id\":\"" : "\",\"id\":\"");
+    batch.append(setID);
+    batch.append("\",\"index\":\"").append(QByteArray::number(index));
     if (!eventKeys)
-        line.append("\",\"total\":\"").append(QByteArray::number(count));
-    line.append("\"}}");
-    return line;
+        batch.append("\",\"total\":\"").append(QByteArray::number(count));
+    batch.append("\"}}");
+    endLine(batch, start);
 }
 
-WorkspaceEvent record(QString id, QString timestamp, QString appID, QString tenantID, QString kind,
-                      EventPayload payload)
+std::vector<QByteArray> splitLines(const QByteArray &batch)
 {
-    return WorkspaceEvent{std::move(id),       std::move(timestamp), std::move(appID),
-                          std::move(tenantID), std::move(kind),      std::move(payload)};
+    // Records are JSON text, where a line feed is always escaped: every raw one ends a record.
+    std::vector<QByteArray> records;
+    qsizetype start = 0;
+    for (qsizetype end = batch.indexOf('\n'); end >= 0; end = batch.indexOf('\n', start)) {
+        records.push_back(batch.mid(start, end - start));
+        start = end + 1;
+    }
+    return records;
 }
 } // namespace
 
@@ -113,102 +96,145 @@ JournalWriter::JournalWriter(JournalFolder folder, QString appID, QString tenant
 
 void JournalWriter::append(const QString &kind, const EventPayload &payload) const
 {
-    appendEvent(record(WorkspaceEvent::newID(), WorkspaceEvent::now(), m_appID, m_tenantID, kind, payload));
+    appendEvent(WorkspaceEvent{WorkspaceEvent::newID(), WorkspaceEvent::now(), m_appID, m_tenantID, kind, payload});
+}
+
+template <typename Build> void JournalWriter::write(Build build) const
+{
+    struct Keep
+    {
+        QByteArray &batch;
+        ~Keep()
+        {
+            if (batch.capacity() > kKeptBatch)
+                batch = QByteArray();
+        }
+    } keep{m_batch};
+    m_batch.resize(0); // keeps the capacity
+    build(m_batch);
+    writeBatch(m_batch);
 }
 
 void JournalWriter::appendEvent(const WorkspaceEvent &event) const
 {
-    writeLines(eventRecords(event));
+    write([&event](QByteArray &batch) { addEventRecords(batch, event); });
 }
 
 void JournalWriter::appendFrame(const QByteArray &frame) const
 {
-    writeLines(frameRecords(frame));
+    write([this, &frame](QByteArray &batch) { addFrameRecords(batch, frame); });
+}
+
+void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
+{
+    write([&records](QByteArray &batch) {
+        for (const QByteArray &line : records) {
+            const qsizetype start = batch.size();
+            batch.append(line);
+            endLine(batch, start);
+        }
+    });
 }
 
 std::vector<QByteArray> JournalWriter::eventRecords(const WorkspaceEvent &event)
 {
+    QByteArray batch;
+    addEventRecords(batch, event);
+    return splitLines(batch);
+}
+
+std::vector<QByteArray> JournalWriter::frameRecords(const QByteArray &frame) const
+{
+    QByteArray batch;
+    addFrameRecords(batch, frame);
+    return splitLines(batch);
+}
+
+void JournalWriter::addEventRecords(QByteArray &batch, const WorkspaceEvent &event)
+{
     QByteArray encoded = event.encode();
     if (encoded.size() > journal::kRecordLimit)
         throw failure("Workspace frame exceeds 16 MiB.");
-    std::vector<QByteArray> records;
     if (encoded.size() < journal::kChunkThreshold) {
-        records.push_back(std::move(encoded));
-        return records;
+        const qsizetype start = batch.size();
+        batch.append(encoded);
+        endLine(batch, start);
+        return;
     }
-    QByteArray base64;
-    appendBase64(base64, encoded.constData(), encoded.size());
+    const QByteArray base64 = encoded.toBase64();
     encoded.clear();
     const qsizetype count = (base64.size() + journal::kEventPiece - 1) / journal::kEventPiece;
     if (count > journal::kMaxPieces)
         throw failure("Frame exceeds the bounded journal batch capacity.");
     const QByteArray setID = newIDBytes();
-    const QByteArray head = chunkHead(event.timestamp, event.appID, event.tenantID, "frame.chunk");
-    records.reserve(size_t(count));
+    const QByteArray head = recordHead(event.timestamp, event.appID, event.tenantID, "frame.chunk");
+    batch.reserve(batch.size() + base64.size() + count * (head.size() + 160));
+    // 10000 is a multiple of 4: every piece is valid Base64 by itself, and only the last can carry
+    // padding.
     for (qsizetype i = 0; i < count; ++i) {
         const qsizetype at = i * journal::kEventPiece;
-        records.push_back(chunkRecord(head, true, setID, i, count, base64.constData() + at,
-                                      std::min(journal::kEventPiece, base64.size() - at), false));
+        addChunkRecord(batch, head, true, setID, i, count,
+                       QByteArrayView(base64).sliced(at, std::min(journal::kEventPiece, base64.size() - at)));
     }
-    return records;
 }
 
-std::vector<QByteArray> JournalWriter::frameRecords(const QByteArray &frame) const
+void JournalWriter::addFrameRecords(QByteArray &batch, const QByteArray &frame) const
 {
     if (frame.size() > journal::kRecordLimit)
         throw failure("Frame exceeds journal reassembly capacity.");
     const QString timestamp = WorkspaceEvent::now();
-    std::vector<QByteArray> records;
+    const std::string_view bytes(frame.constData(), size_t(frame.size()));
     if (frame.size() <= journal::kFrameSlice) {
-        // Ill-formed UTF-8 becomes U+FFFD in the text.
-        QByteArray line = record(WorkspaceEvent::newID(), timestamp, m_appID, m_tenantID,
-                                 QStringLiteral("session.frame"), {{QStringLiteral("frame"), QString::fromUtf8(frame)}})
-                              .encode();
+        const qsizetype start = batch.size();
+        batch.append("{\"id\":\"");
+        batch.append(newIDBytes());
+        batch.append(recordHead(timestamp, m_appID, m_tenantID, "session.frame"));
+        batch.append("\"frame\":");
+        if (utf8::isWellFormed(bytes)) {
+            json::appendQuoted(batch, bytes);
+        } else {
+            QByteArray text;
+            utf8::appendWellFormed(text, bytes);
+            json::appendQuoted(batch, std::string_view(text.constData(), size_t(text.size())));
+        }
+        batch.append("}}\n");
         // Decided by the encoded line, not by the frame's size: JSON escaping can take a frame of
         // 7000 bytes to about 42000, and such a line would fail on every attempt. Slices are Base64
         // and never need escaping, so the chunked form always fits.
-        if (line.size() + 1 <= journal::kLineLimit) {
-            records.push_back(std::move(line));
-            return records;
-        }
+        if (batch.size() - start <= journal::kLineLimit)
+            return;
+        batch.truncate(start);
     }
     const QByteArray setID = newIDBytes();
-    const QByteArray head = chunkHead(timestamp, m_appID, m_tenantID, "session.frame.chunk");
+    const QByteArray head = recordHead(timestamp, m_appID, m_tenantID, "session.frame.chunk");
     const qsizetype count = (frame.size() + journal::kFrameSlice - 1) / journal::kFrameSlice;
-    records.reserve(size_t(count));
+    batch.reserve(batch.size() + (frame.size() + 2) / 3 * 4 + count * (head.size() + 160));
     for (qsizetype i = 0; i < count; ++i) {
         const qsizetype at = i * journal::kFrameSlice;
-        records.push_back(chunkRecord(head, false, setID, i, count, frame.constData() + at,
-                                      std::min(journal::kFrameSlice, frame.size() - at), true));
+        const QByteArray slice =
+            QByteArray::fromRawData(frame.constData() + at, std::min(journal::kFrameSlice, frame.size() - at))
+                .toBase64();
+        addChunkRecord(batch, head, false, setID, i, count, slice);
     }
-    return records;
 }
 
-void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
+void JournalWriter::writeBatch(const QByteArray &batch) const
 {
-    qint64 size = 0;
-    for (const QByteArray &line : records) {
-        if (line.size() + 1 > journal::kLineLimit)
-            throw failure("Event exceeds the 16 KiB delta limit.");
-        size += line.size() + 1;
-    }
-    if (size > journal::kJournalLimit)
+    if (batch.size() > journal::kJournalLimit)
         throw failure("Frame batch exceeds journal capacity.");
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
-    ScopedFd fd(m_folder.descriptor());
+    // The status the opening checked: the same descriptor cannot fail to tell it again.
     struct stat st
     {
     };
-    if (::fstat(fd.get(), &st) != 0)
-        throw failure("Cannot inspect event journal.");
+    ScopedFd fd(m_folder.descriptor(&st));
 
-    // A write that failed half way leaves a line without its line feed; a batch glued to it would be
-    // lost with it, so the batch then starts by ending that damaged line.
+    // A write that failed half way leaves a line without its line feed; a batch glued to it would
+    // be lost with it, so the batch then starts by ending that damaged line. Read on every batch:
+    // another process may have emptied and refilled the file to any size since this one wrote.
     bool endDamagedLine = false;
-    const bool ownEnd = m_lastEnd && m_lastEnd->first == quint64(st.st_ino) && m_lastEnd->second == qint64(st.st_size);
-    m_lastEnd.reset();
-    if (st.st_size > 0 && !ownEnd) {
+    if (st.st_size > 0) {
         char last = '\n';
         ssize_t n;
         do {
@@ -219,35 +245,26 @@ void JournalWriter::writeLines(const std::vector<QByteArray> &records) const
         endDamagedLine = last != '\n';
     }
 
-    if (qint64(st.st_size) + (endDamagedLine ? 1 : 0) + size > journal::kJournalLimit) {
+    if (qint64(st.st_size) + (endDamagedLine ? 1 : 0) + batch.size() > journal::kJournalLimit) {
         if (!m_folder.rotate())
             throw failure("Cannot rotate bounded journal.");
         fd.reset();
         fd.reset(m_folder.descriptor());
-        if (::fstat(fd.get(), &st) != 0)
-            throw failure("Cannot inspect event journal.");
         endDamagedLine = false;
     }
 
-    QByteArray batch;
-    batch.reserve(size + 1);
+    const auto writeAll = [&fd](const char *data, qsizetype left) {
+        while (left > 0) {
+            const ssize_t n = ::write(fd.get(), data, size_t(left));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                throw failure("Cannot append workspace event.");
+            data += n;
+            left -= n;
+        }
+    };
     if (endDamagedLine)
-        batch.append('\n');
-    for (const QByteArray &line : records) {
-        batch.append(line);
-        batch.append('\n');
-    }
-
-    const char *data = batch.constData();
-    qsizetype left = batch.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd.get(), data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            throw failure("Cannot append workspace event.");
-        data += n;
-        left -= n;
-    }
-    m_lastEnd.emplace(quint64(st.st_ino), qint64(st.st_size) + batch.size());
+        writeAll("\n", 1);
+    writeAll(batch.constData(), batch.size());
 }

@@ -6,12 +6,12 @@
 #include <QByteArray>
 #include <QString>
 
-#include <optional>
-#include <utility>
 #include <vector>
 
-// The writing side of the event journal, synchronous: `WorkspaceLog` runs it on its
-// executor. It keeps no state between calls; every batch opens the lock file and the journal afresh.
+// The writing side of the event journal, synchronous: `WorkspaceLog` runs it on its executor, one
+// call at a time. It keeps no journal state between calls: every batch opens the lock file and the
+// journal afresh and checks the journal's last byte. Only its batch buffer is kept, so that the
+// bytes of a large frame land in pages already touched.
 class JournalWriter
 {
 public:
@@ -35,11 +35,17 @@ public:
     const JournalFolder &folder() const { return m_folder; }
 
 private:
+    // Append the records of an event or a frame to `batch`, each followed by its line feed. Throw
+    // the size sentences before anything is written.
+    static void addEventRecords(QByteArray &batch, const WorkspaceEvent &event);
+    void addFrameRecords(QByteArray &batch, const QByteArray &frame) const;
+    // Builds a batch with `build(QByteArray &)` in the kept buffer and writes it.
+    template <typename Build> void write(Build build) const;
+    // Writes whole lines under the exclusive lock.
+    void writeBatch(const QByteArray &batch) const;
+
     JournalFolder m_folder;
     QString m_appID;
     QString m_tenantID;
-    // Where this writer's last batch ended: when the journal is still that file at that size, its
-    // last byte is that batch's line feed and need not be read back. Only a shortcut; the journal
-    // itself is the state.
-    mutable std::optional<std::pair<quint64, qint64>> m_lastEnd;
+    mutable QByteArray m_batch;
 };

@@ -5,6 +5,7 @@
 #include <array>
 #include <charconv>
 #include <cmath>
+#include <limits>
 
 namespace json
 {
@@ -15,51 +16,34 @@ QString decodingErrorSentence()
 
 namespace
 {
-// The DOM builder with a nesting limit: the parser itself is iterative, but every later walk of the
-// value (dump, comparison) recurses, so depth is bounded where the bytes come in.
-class DepthLimitedDom : public nlohmann::detail::json_sax_dom_parser<Json>
+// Thrown by the parser callback at the first level past the cap: the parse stops there instead of
+// reading (and keeping a stack for) the rest.
+struct TooDeep
 {
-public:
-    DepthLimitedDom(Json &result, int maxDepth) : json_sax_dom_parser(result, /*allow_exceptions=*/false), m_max(maxDepth) {}
-
-    bool start_object(std::size_t n)
-    {
-        return ++m_depth <= m_max && json_sax_dom_parser::start_object(n);
-    }
-    bool end_object()
-    {
-        --m_depth;
-        return json_sax_dom_parser::end_object();
-    }
-    bool start_array(std::size_t n)
-    {
-        return ++m_depth <= m_max && json_sax_dom_parser::start_array(n);
-    }
-    bool end_array()
-    {
-        --m_depth;
-        return json_sax_dom_parser::end_array();
-    }
-
-private:
-    int m_depth = 0;
-    int m_max;
 };
 } // namespace
 
 std::optional<Json> tryParse(std::string_view bytes, int maxDepth)
 {
-    Json result;
-    DepthLimitedDom dom(result, maxDepth);
+    // The parser itself is iterative, but every later walk of the value (dump, comparison)
+    // recurses, so depth is bounded where the bytes come in. The callback is told the depth of
+    // each value it sees: 0 for the outermost.
+    const Json::parser_callback_t limit = [maxDepth](int depth, Json::parse_event_t event, Json &) {
+        if (depth >= maxDepth &&
+            (event == Json::parse_event_t::object_start || event == Json::parse_event_t::array_start))
+            throw TooDeep{};
+        return true;
+    };
     try {
-        const bool ok = Json::sax_parse(bytes.begin(), bytes.end(), &dom, nlohmann::detail::input_format_t::json,
-                                        /*strict=*/true);
-        if (!ok || dom.is_errored())
+        Json result = Json::parse(bytes.begin(), bytes.end(), limit, /*allow_exceptions=*/false);
+        if (result.is_discarded())
             return std::nullopt;
+        return result;
+    } catch (const TooDeep &) {
+        return std::nullopt;
     } catch (const Json::exception &) {
         return std::nullopt;
     }
-    return result;
 }
 
 Json parse(const QByteArray &bytes, int maxDepth)
@@ -159,16 +143,38 @@ std::optional<qint64> integer(const Json &object, std::string_view key)
     if (!object.is_object())
         return std::nullopt;
     const auto it = object.find(key);
-    if (it == object.end())
+    if (it == object.end() || it->is_number_float())
         return std::nullopt;
-    if (it->is_number_unsigned()) {
-        const auto v = it->get<std::uint64_t>();
+    return wholeNumber(*it);
+}
+
+std::optional<qint64> wholeNumber(const Json &value)
+{
+    if (value.is_number_unsigned()) {
+        const auto v = value.get<std::uint64_t>();
         if (v > std::uint64_t(std::numeric_limits<qint64>::max()))
             return std::nullopt;
         return qint64(v);
     }
-    if (it->is_number_integer())
-        return it->get<std::int64_t>();
-    return std::nullopt;
+    if (value.is_number_integer())
+        return value.get<std::int64_t>();
+    if (!value.is_number_float())
+        return std::nullopt;
+    // Checked as a double before the cast: casting a value outside the range is undefined.
+    constexpr double kLimit = 9223372036854775808.0; // 2^63
+    const double d = value.get<double>();
+    if (!(d >= -kLimit && d < kLimit) || d != std::trunc(d))
+        return std::nullopt;
+    return qint64(d);
+}
+
+std::optional<qint64> wholeNumber(const Json &object, std::string_view key)
+{
+    if (!object.is_object())
+        return std::nullopt;
+    const auto it = object.find(key);
+    if (it == object.end())
+        return std::nullopt;
+    return wholeNumber(*it);
 }
 } // namespace json

@@ -46,4 +46,9 @@ inline std::string toStd(const QString &s) { return s.toStdString(); }
 std::optional<QString> string(const Json &object, std::string_view key);
 // Integer value of `object[key]` when it is a JSON integer that fits in 64 bits.
 std::optional<qint64> integer(const Json &object, std::string_view key);
+// Integer value of a JSON number without a fraction that fits in 64 bits, however it is written:
+// 3, 3.0 and 3e0 are 3; 3.5, 1e300 and text are none. For fields whose writers may send an integer
+// as a floating-point number.
+std::optional<qint64> wholeNumber(const Json &value);
+std::optional<qint64> wholeNumber(const Json &object, std::string_view key);
 } // namespace json

@@ -38,16 +38,9 @@ QString requireText(const Json &object, const char *key, const QString &role)
 
 qint64 requireSeat(const Json &object, const QString &role)
 {
-    const auto it = object.find("seat");
-    if (it != object.end()) {
-        if (const auto seat = json::integer(object, "seat"))
-            return *seat;
-        if (it->is_number_float()) {
-            const double d = it->get<double>();
-            if (d == double(qint64(d)))
-                return qint64(d);
-        }
-    }
+    // An integer, also when written with a zero fraction as some writers do.
+    if (const auto seat = json::wholeNumber(object, "seat"))
+        return *seat;
     invalid(QStringLiteral("role %1 has no integer \"seat\".").arg(role));
 }
 } // namespace

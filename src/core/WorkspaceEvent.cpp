@@ -125,7 +125,7 @@ EventPayload WorkspaceEvent::stringPayload(const Json &object)
 QString WorkspaceEvent::projectionID(const Json &frame, const QString &fallback)
 {
     const auto session = json::string(frame, "sessionId");
-    const auto seq = json::integer(frame, "seq");
+    const auto seq = json::wholeNumber(frame, "seq");
     if (session && seq) {
         const QString turn = json::string(frame, "turnId").value_or(*session);
         QByteArray array("[");

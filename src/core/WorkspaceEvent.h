@@ -33,8 +33,8 @@ struct WorkspaceEvent
     static QString stringValue(const Json &value);
 
     // The stable id of an event made from a session frame: "frame:" and the Base64 of
-    // ["sessionId","turn","seq"] when the frame has a text sessionId and an integer seq, else its
-    // text journalEventId, else `fallback`.
+    // ["sessionId","turn","seq"] when the frame has a text sessionId and an integer seq (a number
+    // without a fraction, 3.0 included), else its text journalEventId, else `fallback`.
     static QString projectionID(const Json &frame, const QString &fallback);
 
     // A fresh upper-case UUID and the current UTC time as "2026-12-09T08:26:13Z".

@@ -11,9 +11,11 @@ HubModel::HubModel(Dependencies dependencies, QObject *parent)
       m_nextPendingRefresh(distantPast()), m_nextLedgerRefresh(distantPast()),
       m_message(QStringLiteral("Configure application identity to begin.")), m_browserHolder(QStringLiteral("agent")),
       m_sessionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
-      m_selectedDocumentTab(QStringLiteral("Research")), m_connectedAt(QDateTime::currentDateTimeUtc()),
-      m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session())
+      m_selectedDocumentTab(QStringLiteral("Research")),
+      m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session()),
+      m_clock(dependencies.clock.completed()), m_panels(std::move(dependencies.panels))
 {
+    m_connectedAt = m_clock.now();
     announceDerivedValues();
 }
 
@@ -48,6 +50,9 @@ void HubModel::announceDerivedValues()
     follow(&HubModel::hasOwnedCleanupChanged,
            {&HubModel::activeSessionIDChanged, &HubModel::projectOpeningChanged, &HubModel::changesReadTaskChanged,
             &HubModel::changesLoadingChanged, &HubModel::ledgerTaskChanged, &HubModel::closingSessionChanged});
+    follow(&HubModel::ledgerLabelsChanged,
+           {&HubModel::identityTokenChanged, &HubModel::configurationChanged, &HubModel::persistedWorkspaceUsageChanged,
+            &HubModel::persistedSessionUsageChanged, &HubModel::persistedSessionUsagePendingChanged});
 }
 
 QString HubModel::displayProfile() const

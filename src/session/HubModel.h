@@ -1,11 +1,15 @@
 #pragma once
 
 #include "cloud/CognitoLogin.h"
+#include "cloud/NativeControls.h"
 #include "cloud/NativeLive.h"
+#include "cloud/TokenSource.h"
 #include "core/HubConfiguration.h"
 #include "core/HubLayout.h"
+#include "core/Json.h"
 #include "core/WorkspaceEvent.h"
 #include "core/WorkspaceLog.h"
+#include "core/async/CancelToken.h"
 #include "core/async/Job.h"
 #include "headless/HeadlessTurnProgress.h"
 #include "live/EventProjection.h"
@@ -16,17 +20,21 @@
 #include "project/NativeProjectHands.h"
 #include "project/NativeProjects.h"
 #include "session/EventMerge.h"
+#include "session/HubClock.h"
 #include "session/HubStatus.h"
+#include "session/ProjectCallRules.h"
 #include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
 #include "workspace/NativeDocuments.h"
 
+#include <QCoroTask>
 #include <QDateTime>
 #include <QHash>
 #include <QImage>
 #include <QList>
 #include <QMap>
 #include <QObject>
+#include <QPointer>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -36,6 +44,7 @@
 #include <optional>
 
 class Keyring;
+class OpenPanels;
 
 // The one observable model of a hub window (or of a headless export): sign-in and workspace, the
 // selected project and its tools, the merged events and what they project, usage, the project-call
@@ -49,7 +58,10 @@ class Keyring;
 //
 // Behaviour is split by concern: construction and the derived values here and in HubModel.cpp,
 // setters in HubModelState.cpp, event merging in HubModelMerge.cpp, the recent-project list in
-// HubModelRecent.cpp.
+// HubModelRecent.cpp, identity hydration and token renewal in HubModelIdentity.cpp, sign-in and the
+// workspace switch in HubModelSignIn.cpp, start-up and the poll loop in HubModelStartup.cpp, the
+// usage ledger in HubModelLedger.cpp, session close in HubModelClose.cpp, the pending inputs in
+// HubModelPending.cpp and profile navigation in HubModelProfile.cpp.
 class HubModel : public QObject
 {
     Q_OBJECT
@@ -160,6 +172,11 @@ class HubModel : public QObject
     Q_PROPERTY(QString sessionTokenLabel READ sessionTokenLabel NOTIFY sessionTokenLabelChanged)
     Q_PROPERTY(std::optional<ToolTarget> skipTarget READ skipTarget NOTIFY skipTargetChanged)
     Q_PROPERTY(bool hasOwnedCleanup READ hasOwnedCleanup NOTIFY hasOwnedCleanupChanged)
+    Q_PROPERTY(QString workspaceLedgerLabel READ workspaceLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QString sessionLedgerLabel READ sessionLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QString persistedCostLabel READ persistedCostLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(std::optional<QString> unattributedLedgerLabel READ unattributedLedgerLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(std::optional<QString> pendingAttributionLabel READ pendingAttributionLabel NOTIFY ledgerLabelsChanged)
 
 public:
     using ToolTarget = ::ToolTarget;
@@ -177,6 +194,11 @@ public:
         CognitoLogin::WebAuthSessionFactory webSessions;
         // The realtime subscription's socket, waits and clock; the real ones where left empty.
         RealtimeSubscription::Options realtime;
+        // The folder and document choosers; without them every choice ends as cancelled.
+        std::shared_ptr<OpenPanels> panels = nullptr;
+        // The wall clock of refreshes, interrupts and token expiry, and the poll loop's pause; the
+        // real ones where left empty.
+        HubClock clock = {};
     };
 
     // Creates the documents model, the realtime client and the sign-in, draws the executor and
@@ -345,6 +367,126 @@ public:
     // Empties the working-tree changes view; a read still running drops its result.
     void clearChanges();
 
+    // Start-up and the poll loop: loads the layout and the configuration, renews the stored sign-in
+    // and hydrates it, then every half second merges the journal's new events, mirrors a stop another
+    // client wrote for the running turn, refreshes the pending inputs of an active session and lets
+    // the usage ledger refresh itself, until `cancel` fires. Reports in `message`; never throws.
+    QCoro::Task<void> start(CancelToken cancel = {});
+
+    // Identity. Hydration asks the platform who the user is and which workspaces the account may
+    // enter, picks the one `token` is signed for (repairing a token signed for none when
+    // `allowRefresh`), and sets up the configuration, journal and project tools of that workspace,
+    // all of them or none. Throws HubError sentences and the errors of what it calls.
+    QCoro::Task<void> hydrateIdentity(QString token, bool allowRefresh, std::optional<QString> expectedTenant,
+                                      CancelToken cancel = {});
+    // Renews the tokens once the identity token has 120 s or less to live; a renewed token signed for
+    // another workspace is refused and the old ones are kept.
+    QCoro::Task<void> refreshIdentityIfNeeded(CancelToken cancel = {});
+    // A fresh identity token for a platform call.
+    QCoro::Task<QString> currentVerifiedToken(CancelToken cancel = {});
+    // Binds the workspace tools to `configuration` and `session`, with the token source of that
+    // session and workspace.
+    void configureDocuments(HubConfiguration configuration, QString session);
+    // The identity token for the workspace tools of `session` in workspace `tenant`, fresh; refused
+    // ("The workspace tool session changed.") once the model is gone or has moved to another session
+    // or workspace. Holds the model weakly.
+    TokenSource workspaceTokenSource(QString session, QString tenant);
+
+    // Interactive sign-in through the hosted pages, then hydration. A sign-in started while one runs
+    // does nothing. Reports in `message`; never throws.
+    QCoro::Task<void> signIn();
+    // Switches to another workspace of the account's memberships. Reports in `message`; never throws.
+    QCoro::Task<void> selectWorkspace(NativeLive::Workspace workspace);
+
+    // Profile navigation: enters the workspace with the configured project (recording it as the
+    // latest), and leaves it once the session is closed.
+    Q_INVOKABLE void selectExistingProfile();
+    QCoro::Task<void> returnToProfiles();
+
+    // Starts one turn from `prompt`: closes the session the model still holds, prepares the project
+    // tools, derives the project's session id, resets the turn state and starts the live turn (the
+    // realtime subscription first, then the start request). Reports in `message`; never throws. A
+    // second call while one runs does nothing.
+    QCoro::Task<void> execute();
+    // One realtime session frame of the current session, handled completely: running tool calls,
+    // the merged event and its journal record, pending inputs, the project-call hand-off, the turn's
+    // end, the live browser and transport errors. Throws the journal's, the pending-input refresh's
+    // and the project-call handling's errors.
+    QCoro::Task<void> receiveFrame(Json frame, CancelToken cancel = {});
+
+    // Run controls. Each reports in `message` and never throws. `interrupt` records the operator's
+    // stop in the journal and closes the session; `skipActiveStep` skips the chosen (or only) running
+    // tool call; `sendControl` sends one control, one at a time, and applies what the platform
+    // accepted; `answerApproval` answers the approval card the user saw, unless it is stale.
+    QCoro::Task<void> interrupt();
+    QCoro::Task<void> skipActiveStep();
+    QCoro::Task<void> sendControl(NativeControls::Command command);
+    QCoro::Task<void> answerApproval(EventProjection::Approval approval, QString decision);
+
+    // Turn starts, pending-input refreshes and frame handlers in progress; session close waits for 0.
+    qint64 activeInvocations() const { return m_activeInvocations; }
+    // A turn start is on its way.
+    bool requestInFlight() const { return m_requestInFlight; }
+
+    // Ends the session the model owns: local work stops at once; a started session is stopped on
+    // the platform by one clean-up task that later callers join. Throws the failed step's error (also
+    // recorded in `cleanupFailure` and `message`), and then the session is still owned.
+    QCoro::Task<void> closeSession();
+    // Replaces the approvals, input requests and browser state with the platform's, unless the answer
+    // is stale by the time it arrives. Throws HubError sentences and the GraphQL client's.
+    QCoro::Task<void> refreshPendingInputs();
+
+    // The usage ledger. A refresh starts unless one runs, the session closes, nobody is signed in to
+    // a workspace, or (unless forced) the changes reader shuts down or 15 s have not passed since the
+    // last one started.
+    Q_INVOKABLE void beginLedgerRefresh(bool force);
+    // Forgets both summaries and drops the answer of a refresh in flight; the next refresh is due.
+    void clearPersistedLedger();
+    // Cancels the refresh in flight and waits for its end; the summaries stay.
+    QCoro::Task<void> stopLedgerRefresh();
+    QString workspaceLedgerLabel() const;
+    QString sessionLedgerLabel() const;
+    QString persistedCostLabel() const;
+    std::optional<QString> unattributedLedgerLabel() const;
+    std::optional<QString> pendingAttributionLabel() const;
+    // The session's persisted row of `agentID`, or its unattributed row without an id.
+    std::optional<NativeAgentLedgerUsage> persistedAgentUsage(const std::optional<QString> &agentID) const;
+    Q_INVOKABLE QString persistedAgentHelp(const QString &agentID) const;
+    Json ledgerCaptureEvidence() const;
+
+    // Project calls (HubModelProjectCalls.cpp). Handles one "project_call" frame as delivered, with
+    // the event payload made of it and the configuration captured when its handling began: admits
+    // it, runs it at most once per session on the project tools and delivers its answer. Throws the
+    // history and answer-budget sentences; every other outcome is silent or in `message`.
+    // `cancel` is the delivering connection's: it stops the tools' long work and further sends.
+    QCoro::Task<void> handleProjectCall(Json frame, Json payload, HubConfiguration configuration,
+                                        CancelToken cancel = {});
+    // The project tools of the selected project, and the executor id calls are addressed to.
+    const std::shared_ptr<NativeProjectHands> &hands() const { return m_hands; }
+    void setHands(std::shared_ptr<NativeProjectHands> hands) { m_hands = std::move(hands); }
+    const QString &handsID() const { return m_handsID; }
+    const QHash<QString, ProjectAnswer> &projectAnswers() const { return m_projectAnswers; }
+    const QHash<QString, ProjectCallTombstone> &projectCallTombstones() const { return m_projectCallTombstones; }
+    const QSet<QString> &projectCallsInFlight() const { return m_projectCallsInFlight; }
+
+    // Working-tree changes (HubModelChanges.cpp). Reads the project's changes through the companion,
+    // selecting `path`, and shows them unless the view was cleared or the project changed meanwhile.
+    // Nothing while the session closes or without a configuration. Asked while a read runs, the
+    // request is kept (the latest one) and runs after it; the caller returns when it has. Never throws.
+    QCoro::Task<void> refreshChanges(std::optional<QString> path);
+
+    // Project selection (HubModelProjects.cpp). Each closes the session first and switches the
+    // tools, the session's events and the recent-project history together; failures end in
+    // `message`, guards refuse silently. Never throw.
+    QCoro::Task<void> chooseProject();
+    QCoro::Task<void> selectRecentProject(NativeRecentProject project);
+    QCoro::Task<void> openRepository(QString address, QString ref);
+    qint64 projectSelectionGeneration() const { return m_projectSelectionGeneration; }
+
+    // Opens a chosen PDF, text or source file as the working document and journals it
+    // (HubModelDocument.cpp). Failures end in `message`. Never throws.
+    QCoro::Task<void> openDocument();
+
 Q_SIGNALS:
     void layoutChanged();
     void configurationChanged();
@@ -414,6 +556,9 @@ Q_SIGNALS:
     void sessionTokenLabelChanged();
     void skipTargetChanged();
     void hasOwnedCleanupChanged();
+    void ledgerLabelsChanged();
+    // The count of turn starts, pending-input refreshes and frame handlers in progress changed.
+    void activeInvocationsChanged();
 
 private:
     // Each derived value announces whenever one of its inputs does. The private tasks that
@@ -422,6 +567,48 @@ private:
     // A fresh executor id: a random UUID in lower-case canonical text. Drawn at creation and again
     // when the project root or the signed-in user changes.
     static QString newHandsID();
+
+    // Identity.
+    QCoro::Task<void> repairWorkspace(HubConfiguration configuration, QList<NativeLive::Workspace> workspaces,
+                                      std::optional<QString> expectedTenant, QString token, CancelToken cancel);
+    // The identity token for a platform call of `session` in workspace `tenant`, fresh; `changed` is
+    // thrown once the model is gone or has moved to another session or workspace.
+    static QCoro::Task<QString> sessionToken(QPointer<HubModel> model, QString session, QString tenant, QString changed,
+                                             CancelToken cancel);
+    // Forgets the project calls of the previous executor id and draws a new one.
+    void renewHandsID();
+
+    // Start-up.
+    QCoro::Task<void> pollPass(CancelToken cancel);
+    // Awaits `work` and writes its failure to the status line. True when it succeeded and the model
+    // is still there.
+    QCoro::Task<bool> reportingFailure(QCoro::Task<void> work);
+
+    // The usage ledger.
+    QCoro::Task<void> refreshPersistedLedger(CancelToken cancel);
+    static QCoro::Task<NativeLedgerUsage> readPersistedUsage(HubConfiguration configuration, QString token,
+                                                             std::optional<QString> session, CancelToken cancel);
+
+    // A turn.
+    // "start" opens the realtime subscription and then asks the platform to start the turn;
+    // "interrupt" closes the session.
+    QCoro::Task<void> invoke(QString action);
+    // The frame callback of a turn's subscription: frames of another session than `session` are
+    // dropped, and none is taken while the session closes.
+    static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
+    // Session close.
+    QCoro::Task<void> cleanUpSession();
+    void setCleanupTask(Job task);
+    void changeActiveInvocations(int delta);
+
+    // One delivery of the cached answer of `key`, with up to four sends.
+    QCoro::Task<void> deliverProjectAnswer(QString key, projectcalls::Call call, QByteArray digest,
+                                           HubConfiguration configuration, CancelToken cancel);
+    // One companion read and its guarded application.
+    QCoro::Task<void> readChanges(std::optional<QString> path);
+    // Switches to the folder at `path`; true when it did.
+    QCoro::Task<bool> selectProjectDirectory(QString path, bool fromRepository, std::optional<QString> recentPath);
+    void setProjectOpenTask(Job task);
 
     std::optional<HubLayout> m_layout;
     std::optional<HubConfiguration> m_configuration;
@@ -500,4 +687,13 @@ private:
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;
     CognitoLogin m_login;
+    HubClock m_clock;
+    // Tells a finished ledger task whether the task in ledgerTask is still its own.
+    quint64 m_ledgerTaskSerial = 0;
+    bool m_signingIn = false;
+    std::shared_ptr<OpenPanels> m_panels;
+    // The one refresh asked for while a read runs: the path to select, or none for the list alone.
+    std::optional<std::optional<QString>> m_pendingChangesRefresh;
+    // Counts document openings; a read applies only while it is the latest.
+    qint64 m_documentOpenings = 0;
 };

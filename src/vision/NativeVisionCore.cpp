@@ -2,6 +2,7 @@
 
 #include "core/GraphemeText.h"
 #include "core/HubError.h"
+#include "core/RegularFile.h"
 #include "vision/FeaturePrint.h"
 #include "vision/RectangleDetector.h"
 #include "vision/ScreenshotDecoder.h"
@@ -9,12 +10,11 @@
 
 #include <QCryptographicHash>
 #include <QFile>
-#include <QFileInfo>
 
 #include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include <fcntl.h>
@@ -38,70 +38,44 @@ QString systemReason(int error)
     return QString::fromLocal8Bit(strerror_r(error, buffer, sizeof buffer));
 }
 
-QString openFailureSentence(const QString &path, int error)
+// The file's name for the sentence: its last component, decoded for reading only.
+QString displayName(const QByteArray &path)
 {
-    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.")
-        .arg(QFileInfo(path).fileName(), systemReason(error));
+    return QFile::decodeName(path.mid(path.lastIndexOf('/') + 1));
 }
 
-class Descriptor
+QString openFailureSentence(const QByteArray &path, int error)
 {
-public:
-    explicit Descriptor(int fd) : m_fd(fd) {}
-    ~Descriptor()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Descriptor(const Descriptor &) = delete;
-    Descriptor &operator=(const Descriptor &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.").arg(displayName(path), systemReason(error));
+}
 
 // One descriptor from check to last byte: what is checked is what is read, and the file is copied
 // rather than mapped, so a file cut short meanwhile gives fewer bytes instead of a fault.
-QByteArray readInputFile(const QString &path)
+QByteArray readInputFile(const QByteArray &path)
 {
-    const QByteArray encoded = QFile::encodeName(path);
-    if (encoded.contains('\0'))
+    if (path.isEmpty())
         throw HubError(openFailureSentence(path, ENOENT));
-    // Non-blocking so that a FIFO or device cannot hold the open; the type check follows.
-    const Descriptor file(::open(encoded.constData(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
-    if (file.get() < 0)
-        throw HubError(openFailureSentence(path, errno));
-    struct stat status
-    {
-    };
-    if (::fstat(file.get(), &status) != 0)
-        throw HubError(openFailureSentence(path, errno));
-    if (!S_ISREG(status.st_mode) || status.st_size < 1 || status.st_size > NativeVisionCore::kMaxInputBytes)
+    RegularFile file = RegularFile::open(path, O_RDONLY);
+    switch (file.status()) {
+    case RegularFile::Status::Opened:
+        break;
+    case RegularFile::Status::OpenFailed:
+    case RegularFile::Status::StatFailed:
+        throw HubError(openFailureSentence(path, file.error()));
+    case RegularFile::Status::NotRegular:
+        throw HubError(fileSizeSentence());
+    }
+    if (file.info().st_size < 1 || file.info().st_size > NativeVisionCore::kMaxInputBytes)
         throw HubError(fileSizeSentence());
 
-    // One byte beyond the limit tells a file that grew past it since fstat.
-    const qint64 capacity = NativeVisionCore::kMaxInputBytes + 1;
-    QByteArray bytes(qsizetype(std::min<qint64>(status.st_size + 1, capacity)), Qt::Uninitialized);
-    qint64 filled = 0;
-    while (filled < capacity) {
-        if (filled == bytes.size())
-            bytes.resize(qsizetype(std::min<qint64>(filled * 2, capacity)));
-        const ssize_t got = ::read(file.get(), bytes.data() + filled, size_t(bytes.size() - filled));
-        if (got < 0) {
-            if (errno == EINTR)
-                continue;
-            throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
-                               .arg(QFileInfo(path).fileName(), systemReason(errno)));
-        }
-        if (got == 0)
-            break;
-        filled += got;
-    }
-    if (filled < 1 || filled > NativeVisionCore::kMaxInputBytes)
+    // One byte beyond the limit tells a file that grew past it since the check.
+    const std::optional<QByteArray> bytes = file.read(NativeVisionCore::kMaxInputBytes + 1);
+    if (!bytes)
+        throw HubError(QStringLiteral("The file \u201C%1\u201D couldn\u2019t be read: %2.")
+                           .arg(displayName(path), systemReason(file.error())));
+    if (bytes->isEmpty() || bytes->size() > NativeVisionCore::kMaxInputBytes)
         throw HubError(fileSizeSentence());
-    bytes.truncate(qsizetype(filled));
-    return bytes;
+    return *bytes;
 }
 
 double roundTo(double value, double scale)
@@ -115,7 +89,6 @@ long roundToPixel(double value)
     return std::lround(std::clamp(value, -1e9, 1e9));
 }
 
-// The first `limit` grapheme clusters, so a cut never splits a character.
 bool writeAll(int fd, const QByteArray &bytes)
 {
     qsizetype written = 0;
@@ -130,52 +103,84 @@ bool writeAll(int fd, const QByteArray &bytes)
     return true;
 }
 
-[[noreturn]] void finish(const QByteArray &line, int status)
+// One line on standard output, or nothing when there is nothing to say.
+void writeLine(const QByteArray &line)
 {
     if (!line.isEmpty())
         writeAll(STDOUT_FILENO, line + '\n');
-    std::exit(status);
 }
 
 void discardMessage(QtMsgType, const QMessageLogContext &, const QString &) {}
 
 // Decoders and engines beneath us write warnings straight to standard error (libpng, libjpeg, the
-// recognition engine); the command promises one JSON line on standard output and nothing else.
-void silenceStandardError()
+// recognition engine); the command promises one JSON line on standard output and nothing else. For
+// as long as the command runs, standard error leads to /dev/null and Qt's messages nowhere; both
+// come back when it returns, for whatever the process does next.
+class QuietStandardError
 {
-    qInstallMessageHandler(discardMessage);
-    const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-    if (devNull >= 0) {
-        ::dup2(devNull, STDERR_FILENO);
-        ::close(devNull);
+public:
+    QuietStandardError() : m_previousHandler(qInstallMessageHandler(discardMessage))
+    {
+        std::fflush(stderr);
+        m_saved = ::fcntl(STDERR_FILENO, F_DUPFD_CLOEXEC, 0);
+        const int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (devNull >= 0) {
+            ::dup2(devNull, STDERR_FILENO);
+            ::close(devNull);
+        }
     }
-}
+    ~QuietStandardError()
+    {
+        std::fflush(stderr);
+        if (m_saved >= 0) {
+            ::dup2(m_saved, STDERR_FILENO);
+            ::close(m_saved);
+        }
+        qInstallMessageHandler(m_previousHandler);
+    }
+    QuietStandardError(const QuietStandardError &) = delete;
+    QuietStandardError &operator=(const QuietStandardError &) = delete;
+
+private:
+    QtMessageHandler m_previousHandler;
+    int m_saved = -1;
+};
+
 } // namespace
 
-void NativeVisionCore::runCLI(const QStringList &arguments)
+int NativeVisionCore::runCLI(int argc, const char *const *argv)
 {
-    silenceStandardError();
-    const qsizetype command = arguments.indexOf(QStringLiteral("--vision-analyze"));
-    if (command < 0 || command + 1 >= arguments.size())
-        finish(failureJSON(usageSentence()), 2);
-    const QString path = arguments[command + 1];
-    const bool fast = !arguments.contains(QStringLiteral("--accurate"));
+    const QuietStandardError quiet;
+    const auto first = [argc, argv](const char *option) {
+        for (int i = 0; i < argc; ++i) {
+            if (std::strcmp(argv[i], option) == 0)
+                return i;
+        }
+        return -1;
+    };
+    const int command = first("--vision-analyze");
+    if (command < 0 || command + 1 >= argc) {
+        writeLine(failureJSON(usageSentence()));
+        return 2;
+    }
+    const QByteArray path(argv[command + 1]);
+    const bool fast = first("--accurate") < 0;
     std::optional<QString> previous;
-    if (const qsizetype option = arguments.indexOf(QStringLiteral("--previous-feature-print"));
-        option >= 0 && option + 1 < arguments.size())
-        previous = arguments[option + 1];
+    if (const int option = first("--previous-feature-print"); option >= 0 && option + 1 < argc)
+        previous = QString::fromLocal8Bit(argv[option + 1]);
 
     try {
-        const QByteArray report = reportJSON(analyzeFile(path, fast, previous));
-        finish(report, 0);
+        writeLine(reportJSON(analyzeFile(path, fast, previous)));
+        return 0;
     } catch (const std::exception &error) {
-        finish(failureJSON(errorDescription(error)), 1);
+        writeLine(failureJSON(errorDescription(error)));
     } catch (...) {
-        finish(failureJSON(QStringLiteral("The operation couldn't be completed.")), 1);
+        writeLine(failureJSON(QStringLiteral("The operation couldn't be completed.")));
     }
+    return 1;
 }
 
-NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QString &path, bool fast,
+NativeVisionCore::Analysis NativeVisionCore::analyzeFile(const QByteArray &path, bool fast,
                                                          const std::optional<QString> &previousFeaturePrintBase64)
 {
     return analyzeData(readInputFile(path), fast, previousFeaturePrintBase64);

@@ -68,13 +68,16 @@ public:
         CopyQuality copyQuality;
     };
 
-    // Parses the whole argument list (executable first), analyses, writes one JSON line to standard
-    // output and exits the process: 0 after a report, 1 after a failed analysis, 2 after a usage
-    // error. Nothing is ever written to standard error.
-    [[noreturn]] static void runCLI(const QStringList &arguments);
+    // Parses the whole argument list (executable first) as the process received it, analyses,
+    // writes one JSON line to standard output and returns the exit status: 0 after a report, 1
+    // after a failed analysis, 2 after a usage error. While it runs, nothing reaches standard
+    // error. The arguments stay bytes: a path that is not text in the locale's encoding still
+    // names its file.
+    static int runCLI(int argc, const char *const *argv);
 
-    // Reads the file through one descriptor and analyses its bytes. Throws HubError.
-    static Analysis analyzeFile(const QString &path, bool fast,
+    // Reads the file through one descriptor and analyses its bytes. `path` is the file system's
+    // own bytes, relative to the current directory unless absolute. Throws HubError.
+    static Analysis analyzeFile(const QByteArray &path, bool fast,
                                 const std::optional<QString> &previousFeaturePrintBase64);
     // Throws HubError.
     static Analysis analyzeData(const QByteArray &data, bool fast,

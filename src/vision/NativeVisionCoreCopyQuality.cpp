@@ -1,5 +1,6 @@
 #include "vision/NativeVisionCore.h"
 
+#include "core/GraphemeText.h"
 #include "vision/LanguageRecognizer.h"
 
 #include <QRegularExpression>
@@ -76,11 +77,6 @@ bool hasVisibleCharacter(QStringView segment)
     return std::any_of(segment.begin(), segment.end(), [](QChar c) { return !c.isSpace(); });
 }
 
-qsizetype graphemeCount(const QString &text)
-{
-    return countSegments(QTextBoundaryFinder::Grapheme, text, [](QStringView) { return true; });
-}
-
 bool hasDecimalDigit(const QString &text)
 {
     const QList<uint> codePoints = text.toUcs4();
@@ -113,7 +109,7 @@ QStringList adjacentDuplicates(const QList<NativeVisionCore::OcrBlock> &blocks)
             const QString word = trimPunctuation(piece);
             QString key = word.toLower();
             if (recorded.size() < kMaxDuplicateWords && key == previous &&
-                graphemeCount(key) >= kMinDuplicateKeyCharacters && !hasDecimalDigit(key))
+                graphemes::count(key) >= kMinDuplicateKeyCharacters && !hasDecimalDigit(key))
                 recorded.append(word);
             previous = std::move(key);
         }

@@ -1,19 +1,331 @@
 #include "workspace/NativeDocuments.h"
 
-NativeDocuments::NativeDocuments(QObject *parent) : QObject(parent) {}
+#include "cloud/DeadlineError.h"
+#include "cloud/NativeControls.h"
+#include "cloud/NativeLive.h"
+#include "core/Deployment.h"
+#include "core/HubError.h"
+#include "workspace/QtShellSocket.h"
 
+
+namespace
+{
+const QString kSignIn = QStringLiteral("Sign in before opening workspace tools.");
+const QString kRenewalChanged = QStringLiteral("Workspace tool context changed during credential renewal.");
+const QString kPreviousContext = QStringLiteral("Workspace tool response belongs to a previous context.");
+const QString kRefused = QStringLiteral("The platform refused this workspace tool request.");
+
+// The platform session's own bound on one request.
+constexpr std::chrono::seconds kRequestDeadline{45};
+constexpr qint64 kGrantAnswerBytes = 1048576;
+
+// A token from `source` within `limit`: the source is handed a token that fires at the deadline,
+// and a renewal it cut short is a timed-out request.
+QCoro::Task<QString> tokenWithinDeadline(TokenSource source, std::chrono::milliseconds limit)
+{
+    CancelSource deadline;
+    QTimer timer;
+    timer.setSingleShot(true);
+    QObject::connect(&timer, &QTimer::timeout, &timer, [deadline] { deadline.cancel(); });
+    timer.start(limit);
+    const CancelToken cancel = deadline.token();
+    try {
+        QString token = co_await source(cancel);
+        co_return token;
+    } catch (const CancelledError &) {
+        if (!deadline.cancelled())
+            throw;
+    }
+    throw DeadlineError();
+}
+} // namespace
+
+// Counts one workspace-tool request in flight from its start to its end, however it ends (also
+// when its coroutine is destroyed while suspended).
+class PendingRequest
+{
+public:
+    explicit PendingRequest(NativeDocuments *model) : m_model(model) { ++model->m_pendingRequests; }
+    ~PendingRequest()
+    {
+        if (!m_model || --m_model->m_pendingRequests > 0)
+            return;
+        // Posted: whoever waits for the drain resumes from the event loop, after this request's
+        // caller has taken its answer; a waiter finding a new request in flight waits again.
+        for (std::coroutine_handle<> handle : std::exchange(m_model->m_drainWaiters, {}))
+            QMetaObject::invokeMethod(m_model.data(), [handle] { handle.resume(); }, Qt::QueuedConnection);
+    }
+    PendingRequest(const PendingRequest &) = delete;
+    PendingRequest &operator=(const PendingRequest &) = delete;
+
+private:
+    QPointer<NativeDocuments> m_model;
+};
+
+NativeDocuments::NativeDocuments(QObject *parent) : NativeDocuments(Options(), parent) {}
+
+NativeDocuments::NativeDocuments(Options options, QObject *parent) : QObject(parent), m_options(std::move(options))
+{
+    if (!m_options.clock)
+        m_options.clock = WorkspaceClock::system();
+    if (!m_options.socketFactory)
+        m_options.socketFactory = [] { return std::make_shared<QtShellSocket>(); };
+    if (!m_options.transport)
+        m_options.transport = [](HubNetwork::Request request, CancelToken token) {
+            return HubNetwork::send(HubNetwork::shared().httpSession(), std::move(request), std::move(token));
+        };
+    m_nextShellSend = m_options.clock->now();
+    m_transcriptAnnouncement.setSingleShot(true);
+    m_transcriptAnnouncement.setInterval(kTranscriptAnnouncementInterval);
+    connect(&m_transcriptAnnouncement, &QTimer::timeout, this, &NativeDocuments::shellTextChanged);
+}
+
+// Destruction releases what the model holds and cancels nothing: its jobs end by themselves at
+// their next check of the model.
 NativeDocuments::~NativeDocuments() = default;
+
+const QString &NativeDocuments::shellProtocol()
+{
+    static const QString protocol = QString::fromLatin1(deployment::kCommandShellProtocol.data(),
+                                                        qsizetype(deployment::kCommandShellProtocol.size()));
+    return protocol;
+}
 
 void NativeDocuments::configure(HubConfiguration configuration, QString session, TokenSource tokenSource)
 {
+    const bool sameContext = m_sessionID && *m_sessionID == session && m_configuration &&
+                             m_configuration->tenantID == configuration.tenantID;
+    if (!sameContext) {
+        ++m_contextGeneration;
+        ++m_browserGrantGeneration;
+        m_browserSessionID.reset();
+        setBrowserURL(std::nullopt);
+        setBrowserCaptureSource(std::nullopt);
+        setBrowserAvailable(false);
+        // The web view keeps its page and the last loaded URL: a grant of the new context replaces it.
+        std::exchange(m_refresh, {}).cancel();
+    }
     m_configuration = std::move(configuration);
-    m_session = std::move(session);
     m_tokenSource = std::move(tokenSource);
+    m_sessionID = std::move(session);
+    m_closed = false;
 }
 
-void NativeDocuments::invalidateBrowser() {}
+void NativeDocuments::invalidateBrowser()
+{
+    ++m_browserGrantGeneration;
+    std::exchange(m_refresh, {}).cancel();
+    dropBrowserGrant();
+}
+
+void NativeDocuments::dropBrowserGrant()
+{
+    m_browserSessionID.reset();
+    setBrowserURL(std::nullopt);
+    setBrowserCaptureSource(std::nullopt);
+    setBrowserAvailable(false);
+    if (m_browserView) {
+        m_browserView->stopLoading();
+        m_browserView->loadBlank();
+    }
+    m_loadedBrowserURL.reset();
+}
 
 QCoro::Task<void> NativeDocuments::close()
 {
-    co_return;
+    const QPointer<NativeDocuments> self(this);
+    // 1. No early return: closing a closed model runs every step again.
+    m_closed = true;
+    setShellReady(false);
+
+    // 2. Held aside until step 5.
+    Job resize = std::exchange(m_resizeQueue, {});
+    resize.cancel();
+    Job heartbeat = std::exchange(m_heartbeat, {});
+    heartbeat.cancel();
+
+    // 3. The channel's close frame, given 2 seconds before the socket is cancelled anyway.
+    if (std::shared_ptr<ShellSocket> socket = m_socket) {
+        Job watchdog = Job::start([socket, clock = m_options.clock](CancelToken token) -> QCoro::Task<void> {
+            co_await clock->sleep(std::chrono::seconds(2), token);
+            socket->cancel(ShellSocket::kCloseNormal);
+        });
+        try {
+            co_await socket->send(AgentCoreShellProtocol::close());
+        } catch (...) {
+            // The socket is cancelled below whatever became of its close frame.
+        }
+        watchdog.cancel();
+        auto watchdogEnded = watchdog.finished();
+        co_await std::move(watchdogEnded);
+        if (!self)
+            co_return;
+    }
+
+    // 4.
+    if (m_socket)
+        m_socket->cancel(ShellSocket::kCloseNormal);
+
+    // 5. Their errors do not matter here.
+    auto resizeEnded = resize.finished();
+    co_await std::move(resizeEnded);
+    auto heartbeatEnded = heartbeat.finished();
+    co_await std::move(heartbeatEnded);
+    if (!self)
+        co_return;
+
+    // 6.
+    ++m_browserGrantGeneration;
+    m_refresh.cancel();
+    std::exchange(m_expiry, {}).cancel();
+    Job receiver = std::exchange(m_receiver, {});
+    receiver.cancel();
+    if (std::shared_ptr<ShellSocket> socket = std::exchange(m_socket, {}))
+        socket->cancel(ShellSocket::kCloseNormal);
+    auto receiverEnded = receiver.finished();
+    co_await std::move(receiverEnded);
+    if (!self)
+        co_return;
+
+    // 7.
+    dropBrowserGrant();
+
+    // 8. Requests under way finish with the token source they started with; each is bounded.
+    while (m_pendingRequests > 0) {
+        co_await requestsDrained();
+        if (!self)
+            co_return;
+    }
+
+    // 9. A refusal leaves the shell held, so that a later close tries again.
+    if (m_sessionID && m_shellID) {
+        co_await releaseShell(*m_sessionID, *m_shellID);
+        if (!self)
+            co_return;
+    }
+
+    // 10.
+    setShellID(std::nullopt);
+    m_openedAt.reset();
+    setShellStatus(QStringLiteral("Closed"));
+    m_tokenSource = {};
+    m_transcript.resetChannels();
+}
+
+QCoro::Task<void> NativeDocuments::requestsDrained()
+{
+    struct Drained
+    {
+        NativeDocuments &model;
+        bool await_ready() const noexcept { return model.m_pendingRequests == 0; }
+        void await_suspend(std::coroutine_handle<> handle) { model.m_drainWaiters.push_back(handle); }
+        void await_resume() const noexcept {}
+    };
+    // A model destroyed meanwhile drops the posted resumption: the waiter then never resumes.
+    Drained drained{*this};
+    co_await drained;
+}
+
+QCoro::Task<void> NativeDocuments::releaseShell(QString session, QString shell)
+{
+    Json variables{{"input", {{"sessionId", json::toStd(session)}, {"shellId", json::toStd(shell)}}}};
+    co_await call(QStringLiteral("tavriloCloseBuildShell"), QStringLiteral("$input: TavriloCloseBuildShellInput!"),
+                  QStringLiteral("(input: $input) { ok refusal detail }"), std::move(variables), kGrantAnswerBytes);
+}
+
+QCoro::Task<Json> NativeDocuments::call(QString field, QString declarations, QString selection, Json variables,
+                                        qint64 maximumBytes)
+{
+    if (!m_configuration || !m_tokenSource)
+        throw HubError(kSignIn);
+    const PendingRequest pending(this);
+    const qint64 generation = m_contextGeneration;
+    const QPointer<NativeDocuments> self(this);
+
+    const TokenSource source = m_tokenSource;
+    const QString token = co_await tokenWithinDeadline(source, m_options.tokenDeadline);
+    if (!self)
+        throw CancelledError();
+    if (m_contextGeneration != generation)
+        throw HubError(kRenewalChanged);
+
+    const QString document = QStringLiteral("mutation NativeDocument(") + declarations + QStringLiteral(") { ") +
+                             field + selection + QStringLiteral(" }");
+    if (!m_configuration || !m_configuration->graphQLEndpoint || token.isEmpty())
+        throw HubError(kSignIn);
+    HubNetwork::Request request = NativeLive::request(*m_configuration->graphQLEndpoint, token, document, variables);
+    request.deadline = kRequestDeadline;
+    // An answer past its cap is stopped while it streams; the decoder then refuses its length.
+    request.maxBytes = maximumBytes;
+
+    const CancelToken none;
+    const HubNetwork::Reply reply = co_await m_options.transport(std::move(request), none);
+    if (!self)
+        throw CancelledError();
+    if (reply.status < 200 || reply.status > 299)
+        throw HubError(kRefused);
+    Json answer = NativeControls::decodeAnswer(reply.body, field, maximumBytes);
+    if (m_contextGeneration != generation)
+        throw HubError(kPreviousContext);
+    co_return answer;
+}
+
+QString NativeDocuments::shellText() const
+{
+    if (!m_shellTextCacheValid) {
+        m_shellTextCache = QString::fromUtf8(m_transcript.utf8());
+        m_shellTextCacheValid = true;
+    }
+    return m_shellTextCache;
+}
+
+void NativeDocuments::transcriptChanged()
+{
+    m_shellTextCacheValid = false;
+    // A flood of output is announced a few times a second, not once per message.
+    if (!m_transcriptAnnouncement.isActive())
+        m_transcriptAnnouncement.start();
+}
+
+namespace
+{
+// Stores `value` and announces it through `signal` unless it equals the value held before.
+template <typename T, typename U>
+void store(NativeDocuments *model, T &member, U &&value, void (NativeDocuments::*signal)())
+{
+    if (member == value)
+        return;
+    member = std::forward<U>(value);
+    Q_EMIT(model->*signal)();
+}
+} // namespace
+
+void NativeDocuments::setShellStatus(QString status)
+{
+    store(this, m_shellStatus, std::move(status), &NativeDocuments::shellStatusChanged);
+}
+
+void NativeDocuments::setShellID(std::optional<QString> shellID)
+{
+    store(this, m_shellID, std::move(shellID), &NativeDocuments::shellIDChanged);
+}
+
+void NativeDocuments::setShellReady(bool ready)
+{
+    store(this, m_shellReady, ready, &NativeDocuments::shellReadyChanged);
+}
+
+void NativeDocuments::setBrowserAvailable(bool available)
+{
+    store(this, m_browserAvailable, available, &NativeDocuments::browserAvailableChanged);
+}
+
+void NativeDocuments::setBrowserURL(std::optional<QUrl> url)
+{
+    store(this, m_browserURL, std::move(url), &NativeDocuments::browserURLChanged);
+}
+
+void NativeDocuments::setBrowserCaptureSource(std::optional<QString> source)
+{
+    store(this, m_browserCaptureSource, std::move(source), &NativeDocuments::browserCaptureSourceChanged);
 }

@@ -1,5 +1,6 @@
 #include "cloud/HubNetwork.h"
 #include "LoopbackHttpServer.h"
+#include "cloud/DeadlineError.h"
 #include "cloud/EnvironmentProxyFactory.h"
 #include "cloud/HubNetworkError.h"
 #include "core/HubError.h"
@@ -154,7 +155,7 @@ TEST(HubNetwork, DeadlineBoundsTheWholeRequestEvenWhileBytesKeepArriving)
     try {
         send(request);
         ADD_FAILURE() << "no time-out";
-    } catch (const HubNetworkError &error) {
+    } catch (const DeadlineError &error) {
         EXPECT_EQ(error.description(), QStringLiteral("The request timed out."));
     }
 }

@@ -214,12 +214,32 @@ TEST_F(DecoderFixture, ChunkWithoutTurnMatchesFrameWhoseTurnIsTheSession)
     EXPECT_EQ(decoder.push(parts[0]), whole);
 }
 
+// The platform may write any whole number as a float: 2.0 is the integer 2 wherever one is read.
+TEST_F(DecoderFixture, IntegralFloatsAreReadAsIntegers)
+{
+    const Json whole = chunks::frame(70, "message", 30000);
+    auto parts = chunks::split(whole, "floats");
+    ASSERT_EQ(parts.size(), 3u);
+    for (auto &part : parts) {
+        part["seq"] = 70.0;
+        part["payload"]["index"] = part["payload"]["index"].get<double>();
+        part["payload"]["total"] = 3.0;
+    }
+    EXPECT_FALSE(decoder.push(parts[0]).has_value());
+    EXPECT_FALSE(decoder.push(parts[2]).has_value());
+    // Its rebuilt frame carries the integer 70: the same identity.
+    EXPECT_EQ(decoder.push(parts[1]), whole);
+}
+
 TEST(NativeFrameDecoderIdentity, IsTheCompactArrayOfFourStrings)
 {
     EXPECT_EQ(NativeFrameDecoder::identity(chunks::frame(42)), R"(["tenant-1","prj-1","turn-1","42"])");
     Json noTurn = chunks::frame(-3);
     noTurn["turnId"] = 9;
     EXPECT_EQ(NativeFrameDecoder::identity(noTurn), R"(["tenant-1","prj-1","prj-1","-3"])");
+    Json floatSeq = chunks::frame(0);
+    floatSeq["seq"] = 42.0;
+    EXPECT_EQ(NativeFrameDecoder::identity(floatSeq), NativeFrameDecoder::identity(chunks::frame(42)));
 }
 
 struct InvalidChunkCase
@@ -258,7 +278,9 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidChunkCase{"PayloadNotObject", [](Json &c) { c["payload"] = "text"; }},
         InvalidChunkCase{"TotalZero", [](Json &c) { payloadOf(c)["total"] = 0; }},
         InvalidChunkCase{"Total1400", [](Json &c) { payloadOf(c)["total"] = 1400; }},
-        InvalidChunkCase{"TotalNotInteger", [](Json &c) { payloadOf(c)["total"] = 4.0; }},
+        InvalidChunkCase{"TotalFractional", [](Json &c) { payloadOf(c)["total"] = 4.5; }},
+        InvalidChunkCase{"IndexFractional", [](Json &c) { payloadOf(c)["index"] = 1.5; }},
+        InvalidChunkCase{"TotalText", [](Json &c) { payloadOf(c)["total"] = "4"; }},
         InvalidChunkCase{"IndexEqualsTotal", [](Json &c) { payloadOf(c)["index"] = 4; }},
         InvalidChunkCase{"IndexNegative", [](Json &c) { payloadOf(c)["index"] = -1; }},
         InvalidChunkCase{"EncodingOther", [](Json &c) { payloadOf(c)["encoding"] = "base64url"; }},
@@ -287,6 +309,7 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidChunkCase{"IdEmpty", [](Json &c) { payloadOf(c)["id"] = ""; }},
         InvalidChunkCase{"SeqMissing", [](Json &c) { c.erase("seq"); }, "Invalid chunk frame identity."},
         InvalidChunkCase{"SeqText", [](Json &c) { c["seq"] = "2"; }, "Invalid chunk frame identity."},
+        InvalidChunkCase{"SeqFractional", [](Json &c) { c["seq"] = 50.5; }, "Invalid chunk frame identity."},
         InvalidChunkCase{"TenantMissing", [](Json &c) { c.erase("tenantId"); }, "Invalid chunk frame identity."}),
     [](const auto &info) { return std::string(info.param.name); });
 

@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace
 {
 Json data(Json frame)
@@ -117,6 +119,16 @@ TEST_F(IntakeFixture, RepeatedTurnAndSeqIsDeliveredOnce)
     EXPECT_FALSE(deliver(data(chunks::frame(1))));
     EXPECT_TRUE(deliver(data(chunks::frame(1, "message", 16, "turn-2"))));
     EXPECT_EQ(intake.counters().acceptedFrames, 2);
+}
+
+TEST_F(IntakeFixture, IntegralFloatSeqIsTheSameKeyAsTheInteger)
+{
+    EXPECT_TRUE(deliver(data(withKey(chunks::frame(0), "seq", 3.0))));
+    EXPECT_FALSE(deliver(data(chunks::frame(3))));
+    EXPECT_FALSE(deliver(data(withKey(chunks::frame(0), "seq", 3.0))));
+    // A fractional number is no sequence number: such frames are each delivered.
+    EXPECT_TRUE(deliver(data(withKey(chunks::frame(0), "seq", 3.5))));
+    EXPECT_TRUE(deliver(data(withKey(chunks::frame(0), "seq", 3.5))));
 }
 
 TEST_F(IntakeFixture, ProjectCallsAreNeverDeduplicated)
@@ -241,6 +253,54 @@ TEST(RealtimeProtocol, ReconnectDelaysGrowToThirtySeconds)
     EXPECT_EQ(delays, (std::vector<qint64>{2000, 4000, 8000, 16000, 30000, 30000, 30000}));
 }
 
+struct TimeoutCase
+{
+    const char *name;
+    Json ack;
+    qint64 milliseconds;
+};
+
+class ConnectionTimeout : public ::testing::TestWithParam<TimeoutCase>
+{
+};
+
+TEST_P(ConnectionTimeout, ComesFromTheAcknowledgementOrIsFiveMinutes)
+{
+    EXPECT_EQ(realtime::connectionTimeout(GetParam().ack).count(), GetParam().milliseconds);
+}
+
+Json ackWith(Json timeout)
+{
+    return Json{{"type", "connection_ack"}, {"payload", {{"connectionTimeoutMs", std::move(timeout)}}}};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ConnectionTimeout,
+    ::testing::Values(TimeoutCase{"Given", ackWith(60000), 60000}, TimeoutCase{"IntegralFloat", ackWith(2.5e4), 25000},
+                      TimeoutCase{"Absent", Json{{"type", "connection_ack"}}, 300000},
+                      TimeoutCase{"PayloadNotObject", Json{{"type", "connection_ack"}, {"payload", "x"}}, 300000},
+                      TimeoutCase{"Zero", ackWith(0), 300000}, TimeoutCase{"Negative", ackWith(-5), 300000},
+                      TimeoutCase{"Fractional", ackWith(1.5), 300000}, TimeoutCase{"Text", ackWith("60000"), 300000}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(RealtimeProtocol, WholeNumbersAreIntegralFloatsInRangeOnly)
+{
+    const Json values{{"int", 7},
+                      {"float", 7.0},
+                      {"negative", -2.0},
+                      {"fraction", 7.25},
+                      {"huge", 1e19},
+                      {"text", "7"},
+                      {"max", std::numeric_limits<qint64>::max()},
+                      {"unsigned", std::numeric_limits<std::uint64_t>::max()}};
+    EXPECT_EQ(json::wholeNumber(values, "int"), 7);
+    EXPECT_EQ(json::wholeNumber(values, "float"), 7);
+    EXPECT_EQ(json::wholeNumber(values, "negative"), -2);
+    EXPECT_EQ(json::wholeNumber(values, "max"), std::numeric_limits<qint64>::max());
+    for (const char *key : {"fraction", "huge", "text", "unsigned", "missing"})
+        EXPECT_FALSE(json::wholeNumber(values, key).has_value()) << key;
+}
+
 TEST(RealtimeInbox, OverflowFailsAfterTheQueuedMessages)
 {
     RealtimeInbox inbox(2, 1024);
@@ -266,6 +326,23 @@ TEST(RealtimeInbox, ByteBoundAlsoOverflows)
     EXPECT_TRUE(inbox.push({QByteArray(6, 'x')}));
     EXPECT_FALSE(inbox.push({QByteArray(6, 'y')}));
     EXPECT_TRUE(inbox.hasFailed());
+}
+
+TEST(RealtimeInbox, SilenceFailsAfterTheQueuedMessages)
+{
+    RealtimeInbox inbox;
+    inbox.push({"before"});
+    inbox.failWhenSilentFor(std::chrono::milliseconds(20), std::make_exception_ptr(HubError("Silent.")));
+    inbox.push({"after"});
+    EXPECT_TRUE(testsupport::waitUntil([&] { return inbox.hasFailed(); }));
+    EXPECT_EQ(testsupport::awaitFor(inbox.next(CancelToken())).bytes, "before");
+    EXPECT_EQ(testsupport::awaitFor(inbox.next(CancelToken())).bytes, "after");
+    try {
+        testsupport::awaitFor(inbox.next(CancelToken()));
+        ADD_FAILURE();
+    } catch (const HubError &e) {
+        EXPECT_EQ(e.description(), "Silent.");
+    }
 }
 
 TEST(RealtimeInbox, WaitingConsumerWakesOnPushAndOnCancel)

@@ -1,5 +1,6 @@
 #include "ChunkSupport.h"
 
+#include "cloud/DeadlineError.h"
 #include "cloud/RealtimeProtocol.h"
 #include "cloud/RealtimeSubscription.h"
 #include "core/HubError.h"
@@ -74,6 +75,8 @@ public:
     }
 
     Handshake handshake = Handshake::Accept;
+    // The payload of "connection_ack" (none when null).
+    Json ackPayload;
     // Messages the platform sends before its answer to the start message.
     std::vector<Json> beforeStartAck;
     std::vector<std::shared_ptr<Socket>> sockets;
@@ -82,8 +85,12 @@ private:
     void answer(Socket &socket, const Json &message)
     {
         const auto type = message.at("type").get<std::string>();
-        if (type == "connection_init" && handshake != Handshake::Silent)
-            socket.deliver({{"type", "connection_ack"}});
+        if (type == "connection_init" && handshake != Handshake::Silent) {
+            Json ack{{"type", "connection_ack"}};
+            if (!ackPayload.is_null())
+                ack["payload"] = ackPayload;
+            socket.deliver(ack);
+        }
         if (type != "start")
             return;
         for (const auto &early : std::exchange(beforeStartAck, {}))
@@ -132,18 +139,29 @@ protected:
     {
         return subscription->connect(
             std::move(config), QStringLiteral("token-0"), QStringLiteral("prj-1"),
-            [this]() -> QCoro::Task<QString> {
+            [this](CancelToken token) -> QCoro::Task<QString> {
                 tokenRequests += 1;
                 if (refuseToken)
                     throw HubError(QStringLiteral("Sign in again."));
+                if (holdTokenRenewal)
+                    co_await sleepFor(std::chrono::hours(1), token);
                 co_return QStringLiteral("token-%1").arg(tokenRequests);
             },
-            [this](Json frame) -> QCoro::Task<void> {
+            [this](Json frame, CancelToken token) -> QCoro::Task<void> {
                 frames.push_back(frame);
                 if (holdHandler && frames.size() == 1) {
                     try {
                         co_await sleepFor(std::chrono::hours(1), releaseHandler.token());
                     } catch (const CancelledError &) {
+                    }
+                }
+                // A long handler, as a project call is, that ends when the subscription stops.
+                if (holdHandlerUntilStopped && frame.value("kind", "") != "transport_error") {
+                    try {
+                        co_await sleepFor(std::chrono::hours(1), token);
+                    } catch (const CancelledError &) {
+                        handlerStopped = true;
+                        throw;
                     }
                 }
                 if (failHandler && frame.value("kind", "") != "transport_error") {
@@ -189,6 +207,9 @@ protected:
     // The handler waits on the first frame until released, as it does for a long project call.
     bool holdHandler = false;
     CancelSource releaseHandler;
+    bool holdHandlerUntilStopped = false;
+    bool handlerStopped = false;
+    bool holdTokenRenewal = false;
     int tokenRequests = 0;
 };
 
@@ -262,11 +283,87 @@ TEST_F(SubscriptionFixture, RefusedHandshakeFailsTheConnect)
     EXPECT_FALSE(subscription->receiver().isValid());
 }
 
-TEST_F(SubscriptionFixture, SilentPlatformIsCutOffByTheWatchdog)
+TEST_F(SubscriptionFixture, SilentPlatformIsCutOffByTheWatchdogWithADeadlineNotACancellation)
 {
     platform.handshake = FakePlatform::Handshake::Silent;
-    EXPECT_EQ(errorOf(connect()), "The operation was cancelled.");
+    EXPECT_THROW(awaitFor(connect()), DeadlineError);
+    EXPECT_EQ(errorOf(connect()), "The request timed out.");
     EXPECT_EQ(platform.last().cancelledWith, 1001);
+    EXPECT_EQ(subscription->state(), RealtimeSubscription::Stopped);
+}
+
+TEST_F(SubscriptionFixture, StateFollowsHandshakesFailuresAndTheStop)
+{
+    std::vector<RealtimeSubscription::State> states;
+    // The subscription outlives this body and announces its stop when the fixture ends it.
+    QObject recording;
+    QObject::connect(subscription.get(), &RealtimeSubscription::stateChanged, &recording,
+                     [&] { states.push_back(subscription->state()); });
+    using S = RealtimeSubscription;
+    EXPECT_EQ(subscription->state(), S::Stopped);
+
+    platform.handshake = FakePlatform::Handshake::Refuse;
+    EXPECT_EQ(errorOf(connect()), "Realtime subscription refused.");
+    EXPECT_EQ(states, (std::vector<S::State>{S::Connecting, S::Stopped}));
+
+    states.clear();
+    platform.handshake = FakePlatform::Handshake::Accept;
+    holdBackoff = true;
+    awaitFor(connect());
+    EXPECT_EQ(states, (std::vector<S::State>{S::Connecting, S::Streaming}));
+    platform.last().drop();
+    ASSERT_TRUE(waitUntil([&] { return delays.size() == 1; }));
+    EXPECT_EQ(subscription->state(), S::WaitingToReconnect);
+    subscription->disconnect();
+    EXPECT_EQ(states, (std::vector<S::State>{S::Connecting, S::Streaming, S::WaitingToReconnect, S::Stopped}));
+
+    states.clear();
+    holdBackoff = false;
+    awaitFor(connect());
+    platform.last().drop();
+    ASSERT_TRUE(waitUntil([&] { return states.size() == 5; }));
+    EXPECT_EQ(states,
+              (std::vector<S::State>{S::Connecting, S::Streaming, S::WaitingToReconnect, S::Connecting, S::Streaming}));
+}
+
+// A half-open connection delivers nothing at all, keep-alives included.
+TEST_F(SubscriptionFixture, SilenceLongerThanTheConnectionTimeoutIsADrop)
+{
+    platform.ackPayload = {{"connectionTimeoutMs", 30}};
+    awaitFor(connect());
+    platform.last().deliver(data(chunks::frame(1)));
+    ASSERT_TRUE(waitUntil([&] { return platform.sockets.size() >= 2 && platform.sockets[1]->sent.size() >= 2; }));
+    subscription->disconnect();
+    EXPECT_EQ(seqs(), (std::vector<qint64>{1}));
+    const auto messages = transportMessages();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages[0], "Reconnecting: " + RealtimeSubscription::silenceSentence().toStdString());
+    EXPECT_EQ(platform.sockets[0]->cancelledWith, 1001);
+    EXPECT_EQ(delays[0], std::chrono::seconds(2));
+    // The back-off ends in a fresh handshake with a fresh token, as after any drop.
+    EXPECT_EQ(FakePlatform::tokenOf(*platform.sockets[1]), "token-1");
+}
+
+TEST_F(SubscriptionFixture, DisconnectCancelsALongHandlerAndATokenRenewal)
+{
+    holdHandlerUntilStopped = true;
+    awaitFor(connect());
+    platform.last().deliver(data(chunks::frame(1)));
+    ASSERT_TRUE(waitUntil([&] { return frames.size() == 1; }));
+    auto receiver = subscription->receiver();
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return receiver.isFinished(); }));
+    EXPECT_TRUE(handlerStopped);
+
+    holdHandlerUntilStopped = false;
+    holdTokenRenewal = true;
+    awaitFor(connect());
+    platform.last().drop();
+    ASSERT_TRUE(waitUntil([&] { return tokenRequests == 1; }));
+    receiver = subscription->receiver();
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return receiver.isFinished(); }));
+    EXPECT_EQ(platform.sockets.size(), 2u);
 }
 
 TEST_F(SubscriptionFixture, FramesArriveInOrderOnceWithRejectsCounted)
@@ -455,5 +552,56 @@ TEST_F(SubscriptionFixture, DestroyingTheSubscriptionStopsItsTask)
     subscription.reset();
     EXPECT_TRUE(waitUntil([&] { return receiver.isFinished(); }));
     EXPECT_TRUE(frames.empty());
+}
+} // namespace
+
+namespace
+{
+TEST_F(SubscriptionFixture, RestartFromAFinishedWaiterDuringDisconnectIsNotThrownAway)
+{
+    holdBackoff = true;
+    awaitFor(connect());
+    platform.last().drop();
+    ASSERT_TRUE(waitUntil([&] { return delays.size() == 1; }));
+
+    // Whoever learns that the receiver ended starts the subscription again.
+    bool restarted = false;
+    QString restartError;
+    using Self = std::remove_pointer_t<decltype(this)>;
+    auto restart = [](Self *fixture, Job receiver, bool *done, QString *error) -> QCoro::Task<void> {
+        co_await receiver.finished();
+        try {
+            co_await fixture->connect();
+        } catch (const std::exception &e) {
+            *error = errorDescription(e);
+        }
+        *done = true;
+    };
+    restart(this, subscription->receiver(), &restarted, &restartError);
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return restarted; }));
+    EXPECT_EQ(restartError, QString());
+    ASSERT_EQ(platform.sockets.size(), 2u);
+    EXPECT_EQ(platform.sockets[1]->cancelledWith, 0);
+    auto second = subscription->receiver();
+    ASSERT_TRUE(second.isValid());
+
+    // The restarted subscription is the one the owner holds: stopping it stops everything.
+    subscription->disconnect();
+    ASSERT_TRUE(waitUntil([&] { return second.isFinished(); }));
+    const std::size_t before = frames.size();
+    for (const auto &socket : platform.sockets) {
+        EXPECT_EQ(socket->cancelledWith, 1001);
+        socket->deliver(data(chunks::frame(99)));
+    }
+    holdBackoff = false;
+    // A later subscription runs and delivers, so anything left of the old ones would have had its
+    // turn by the time its frame arrives.
+    awaitFor(connect());
+    platform.last().deliver(data(chunks::frame(100)));
+    ASSERT_TRUE(waitUntil([&] { return frames.size() > before; }));
+    EXPECT_EQ(seqs().back(), 100);
+    EXPECT_EQ(frames.size(), before + 1);
+    EXPECT_EQ(platform.sockets.size(), 3u);
 }
 } // namespace

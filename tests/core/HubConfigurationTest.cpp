@@ -1,3 +1,5 @@
+#include "FifoSupport.h"
+
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
@@ -130,6 +132,23 @@ INSTANTIATE_TEST_SUITE_P(
         ConstructionCase{"GraphQLDatabaseHost",
                          withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "https://db.tavrilo.example/graphql"}}),
                          kGraphQLSentence},
+        // The stored URL lower-cases the host and maps full-width letters and ideographic full
+        // stops to ASCII: a denied host written that way is still the denied host.
+        ConstructionCase{"GraphQLSignInHostUpperCase",
+                         withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "https://AUTH.tavrilo.example/graphql"}}),
+                         kGraphQLSentence},
+        ConstructionCase{"GraphQLSignInHostFullWidth",
+                         withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL",
+                                   "https://\uFF41uth.tavrilo.example/graphql"}}),
+                         kGraphQLSentence},
+        ConstructionCase{"GraphQLDatabaseHostMixedCase",
+                         withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "https://dB.tavrilo.example/graphql"}}),
+                         kGraphQLSentence},
+        ConstructionCase{"GraphQLIdeographicStops",
+                         withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "https://x.auth\u3002tavrilo.example/graphql"}}),
+                         kGraphQLSentence},
+        ConstructionCase{"GraphQLUpperCasePlatformHost",
+                         withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "https://GQL.tavrilo.example/graphql"}}), {}},
         ConstructionCase{"GraphQLHttp", withApp({{"TAVRILO_PLATFORM_GRAPHQL_URL", "http://api.tavrilo.example/"}}),
                          kGraphQLSentence},
         ConstructionCase{"GraphQLEmptyFirstHidesSecond",
@@ -287,6 +306,35 @@ TEST_F(EnvFileTest, WorkspaceRootKeyDoesNotMoveTheFilesRead)
     const auto env = merged({{"TAVRILO_WORKSPACE_ROOT", other.path()}});
     EXPECT_FALSE(env.contains(QStringLiteral("TAVRILO_APP_ID")));
 }
+
+// Something other than a regular file where a `.env` file should be is skipped without waiting on
+// it: an ordinary open of a FIFO waits for a writer that never comes.
+struct NotRegularCase
+{
+    const char *name;
+    bool link; // a symbolic link to a FIFO elsewhere, else the FIFO itself
+};
+
+class EnvNotRegular : public EnvFileTest, public ::testing::WithParamInterface<NotRegularCase>
+{
+};
+
+TEST_P(EnvNotRegular, IsSkippedWithoutWaiting)
+{
+    const QString env = root() + QStringLiteral("/.env");
+    const QString fifo = GetParam().link ? root() + QStringLiteral("/pipe") : env;
+    ASSERT_TRUE(fifotest::makeFifo(fifo));
+    if (GetParam().link) {
+        ASSERT_TRUE(QFile::link(fifo, env));
+    }
+    HubEnvironment result;
+    EXPECT_TRUE(fifotest::finishesBesideFifo(fifo, [&] { result = merged({{"TAVRILO_APP_ID", "hub"}}); }));
+    EXPECT_EQ(result.value(QStringLiteral("TAVRILO_APP_ID")), QStringLiteral("hub"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, EnvNotRegular,
+                         ::testing::Values(NotRegularCase{"Fifo", false}, NotRegularCase{"LinkToFifo", true}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(EnvFileTest, HostileFilesNeverCrash)
 {

@@ -56,6 +56,21 @@ TEST(JSONValue, RefusesWhatIsNotJsonOrTooDeep)
     EXPECT_THROW(JSONValue::decode(QByteArray(json::kMaxDepth + 1, '[') + QByteArray(json::kMaxDepth + 1, ']')),
                  HubError);
     EXPECT_NO_THROW(JSONValue::decode(QByteArray(json::kMaxDepth, '[') + QByteArray(json::kMaxDepth, ']')));
+    // Objects count as levels as arrays do, mixed or not.
+    const auto objects = [](int depth) {
+        QByteArray text;
+        for (int i = 0; i < depth; ++i)
+            text += "{\"a\":";
+        return text + '1' + QByteArray(depth, '}');
+    };
+    EXPECT_TRUE(json::tryParse(objects(json::kMaxDepth)));
+    EXPECT_FALSE(json::tryParse(objects(json::kMaxDepth + 1)));
+    EXPECT_TRUE(json::tryParse("[{\"a\":" + QByteArray(json::kMaxDepth - 2, '[') + QByteArray(json::kMaxDepth - 2, ']') +
+                               "}]"));
+    EXPECT_FALSE(json::tryParse("[{\"a\":" + QByteArray(json::kMaxDepth - 1, '[') +
+                                QByteArray(json::kMaxDepth - 1, ']') + "}]"));
+    // Parsing stops at the cap instead of walking (and keeping a stack for) the rest.
+    EXPECT_FALSE(json::tryParse(QByteArray(64 << 20, '[')));
 }
 
 TEST(Json, QuotedEscapesOnlyWhatJsonRequires)

@@ -47,6 +47,10 @@ TEST(RoleContract, ListsKeysInSeatOrder)
     EXPECT_EQ(TavriloRoleContract::parse(contract({{"zeta", 2}, {"lead", 1}, {"alpha", 3}})),
               (QStringList{"lead", "zeta", "alpha"}));
     EXPECT_EQ(TavriloRoleContract::parse(contract(seats(63))).size(), 63);
+    // A seat written with a zero fraction is that integer.
+    EXPECT_EQ(TavriloRoleContract::parse(R"({"harnesses":{"lead":{"name":"a","responsibility":"b","seat":1.0}},
+                                              "localRoles":{"orchestrator":"lead"}})"),
+              QStringList{"lead"});
 }
 
 struct InvalidCase
@@ -84,6 +88,11 @@ INSTANTIATE_TEST_SUITE_P(
                                       "localRoles":{"orchestrator":"lead"}})"},
         InvalidCase{"SeatFraction", R"({"harnesses":{"lead":{"name":"a","responsibility":"b","seat":1.5}},
                                         "localRoles":{"orchestrator":"lead"}})"},
+        InvalidCase{"SeatBeyond64Bits", R"({"harnesses":{"lead":{"name":"a","responsibility":"b","seat":1e300}},
+                                            "localRoles":{"orchestrator":"lead"}})"},
+        InvalidCase{"SeatJustBeyond64Bits",
+                    R"({"harnesses":{"lead":{"name":"a","responsibility":"b","seat":9223372036854775808.0}},
+                        "localRoles":{"orchestrator":"lead"}})"},
         InvalidCase{"MissingResponsibility", R"({"harnesses":{"lead":{"name":"a","seat":1}},
                                                  "localRoles":{"orchestrator":"lead"}})"},
         InvalidCase{"NotJson", "{\"harnesses\":"},

@@ -48,6 +48,13 @@ INSTANTIATE_TEST_SUITE_P(
         IdCase{"EscapedSession", R"({"sessionId":"a\"b","seq":1})", {}, R"(["a\"b","a\"b","1"])"},
         IdCase{"TextSeqUsesJournalId", R"({"sessionId":"s","seq":"7","journalEventId":"J"})", "J", {}},
         IdCase{"FloatSeqUsesFallback", R"({"sessionId":"s","seq":7.5})", "fallback", {}},
+        // A number without a fraction is an integer however it is written.
+        IdCase{"IntegralFloatSeq", R"({"sessionId":"s","turnId":"t","seq":3.0})", {}, R"(["s","t","3"])"},
+        IdCase{"ExponentSeq", R"({"sessionId":"s","turnId":"t","seq":3e2})", {}, R"(["s","t","300"])"},
+        IdCase{"NegativeZeroSeq", R"({"sessionId":"s","turnId":"t","seq":-0.0})", {}, R"(["s","t","0"])"},
+        IdCase{"SeqBeyond64BitsUsesFallback", R"({"sessionId":"s","seq":1e300})", "fallback", {}},
+        IdCase{"SeqJustBeyond64BitsUsesFallback", R"({"sessionId":"s","seq":9223372036854775808.0})", "fallback",
+               {}},
         IdCase{"NoSessionUsesFallback", R"({"seq":7})", "fallback", {}},
         IdCase{"NonTextJournalIdUsesFallback", R"({"journalEventId":9})", "fallback", {}}),
     [](const auto &info) { return std::string(info.param.name); });

@@ -1,4 +1,5 @@
 // Journal reading: incremental reading, line handling, chunk reassembly and frame projection.
+#include "FifoSupport.h"
 #include "WorkspaceLogTestSupport.h"
 
 #include "core/JournalLimits.h"
@@ -9,12 +10,23 @@ using namespace journaltest;
 
 namespace
 {
-using ReaderTest = JournalFixture;
-
 QByteArray lineOf(const WorkspaceEvent &e)
 {
     return e.encode() + '\n';
 }
+
+class ReaderTest : public JournalFixture
+{
+protected:
+    // Another file renamed over the journal, made while the old one still exists so that its
+    // serial number differs.
+    void replaceJournal(const QByteArray &bytes) const
+    {
+        const QString other = directory + QStringLiteral("/other");
+        testsupport::writeFile(other, bytes);
+        ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    }
+};
 
 QStringList kinds(const JournalDeltas &d)
 {
@@ -160,8 +172,8 @@ TEST_F(ReaderTest, DropsNoiseAndForeignRecordsInFileOrder)
     EXPECT_TRUE(d.problems.isEmpty());
 }
 
-// Fault 4 of the issue: records another process appended to the old file between this reader's last
-// call and a rotation are read from "events.previous.jsonl" before the new file.
+// Records another process appended to the old file between this reader's last call and a rotation
+// are read from "events.previous.jsonl" before the new file.
 TEST_F(ReaderTest, AfterARotationReadsTheRestOfTheOldFileThenTheNewOne)
 {
     const JournalWriter w = writer();
@@ -191,17 +203,30 @@ TEST_F(ReaderTest, AfterARotationReadsTheRestOfTheOldFileThenTheNewOne)
     EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("next")});
 }
 
+// A FIFO planted where the previous generation lies would hold an ordinary open for good, and with
+// it the shared lock that every writer waits for.
+TEST_F(ReaderTest, AFifoInPlaceOfThePreviousGenerationIsNotWaitedOn)
+{
+    const JournalWriter w = writer();
+    JournalReader r = reader();
+    w.append(QStringLiteral("seen"), {});
+    r.readDeltas();
+    replaceJournal(lineOf(event(QStringLiteral("fresh"))));
+    ASSERT_TRUE(fifotest::makeFifo(previous()));
+    JournalDeltas d;
+    EXPECT_TRUE(fifotest::finishesBesideFifo(previous(), [&] { d = r.readDeltas(); }));
+    EXPECT_EQ(kinds(d), QStringList{QStringLiteral("fresh")});
+    w.append(QStringLiteral("next"), {});
+    EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("next")});
+}
+
 TEST_F(ReaderTest, AfterAReplacementThatIsNotTheOldFileStartsAtTheBeginning)
 {
     const JournalWriter w = writer();
     JournalReader r = reader();
     w.append(QStringLiteral("old"), {});
     r.readDeltas();
-    // Another file renamed over the journal (made while the old one still exists, so its serial
-    // number differs).
-    const QString other = directory + QStringLiteral("/other");
-    testsupport::writeFile(other, lineOf(event(QStringLiteral("fresh"))));
-    ASSERT_EQ(::rename(QFile::encodeName(other).constData(), QFile::encodeName(journal()).constData()), 0);
+    replaceJournal(lineOf(event(QStringLiteral("fresh"))));
     EXPECT_EQ(kinds(r.readDeltas()), QStringList{QStringLiteral("fresh")});
 }
 
@@ -239,6 +264,39 @@ TEST_F(ReaderTest, ChunkedEventInOrder201IsReturnedOnceWhenComplete)
     EXPECT_EQ(d.events[0].encode(), e.encode());
     EXPECT_EQ(r.openFragments(), 0);
     EXPECT_EQ(r.fragmentBytes(), 0);
+}
+
+// A read of thousands of lines over more than one read buffer returns them in file order, with a
+// chunk set whose pieces lie far apart and stored frames among them.
+TEST_F(ReaderTest, ManyLinesAtOnceComeBackInFileOrder)
+{
+    const WorkspaceEvent chunked = eventOfSize(15360);
+    const auto chunkRecords = pieces(chunked);
+    ASSERT_EQ(chunkRecords.size(), 3u);
+    const JournalWriter w = writer();
+    std::vector<QByteArray> records;
+    QStringList want;
+    for (int i = 0; i < 6000; ++i) {
+        if (i == 10 || i == 3000) {
+            records.push_back(chunkRecords[i == 10 ? 0 : 1]);
+        } else if (i == 5990) {
+            records.push_back(chunkRecords[2]);
+            want << chunked.kind;
+        } else if (i % 7 == 0) {
+            for (auto &r : w.frameRecords(frameOfSize(400, i)))
+                records.push_back(std::move(r));
+            want << QStringLiteral("text");
+        } else {
+            records.push_back(event(QStringLiteral("e%1").arg(i)).encode());
+            want << QStringLiteral("e%1").arg(i);
+        }
+    }
+    w.writeLines(records);
+    JournalReader r = reader();
+    const auto d = r.readDeltas();
+    EXPECT_EQ(kinds(d), want);
+    EXPECT_EQ(d.events[size_t(want.indexOf(chunked.kind))].encode(), chunked.encode());
+    EXPECT_TRUE(d.problems.isEmpty());
 }
 
 struct RoundTripCase
@@ -305,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameRoundTrip,
                                            RoundTripCase{"OneMiB", 1048576}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Fault 3 of the issue: a piece that breaks the reassembly rules is dropped with its set, the
+// A piece that breaks the reassembly rules is dropped with its set, the
 // sentence is reported, and the good records of the same call are returned.
 struct BadPieceCase
 {
@@ -427,7 +485,11 @@ INSTANTIATE_TEST_SUITE_P(Table, InvalidFragment,
                                            InvalidCase{"Data10001", "set", 0, 3, QString(10001, QLatin1Char('A'))},
                                            InvalidCase{"DataNotMultipleOfFour", "set", 0, 3, "AAA"},
                                            InvalidCase{"DataOutsideAlphabet", "set", 0, 3, "AA-A"},
-                                           InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"}),
+                                           InvalidCase{"PaddingInTheMiddle", "set", 0, 3, "AA==AAAA"},
+                                           InvalidCase{"ThreePaddingCharacters", "set", 0, 3, "A==="},
+                                           InvalidCase{"OnlyPadding", "set", 0, 3, "===="},
+                                           InvalidCase{"UrlAlphabet", "set", 0, 3, "AA_A"},
+                                           InvalidCase{"LineBreak", "set", 0, 3, "AAAA\nAAA"}),
                          [](const auto &info) { return std::string(info.param.name); });
 
 TEST_F(ReaderTest, ValidLimitsAreAccepted)

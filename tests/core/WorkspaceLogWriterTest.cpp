@@ -100,6 +100,35 @@ TEST(JournalFolderLevels, TavriloLevelOfAnotherUserIsRefused)
               QStringLiteral("Unsafe shared workspace directory: ") + tavrilo);
 }
 
+// The configuration allows letters, digits, "_" and "-" only; an id that could name another folder
+// is refused at set-up as well. A NUL would cut the id where the system reads the path.
+struct ApplicationIdCase
+{
+    const char *name;
+    QString id;
+};
+
+class ApplicationId : public ::testing::TestWithParam<ApplicationIdCase>
+{
+};
+
+TEST_P(ApplicationId, NotAFolderNameIsRefused)
+{
+    QTemporaryDir base;
+    const QString tavrilo = base.path() + QStringLiteral("/tavrilo");
+    EXPECT_EQ(sentenceOf([&] { JournalFolder::setUp(base.path(), GetParam().id); }),
+              QStringLiteral("Unsafe shared workspace directory: ") + tavrilo + u'/' + GetParam().id);
+    EXPECT_TRUE(QDir(tavrilo).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden).isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Table, ApplicationId,
+                         ::testing::Values(ApplicationIdCase{"Empty", QString()},
+                                           ApplicationIdCase{"Dot", QStringLiteral(".")},
+                                           ApplicationIdCase{"DotDot", QStringLiteral("..")},
+                                           ApplicationIdCase{"Slash", QStringLiteral("app/x")},
+                                           ApplicationIdCase{"Nul", QStringLiteral("app") + QChar(0) + u'x'}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
 TEST(JournalFolderLevels, CreatesMissingLevelsUnderAPrivateBase)
 {
     QTemporaryDir base;
@@ -315,7 +344,7 @@ INSTANTIATE_TEST_SUITE_P(Table, FrameSize,
                                            FrameSizeCase{"OneOverLargest", 16777217, 0, 0}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Fault 1 of the issue: a frame of at most 7000 bytes whose escaping takes its "session.frame" line
+// A frame of at most 7000 bytes whose escaping takes its "session.frame" line
 // past 16384 bytes is stored as slices instead of failing on every attempt.
 TEST_F(WriterTest, SmallFrameWhoseEscapedLineIsTooLongIsSliced)
 {
@@ -353,11 +382,52 @@ TEST_F(WriterTest, SmallFrameWhoseEscapedLineIsTooLongIsSliced)
 
 TEST_F(WriterTest, FrameThatIsNotJsonIsStoredAllTheSame)
 {
-    writer().appendFrame("not json \xff");
+    writer().appendFrame("not json {");
     const auto all = lines(journal());
     ASSERT_EQ(all.size(), 1);
-    EXPECT_EQ(decoded(all[0]).payload.value(QStringLiteral("frame")), QStringLiteral("not json \uFFFD"));
+    EXPECT_EQ(decoded(all[0]).payload.value(QStringLiteral("frame")), QStringLiteral("not json {"));
 }
+
+// Ill-formed UTF-8 in a frame stored as text: each maximal ill-formed subpart (the longest start of
+// a sequence that could still have become well-formed, or else one byte) becomes one U+FFFD.
+struct IllFormedCase
+{
+    const char *name;
+    QByteArray frame;
+    QString text;
+};
+
+class IllFormedFrame : public JournalFixture, public ::testing::WithParamInterface<IllFormedCase>
+{
+};
+
+TEST_P(IllFormedFrame, EachMaximalSubpartBecomesOneReplacement)
+{
+    writer().appendFrame(GetParam().frame);
+    const auto all = lines(journal());
+    ASSERT_EQ(all.size(), 1);
+    EXPECT_EQ(decoded(all[0]).payload.value(QStringLiteral("frame")), GetParam().text);
+}
+
+const QString kFFFD(QChar(0xFFFD));
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, IllFormedFrame,
+    ::testing::Values(IllFormedCase{"WellFormed", "a\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80",
+                                    QStringLiteral("a\u00e9\u20ac\U0001F600")},
+                      IllFormedCase{"TruncatedThreeByte", "\xe2\x82", kFFFD},
+                      IllFormedCase{"TruncatedThenText", "\xe2\x82x", kFFFD + u'x'},
+                      IllFormedCase{"TruncatedFourByte", "\xf0\x9f\x98", kFFFD},
+                      IllFormedCase{"TwoTruncatedInARow", "\xf1\x80\x80\xe1\x80\xc2\x80",
+                                    kFFFD + kFFFD + QChar(0x80)},
+                      IllFormedCase{"Overlong", "\xc0\xaf", kFFFD + kFFFD},
+                      IllFormedCase{"OverlongThreeByte", "\xe0\x80\xaf", kFFFD + kFFFD + kFFFD},
+                      IllFormedCase{"Surrogate", "\xed\xa0\x80", kFFFD + kFFFD + kFFFD},
+                      IllFormedCase{"AboveTheLastCodePoint", "\xf4\x90\x80\x80", kFFFD + kFFFD + kFFFD + kFFFD},
+                      IllFormedCase{"StrayContinuations", "\x80\xbf", kFFFD + kFFFD},
+                      IllFormedCase{"LeadAtTheEnd", "x\xf0", u'x' + kFFFD},
+                      IllFormedCase{"NeverALead", "\xff\xfe", kFFFD + kFFFD}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 struct LineCase
 {
@@ -437,8 +507,8 @@ INSTANTIATE_TEST_SUITE_P(Table, Rotation,
                          ::testing::Values(RotationCase{"Exact", 0, false}, RotationCase{"OneMore", 1, true}),
                          [](const auto &info) { return std::string(info.param.name); });
 
-// Fault 2 of the issue: a write that failed half way left a line without its line feed; the next
-// batch ends that line first instead of being glued to it and lost.
+// A write that failed half way left a line without its line feed; the next batch ends that line
+// first instead of being glued to it and lost.
 TEST_F(WriterTest, BatchAfterATornLineStartsWithALineFeed)
 {
     const JournalWriter w = writer();
@@ -456,6 +526,25 @@ TEST_F(WriterTest, BatchAfterATornLineStartsWithALineFeed)
     EXPECT_EQ(deltas.events[0].kind, QStringLiteral("before"));
     EXPECT_EQ(deltas.events[1].id, e.id);
     EXPECT_TRUE(deltas.problems.isEmpty());
+}
+
+// The file's last byte is read under the lock before every batch, even when the file has the serial
+// number and size this writer's own last batch left: another writer may have emptied it in place and
+// torn a line of exactly that size into it.
+TEST_F(WriterTest, TornLineOfTheSizeThisWriterLeftIsEndedAllTheSame)
+{
+    const JournalWriter w = writer();
+    JournalReader r = reader();
+    w.append(QStringLiteral("first"), {});
+    const qsizetype size = testsupport::readFile(journal()).size();
+    ASSERT_EQ(::truncate(QFile::encodeName(journal()).constData(), 0), 0);
+    appendRaw(journal(), QByteArray(size, 'z'));
+    const WorkspaceEvent e = event(QStringLiteral("after"));
+    w.appendEvent(e);
+    EXPECT_EQ(lines(journal()).last(), e.encode());
+    const auto deltas = r.readDeltas();
+    ASSERT_EQ(deltas.events.size(), 1u);
+    EXPECT_EQ(deltas.events[0].id, e.id);
 }
 
 TEST_F(WriterTest, TornLineCountsTowardsRotation)

@@ -64,8 +64,8 @@ protected:
     {
         return live.connect(
             configuration(), QStringLiteral("token-0"), QString::fromLatin1(kSession),
-            [this]() -> QCoro::Task<QString> { co_return QStringLiteral("token-%1").arg(++tokenRequests); },
-            [this](Json frame) -> QCoro::Task<void> {
+            [this](CancelToken) -> QCoro::Task<QString> { co_return QStringLiteral("token-%1").arg(++tokenRequests); },
+            [this](Json frame, CancelToken) -> QCoro::Task<void> {
                 frames.push_back(frame);
                 // A handler that sometimes takes its time, as a project call does, while the
                 // platform keeps sending.
@@ -235,6 +235,24 @@ INSTANTIATE_TEST_SUITE_P(
         EndCase{"DeliveryError", {{"message", {{"type", "error"}}}}, "Reconnecting: Realtime delivery failed."}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// A half-open connection: the platform acknowledged with a short connection timeout, then sent
+// nothing at all, not even keep-alives. The hub treats the silence as a drop and subscribes anew.
+TEST_F(RealtimeIntegration, SilenceLongerThanTheConnectionTimeoutReconnects)
+{
+    const Json silent = {{"connectionTimeoutMs", 300}, {"keepAliveMs", 0}, {"send", {{{"frame", sessionFrame(1)}}}}};
+    const Json lively = {{"send", {{{"frame", sessionFrame(2)}}}}};
+    standIn().setScenario({{"realtime", {{"*", {{"queue", {silent}}, {"default", lively}}}}}});
+
+    auto live = makeLive();
+    awaitFor(connect(*live));
+    ASSERT_TRUE(waitUntil([&] { return seqs().size() == 2; }, std::chrono::seconds(10)));
+    EXPECT_EQ(seqs(), (std::vector<qint64>{1, 2}));
+    EXPECT_EQ(transportMessages(), (std::vector<std::string>{"Reconnecting: The realtime connection went silent."}));
+    EXPECT_EQ(live->reconnects(), 1);
+    EXPECT_EQ(realtimeEntries("start").size(), 2u);
+    live->disconnect();
+}
+
 TEST_F(RealtimeIntegration, CancellingDuringTheBackOffEndsAtOnce)
 {
     standIn().setScenario(
@@ -279,10 +297,10 @@ TEST_P(RealtimeHandshake, FailureReachesTheCaller)
     }));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, RealtimeHandshake,
-    ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
-                      HandshakeCase{"ConnectionError", "connection_error", "Realtime subscription refused."},
-                      HandshakeCase{"NeverAcknowledged", "silent", "The operation was cancelled."}),
-    [](const auto &info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, RealtimeHandshake,
+                         ::testing::Values(HandshakeCase{"Refused", "refuse", "Realtime subscription refused."},
+                                           HandshakeCase{"ConnectionError", "connection_error",
+                                                         "Realtime subscription refused."},
+                                           HandshakeCase{"NeverAcknowledged", "silent", "The request timed out."}),
+                         [](const auto &info) { return std::string(info.param.name); });
 } // namespace

@@ -4,6 +4,7 @@
 #include "core/Json.h"
 #include "platform/MemoryKeyring.h"
 #include "platform/WebAuthSession.h"
+#include "support/FollowingWebSession.h"
 #include "support/SharedStandIn.h"
 #include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
@@ -25,36 +26,6 @@ const QString kClient = QStringLiteral("standin-client");
 const QString kService = QStringLiteral("com.tavrilo.native-hub.account");
 const QString kRefused =
     QStringLiteral("Stored session renewal was refused. Sign in outside silent capture before retrying.");
-
-// Loads the authorize URL and follows its redirect to the callback, as the sign-in window would.
-class FollowingWebSession : public WebAuthSession
-{
-public:
-    bool start(Request request, Completion completion) override
-    {
-        follow(std::move(request), std::move(completion));
-        return true;
-    }
-    void cancel() override {}
-
-private:
-    static QCoro::Task<void> follow(Request request, Completion completion)
-    {
-        HubNetwork::Request get;
-        get.request = QNetworkRequest(request.url);
-        get.method = "GET";
-        try {
-            const HubNetwork::Reply reply = co_await HubNetwork::send(HubNetwork::shared().session(), get, {});
-            for (const auto &[name, value] : reply.headers)
-                if (name.compare("Location", Qt::CaseInsensitive) == 0 && reply.status == 302) {
-                    completion(QUrl(QString::fromUtf8(value)), Error::None);
-                    co_return;
-                }
-        } catch (...) {
-        }
-        completion({}, Error::None);
-    }
-};
 
 [[maybe_unused]] ::testing::Environment *const s_environment = ::testing::AddGlobalTestEnvironment(new SharedStandIn);
 

@@ -43,8 +43,10 @@ const std::map<std::string, std::function<void(HubModel &)>> kCounters = {
 };
 
 const std::set<std::string> kDerived = {
-    "displayProfile",    "cloudConnected",    "controlsConnected", "canRun",
-    "activeSpecialists", "sessionTokenLabel", "skipTarget",        "hasOwnedCleanup",
+    "displayProfile",          "cloudConnected",     "controlsConnected",  "canRun",
+    "activeSpecialists",       "sessionTokenLabel",  "skipTarget",         "hasOwnedCleanup",
+    "workspaceLedgerLabel",    "sessionLedgerLabel", "persistedCostLabel", "unattributedLedgerLabel",
+    "pendingAttributionLabel",
 };
 
 Job finishedJob()
@@ -151,6 +153,8 @@ QString describe(const QVariant &value)
     }
     if (value.metaType() == QMetaType::fromType<QStringList>())
         return value.toStringList().join(u',');
+    if (value.metaType() == QMetaType::fromType<std::optional<QString>>())
+        return value.value<std::optional<QString>>().value_or(QStringLiteral("(none)"));
     return value.toString();
 }
 
@@ -216,6 +220,12 @@ TEST(HubModelProperties, DerivedValuesAnnounceWhenTheyChange)
         {"ledger done", [&] { m.setLedgerTask(Job()); }},
         {"changes task", [&] { m.setChangesReadTask(finishedJob()); }},
         {"changes done", [&] { m.setChangesReadTask(Job()); }},
+        {"workspace ledger", [&] { m.setPersistedWorkspaceUsage(NativeLedgerUsage::decode(ledgerSummary({}))); }},
+        {"session ledger",
+         [&] {
+             m.setPersistedSessionUsage(NativeLedgerUsage::decode(ledgerSummary(QStringLiteral("S"), 10, 4, 2, 3)));
+         }},
+        {"session ledger ready", [&] { m.setPersistedSessionUsagePending(false); }},
         {"signed out", [&] { m.setIdentityToken(std::nullopt); }},
     };
 

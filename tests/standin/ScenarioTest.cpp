@@ -187,7 +187,16 @@ INSTANTIATE_TEST_SUITE_P(
         LimitCase{"ChunksOfOneByte",
                   R"({"realtime":{"*":{"default":{"send":[{"frame":{"payload":{"text":"abcdefghij"}},
                      "chunked":{"id":"c","sliceBytes":1,"duplicate":true},"repeat":10000}]}}}})",
-                  "messages"}),
+                  "messages"},
+        LimitCase{"ShellMessageSize", R"({"commandChannel":{"*":{"default":{"send":[{"size":1048577}]}}}})", "size"},
+        LimitCase{"ShellRepeat", R"({"commandChannel":{"*":{"default":{"send":[{"heartbeat":true,"repeat":10001}]}}}})",
+                  "repeat"},
+        LimitCase{"ShellDelay", R"({"commandChannel":{"*":{"default":{"send":[{"drop":true,"delayMs":600001}]}}}})",
+                  "delayMs"},
+        LimitCase{"ShellCloseCode", R"({"commandChannel":{"*":{"default":{"send":[{"close":1006}]}}}})", "close"},
+        LimitCase{"ShellStepBytes",
+                  R"({"commandChannel":{"*":{"default":{"send":[{"size":1048576,"repeat":64},{"heartbeat":true}]}}}})",
+                  "bytes"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ScenarioLimits, AcceptValuesAtTheirBounds)
@@ -198,6 +207,8 @@ TEST(ScenarioLimits, AcceptValuesAtTheirBounds)
                  "send":[{"text":"{}","padTo":16777216},{"text":"x","repeat":10000,"delayMs":600000},{"close":4999}]}}}})",
              R"({"realtime":{"*":{"default":{"keepAliveMs":3600000,"send":[{"frame":{},"chunked":{"id":"c",
                  "seed":4294967295,"sliceBytes":16777216}}]}}}})",
+             R"({"commandChannel":{"*":{"default":{"send":[{"size":1048576,"repeat":63,"channel":255,"delayMs":600000},
+                 {"heartbeat":true,"repeat":10000},{"close":4999}]}}}})",
          }) {
         QString error;
         EXPECT_TRUE(Scenario::fromJson(Json::parse(text), allSections(), &error))

@@ -79,6 +79,11 @@ INSTANTIATE_TEST_SUITE_P(
         IssueCase{"DuplicateIgnoresEndPunctuation", {QStringLiteral("Save, save.")}, {duplicates("save")}},
         IssueCase{"ShortWordsAreNotDuplicates", {QStringLiteral("the the end")}, {}},
         IssueCase{"WordsWithDigitsAreNotDuplicates", {QStringLiteral("2024 2024 rev2 rev2")}, {}},
+        // Three characters (a conjunct and two emoji) in six UTF-16 units: too short to count, however
+        // a segmentation that cuts inside the surrogate pairs would count them.
+        IssueCase{"KeyLengthIsInUserPerceivedCharacters",
+                  {QString::fromUcs4(U"\u0915\u094D\U0001F468\U0001F468 \u0915\u094D\U0001F468\U0001F468")},
+                  {}},
         IssueCase{"RepeatAcrossBlocksIsFine", {QStringLiteral("Open report"), QStringLiteral("report again")}, {}},
         IssueCase{"AtMostFourDuplicates",
                   {QStringLiteral("alpha alpha bravo bravo"), QStringLiteral("delta delta gamma gamma"),

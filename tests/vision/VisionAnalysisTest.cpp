@@ -3,6 +3,7 @@
 #include "RenderedText.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
+#include "vision/TextRecognizer.h"
 
 #include <gtest/gtest.h>
 
@@ -61,6 +62,90 @@ TEST_P(RecognitionModes, ReadsRenderedTextWithBoxesWhereItWasDrawn)
 
 INSTANTIATE_TEST_SUITE_P(Vision, RecognitionModes, testing::Values(true, false),
                          [](const testing::TestParamInfo<bool> &info) { return info.param ? "Fast" : "Accurate"; });
+
+// Light text on colour, as screens draw calls to action and dark themes.
+QByteArray lightTextOnColour()
+{
+    QImage image(760, 200, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    painter.setRenderHint(QPainter::Antialiasing);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(14);
+    font.setBold(true);
+    painter.setFont(font);
+    struct Filled
+    {
+        const char *text;
+        QRgb fill;
+        QRect rect;
+        qreal radius;
+    };
+    const Filled buttons[] = {{"Save changes", 0x1f883d, {20, 20, 140, 32}, 6},
+                              {"Delete account", 0xcf222e, {180, 20, 150, 32}, 6},
+                              {"Publish", 0x0969da, {350, 20, 100, 32}, 6},
+                              {"New issue", 0x8250df, {470, 20, 110, 32}, 6}};
+    for (const Filled &button : buttons) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(button.fill));
+        painter.drawRoundedRect(button.rect, button.radius, button.radius);
+        painter.setPen(Qt::white);
+        painter.drawText(button.rect, Qt::AlignCenter, QString::fromLatin1(button.text));
+    }
+    painter.fillRect(QRect(0, 80, 760, 120), QColor(0x0d1117));
+    font.setBold(false);
+    painter.setFont(font);
+    painter.setPen(QColor(0xe6edf3));
+    painter.drawText(QPoint(20, 120), QStringLiteral("Billing and plans"));
+    painter.setPen(QColor(0x8d96a0));
+    painter.drawText(QPoint(20, 160), QStringLiteral("Scheduled reminders"));
+    painter.end();
+    return renderedtext::encode(image);
+}
+
+TEST_P(RecognitionModes, ReadsLightTextOnButtonsAndDarkPanels)
+{
+    const QString text = joined(NativeVisionCore::analyzeData(lightTextOnColour(), GetParam(), std::nullopt));
+    for (const char *label : {"Save changes", "Delete account", "Publish", "New issue", "Billing and plans",
+                              "Scheduled reminders"})
+        EXPECT_TRUE(text.contains(QString::fromLatin1(label))) << label << " in " << text.toStdString();
+}
+
+// The engine's monitor is asked before each word; at a deadline already passed, the first word stops
+// the recognition and the caller gets the sentence, not a partial reading.
+TEST(TextRecognition, StopsAtItsDeadlineWithItsSentence)
+{
+    const QImage grey = renderedtext::draw({600, 100}, {{QStringLiteral("Quarterly report"), {20, 30}, 34}})
+                            .convertToFormat(QImage::Format_Grayscale8);
+    try {
+        TextRecognizer::recognize(grey, true, 0.008, std::chrono::milliseconds(0));
+        FAIL() << "read";
+    } catch (const HubError &error) {
+        EXPECT_EQ(error.description(), TextRecognizer::deadlineSentence(std::chrono::milliseconds(0)));
+    }
+    EXPECT_EQ(TextRecognizer::deadlineSentence(TextRecognizer::kDeadline),
+              QStringLiteral("Text recognition was stopped after 45 seconds: the image holds more text or detail than "
+                             "can be read in that time."));
+}
+
+// 40,000 separate dots: the engine's layout of such a page cannot be stopped and runs for minutes, so
+// it is refused before the engine starts.
+TEST(TextRecognition, RefusesAPageOfMoreMarksThanItCanReadInTime)
+{
+    QImage dots(400, 400, QImage::Format_Grayscale8);
+    dots.fill(255);
+    for (int y = 0; y < dots.height(); y += 2) {
+        for (int x = 0; x < dots.width(); x += 2)
+            dots.scanLine(y)[x] = 0;
+    }
+    try {
+        NativeVisionCore::analyzeData(renderedtext::encode(dots), true, std::nullopt);
+        FAIL() << "read";
+    } catch (const HubError &error) {
+        EXPECT_EQ(error.description(), QStringLiteral("Text recognition refused the image: it holds more text or "
+                                                      "detail than can be read within 45 seconds."));
+    }
+}
 
 TEST(VisionAnalysis, RecognisedDefectsBecomeIssues)
 {
@@ -272,7 +357,7 @@ protected:
     QString failure(const QString &file) const
     {
         try {
-            NativeVisionCore::analyzeFile(file, true, std::nullopt);
+            NativeVisionCore::analyzeFile(QFile::encodeName(file), true, std::nullopt);
         } catch (const HubError &error) {
             return error.description();
         }
@@ -313,7 +398,7 @@ TEST_F(BadFiles, ReadsARealFileByRelativePath)
     ASSERT_TRUE(QDir::setCurrent(m_dir.path()));
     QString text;
     try {
-        text = joined(NativeVisionCore::analyzeFile(QStringLiteral("shot.png"), true, std::nullopt));
+        text = joined(NativeVisionCore::analyzeFile("shot.png", true, std::nullopt));
     } catch (const HubError &error) {
         text = error.description();
     }

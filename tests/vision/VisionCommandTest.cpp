@@ -4,6 +4,7 @@
 #include "support/TestSupport.h"
 
 #include "core/Json.h"
+#include "vision/NativeVisionCore.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,11 @@
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace
 {
@@ -26,12 +32,17 @@ struct Outcome
     }
 };
 
-Outcome run(const QStringList &arguments,
-            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+QString hubProgram()
+{
+    return QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub");
+}
+
+Outcome runProgram(const QString &program, const QStringList &arguments,
+                   const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
 {
     QProcess process;
     process.setProcessEnvironment(environment);
-    process.setProgram(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"));
+    process.setProgram(program);
     process.setArguments(arguments);
     process.start();
     Outcome outcome;
@@ -44,6 +55,12 @@ Outcome run(const QStringList &arguments,
     outcome.out = process.readAllStandardOutput();
     outcome.err = process.readAllStandardError();
     return outcome;
+}
+
+Outcome run(const QStringList &arguments,
+            const QProcessEnvironment &environment = QProcessEnvironment::systemEnvironment())
+{
+    return runProgram(hubProgram(), arguments, environment);
 }
 
 // Every output is one line, ending in a line feed, and standard error stays empty.
@@ -183,6 +200,77 @@ TEST_F(VisionCommand, UnusableRecognitionDataIsNamedInTheFailure)
     EXPECT_EQ(o.json(), (Json{{"ok", false},
                               {"error", "Text recognition could not load its English data from " +
                                             path("tessdata").toStdString() + "."}}));
+}
+
+// File names are bytes. QProcess hands over arguments as UTF-8, so a shell makes the name's bytes.
+TEST_F(VisionCommand, APathThatIsNotUtf8NamesItsFileUnchanged)
+{
+    const QByteArray existing = QFile::encodeName(m_dir.path()) + "/shot-\xff\xfe.png";
+    const QByteArray png = testsupport::readFile(shot());
+    const int fd = ::open(existing.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, png.constData(), size_t(png.size())), ssize_t(png.size()));
+    ::close(fd);
+
+    const auto analyse = [this](const char *name) {
+        return runProgram(QStringLiteral("/bin/sh"),
+                          {QStringLiteral("-c"), QStringLiteral("exec \"$0\" --vision-analyze \"$(printf \"$2\" \"$1\")\""),
+                           hubProgram(), m_dir.path(), QString::fromLatin1(name)});
+    };
+    const Outcome found = analyse("%s/shot-\\377\\376.png");
+    EXPECT_EQ(found.status, 0) << found.out.toStdString();
+    expectOneCleanLine(found);
+    EXPECT_EQ(found.json()["ocrBlocks"][0].value("text", ""), "Release notes") << found.out.toStdString();
+
+    // A missing one is named in the sentence as well as its bytes allow, in valid JSON.
+    const Outcome missing = analyse("%s/gone-\\377.png");
+    EXPECT_EQ(missing.status, 1);
+    expectOneCleanLine(missing);
+    EXPECT_EQ(missing.json(),
+              (Json{{"ok", false},
+                    {"error", "The file \u201Cgone-\uFFFD.png\u201D couldn\u2019t be opened: No such file or directory."}}))
+        << missing.out.toStdString();
+}
+
+QStringList g_messages;
+void recordMessage(QtMsgType, const QMessageLogContext &, const QString &message)
+{
+    g_messages.append(message);
+}
+
+// The command hands its status back to the program entry, which may go on to other work: standard
+// error and Qt's messages are the caller's again once it returns.
+TEST(VisionCommandInProcess, ReturnsItsStatusAndGivesStandardErrorBack)
+{
+    QTemporaryFile captured;
+    ASSERT_TRUE(captured.open());
+    std::fflush(stdout);
+    const int savedOut = ::dup(STDOUT_FILENO);
+    ::dup2(captured.handle(), STDOUT_FILENO);
+    struct stat before
+    {
+    };
+    ::fstat(STDERR_FILENO, &before);
+    const QtMessageHandler previous = qInstallMessageHandler(recordMessage);
+
+    const char *arguments[] = {"tavrilo-hub", "--fast", "--vision-analyze"};
+    const int status = NativeVisionCore::runCLI(3, arguments);
+    qWarning("after the command");
+
+    qInstallMessageHandler(previous);
+    ::dup2(savedOut, STDOUT_FILENO);
+    ::close(savedOut);
+    struct stat after
+    {
+    };
+    ::fstat(STDERR_FILENO, &after);
+
+    EXPECT_EQ(status, 2);
+    captured.seek(0);
+    EXPECT_EQ(captured.readAll(), kUsageLine);
+    EXPECT_EQ(after.st_dev, before.st_dev);
+    EXPECT_EQ(after.st_ino, before.st_ino);
+    EXPECT_EQ(g_messages, QStringList{QStringLiteral("after the command")});
 }
 
 TEST_F(VisionCommand, WithoutTheVisionOptionTheOtherModesRun)

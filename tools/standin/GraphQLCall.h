@@ -6,6 +6,14 @@
 
 #include <QString>
 
+#include <string>
+
+// What the service answers when variables do not fit the schema of the operation.
+inline Json graphqlValidationError(const std::string &message)
+{
+    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
+}
+
 // One GraphQL operation as the endpoint received it.
 struct GraphQLCall
 {

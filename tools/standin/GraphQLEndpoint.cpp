@@ -30,6 +30,19 @@ QString operationName(const Json &envelope, const QString &query)
     return match.hasMatch() ? match.captured(1) : QString();
 }
 
+} // namespace
+
+QString resultField(const QString &query)
+{
+    // After the operation's name and its variable declarations, if any, the selection set opens.
+    static const QRegularExpression first(QStringLiteral(
+        "(?:query|mutation|subscription)\\s*[_A-Za-z]*[_0-9A-Za-z]*\\s*(?:\\([^)]*\\))?\\s*\\{\\s*([_A-Za-z][_0-9A-Za-z]*)"));
+    const auto match = first.match(query);
+    return match.hasMatch() ? match.captured(1) : QString();
+}
+
+namespace
+{
 Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
 {
     ServiceContext &context = exchange.context;
@@ -78,7 +91,11 @@ Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
         return outcome;
     };
 
+    // An operation of several result fields ("NativeDocument") registers none: its field is the
+    // query's, for the steps' "match" and "answer".
+    const QString field = operation && !operation->field.isEmpty() ? operation->field : resultField(*query);
     const Json view{{"operation", json::toStd(name)},
+                    {"field", json::toStd(field)},
                     {"variables", variables},
                     {"query", json::toStd(*query)},
                     {"host", json::toStd(exchange.host)},
@@ -88,7 +105,7 @@ Outcome handle(const ServiceRegistry &registry, const HttpsExchange &exchange)
         step = context.scenario.take("graphql", "*", view);
     if (!step)
         return makeDefault();
-    return scriptedstep::apply(*step, makeDefault, operation ? operation->field : QString());
+    return scriptedstep::apply(*step, makeDefault, operation ? field : QString());
 }
 } // namespace
 

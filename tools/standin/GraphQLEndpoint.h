@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QString>
+
 class ServiceRegistry;
 
 // The platform's GraphQL endpoint: POST of {"query", "variables"} with a bearer token, dispatched
@@ -8,4 +10,8 @@ class ServiceRegistry;
 namespace graphqlendpoint
 {
 void registerService(ServiceRegistry &registry);
+
+// The first field of an operation's selection set: its result field ("tavriloStopRun" in
+// "mutation NativeStop($sessionId: ID!) { tavriloStopRun(sessionId: $sessionId) { ok } }").
+QString resultField(const QString &query);
 } // namespace graphqlendpoint

@@ -4,6 +4,7 @@
 #include "standin/PlatformHosts.h"
 #include "standin/ScriptedStep.h"
 #include "standin/ServiceRegistry.h"
+#include "standin/WorkspaceSelection.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -293,7 +294,7 @@ Json tokenAnswer(const Account &account, const std::string &clientID, const std:
     return answer;
 }
 
-Outcome token(State &state, const HttpsExchange &exchange)
+Outcome token(State &state, const WorkspaceSelection *selection, const HttpsExchange &exchange)
 {
     const auto fields = formFields(exchange.request.body);
     auto field = [&](const char *name) {
@@ -303,7 +304,9 @@ Outcome token(State &state, const HttpsExchange &exchange)
     const std::string grant = field("grant_type");
     const std::string clientID = field("client_id");
     const Json view{{"grant_type", grant}, {"client_id", clientID}};
-    const Account account = accountFor(exchange.context.scenario, view);
+    Account account = accountFor(exchange.context.scenario, view);
+    if (selection)
+        account.workspace = selection->of(account.sub).value_or(account.workspace);
 
     // Changes to the provider's memory take effect only when a good answer really goes out.
     std::function<void()> commit;
@@ -380,16 +383,16 @@ QRegularExpression anchored(const char *pattern)
 }
 } // namespace
 
-void registerService(ServiceRegistry &registry)
+void registerService(ServiceRegistry &registry, std::shared_ptr<const WorkspaceSelection> selection)
 {
     auto state = std::make_shared<State>();
     registry.addScenarioSection("signIn", validateAccount);
     registry.addHttpsRoute({QStringLiteral("signInAuthorize"), platformhosts::isSignInHost, "GET",
                             anchored("(?:/.*)?/oauth2/authorize"),
                             [state](const HttpsExchange &exchange) { return authorize(*state, exchange); }});
-    registry.addHttpsRoute({QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST",
-                            anchored("(?:/.*)?/oauth2/token"),
-                            [state](const HttpsExchange &exchange) { return token(*state, exchange); }});
+    registry.addHttpsRoute(
+        {QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST", anchored("(?:/.*)?/oauth2/token"),
+         [state, selection](const HttpsExchange &exchange) { return token(*state, selection.get(), exchange); }});
     registry.addHttpsRoute({QStringLiteral("signInDesktopRedirect"), isDesktopRedirectHost, "GET",
                             anchored("(?:/.*)?/desktop-callback"),
                             [](const HttpsExchange &exchange) { return desktopRedirect(exchange); }});

@@ -1,6 +1,7 @@
 #include "standin/RealtimeConnection.h"
 
 #include "standin/EventLog.h"
+#include "standin/SocketDrop.h"
 #include "standin/RealtimeService.h"
 #include "standin/Scenario.h"
 #include "standin/ServiceContext.h"
@@ -264,7 +265,7 @@ void RealtimeConnection::sendNext(Subscription &subscription)
         if (action.contains("drop")) {
             log({{"event", "drop"}});
             end();
-            dropWhenFlushed();
+            dropWhenFlushed(m_socket);
             return;
         }
         if (action.contains("close")) {
@@ -331,18 +332,6 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
             result.emplace_back(action.contains("padTo") ? padded(message, action["padTo"].get<qint64>()) : message,
                                 binary);
     return result;
-}
-
-void RealtimeConnection::dropWhenFlushed()
-{
-    // Aborting would discard what is still buffered (the TLS layer keeps its own buffer): end the
-    // TCP connection once everything sent is out, but without a WebSocket close frame.
-    if (auto *transport = m_socket->findChild<QAbstractSocket *>()) {
-        transport->disconnectFromHost();
-        return;
-    }
-    m_socket->flush();
-    QTimer::singleShot(100, m_socket, &QWebSocket::abort);
 }
 
 void RealtimeConnection::sendMessage(const QByteArray &bytes, bool binary)

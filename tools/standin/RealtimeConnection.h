@@ -47,7 +47,6 @@ private:
     void sendMessage(const QByteArray &bytes, bool binary);
     // Nothing more goes out: after a scripted drop or close, or a refused connection.
     void end();
-    void dropWhenFlushed();
     void log(Json entry);
 
     QWebSocket *m_socket;

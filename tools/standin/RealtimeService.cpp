@@ -15,16 +15,7 @@ namespace realtimeservice
 namespace
 {
 using scenariolimits::isInteger;
-
-// Close codes an endpoint may send (RFC 6455 section 7.4): the defined ones that are not reserved
-// for local use, and the ranges left to libraries and applications.
-bool isSendableCloseCode(const Json &value)
-{
-    if (!isInteger(value, 1000, 4999))
-        return false;
-    const auto code = value.get<qint64>();
-    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) || code >= 3000;
-}
+using scenariolimits::isSendableCloseCode;
 
 QString validateAction(const Json &action)
 {

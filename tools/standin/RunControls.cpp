@@ -1,5 +1,6 @@
 #include "standin/RunControls.h"
 
+#include "standin/LiveSessions.h"
 #include "standin/ServiceRegistry.h"
 
 #include <QHash>
@@ -43,11 +44,6 @@ const std::vector<Control> &controls()
     return table;
 }
 
-Json validationError(const std::string &message)
-{
-    return Json{{"data", nullptr}, {"errors", Json::array({{{"errorType", "ValidationError"}, {"message", message}}})}};
-}
-
 // The schema check: what a GraphQL server says about variables that do not fit the declared input.
 std::optional<std::string> schemaViolation(const Control &control, const Json &variables)
 {
@@ -76,15 +72,15 @@ std::optional<std::string> schemaViolation(const Control &control, const Json &v
 }
 } // namespace
 
-void registerService(ServiceRegistry &registry)
+void registerService(ServiceRegistry &registry, std::shared_ptr<LiveSessions> sessions)
 {
     // Interjections queued per session, for the "queued" count of the answer.
     auto queued = std::make_shared<QHash<QString, qint64>>();
     for (const Control &control : controls()) {
         registry.addGraphQLOperation({QString::fromLatin1(control.operation), QString::fromLatin1(control.field),
-                                      [&control, queued](const GraphQLCall &call) {
+                                      [&control, queued, sessions](const GraphQLCall &call) {
                                           if (auto violation = schemaViolation(control, call.variables))
-                                              return validationError(*violation);
+                                              return graphqlValidationError(*violation);
                                           // Every selected field is present, null when it has no value, as GraphQL
                                           // answers.
                                           Json answer{{"ok", true}, {"refusal", nullptr}, {"detail", control.detail}};
@@ -95,6 +91,8 @@ void registerService(ServiceRegistry &registry)
                                               answer["queued"] = count;
                                               answer["round"] = "1";
                                           }
+                                          if (sessions)
+                                              sessions->controlAccepted(control.field, call.variables);
                                           return Json{{"data", {{control.field, answer}}}};
                                       }});
     }

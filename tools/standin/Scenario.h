@@ -27,6 +27,15 @@ inline bool isInteger(const Json &value, qint64 low, qint64 high)
     const auto n = value.get<qint64>();
     return n >= low && n <= high;
 }
+// Whether `value` is a close code an endpoint may send (RFC 6455 section 7.4): the defined ones
+// that are not reserved for local use, and the ranges left to libraries and applications.
+inline bool isSendableCloseCode(const Json &value)
+{
+    if (!isInteger(value, 1000, 4999))
+        return false;
+    const auto code = value.get<qint64>();
+    return (code >= 1000 && code <= 1003) || (code >= 1007 && code <= 1011) || code >= 3000;
+}
 } // namespace scenariolimits
 
 // What a test or a demo scripts: per service section and key (a GraphQL operation name, an HTTPS

@@ -1,13 +1,22 @@
 #include "standin/Services.h"
 
+#include "standin/CommandChannel.h"
 #include "standin/ConnectStep.h"
 #include "standin/GraphQLEndpoint.h"
 #include "standin/HostedSignIn.h"
+#include "standin/IdentityService.h"
+#include "standin/InputRequestReplies.h"
+#include "standin/LiveSessions.h"
+#include "standin/LiveTurn.h"
+#include "standin/LiveView.h"
 #include "standin/ProbeOperation.h"
+#include "standin/ProjectAnswers.h"
 #include "standin/RealtimeService.h"
 #include "standin/RunControls.h"
 #include "standin/ScriptedStep.h"
 #include "standin/ServiceRegistry.h"
+#include "standin/UsageLedger.h"
+#include "standin/WorkspaceSelection.h"
 
 void registerServices(ServiceRegistry &registry)
 {
@@ -18,8 +27,19 @@ void registerServices(ServiceRegistry &registry)
 
     // One line per service.
     graphqlendpoint::registerService(registry);
-    runcontrols::registerService(registry);
+    // The run controls steer the sessions the turn service starts.
+    auto sessions = std::make_shared<LiveSessions>();
+    runcontrols::registerService(registry, sessions);
+    liveturn::registerService(registry, sessions);
     probeoperation::registerService(registry);
-    hostedsignin::registerService(registry);
+    // The provider signs tokens for the workspace the identity service last selected.
+    auto selection = std::make_shared<WorkspaceSelection>();
+    hostedsignin::registerService(registry, selection);
+    identityservice::registerService(registry, selection);
+    usageledger::registerService(registry);
     realtimeservice::registerService(registry);
+    projectanswers::registerService(registry);
+    commandchannel::registerService(registry);
+    liveview::registerService(registry);
+    inputrequestreplies::registerService(registry);
 }

@@ -2,32 +2,63 @@
 
 #include "core/HubError.h"
 
-#include <QThread>
-
+#include <condition_variable>
 #include <map>
 #include <mutex>
+#include <thread>
 
 namespace detail
 {
 struct CancelState
 {
     std::mutex mutex;
+    std::condition_variable callbackReturned;
     bool cancelled = false;
+    std::thread::id cancellingThread;
+    // The registration whose callback runs right now (0: none).
+    quint64 running = 0;
     quint64 nextId = 1;
     std::map<quint64, std::function<void()>> callbacks;
 
+    static void invoke(const std::function<void()> &callback) noexcept { callback(); }
+
+    // Runs the callbacks in registration order, each outside the lock, so that a callback may
+    // register or unregister others.
     void cancel()
     {
-        std::map<quint64, std::function<void()>> toRun;
-        {
-            std::lock_guard lock(mutex);
-            if (cancelled)
-                return;
-            cancelled = true;
-            toRun.swap(callbacks);
+        std::unique_lock lock(mutex);
+        if (cancelled)
+            return;
+        cancelled = true;
+        cancellingThread = std::this_thread::get_id();
+        while (!callbacks.empty()) {
+            auto node = callbacks.extract(callbacks.begin());
+            running = node.key();
+            lock.unlock();
+            {
+                const std::function<void()> callback = std::move(node.mapped());
+                node = {};
+                invoke(callback);
+            }
+            lock.lock();
+            running = 0;
+            callbackReturned.notify_all();
         }
-        for (auto &[id, callback] : toRun)
-            callback();
+    }
+
+    void unregister(quint64 id)
+    {
+        std::function<void()> removed;
+        std::unique_lock lock(mutex);
+        const auto it = callbacks.find(id);
+        if (it != callbacks.end()) {
+            removed = std::move(it->second);
+            callbacks.erase(it);
+            lock.unlock();
+            return; // `removed` is destroyed outside the lock
+        }
+        if (running == id && cancellingThread != std::this_thread::get_id())
+            callbackReturned.wait(lock, [&] { return running != id; });
     }
 };
 } // namespace detail
@@ -38,18 +69,18 @@ CancelRegistration &CancelRegistration::operator=(CancelRegistration &&other) no
         reset();
         m_state = std::move(other.m_state);
         m_id = std::exchange(other.m_id, 0);
+        m_post = std::move(other.m_post);
     }
     return *this;
 }
 
 void CancelRegistration::reset()
 {
-    if (auto state = m_state.lock()) {
-        std::lock_guard lock(state->mutex);
-        state->callbacks.erase(m_id);
-    }
+    if (auto state = m_state.lock())
+        state->unregister(m_id);
     m_state.reset();
     m_id = 0;
+    m_post.reset();
 }
 
 bool CancelToken::cancelled() const
@@ -71,28 +102,31 @@ CancelRegistration CancelToken::onCancel(std::function<void()> callback) const
     if (!m_state)
         return {};
     {
-        std::unique_lock lock(m_state->mutex);
+        std::lock_guard lock(m_state->mutex);
         if (!m_state->cancelled) {
             const quint64 id = m_state->nextId++;
             m_state->callbacks.emplace(id, std::move(callback));
             return CancelRegistration(m_state, id);
         }
     }
-    callback();
+    detail::CancelState::invoke(callback);
     return {};
 }
 
 CancelRegistration CancelToken::onCancel(QObject *context, std::function<void()> callback) const
 {
+    if (!m_state || !context)
+        return {};
+    auto post = std::make_unique<ThreadPost>(context->thread());
+    // Checked on the context's thread, where the context can only go between two events.
     QPointer<QObject> guard(context);
-    return onCancel([guard, callback = std::move(callback)] {
-        if (!guard)
-            return;
-        if (guard->thread() == QThread::currentThread())
+    auto run = [guard, callback = std::move(callback)] {
+        if (guard)
             callback();
-        else
-            QMetaObject::invokeMethod(guard, callback, Qt::QueuedConnection);
-    });
+    };
+    CancelRegistration registration = onCancel([sender = post->sender(), run = std::move(run)] { sender.post(run); });
+    registration.m_post = std::move(post);
+    return registration;
 }
 
 CancelSource::CancelSource() : m_state(std::make_shared<detail::CancelState>()) {}

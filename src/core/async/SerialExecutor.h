@@ -1,7 +1,8 @@
 #pragma once
 
+#include "core/async/Resumer.h"
+
 #include <QObject>
-#include <QPointer>
 #include <QThread>
 
 #include <coroutine>
@@ -12,7 +13,8 @@
 #include <type_traits>
 
 // One worker thread that runs submitted work in submission order: the executor of an actor, whose
-// state only its own work touches. The awaiting coroutine resumes on its own thread.
+// state only its own work touches. The awaiting coroutine resumes on its own thread, from its event
+// loop.
 class SerialExecutor
 {
 public:
@@ -41,15 +43,17 @@ public:
         using Stored = std::conditional_t<std::is_void_v<Result>, bool, Result>;
 
     public:
-        RunAwaiter(SerialExecutor &executor, Fn fn) : m_executor(executor), m_state(std::make_shared<State>(std::move(fn))) {}
+        RunAwaiter(SerialExecutor &executor, Fn fn)
+            : m_executor(executor), m_state(std::make_shared<State>(std::move(fn)))
+        {}
 
         bool await_ready() const noexcept { return false; }
         void await_suspend(std::coroutine_handle<> handle)
         {
-            m_state->resumer = std::make_unique<QObject>();
-            QPointer<QObject> resumer(m_state->resumer.get());
-            auto state = m_state;
-            m_executor.post([state, resumer, handle] {
+            m_resumer.arm(handle);
+            // The worker holds the work's state and a waker, nothing of the awaiting thread: when
+            // the awaiting coroutine is gone before the work ends, the wake does nothing.
+            m_executor.post([state = m_state, waker = m_resumer.waker()] {
                 try {
                     if constexpr (std::is_void_v<Result>) {
                         state->fn();
@@ -60,7 +64,7 @@ public:
                 } catch (...) {
                     state->error = std::current_exception();
                 }
-                QMetaObject::invokeMethod(resumer, [handle] { handle.resume(); }, Qt::QueuedConnection);
+                waker.wake();
             });
         }
         Result await_resume()
@@ -78,10 +82,10 @@ public:
             Fn fn;
             std::optional<Stored> value;
             std::exception_ptr error;
-            std::unique_ptr<QObject> resumer; // lives on the awaiting thread
         };
         SerialExecutor &m_executor;
         std::shared_ptr<State> m_state;
+        Resumer m_resumer;
     };
 
 private:

@@ -4,68 +4,36 @@
 
 #include <QTimer>
 
-#include <coroutine>
+#include <climits>
 
-namespace
+Sleep::Sleep(std::chrono::milliseconds duration, CancelToken token) : m_duration(duration), m_token(std::move(token)) {}
+
+// Members go in reverse order: the registration first (waiting for a callback running elsewhere),
+// then the timer, then the resumer, which drops a resumption posted but not yet run.
+Sleep::~Sleep() = default;
+
+void Sleep::await_suspend(std::coroutine_handle<> handle)
 {
-class SleepAwaiter
+    m_resumer.arm(handle);
+    m_timer = std::make_unique<QTimer>();
+    m_timer->setSingleShot(true);
+    m_timer->setTimerType(Qt::PreciseTimer);
+    QObject::connect(m_timer.get(), &QTimer::timeout, m_timer.get(), [waker = m_resumer.waker()] { waker.wake(); });
+    // Qt's timers count in int milliseconds: longer waits end after about 24 days.
+    m_timer->start(std::min(m_duration, std::chrono::milliseconds(INT_MAX)));
+    // Registered last: a cancellation from here on, even one that already happened after
+    // await_ready, wakes the waiter through its event loop.
+    m_registration = m_token.onCancel([waker = m_resumer.waker()] { waker.wake(); });
+}
+
+void Sleep::await_resume()
 {
-public:
-    SleepAwaiter(std::chrono::milliseconds duration, CancelToken token)
-        : m_state(std::make_shared<State>()), m_duration(duration), m_token(std::move(token))
-    {
-    }
-
-    bool await_ready() const noexcept { return m_token.cancelled(); }
-
-    void await_suspend(std::coroutine_handle<> handle)
-    {
-        m_state->handle = handle;
-        m_state->timer.reset(new QTimer);
-        m_state->timer->setSingleShot(true);
-        m_state->timer->setTimerType(Qt::PreciseTimer);
-        std::weak_ptr<State> weak = m_state;
-        QObject::connect(m_state->timer.get(), &QTimer::timeout, m_state->timer.get(), [weak] {
-            if (auto state = weak.lock())
-                state->finish();
-        });
-        m_state->timer->start(m_duration);
-        m_registration = m_token.onCancel(m_state->timer.get(), [weak] {
-            if (auto state = weak.lock())
-                state->finish();
-        });
-    }
-
-    void await_resume() { m_registration.reset(); }
-
-private:
-    struct State
-    {
-        std::coroutine_handle<> handle;
-        // Deleted later: the timer may be the sender of the signal that resumes the coroutine.
-        std::unique_ptr<QTimer, void (*)(QTimer *)> timer{nullptr, [](QTimer *t) { t->deleteLater(); }};
-        bool done = false;
-
-        void finish()
-        {
-            if (done)
-                return;
-            done = true;
-            timer->stop();
-            handle.resume();
-        }
-    };
-
-    std::shared_ptr<State> m_state;
-    std::chrono::milliseconds m_duration;
-    CancelToken m_token;
-    CancelRegistration m_registration;
-};
-} // namespace
+    m_registration.reset();
+    m_timer.reset();
+    m_token.throwIfCancelled();
+}
 
 QCoro::Task<void> sleepFor(std::chrono::milliseconds duration, CancelToken token)
 {
-    token.throwIfCancelled();
-    co_await SleepAwaiter(duration, token);
-    token.throwIfCancelled();
+    co_await Sleep(duration, token);
 }

@@ -1,1 +1,0 @@
-// The shared precompiled headers' targets compile nothing of their own; see cmake/Hub.cmake.

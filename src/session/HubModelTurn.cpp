@@ -1,0 +1,140 @@
+// A turn: its start from the task text, the live start on the platform, and the frames that reach
+// the model while it runs.
+#include "session/HubModel.h"
+
+#include "core/HubError.h"
+#include "session/NextEmission.h"
+#include "session/StepGuard.h"
+
+#include <QScopeGuard>
+#include <QUuid>
+
+namespace
+{
+const QString kStartMutation = QStringLiteral(
+    "mutation NativeStart($input: StartLiveTurnInput!) { startLiveTurn(input: $input) { sessionId tenantId accepted "
+    "reason } }");
+} // namespace
+
+QCoro::Task<void> HubModel::execute()
+{
+    if (m_running || m_requestInFlight || m_closingSession || m_projectOpening)
+        co_return;
+    // Marked before the first wait: a second press of Run that arrives while this one waits finds
+    // a start on its way and sends no second (billed) start.
+    m_requestInFlight = true;
+    QPointer self(this);
+    const auto release = qScopeGuard([self] {
+        if (self)
+            self->m_requestInFlight = false;
+    });
+    try {
+        co_await refreshIdentityIfNeeded();
+        ensureCurrent(self);
+        if (!controlsConnected())
+            throw HubError(
+                QStringLiteral("Sign in to the configured platform control API before starting a billable session."));
+        if (m_prompt.trimmed().isEmpty())
+            throw HubError(QStringLiteral("Enter a task."));
+        co_await closeSession();
+        ensureCurrent(self);
+        ++m_generation;
+        if (const std::shared_ptr<NativeProjectHands> hands = m_hands) {
+            co_await hands->beginTurn();
+            ensureCurrent(self);
+        }
+        if (!m_configuration)
+            throw HubError(QStringLiteral("Select an authenticated project."));
+        HubConfiguration configuration = *m_configuration;
+        const HubConfiguration::CanonicalProject project = configuration.canonicalProject();
+        configuration.root = project.root;
+        setConfiguration(std::move(configuration));
+        setChangesShuttingDown(false);
+        if (project.sessionID != m_sessionID)
+            clearPersistedLedger();
+        setSessionID(project.sessionID);
+
+        setRunning(true);
+        setPresence({});
+        setAnsweredApprovalIDs({});
+        setEventProjection(EventProjection());
+        advancePendingInputGeneration();
+        setActiveTools({});
+        setSelectedSkipID({});
+        setActiveSessionID(m_sessionID);
+        co_await invoke(QStringLiteral("start"));
+    } catch (const std::exception &error) {
+        if (self) {
+            setRunning(false);
+            setMessage(errorDescription(error));
+        }
+    }
+}
+
+QCoro::Task<void> HubModel::invoke(QString action)
+{
+    if (action == QLatin1StringView("interrupt")) {
+        co_await closeSession();
+        co_return;
+    }
+    if (action != QLatin1StringView("start") || m_closingSession || !m_configuration || !m_identityToken)
+        throw HubError(QStringLiteral("Sign in and select a workspace before starting a turn."));
+    changeActiveInvocations(1);
+    m_requestInFlight = true;
+    QPointer self(this);
+    const auto release = qScopeGuard([self] {
+        if (!self)
+            return;
+        self->m_requestInFlight = false;
+        self->changeActiveInvocations(-1);
+    });
+    const HubConfiguration configuration = *m_configuration;
+    const QString token = *m_identityToken;
+    const QString session = m_sessionID;
+
+    TokenSource refreshToken = [model = QPointer(this), session, tenant = configuration.tenantID](CancelToken cancel) {
+        return sessionToken(model, session, tenant, QStringLiteral("The realtime workspace changed."),
+                            std::move(cancel));
+    };
+    RealtimeSubscription::FrameHandler onFrame = [model = QPointer(this), session](Json frame, CancelToken cancel) {
+        return deliverFrame(model, session, std::move(frame), std::move(cancel));
+    };
+    // Subscribed first: the turn's first frames may follow the start at once.
+    co_await m_live.connect(configuration, token, session, std::move(refreshToken), std::move(onFrame));
+    ensureCurrent(self);
+
+    Json variables{{"input",
+                    {{"sessionId", json::toStd(m_sessionID)},
+                     {"text", json::toStd(m_prompt)},
+                     {"requestId", json::toStd(QUuid::createUuid().toString(QUuid::WithoutBraces).toLower())},
+                     {"handsId", json::toStd(m_handsID)}}}};
+    const Json data = co_await NativeLive::graphql(kStartMutation, std::move(variables), configuration, token);
+    ensureCurrent(self);
+    const auto answer = data.find("startLiveTurn");
+    const bool accepted =
+        answer != data.end() && answer->is_object() && answer->value("accepted", Json()) == Json(true) &&
+        json::string(*answer, "sessionId") == session && json::string(*answer, "tenantId") == configuration.tenantID;
+    if (!accepted) {
+        m_live.disconnect();
+        const std::optional<QString> reason =
+            answer != data.end() && answer->is_object() ? json::string(*answer, "reason") : std::nullopt;
+        throw HubError(reason.value_or(QStringLiteral("Turn refused by platform.")));
+    }
+    co_await refreshPendingInputs();
+    ensureCurrent(self);
+    setMessage(QStringLiteral("Specialists connected."));
+}
+
+QCoro::Task<void> HubModel::deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel)
+{
+    // Not taken while the session closes: the clean-up waits for the frames being handled, and new
+    // ones must not keep it waiting. When the close succeeds it disconnects, which drops this frame
+    // of a stopped session; when it fails the frame is handled as usual.
+    while (model && model->m_closingSession && !cancel.cancelled()) {
+        NextEmission<HubModel> settled(model.data(), {&HubModel::closingSessionChanged}, cancel);
+        co_await std::move(settled);
+    }
+    if (!model || cancel.cancelled() || model->m_sessionID != session)
+        co_return;
+    co_await model->receiveFrame(std::move(frame), std::move(cancel));
+}

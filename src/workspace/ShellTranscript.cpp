@@ -1,0 +1,92 @@
+#include "workspace/ShellTranscript.h"
+
+#include "core/Utf8.h"
+
+#include <cstring>
+
+namespace
+{
+bool isContinuation(unsigned char byte)
+{
+    return byte >= 0x80 && byte <= 0xBF;
+}
+} // namespace
+
+qsizetype ShellTranscript::validPrefixOfOutput(QByteArrayView bytes)
+{
+    // Usually the whole message is valid, or valid but for a character cut off at its end: Qt's
+    // validation is fast for both, and only the tail of at most four bytes is read one by one.
+    if (bytes.isValidUtf8())
+        return bytes.size();
+    qsizetype lastStart = bytes.size() - 1;
+    while (lastStart > 0 && bytes.size() - lastStart < kMaximumHeldBack &&
+           isContinuation(static_cast<unsigned char>(bytes[lastStart])))
+        --lastStart;
+    if (lastStart > 0 && bytes.first(lastStart).isValidUtf8())
+        return lastStart + utf8::validPrefixLength(bytes.sliced(lastStart));
+    return utf8::validPrefixLength(bytes);
+}
+
+void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
+{
+    Channel &state = m_channels[channel];
+    if (state.heldBack.isEmpty() && !bytes.isEmpty()) {
+        // Usually output is whole, and often all ASCII: decoded at once, and checked only when it
+        // held other bytes. Output that was not whole is taken back and goes the long way.
+        const TerminalTranscriptDecoder before = state.decoder;
+        const qsizetype size = m_buffer.size();
+        if (!state.decoder.append(bytes, m_buffer) || bytes.isValidUtf8()) {
+            trim();
+            return;
+        }
+        state.decoder = before;
+        m_buffer.resize(size);
+    }
+    QByteArrayView pending = bytes;
+    if (!state.heldBack.isEmpty()) {
+        state.heldBack.append(bytes);
+        pending = state.heldBack;
+    }
+    // The longest valid prefix that leaves at most kMaximumHeldBack bytes behind.
+    const qsizetype count = pending.size();
+    const qsizetype valid = validPrefixOfOutput(pending);
+    QByteArray rest;
+    if (valid >= 1 && valid >= count - kMaximumHeldBack) {
+        state.decoder.append(pending.first(valid), m_buffer);
+        rest = pending.sliced(valid).toByteArray();
+    } else if (count <= kMaximumHeldBack) {
+        rest = pending.toByteArray();
+    } else {
+        // Too much that never became valid: shown at once, each invalid part as U+FFFD.
+        QByteArray replaced;
+        utf8::appendWellFormed(replaced, std::string_view(pending.data(), size_t(pending.size())));
+        state.decoder.append(replaced, m_buffer);
+    }
+    state.heldBack = std::move(rest);
+    trim();
+}
+
+void ShellTranscript::clear()
+{
+    m_channels.clear();
+    m_buffer.clear();
+    m_start = 0;
+}
+
+void ShellTranscript::trim()
+{
+    if (m_buffer.size() - m_start <= kMaximumBytes)
+        return;
+    qsizetype start = m_buffer.size() - kMaximumBytes;
+    while (start < m_buffer.size() && isContinuation(static_cast<unsigned char>(m_buffer[start])))
+        ++start;
+    m_start = start;
+    if (m_start >= kMaximumBytes) {
+        // Moved in place: the buffer keeps its room (QByteArray::remove would keep it at the front
+        // and make the next growth a new allocation).
+        const qsizetype kept = m_buffer.size() - m_start;
+        std::memmove(m_buffer.data(), m_buffer.constData() + m_start, size_t(kept));
+        m_buffer.resize(kept);
+        m_start = 0;
+    }
+}

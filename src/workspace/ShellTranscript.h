@@ -1,0 +1,50 @@
+#pragma once
+
+#include "workspace/TerminalTranscriptDecoder.h"
+
+#include <QByteArray>
+#include <QByteArrayView>
+
+#include <map>
+
+// The build shell's transcript: the output of standard output and standard error, each channel
+// reassembled into whole UTF-8 characters and cleaned by a decoder of its own, appended to one text
+// in arrival order and capped at its last kMaximumBytes bytes of UTF-8. Kept as UTF-8 bytes, so
+// that capping cuts bytes rather than re-encoding text.
+class ShellTranscript
+{
+public:
+    static constexpr qsizetype kMaximumBytes = 262144;
+    // A channel holds back at most this many bytes of an incomplete character.
+    static constexpr qsizetype kMaximumHeldBack = 4;
+
+    // Takes output bytes of `channel` into the transcript.
+    void append(QByteArrayView bytes, quint8 channel);
+
+    // The transcript: valid UTF-8, at most kMaximumBytes, starting on a whole character.
+    QByteArrayView utf8() const { return QByteArrayView(m_buffer).sliced(m_start); }
+    bool isEmpty() const { return m_start == m_buffer.size(); }
+
+    // A new shell: no text, no held-back bytes, fresh decoders.
+    void clear();
+    // Forgets the held-back bytes and decoder states of every channel; the text stays.
+    void resetChannels() { m_channels.clear(); }
+
+private:
+    // utf8::validPrefixLength for a message of output, with a fast path for the usual ones.
+    static qsizetype validPrefixOfOutput(QByteArrayView bytes);
+
+    struct Channel
+    {
+        QByteArray heldBack;
+        TerminalTranscriptDecoder decoder;
+    };
+
+    void trim();
+
+    std::map<quint8, Channel> m_channels;
+    // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is as
+    // long as the cap, so that capping costs one copy per byte appended rather than one per append.
+    QByteArray m_buffer;
+    qsizetype m_start = 0;
+};

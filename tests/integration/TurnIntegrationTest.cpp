@@ -1,0 +1,567 @@
+// A live turn of the session model against the stand-in, without a window: the start, a scripted
+// turn of frames with a dropped connection, the approval gate, the run controls and the stop; then
+// each refusal of the turn start, the run controls and the approvals.
+#include "ModelAgainstStandIn.h"
+
+#include "core/WorkspaceEvent.h"
+
+#include <QFile>
+#include <QRegularExpression>
+
+#include <map>
+
+using namespace standinmodel;
+
+namespace
+{
+const QString kStale =
+    QStringLiteral("The visible approval is incomplete, stale, or already answered. Refresh the current runtime gate.");
+const QString kNoControl = QStringLiteral("Sign in before sending run controls, or wait for cleanup.");
+
+Json sessionFrame(int seq, const char *kind, Json payload, const char *agent = "tavrilo_builder")
+{
+    return {{"v", 1},       {"ts", "2026-05-01T10:00:00Z"}, {"turnId", "t1"}, {"seq", seq}, {"agent", agent},
+            {"kind", kind}, {"payload", std::move(payload)}};
+}
+
+Json send(Json frame, int delayMs = 0)
+{
+    Json action{{"frame", std::move(frame)}};
+    if (delayMs > 0)
+        action["delayMs"] = delayMs;
+    return action;
+}
+
+const Json kDeployGate{{"id", "gate-1"},
+                       {"kind", "deploy"},
+                       {"summary", "Ship the fix"},
+                       {"detail", Json::array()},
+                       {"paused", true},
+                       {"decision", nullptr},
+                       {"recordedAt", nullptr},
+                       {"acceptanceCriteria", Json::array()},
+                       {"turnId", "t1"},
+                       {"revision", nullptr},
+                       {"round", "1"}};
+
+class Turn : public ModelAgainstStandIn
+{
+public:
+    // Signed in to Atlas with the poll loop running, and a prompt typed.
+    HubModel &ready()
+    {
+        signedIn().setPrompt(QStringLiteral("Fix the failing build"));
+        return model();
+    }
+
+    // The turn the platform plays: `turn` for the start, `connections` one realtime step per
+    // connection (the last one serves every further connection).
+    void playTurn(Json turn, std::vector<Json> connections, Json extra = Json::object())
+    {
+        Json realtime = Json::object();
+        Json queue = Json::array();
+        for (std::size_t i = 0; i + 1 < connections.size(); ++i)
+            queue.push_back(connections[i]);
+        realtime["*"] = {{"queue", queue}, {"default", connections.back()}};
+        extra["turn"] = {{"*", {{"default", turn}}}};
+        extra["realtime"] = realtime;
+        useScenario(kAtlas, Json(), extra);
+    }
+
+    // Frames of the session in the journal, by id.
+    std::map<QString, int> journaledFrames() const
+    {
+        std::map<QString, int> counts;
+        for (const WorkspaceEvent &event : journal())
+            if (event.id.startsWith(QStringLiteral("frame:")))
+                ++counts[event.id];
+        return counts;
+    }
+
+    const EventProjection::Approval *gate(const QString &id) const
+    {
+        for (const EventProjection::Approval &approval : m_model->eventProjection().approvals)
+            if (approval.toolUseID == id)
+                return &approval;
+        return nullptr;
+    }
+};
+
+TEST_F(Turn, AWholeTurnFromStartToStop)
+{
+    HubModel &m = ready();
+    const std::vector<Json> firstConnection{
+        send(sessionFrame(1, "text", {{"text", "Looking at the build."}}), 150),
+        send(sessionFrame(2, "reasoning", {{"text", "The linker flags are wrong."}})),
+        send(sessionFrame(3, "position", {{"position", "Fix the linker flags"}, {"confidence", "high"}})),
+        send(sessionFrame(4, "tool_start", {{"id", "tool-1"}, {"name", "project_read"}, {"index", 0}})),
+        send(sessionFrame(5, "usage", {{"totalTokens", 1200}})),
+        send(sessionFrame(6, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}})),
+        {{"drop", true}},
+    };
+    // The connection after the drop: one frame again, then the turn goes on.
+    const std::vector<Json> secondConnection{
+        send(sessionFrame(6, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}}), 50),
+        send(sessionFrame(7, "tool_start", {{"id", "tool-2"}, {"name", "project_search"}, {"index", 1}})),
+    };
+    playTurn({{"approvals", {kDeployGate}}},
+             {{{"send", firstConnection}}, {{"send", secondConnection}, {"keepAliveMs", 1000}}});
+
+    awaitFor(m.execute(), 10s);
+    EXPECT_EQ(m.message(), QStringLiteral("Specialists connected."));
+    EXPECT_TRUE(m.running());
+    EXPECT_EQ(m.activeSessionID(), m.sessionID());
+    const std::vector<Json> starts = requests("NativeStart");
+    ASSERT_EQ(starts.size(), 1u);
+    const Json input = starts[0]["variables"]["input"];
+    EXPECT_EQ(input["sessionId"], m.sessionID().toStdString());
+    EXPECT_EQ(input["text"], "Fix the failing build");
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("\\A[0-9a-f]{8}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{4}-[0-9a-f]{12}\\z"))
+                    .match(QString::fromStdString(input["requestId"].get<std::string>()))
+                    .hasMatch());
+
+    ASSERT_TRUE(waitUntil([&] { return m.activeTools().size() == 2 && gate(QStringLiteral("gate-1")); }, 10s));
+    const EventProjection &projection = m.eventProjection();
+    EXPECT_EQ(projection.reasoning.join(QString()), QStringLiteral("The linker flags are wrong."));
+    ASSERT_EQ(projection.positions.size(), 1);
+    EXPECT_EQ(projection.positions[0].position, QStringLiteral("Fix the linker flags"));
+    EXPECT_TRUE(projection.responses.value(QStringLiteral("tavrilo_builder")).contains(QStringLiteral("Looking")));
+    EXPECT_EQ(m.usageByAgent().value(QStringLiteral("tavrilo_builder")).tokens, 1200);
+    EXPECT_EQ(m.headlessTransportDiagnostic().contains(QStringLiteral("reconnects=1")), true);
+
+    // The approval gate.
+    const EventProjection::Approval shown = *gate(QStringLiteral("gate-1"));
+    awaitFor(m.answerApproval(shown, QStringLiteral("approved")));
+    EXPECT_EQ(m.message(), QStringLiteral("Approval recorded for this session."));
+    EXPECT_TRUE(m.answeredApprovalIDs().contains(QStringLiteral("gate-1")));
+    ASSERT_TRUE(gate(QStringLiteral("gate-1")));
+    EXPECT_EQ(gate(QStringLiteral("gate-1"))->decision, QStringLiteral("approved"));
+    // The same card again is refused here, without asking the platform.
+    awaitFor(m.answerApproval(shown, QStringLiteral("approved")));
+    EXPECT_EQ(m.message(), kStale);
+    EXPECT_EQ(requests("NativeApproval").size(), 1u);
+
+    // Interjection, pause and resume, skip.
+    awaitFor(m.sendControl(NativeControls::Command::interject(m.sessionID(), QStringLiteral("Update the docs too"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Interjection queued: 1 \u00b7 after round 1"));
+    awaitFor(m.sendControl(NativeControls::Command::runState(m.sessionID(), QStringLiteral("paused"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Pause recorded. The runtime will stop at its next hook boundary."));
+    EXPECT_TRUE(m.operatorPaused());
+    awaitFor(m.sendControl(NativeControls::Command::runState(m.sessionID(), QStringLiteral("running"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Resume recorded."));
+    EXPECT_FALSE(m.operatorPaused());
+    awaitFor(m.sendControl(NativeControls::Command::browser(m.sessionID(), QStringLiteral("customer"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Browser control taken."));
+    EXPECT_EQ(m.browserHolder(), QStringLiteral("customer"));
+    awaitFor(m.sendControl(NativeControls::Command::browser(m.sessionID(), QStringLiteral("agent"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Browser control released."));
+    m.setSelectedSkipID(QStringLiteral("tool-2"));
+    awaitFor(m.skipActiveStep());
+    EXPECT_EQ(m.message(), QStringLiteral("Skip-step recorded for the next matching hook."));
+    const std::vector<Json> skips = requests("NativeSkip");
+    ASSERT_EQ(skips.size(), 1u);
+    EXPECT_EQ(skips[0]["variables"]["input"]["toolUseId"], "tool-2");
+    EXPECT_EQ(skips[0]["variables"]["input"]["tool"], "project_search");
+
+    // Stop.
+    const QString session = m.sessionID();
+    awaitFor(m.interrupt(), 10s);
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+    EXPECT_FALSE(m.running());
+    EXPECT_FALSE(m.activeSessionID());
+    EXPECT_TRUE(m.activeTools().isEmpty());
+    EXPECT_FALSE(m.hasOwnedCleanup());
+    const std::vector<Json> stops = requests("NativeStop");
+    ASSERT_EQ(stops.size(), 1u);
+    EXPECT_EQ(stops[0]["variables"], (Json{{"sessionId", session.toStdString()}}));
+    EXPECT_EQ(requests("NativeStart").size(), 1u);
+
+    // Every frame once in the journal, and the operator's stop, which the window does not mirror.
+    const std::map<QString, int> frames = journaledFrames();
+    EXPECT_EQ(frames.size(), 7u);
+    for (const auto &[id, count] : frames)
+        EXPECT_EQ(count, 1) << id.toStdString();
+    const std::vector<WorkspaceEvent> events = journal();
+    const auto stop = std::find_if(events.begin(), events.end(), [](const WorkspaceEvent &e) {
+        return e.kind == QLatin1StringView("command.interrupt");
+    });
+    ASSERT_NE(stop, events.end());
+    EXPECT_EQ(stop->payload, (EventPayload{{QStringLiteral("session_id"), session},
+                                           {QStringLiteral("reason"), QStringLiteral("operator")},
+                                           {QStringLiteral("client"), QStringLiteral("macos")}}));
+    ASSERT_TRUE(pollPasses(3));
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+}
+
+// Two quick presses of Run: the second finds the first on its way, and one turn is started.
+TEST_F(Turn, TwoQuickRunsStartOneTurn)
+{
+    HubModel &m = ready();
+    playTurn(Json::object(), {{{"send", Json::array()}}});
+    const auto first = launch(m.execute());
+    awaitFor(m.execute());
+    ASSERT_TRUE(waitUntil([&] { return *first; }, 10s));
+    EXPECT_EQ(m.message(), QStringLiteral("Specialists connected."));
+    EXPECT_EQ(requests("NativeStart").size(), 1u);
+    awaitFor(m.closeSession(), 10s);
+}
+
+struct RefusedStart
+{
+    const char *name;
+    Json turn;     // the "turn" step
+    Json realtime; // the "realtime" step
+    Json graphql;  // further GraphQL steps
+    QString message;
+    bool startSent;
+    bool sessionOwned; // the session stays the model's to stop
+};
+
+class StartRefusal : public Turn, public ::testing::WithParamInterface<RefusedStart>
+{
+};
+
+TEST_P(StartRefusal, EndsInTheStatusLine)
+{
+    const RefusedStart &c = GetParam();
+    HubModel &m = ready();
+    Json extra = Json::object();
+    if (!c.graphql.is_null())
+        extra["graphql"] = c.graphql;
+    playTurn(c.turn, {c.realtime}, extra);
+    awaitFor(m.execute(), 10s);
+    EXPECT_EQ(m.message(), c.message);
+    EXPECT_FALSE(m.running());
+    EXPECT_FALSE(m.requestInFlight());
+    EXPECT_EQ(m.activeInvocations(), 0);
+    EXPECT_EQ(requests("NativeStart").size(), c.startSent ? 1u : 0u);
+    EXPECT_EQ(m.activeSessionID().has_value(), c.sessionOwned);
+}
+
+const QString kRefused = QStringLiteral("Turn refused by platform.");
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StartRefusal,
+    ::testing::Values(
+        RefusedStart{"RefusedWithReason",
+                     {{"accepted", false}, {"reason", "The workspace is over its limit."}},
+                     Json::object(),
+                     Json(),
+                     QStringLiteral("The workspace is over its limit."),
+                     true,
+                     true},
+        RefusedStart{"AnotherSession", {{"sessionId", "prj-other"}}, Json::object(), Json(), kRefused, true, true},
+        RefusedStart{"AnotherWorkspace", {{"tenantId", "tenant-x"}}, Json::object(), Json(), kRefused, true, true},
+        RefusedStart{"AcceptedWithAReasonForAnotherSession",
+                     {{"sessionId", "prj-other"}, {"reason", "Started elsewhere."}},
+                     Json::object(),
+                     Json(),
+                     QStringLiteral("Started elsewhere."),
+                     true,
+                     true},
+        RefusedStart{"NoAnswerObject",
+                     Json::object(),
+                     Json::object(),
+                     {{"NativeStart", {{"default", {{"answer", nullptr}}}}}},
+                     kRefused,
+                     true,
+                     true},
+        RefusedStart{"StartRequestFails",
+                     Json::object(),
+                     Json::object(),
+                     {{"NativeStart", {{"default", {{"errors", {{{"message", "Start is unavailable."}}}}}}}}},
+                     QStringLiteral("Start is unavailable."),
+                     true,
+                     true},
+        RefusedStart{"SubscriptionRefused",
+                     Json::object(),
+                     {{"handshake", "refuse"}},
+                     Json(),
+                     QStringLiteral("Realtime subscription refused."),
+                     false,
+                     true}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct NotStarted
+{
+    const char *name;
+    std::function<void(HubModel &, ModelAgainstStandIn &)> arrange;
+    QString message; // empty: the status line is not written
+};
+
+class NoStart : public Turn, public ::testing::WithParamInterface<NotStarted>
+{
+};
+
+TEST_P(NoStart, ClosesNothingAndSendsNothing)
+{
+    HubModel &m = ready();
+    GetParam().arrange(m, *this);
+    const QString before = m.message();
+    awaitFor(m.execute());
+    EXPECT_EQ(m.message(), GetParam().message.isEmpty() ? before : GetParam().message);
+    EXPECT_TRUE(requests("NativeStart").empty());
+    EXPECT_TRUE(requests("NativeStop").empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, NoStart,
+    ::testing::Values(
+        NotStarted{"TurnRunning", [](HubModel &m, ModelAgainstStandIn &) { m.setRunning(true); }, {}},
+        NotStarted{"SessionClosing", [](HubModel &m, ModelAgainstStandIn &) { m.setClosingSession(true); }, {}},
+        NotStarted{"ProjectOpening", [](HubModel &m, ModelAgainstStandIn &) { m.setProjectOpening(true); }, {}},
+        NotStarted{"SignedOut",
+                   [](HubModel &m, ModelAgainstStandIn &) {
+                       m.setIdentityToken(std::nullopt);
+                       m.setActiveSessionID(QStringLiteral("S-old"));
+                   },
+                   QStringLiteral("Sign in before using the platform.")},
+        NotStarted{"NoControlEndpoint",
+                   [](HubModel &m, ModelAgainstStandIn &) {
+                       HubConfiguration configuration = *m.configuration();
+                       configuration.graphQLEndpoint.reset();
+                       m.setConfiguration(configuration);
+                       m.setActiveSessionID(QStringLiteral("S-old"));
+                   },
+                   QStringLiteral("Sign in to the configured platform control API before starting a billable "
+                                  "session.")},
+        NotStarted{"BlankTask",
+                   [](HubModel &m, ModelAgainstStandIn &) {
+                       m.setPrompt(QStringLiteral(" \n\t "));
+                       m.setActiveSessionID(QStringLiteral("S-old"));
+                   },
+                   QStringLiteral("Enter a task.")},
+        NotStarted{
+            "ProjectGone",
+            [](HubModel &, ModelAgainstStandIn &t) { ASSERT_TRUE(QDir(t.m_project.path()).removeRecursively()); },
+            QStringLiteral("The selected project directory does not exist or is inaccessible.")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// A previous session whose stop the platform refuses: the new turn does not start.
+TEST_F(Turn, APreviousSessionThatCannotBeStoppedKeepsTheTurnFromStarting)
+{
+    HubModel &m = ready();
+    useScenario(kAtlas, Json(),
+                {{"graphql", {{"NativeStop", {{"default", {{"answer", {{"ok", false}, {"refusal", "BUSY"}}}}}}}}}});
+    m.setActiveSessionID(QStringLiteral("S-old"));
+    awaitFor(m.execute());
+    EXPECT_EQ(m.message(), QStringLiteral("Control refused: BUSY"));
+    EXPECT_EQ(m.cleanupFailure(), QStringLiteral("Session cleanup failed. Retry Stop or close. Control refused: BUSY"));
+    EXPECT_EQ(m.activeSessionID(), QStringLiteral("S-old"));
+    EXPECT_TRUE(requests("NativeStart").empty());
+}
+
+// A stop whose journal record fails still stops the platform's session, which is billed while it
+// runs; the journal's failure is reported after.
+TEST_F(Turn, AnInterruptWhoseRecordFailsStillStopsTheSession)
+{
+    HubModel &m = ready();
+    playTurn(Json::object(), {{{"send", Json::array()}}});
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(m.activeSessionID());
+    const QString file = m.log()->directory() + QStringLiteral("/events.jsonl");
+    ASSERT_TRUE(QFile::rename(file, file + QStringLiteral(".held")));
+    ASSERT_TRUE(QDir().mkdir(file));
+    awaitFor(m.interrupt(), 10s);
+    QDir().rmdir(file);
+    QFile::rename(file + QStringLiteral(".held"), file);
+    EXPECT_EQ(requests("NativeStop").size(), 1u);
+    EXPECT_FALSE(m.activeSessionID());
+    EXPECT_EQ(m.message(), QStringLiteral("Cannot open workspace event log."));
+}
+
+// Run controls: one at a time, only with credentials, and nothing changes unless the platform
+// accepted.
+TEST_F(Turn, RunControlRefusals)
+{
+    HubModel &m = ready();
+    playTurn(
+        Json::object(), {{{"send", Json::array()}}},
+        {{"graphql",
+          {{"NativeRunState", {{"queue", {{{"delayMs", 300}}, {{"answer", {{"ok", false}, {"refusal", "BUSY"}}}}}}}},
+           {"NativeInterject", {{"default", {{"answer", {{"ok", true}}}}}}}}}});
+    awaitFor(m.execute(), 10s);
+    const QString session = m.sessionID();
+
+    awaitFor(m.sendControl(NativeControls::Command::stop(QStringLiteral("another"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Stop does not match the active session."));
+    EXPECT_TRUE(m.activeSessionID());
+
+    const auto first = launch(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("paused"))));
+    awaitFor(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("running"))));
+    EXPECT_EQ(m.message(), kNoControl);
+    ASSERT_TRUE(waitUntil([&] { return *first; }));
+    EXPECT_EQ(m.message(), QStringLiteral("Pause recorded. The runtime will stop at its next hook boundary."));
+
+    awaitFor(m.sendControl(NativeControls::Command::runState(session, QStringLiteral("running"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Control refused: BUSY"));
+    EXPECT_TRUE(m.operatorPaused());
+
+    awaitFor(m.sendControl(NativeControls::Command::interject(session, QStringLiteral("Also the docs"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Interjection queued: 0 \u00b7 after round unreported"));
+
+    awaitFor(m.skipActiveStep());
+    EXPECT_EQ(m.message(), QStringLiteral("Choose an active tool call to skip."));
+
+    const std::optional<QString> token = m.identityToken();
+    m.setIdentityToken(std::nullopt);
+    awaitFor(m.sendControl(NativeControls::Command::skip(session, QStringLiteral("x"), QStringLiteral("y"))));
+    EXPECT_EQ(m.message(), kNoControl);
+    m.setIdentityToken(token);
+
+    awaitFor(m.sendControl(NativeControls::Command::stop(session)), 10s);
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+    EXPECT_FALSE(m.operatorPaused());
+    EXPECT_EQ(requests("NativeRunState").size(), 2u);
+}
+
+struct StaleCase
+{
+    const char *name;
+    std::function<void(EventProjection::Approval &)> alterCard;
+    QString decision;
+};
+
+class StaleApproval : public Turn, public ::testing::WithParamInterface<StaleCase>
+{
+};
+
+// The card must be the gate the projection shows, open, answerable and not answered yet.
+TEST_P(StaleApproval, IsRefusedWithoutAsking)
+{
+    HubModel &m = ready();
+    Json brief = kDeployGate;
+    brief["id"] = "gate-2";
+    brief["kind"] = "brief";
+    brief["revision"] = std::string(64, 'a');
+    brief["acceptanceCriteria"] = {"The build passes."};
+    playTurn({{"approvals", {kDeployGate, brief}}},
+             {{{"send", {send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50)}}}});
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(waitUntil([&] { return gate(QStringLiteral("gate-1")) && gate(QStringLiteral("gate-2")); }));
+    EventProjection::Approval card = *gate(QStringLiteral("gate-2"));
+    ASSERT_TRUE(card.ready);
+    GetParam().alterCard(card);
+    awaitFor(m.answerApproval(card, GetParam().decision));
+    EXPECT_EQ(m.message(), kStale);
+    EXPECT_TRUE(requests("NativeApproval").empty());
+    awaitFor(m.closeSession(), 10s);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StaleApproval,
+    ::testing::Values(
+        StaleCase{"UnknownDecision", [](EventProjection::Approval &) {}, QStringLiteral("maybe")},
+        StaleCase{"NotOpen", [](EventProjection::Approval &a) { a.ready = false; }, QStringLiteral("approved")},
+        StaleCase{"Decided", [](EventProjection::Approval &a) { a.decision = QStringLiteral("approved"); },
+                  QStringLiteral("declined")},
+        StaleCase{"BriefWithoutProof", [](EventProjection::Approval &a) { a.revision = QStringLiteral("short"); },
+                  QStringLiteral("approved")},
+        StaleCase{"AnotherSession", [](EventProjection::Approval &a) { a.sessionID = QStringLiteral("other"); },
+                  QStringLiteral("approved")},
+        StaleCase{"CriteriaChanged",
+                  [](EventProjection::Approval &a) { a.acceptanceCriteria = {QStringLiteral("Something else.")}; },
+                  QStringLiteral("approved")},
+        StaleCase{"NoLongerShown", [](EventProjection::Approval &a) { a.toolUseID = QStringLiteral("gate-9"); },
+                  QStringLiteral("approved")}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+// The platform accepts an approval the projection no longer shows under the answered turn: the
+// answer is recorded there, and nothing is marked answered here.
+TEST_F(Turn, AnApprovalOfAGateNoLongerShownIsRecordedButNotMarked)
+{
+    HubModel &m = ready();
+    playTurn({{"approvals", {kDeployGate}}},
+             {{{"send", {send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50)}}}});
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(waitUntil([&] { return gate(QStringLiteral("gate-1")); }));
+    awaitFor(m.sendControl(NativeControls::Command::approval(m.sessionID(), QStringLiteral("gate-1"),
+                                                             QStringLiteral("approved"), QStringLiteral("t-other"))));
+    EXPECT_EQ(m.message(), QStringLiteral("Approval recorded for this session."));
+    EXPECT_TRUE(m.answeredApprovalIDs().isEmpty());
+    awaitFor(m.closeSession(), 10s);
+}
+
+// Frames that arrive while the session closes are not taken: the clean-up does not wait for them,
+// and a stopped session's frames stay out of the model.
+TEST_F(Turn, FramesWaitWhileTheSessionCloses)
+{
+    HubModel &m = ready();
+    std::vector<Json> stream{send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50)};
+    for (int seq = 2; seq < 200; ++seq)
+        stream.push_back(send(sessionFrame(seq, "text", {{"text", "more"}}), 20));
+    // Every pending-input query waits, so that frame handlers are in flight when the close begins.
+    playTurn(Json::object(), {{{"send", stream}}},
+             {{"graphql", {{"NativePending", {{"default", {{"delayMs", 100}}}}}}}});
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(waitUntil([&] { return m.events().size() >= 3; }));
+    const auto closed = launch(m.closeSession());
+    ASSERT_TRUE(m.closingSession());
+    const qsizetype before = m.events().size();
+    ASSERT_TRUE(waitUntil([&] { return *closed; }, 10s));
+    EXPECT_EQ(requests("NativeStop").size(), 1u);
+    EXPECT_EQ(m.events().size(), before);
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+}
+// A session can be stopped only with the platform connection it was started with: signed out, the
+// clean-up fails and the session stays owned, so that quitting stays refused.
+TEST_F(Turn, ASignedOutSessionStaysOwned)
+{
+    HubModel &m = ready();
+    QStringList said;
+    const QMetaObject::Connection listening =
+        QObject::connect(&m, &HubModel::messageChanged, &m, [&] { said.append(m.message()); });
+    m.setActiveSessionID(QStringLiteral("S-old"));
+    m.setIdentityToken(std::nullopt);
+    const QString failure = testsupport::failureOf([&] { awaitFor(m.closeSession()); });
+    QObject::disconnect(listening);
+    const QString sentence =
+        QStringLiteral("The active session requires its authenticated platform connection to stop safely.");
+    EXPECT_EQ(failure, sentence);
+    EXPECT_EQ(said.mid(0, 2),
+              (QStringList{QStringLiteral("Stopping the runtime session before leaving\u2026"),
+                           QStringLiteral("Session cleanup failed. Retry Stop or close. ") + sentence}));
+    EXPECT_EQ(m.activeSessionID(), QStringLiteral("S-old"));
+    EXPECT_FALSE(m.closingSession());
+    EXPECT_TRUE(m.hasOwnedCleanup());
+    EXPECT_TRUE(requests("NativeStop").empty());
+}
+// A close waits for the run control in flight before it sends the stop, and a second close joins
+// the first one's clean-up: one stop reaches the platform.
+TEST_F(Turn, AStopWaitsForTheControlInFlightAndClosesAreJoined)
+{
+    HubModel &m = ready();
+    playTurn(Json::object(), {{{"send", Json::array()}}},
+             {{"graphql", {{"NativeRunState", {{"default", {{"delayMs", 300}}}}}}}});
+    awaitFor(m.execute(), 10s);
+    const qint64 cursor = standIn().logEntries().next;
+    const auto paused =
+        launch(m.sendControl(NativeControls::Command::runState(m.sessionID(), QStringLiteral("paused"))));
+    ASSERT_TRUE(m.controlInFlight());
+    const auto first = launch(m.closeSession());
+    const auto second = launch(m.closeSession());
+    ASSERT_TRUE(waitUntil([&] { return *first && *second && *paused; }, 10s));
+    EXPECT_FALSE(m.activeSessionID());
+    EXPECT_FALSE(m.closingSession());
+    EXPECT_EQ(requests("NativeStop").size(), 1u);
+    // The pause was answered before the stop was asked for.
+    std::map<qint64, std::string> operationOf; // by request entry
+    qint64 lastRequest = -1;
+    qint64 pauseAnswered = -1;
+    qint64 stopAsked = -1;
+    for (const Json &entry : standIn().logEntries(cursor).entries) {
+        const qint64 index = entry["index"];
+        if (entry["kind"] == "request")
+            lastRequest = index;
+        if (entry["kind"] == "graphql") {
+            operationOf[lastRequest] = entry.value("operation", "");
+            if (entry.value("operation", "") == "NativeStop")
+                stopAsked = index;
+        }
+        if (entry["kind"] == "response" && operationOf[entry["request"].get<qint64>()] == "NativeRunState")
+            pauseAnswered = index;
+    }
+    ASSERT_GE(pauseAnswered, 0);
+    EXPECT_LT(pauseAnswered, stopAsked);
+}
+} // namespace

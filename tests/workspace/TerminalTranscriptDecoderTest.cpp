@@ -1,0 +1,116 @@
+#include "workspace/TerminalTranscriptDecoder.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+namespace
+{
+// The byte offsets at which `utf8` may be cut without splitting a character.
+std::vector<qsizetype> characterBoundaries(const QByteArray &utf8)
+{
+    std::vector<qsizetype> cuts;
+    for (qsizetype i = 0; i <= utf8.size(); ++i)
+        if (i == utf8.size() || (static_cast<unsigned char>(utf8[i]) & 0xC0) != 0x80)
+            cuts.push_back(i);
+    return cuts;
+}
+
+QByteArray decodeInPieces(const QByteArray &utf8, const std::vector<qsizetype> &cuts)
+{
+    TerminalTranscriptDecoder decoder;
+    QByteArray out;
+    qsizetype from = 0;
+    for (qsizetype cut : cuts) {
+        decoder.append(QByteArrayView(utf8).sliced(from, cut - from), out);
+        from = cut;
+    }
+    decoder.append(QByteArrayView(utf8).sliced(from), out);
+    return out;
+}
+
+struct Case
+{
+    const char *name;
+    QByteArray input;
+    QByteArray output;
+};
+
+class Decoding : public ::testing::TestWithParam<Case>
+{
+};
+
+TEST_P(Decoding, GivesTheSameTextWhereverTheInputIsCut)
+{
+    const Case &c = GetParam();
+    EXPECT_EQ(decodeInPieces(c.input, {}), c.output);
+    // Every single cut between characters, then one character per call.
+    for (qsizetype cut : characterBoundaries(c.input))
+        EXPECT_EQ(decodeInPieces(c.input, {cut}), c.output) << "cut at byte " << cut;
+    EXPECT_EQ(decodeInPieces(c.input, characterBoundaries(c.input)), c.output);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, Decoding,
+    ::testing::Values(
+        Case{"Empty", "", ""}, Case{"CrLfIsOneLineEnd", "a\r\nb", "a\nb"}, Case{"LoneCrIsALineEnd", "a\rb", "a\nb"},
+        Case{"LfCrIsTwoLineEnds", "a\n\rb", "a\n\nb"}, Case{"LfLfStaysTwo", "a\n\nb", "a\n\nb"},
+        Case{"DroppedControlKeepsCrLfWhole", "\r\a\n", "\n"},
+        Case{"C1ControlKeepsCrLfWhole", "\r\xC2\x85\n", "\n"},
+        Case{"SelectGraphicRendition", "\x1b[31mred\x1b[0m", "red"},
+        Case{"ControlSequenceSwallowsLineEnds", "\x1b[1\r\n2Jx", "x"},
+        Case{"ControlSequenceSwallowsNonAscii", "\x1b[\xC3\xA9mx", "x"},
+        Case{"OscEndsAtBell", "\x1b]0;t\ax", "x"}, Case{"OscEndsAtStringTerminator", "\x1b]0;t\x1b\\x", "x"},
+        Case{"EscapeInsideOscStaysInside", "\x1b]0;t\x1b" "b\ax", "x"},
+        Case{"DeviceControlIgnoresBell", "\x1bPd\ae\x1b\\x", "x"},
+        Case{"StartOfStringPrivacyAndApplicationStrings", "\x1bXa\x1b\\b\x1b^c\x1b\\d\x1b_e\x1b\\f", "bdf"},
+        Case{"EscapeInsideControlStringStaysInside", "\x1bPa\x1bz\ab\x1b\\x", "x"},
+        Case{"TwoCharacterEscapeConsumesOneCharacter", "\x1b(B", "B"},
+        Case{"EscapeBeforeNonAsciiConsumesIt", "\x1b\xC3\xA9x", "x"},
+        Case{"BackspaceIsDropped", "ab\bc", "abc"}, Case{"DeleteIsDropped", "a\x7f" "b", "ab"},
+        Case{"OtherC0ControlsAreDropped", QByteArray("a\x00\x01\x0b\x0c\x0e\x1a\x1c\x1f" "b", 10), "ab"},
+        Case{"TabAndScalarsFromNoBreakSpaceUpAreKept", "\t\xC2\xA0\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80",
+             "\t\xC2\xA0\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+        Case{"C1ControlsAreDroppedAndStartNoSequence", "a\xC2\x85" "b\xC2\x9B" "31mc", "ab31mc"},
+        Case{"EscapeEndsCrLfPair", "\r\x1b" "7\n", "\n\n"}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST(TerminalTranscriptDecoder, EmptyInputLeavesTheStateAsItWas)
+{
+    for (const auto &[first, second, want] : {std::tuple{"a\r", "\nb", "a\nb"}, std::tuple{"a\x1b[3", "1mb", "ab"}}) {
+        TerminalTranscriptDecoder decoder;
+        QByteArray out;
+        decoder.append(first, out);
+        const TerminalTranscriptDecoder before = decoder;
+        decoder.append("", out);
+        EXPECT_EQ(decoder, before);
+        decoder.append(second, out);
+        EXPECT_EQ(out, want);
+    }
+}
+
+// Random terminal-like input, cut at random character boundaries: the output never grows past the
+// input and does not depend on where the input was cut.
+TEST(TerminalTranscriptDecoder, OutputIsNeverLongerThanInputNorDependsOnCuts)
+{
+    const std::vector<QByteArray> alphabet = {"\x1b", "[", "]", "\\", "\a", "\r", "\n", "\t", "P", "X", "^", "_",
+                                              "m",    "0", ";", "a",  "\b", "\x7f", "\xC2\x85", "\xC2\x9B",
+                                              "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD"};
+    QRandomGenerator random(20261210);
+    for (int round = 0; round < 2000; ++round) {
+        QByteArray input;
+        const int pieces = random.bounded(1, 60);
+        for (int i = 0; i < pieces; ++i)
+            input += alphabet[random.bounded(int(alphabet.size()))];
+        const QByteArray whole = decodeInPieces(input, {});
+        ASSERT_LE(whole.size(), input.size()) << input.toHex().constData();
+
+        const std::vector<qsizetype> boundaries = characterBoundaries(input);
+        std::vector<qsizetype> cuts;
+        for (qsizetype b : boundaries)
+            if (random.bounded(3) == 0)
+                cuts.push_back(b);
+        ASSERT_EQ(decodeInPieces(input, cuts), whole) << input.toHex().constData();
+    }
+}
+} // namespace
