@@ -295,7 +295,9 @@ TEST_F(SubscriptionFixture, SilentPlatformIsCutOffByTheWatchdogWithADeadlineNotA
 TEST_F(SubscriptionFixture, StateFollowsHandshakesFailuresAndTheStop)
 {
     std::vector<RealtimeSubscription::State> states;
-    QObject::connect(subscription.get(), &RealtimeSubscription::stateChanged, subscription.get(),
+    // The subscription outlives this body and announces its stop when the fixture ends it.
+    QObject recording;
+    QObject::connect(subscription.get(), &RealtimeSubscription::stateChanged, &recording,
                      [&] { states.push_back(subscription->state()); });
     using S = RealtimeSubscription;
     EXPECT_EQ(subscription->state(), S::Stopped);
