@@ -54,7 +54,7 @@ function(hub_add_test_library name)
   target_link_libraries(${name} PUBLIC hub_test_common ${ARG_LIBS} PRIVATE hub_warnings)
 endfunction()
 
-# hub_add_test(name LABEL unit|integration|ui SOURCES ... LIBS ...): one GoogleTest executable,
+# hub_add_test(name LABEL unit|integration|ui|tool SOURCES ... LIBS ...): one GoogleTest executable,
 # registered with CTest under its label. Tests other than unit tests may start the stand-in, which
 # is then built before them.
 function(hub_add_test name)
