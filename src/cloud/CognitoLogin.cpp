@@ -5,6 +5,7 @@
 #include "core/HubError.h"
 #include "core/Json.h"
 #include "core/StrictDecoder.h"
+#include "core/async/Resumer.h"
 #include "platform/Keyring.h"
 #include "platform/WebAuthSession.h"
 
@@ -97,7 +98,7 @@ struct WebOutcome
     bool done = false;
     QUrl callbackURL;
     WebAuthSession::Error error = WebAuthSession::Error::None;
-    std::coroutine_handle<> waiter;
+    Resumer::Waker waiter;
 };
 
 class WebOutcomeAwaiter
@@ -105,11 +106,16 @@ class WebOutcomeAwaiter
 public:
     explicit WebOutcomeAwaiter(std::shared_ptr<WebOutcome> outcome) : m_outcome(std::move(outcome)) {}
     bool await_ready() const noexcept { return m_outcome->done; }
-    void await_suspend(std::coroutine_handle<> handle) { m_outcome->waiter = handle; }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        m_resumer.arm(handle);
+        m_outcome->waiter = m_resumer.waker();
+    }
     void await_resume() const noexcept {}
 
 private:
     std::shared_ptr<WebOutcome> m_outcome;
+    Resumer m_resumer;
 };
 
 WebAuthSession::Completion completionFor(std::shared_ptr<WebOutcome> outcome)
@@ -122,9 +128,7 @@ WebAuthSession::Completion completionFor(std::shared_ptr<WebOutcome> outcome)
         outcome->error = error;
         // Resumed from the event loop, never inside the session's own code: the session may be
         // in its destructor.
-        if (auto waiter = std::exchange(outcome->waiter, nullptr))
-            QMetaObject::invokeMethod(
-                QCoreApplication::instance(), [waiter] { waiter.resume(); }, Qt::QueuedConnection);
+        std::exchange(outcome->waiter, {}).wake();
     };
 }
 

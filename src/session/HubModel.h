@@ -423,6 +423,15 @@ public:
     QCoro::Task<void> sendControl(NativeControls::Command command);
     QCoro::Task<void> answerApproval(EventProjection::Approval approval, QString decision);
 
+    // The workspace tools, from the window. Each reports in `message` and never throws.
+    // `replyElicitation` answers an agent's input request ("accept" or "decline", with the text of
+    // every field) unless it is no longer shown; the other two bind the tools to the signed-in live
+    // session, then ask for the live browser, or open the build shell at 100 by 30.
+    QCoro::Task<void> replyElicitation(EventProjection::Elicitation request, QString action,
+                                       QMap<QString, QString> content);
+    QCoro::Task<void> openWorkspaceBrowser();
+    QCoro::Task<void> openWorkspaceShell();
+
     // Turn starts, pending-input refreshes and frame handlers in progress; session close waits for 0.
     qint64 activeInvocations() const { return m_activeInvocations; }
     // A turn start is on its way.
@@ -561,6 +570,9 @@ Q_SIGNALS:
     void activeInvocationsChanged();
 
 private:
+    // The model as the workspace tools' courses see it.
+    class WorkspaceSession;
+
     // Each derived value announces whenever one of its inputs does. The private tasks that
     // hasOwnedCleanup reads (project opening, clean-up) announce it where they are set.
     void announceDerivedValues();

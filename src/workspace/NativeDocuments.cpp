@@ -52,8 +52,8 @@ public:
             return;
         // Posted: whoever waits for the drain resumes from the event loop, after this request's
         // caller has taken its answer; a waiter finding a new request in flight waits again.
-        for (std::coroutine_handle<> handle : std::exchange(m_model->m_drainWaiters, {}))
-            QMetaObject::invokeMethod(m_model.data(), [handle] { handle.resume(); }, Qt::QueuedConnection);
+        for (const Resumer::Waker &waiter : std::exchange(m_model->m_drainWaiters, {}))
+            waiter.wake();
     }
     PendingRequest(const PendingRequest &) = delete;
     PendingRequest &operator=(const PendingRequest &) = delete;
@@ -217,13 +217,18 @@ QCoro::Task<void> NativeDocuments::requestsDrained()
     struct Drained
     {
         NativeDocuments &model;
+        Resumer resumer;
         bool await_ready() const noexcept { return model.m_pendingRequests == 0; }
-        void await_suspend(std::coroutine_handle<> handle) { model.m_drainWaiters.push_back(handle); }
+        void await_suspend(std::coroutine_handle<> handle)
+        {
+            resumer.arm(handle);
+            model.m_drainWaiters.push_back(resumer.waker());
+        }
         void await_resume() const noexcept {}
     };
-    // A model destroyed meanwhile drops the posted resumption: the waiter then never resumes.
-    Drained drained{*this};
-    co_await drained;
+    // Only the model's own close() waits here: a model destroyed meanwhile never wakes it, and
+    // a waiting coroutine destroyed meanwhile drops its resumption.
+    co_await Drained{*this, {}};
 }
 
 QCoro::Task<void> NativeDocuments::releaseShell(QString session, QString shell)

@@ -6,6 +6,7 @@
 #include "core/HubConfiguration.h"
 #include "core/Json.h"
 #include "core/async/Job.h"
+#include "core/async/Resumer.h"
 #include "workspace/LiveBrowserView.h"
 #include "workspace/ShellSocket.h"
 #include "workspace/ShellTranscript.h"
@@ -205,7 +206,7 @@ private:
     qint64 m_browserGrantGeneration = 0;
     qint64 m_pendingRequests = 0;
     // Waiting for m_pendingRequests to reach zero.
-    std::vector<std::coroutine_handle<>> m_drainWaiters;
+    std::vector<Resumer::Waker> m_drainWaiters;
     std::optional<QString> m_sessionID;
 
     // The transcript's text as last read, and whether it is still current.

@@ -18,10 +18,10 @@ int transportCodeOf(const PlatformWebSocket::Ending &ending)
 }
 
 // Resumes each waiting sender from the event loop, after the caller's own step.
-void wake(QObject *context, std::vector<std::coroutine_handle<>> &waiters)
+void wake(std::vector<Resumer::Waker> &waiters)
 {
-    for (std::coroutine_handle<> handle : std::exchange(waiters, {}))
-        QMetaObject::invokeMethod(context, [handle] { handle.resume(); }, Qt::QueuedConnection);
+    for (const Resumer::Waker &waiter : std::exchange(waiters, {}))
+        waiter.wake();
 }
 } // namespace
 
@@ -66,7 +66,7 @@ void QtShellSocket::connected()
 {
     m_connected = true;
     m_handshakeTimeout.stop();
-    wake(m_context.get(), m_waitingSenders);
+    wake(m_waitingSenders);
 }
 
 void QtShellSocket::ended(std::exception_ptr error)
@@ -74,7 +74,7 @@ void QtShellSocket::ended(std::exception_ptr error)
     m_ended = true;
     m_handshakeTimeout.stop();
     m_inbox.fail(std::move(error));
-    wake(m_context.get(), m_waitingSenders);
+    wake(m_waitingSenders);
 }
 
 QCoro::Task<void> QtShellSocket::send(QByteArray message)
@@ -82,12 +82,17 @@ QCoro::Task<void> QtShellSocket::send(QByteArray message)
     struct ConnectionWait
     {
         QtShellSocket &socket;
+        Resumer resumer;
         bool await_ready() const noexcept { return socket.m_connected || socket.m_ended; }
-        void await_suspend(std::coroutine_handle<> handle) { socket.m_waitingSenders.push_back(handle); }
+        void await_suspend(std::coroutine_handle<> handle)
+        {
+            resumer.arm(handle);
+            socket.m_waitingSenders.push_back(resumer.waker());
+        }
         void await_resume() const noexcept {}
     };
     // The caller holds this socket while it sends, so it outlives the wait.
-    co_await ConnectionWait{*this};
+    co_await ConnectionWait{*this, {}};
     if (m_ended || !m_socket->sendBinary(message))
         throw HubNetworkError(HubNetworkError::Kind::connectionLost);
 }

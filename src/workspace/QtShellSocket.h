@@ -1,6 +1,7 @@
 #pragma once
 
 #include "cloud/PlatformWebSocket.h"
+#include "core/async/Resumer.h"
 #include "workspace/ShellSocket.h"
 
 #include <QTimer>
@@ -37,5 +38,5 @@ private:
     bool m_cancelled = false;
     int m_ourCloseCode = 0;
     // Senders waiting for the connection; each learns from `m_connected`/`m_ended` how it went.
-    std::vector<std::coroutine_handle<>> m_waitingSenders;
+    std::vector<Resumer::Waker> m_waitingSenders;
 };

@@ -565,3 +565,61 @@ TEST_F(Turn, AStopWaitsForTheControlInFlightAndClosesAreJoined)
     EXPECT_LT(pauseAnswered, stopAsked);
 }
 } // namespace
+
+// The window's doors to the workspace tools during a live turn: refused before the session has
+// an id; then the agent's input request answered as typed, and the build shell opened at 100 by 30;
+// the stop closes the shell too.
+TEST_F(Turn, TheWorkspaceToolsOfALiveTurn)
+{
+    HubModel &m = ready();
+    awaitFor(m.openWorkspaceShell());
+    EXPECT_EQ(m.message(), QStringLiteral("Start a signed-in session before opening shell tools."));
+    awaitFor(m.openWorkspaceBrowser());
+    EXPECT_EQ(m.message(), QStringLiteral("Start a signed-in session before opening browser tools."));
+    EXPECT_EQ(m.documents()->shellStatus(), QStringLiteral("Not opened"));
+
+    const Json form{{"mode", "form"},
+                    {"message", "How many retries?"},
+                    {"requestedSchema",
+                     {{"properties", {{"retries", {{"type", "integer"}}}}}, {"required", Json::array({"retries"})}}}};
+    playTurn({{"elicitations", {{{"requestId", "req-1"}, {"params", form}, {"requestState", "{\"step\":4}"}}}}},
+             {{{"send", {send(sessionFrame(1, "text", {{"text", "Asking."}}), 50)}}}});
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(waitUntil([&] { return !m.eventProjection().elicitations.isEmpty(); }, 10s));
+    const EventProjection::Elicitation request = m.eventProjection().elicitations.first();
+
+    // A field that is not an integer is refused here; the request stays.
+    awaitFor(
+        m.replyElicitation(request, QStringLiteral("accept"), {{QStringLiteral("retries"), QStringLiteral("3.5")}}));
+    EXPECT_EQ(m.message(), QStringLiteral("retries requires an integer."));
+    EXPECT_FALSE(m.controlInFlight());
+    const qint64 generation = m.pendingInputGeneration();
+    awaitFor(m.replyElicitation(request, QStringLiteral("accept"), {{QStringLiteral("retries"), QStringLiteral("3")}}));
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime input response recorded."));
+    EXPECT_GT(m.pendingInputGeneration(), generation);
+    EXPECT_TRUE(std::none_of(m.eventProjection().elicitations.begin(), m.eventProjection().elicitations.end(),
+                             [](const EventProjection::Elicitation &e) { return e.requestID == u"req-1"; }));
+    const auto reply = standIn().waitForEntry(m_cursor, [](const Json &e) { return e["kind"] == "elicitation"; });
+    ASSERT_TRUE(reply);
+    EXPECT_EQ((*reply)["input"], (Json{{"sessionId", m.sessionID().toStdString()},
+                                       {"requestId", "req-1"},
+                                       {"requestState", "{\"step\":4}"},
+                                       {"action", "accept"},
+                                       {"content", "{\"retries\":3}"}}));
+    // Answered, it is no longer shown: a second reply is refused without asking the platform.
+    awaitFor(m.replyElicitation(request, QStringLiteral("decline"), {}));
+    EXPECT_EQ(m.message(), QStringLiteral("This input request is no longer available in the current workspace."));
+
+    awaitFor(m.openWorkspaceShell(), 20s);
+    ASSERT_TRUE(waitUntil([&] { return m.documents()->shellReady(); }, 20s))
+        << m.documents()->shellStatus().toStdString();
+    const auto resize = standIn().waitForEntry(
+        m_cursor, [](const Json &e) { return e["kind"] == "commandChannel" && e.value("event", "") == "resize"; });
+    ASSERT_TRUE(resize);
+    EXPECT_EQ((*resize)["width"], 100);
+    EXPECT_EQ((*resize)["height"], 30);
+
+    awaitFor(m.interrupt(), 10s);
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+    EXPECT_EQ(m.documents()->shellStatus(), QStringLiteral("Closed"));
+}
