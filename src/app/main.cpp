@@ -2,6 +2,7 @@
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
 #include "core/TavriloRoleContract.h"
+#include "platform/ChildProcess.h"
 #include "platform/GuiApplicationSetup.h"
 #include "vision/NativeVisionCore.h"
 
@@ -36,6 +37,9 @@ int main(int argc, char **argv)
             return NativeVisionCore::runCLI(argc, argv);
         }
     }
+    // A child or a peer that goes away while the hub writes to it is an error to handle where it
+    // happens, never a reason for the whole hub to end.
+    ChildProcess::ignoreBrokenPipes();
     // One application object for the window, the browser engine and off-screen rendering, made in
     // the order docs/ARCHITECTURE.md gives.
     GuiApplicationSetup::prepare(callbackSchemes());
