@@ -5,6 +5,7 @@
 #include "cloud/NativeLive.h"
 #include "core/Deployment.h"
 #include "core/HubError.h"
+#include "core/async/Sleep.h"
 #include "workspace/QtShellSocket.h"
 
 
@@ -19,24 +20,40 @@ const QString kRefused = QStringLiteral("The platform refused this workspace too
 constexpr std::chrono::seconds kRequestDeadline{45};
 constexpr qint64 kGrantAnswerBytes = 1048576;
 
-// A token from `source` within `limit`: the source is handed a token that fires at the deadline,
-// and a renewal it cut short is a timed-out request.
+// A token from `source` within `limit`, however the source behaves. The renewal runs as a job of
+// its own and the request waits for its end or the deadline, whichever comes first: a source that
+// ignores its token (a keyring write that cannot be stopped) holds neither the request nor close()
+// past the deadline. At the deadline the job's handle goes, which cancels the source's token; the
+// job keeps the source and the shared outcome alive, so a token it returns later is dropped there.
 QCoro::Task<QString> tokenWithinDeadline(TokenSource source, std::chrono::milliseconds limit)
 {
-    CancelSource deadline;
-    QTimer timer;
-    timer.setSingleShot(true);
-    QObject::connect(&timer, &QTimer::timeout, &timer, [deadline] { deadline.cancel(); });
-    timer.start(limit);
-    const CancelToken cancel = deadline.token();
+    struct Renewal
+    {
+        std::optional<QString> token;
+        std::exception_ptr error;
+        // Fired once the source returned or threw: it ends the deadline's wait early.
+        CancelSource ended;
+    };
+    auto renewal = std::make_shared<Renewal>();
+    const Job job = Job::start([source = std::move(source), renewal](CancelToken token) -> QCoro::Task<void> {
+        try {
+            renewal->token = co_await source(std::move(token));
+        } catch (...) {
+            renewal->error = std::current_exception();
+        }
+        renewal->ended.cancel();
+    });
+    Sleep deadline(limit, renewal->ended.token());
     try {
-        QString token = co_await source(cancel);
-        co_return token;
+        co_await std::move(deadline);
     } catch (const CancelledError &) {
-        if (!deadline.cancelled())
-            throw;
+        // The renewal ended first.
     }
-    throw DeadlineError();
+    if (!renewal->ended.cancelled())
+        throw DeadlineError();
+    if (renewal->error)
+        std::rethrow_exception(renewal->error);
+    co_return *renewal->token;
 }
 } // namespace
 

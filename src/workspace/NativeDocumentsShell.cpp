@@ -133,7 +133,9 @@ void NativeDocuments::startExpiry()
         try {
             co_await clock->sleepUntil(openedAt + limit, token);
         } catch (const CancelledError &) {
-            // Cancelled by close() or a new context: nothing is left to do.
+            // Only close() (or the model's end) cuts the wait short, and that close is the clean-up:
+            // it says "Closed" when it succeeds and leaves the status as it was when it fails, which
+            // a retry status written here, while it runs, would overwrite.
             co_return;
         }
         if (token.cancelled() || !self)

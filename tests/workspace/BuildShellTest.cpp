@@ -270,4 +270,21 @@ TEST_F(BuildShell, AnExpiryWhoseCloseFailsAsksForARetry)
     ASSERT_TRUE(waitUntil([&] { return model().shellStatus() == QStringLiteral("Shell expiry cleanup requires retry"); }));
     EXPECT_EQ(model().shellID(), QStringLiteral("shell-1"));
 }
+
+// A close that cuts the expiry's wait short speaks for the shell's status itself: refused, it
+// leaves the status as it was; accepted, it says "Closed". Neither asks the expiry for a retry.
+TEST_F(BuildShell, ACloseThatCutsTheExpiryShortKeepsItsOwnStatus)
+{
+    fakes.openReadyShell();
+    fakes.platform.script(kCloseField, FakePlatform::Answer::with({{"ok", false}, {"refusal", "SHELL_BUSY"}}));
+    EXPECT_EQ(failureOf(model().close()),
+              QStringLiteral("The platform refused this workspace tool request (SHELL_BUSY)."));
+    EXPECT_EQ(fakes.clock->sleeping(), 0); // the expiry's wait is over
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model().shellStatus(), QStringLiteral("Connected"));
+
+    awaitFor(model().close());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(model().shellStatus(), QStringLiteral("Closed"));
+}
 } // namespace

@@ -206,26 +206,68 @@ TEST(WorkspaceToolCall, AnAnswerOfAnEarlierContextIsDropped)
     }
 }
 
+// A model on the fakes whose requests wait at most 50 ms for a token of `source`.
+struct ModelWithTokenSource
+{
+    explicit ModelWithTokenSource(TokenSource source)
+    {
+        NativeDocuments::Options options;
+        options.clock = std::make_shared<FakeClock>();
+        options.transport = platform.transport();
+        options.tokenDeadline = std::chrono::milliseconds(50);
+        model = std::make_unique<NativeDocuments>(options);
+        HubConfiguration configuration(HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("t")}});
+        model->configure(configuration, QStringLiteral("s"), std::move(source));
+    }
+    FakePlatform platform;
+    std::unique_ptr<NativeDocuments> model;
+};
+
 // A token renewal that never ends is cut short at the deadline, so close() is never held by it.
 TEST(WorkspaceToolCall, ATokenRenewalThatNeverEndsTimesOut)
 {
-    auto clock = std::make_shared<FakeClock>();
-    NativeDocuments::Options options;
-    options.clock = clock;
-    options.tokenDeadline = std::chrono::milliseconds(50);
-    NativeDocuments model(options);
-    HubConfiguration configuration(HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), QStringLiteral("t")}});
     bool renewalCancelled = false;
-    model.configure(configuration, QStringLiteral("s"), [&](CancelToken token) -> QCoro::Task<QString> {
+    ModelWithTokenSource fakes([&](CancelToken token) -> QCoro::Task<QString> {
         auto never = std::make_shared<Gate>();
         const CancelRegistration registration = token.onCancel([never] { never->open(); });
         co_await never->wait();
         renewalCancelled = token.cancelled();
         throw CancelledError();
     });
+    NativeDocuments &model = *fakes.model;
     EXPECT_EQ(failureOf(model.openShell()), DeadlineError().description());
-    EXPECT_TRUE(renewalCancelled);
+    EXPECT_TRUE(waitUntil([&] { return renewalCancelled; }));
     EXPECT_EQ(model.pendingRequests(), 0);
     awaitFor(model.close());
+}
+
+// A renewal that ignores its token (stuck in a keyring write that cannot be stopped) holds neither
+// the request nor close() past the deadline; the token it returns at last is dropped.
+TEST(WorkspaceToolCall, ARenewalThatIgnoresTheDeadlineIsLeftBehind)
+{
+    auto keyring = std::make_shared<Gate>();
+    bool cancelledWhileStuck = false;
+    bool returned = false;
+    ModelWithTokenSource fakes([&](CancelToken token) -> QCoro::Task<QString> {
+        co_await keyring->wait();
+        cancelledWhileStuck = token.cancelled();
+        returned = true;
+        co_return QStringLiteral("late-token");
+    });
+    NativeDocuments &model = *fakes.model;
+    auto opening = model.openShell();
+    bool closed = false;
+    auto closing = closeAndMark(&model, &closed);
+    EXPECT_EQ(failureOf(std::move(opening)), DeadlineError().description());
+    EXPECT_EQ(model.pendingRequests(), 0);
+    ASSERT_TRUE(waitUntil([&] { return closed; }));
+    EXPECT_EQ(model.shellStatus(), QStringLiteral("Closed"));
+
+    keyring->open();
+    ASSERT_TRUE(waitUntil([&] { return returned; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(cancelledWhileStuck);
+    EXPECT_TRUE(fakes.platform.requests.empty());
+    EXPECT_EQ(model.pendingRequests(), 0);
 }
 } // namespace
