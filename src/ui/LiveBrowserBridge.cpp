@@ -4,9 +4,9 @@
 
 void LiveBrowserBridge::setView(QObject *view)
 {
-    if (m_view == view)
+    if (m_page.view() == view)
         return;
-    m_view = view;
+    m_page.setView(view);
     Q_EMIT viewChanged();
     attach();
 }
@@ -25,34 +25,25 @@ void LiveBrowserBridge::setDocuments(NativeDocuments *documents)
 
 void LiveBrowserBridge::attach()
 {
-    if (m_view && m_documents)
+    if (m_page.view() && m_documents)
         m_documents->loadBrowser(this);
 }
 
 void LiveBrowserBridge::stopLoading()
 {
-    m_pageTimeout.stop();
-    if (m_view)
-        QMetaObject::invokeMethod(m_view, "stop");
+    m_page.stop();
 }
 
 void LiveBrowserBridge::loadBlank()
 {
-    if (m_view)
-        m_view->setProperty("url", QUrl(QStringLiteral("about:blank")));
+    if (QObject *view = m_page.view())
+        view->setProperty("url", QUrl(QStringLiteral("about:blank")));
 }
 
 void LiveBrowserBridge::loadPage(const QUrl &url, std::chrono::milliseconds timeout)
 {
-    if (!m_view)
-        return;
-    m_view->setProperty("url", url);
-    m_pageTimeout.setSingleShot(true);
-    m_pageTimeout.callOnTimeout(this, [this] {
-        if (m_view && m_view->property("loading").toBool())
-            stopLoading();
-    }, Qt::UniqueConnection);
-    m_pageTimeout.start(timeout);
+    m_page.setTimeout(int(timeout.count()));
+    m_page.load(url);
 }
 
 bool WorkspaceNavigation::allowsLiveView(const QUrl &url)

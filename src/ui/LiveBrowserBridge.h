@@ -1,10 +1,10 @@
 #pragma once
 
+#include "ui/PageLoadDeadline.h"
 #include "workspace/LiveBrowserView.h"
 #include "workspace/NativeDocuments.h"
 
 #include <QPointer>
-#include <QTimer>
 #include <QtQml/qqml.h>
 
 // The workspace tools' model, as the views know it; the session model owns it.
@@ -29,13 +29,14 @@ class LiveBrowserBridge : public LiveBrowserView
 public:
     using LiveBrowserView::LiveBrowserView;
 
-    QObject *view() const { return m_view; }
+    QObject *view() const { return m_page.view(); }
     void setView(QObject *view);
     NativeDocuments *documents() const { return m_documents; }
     void setDocuments(NativeDocuments *documents);
 
-    void stopLoading() override;
-    // The blank page, which the navigation rule admits.
+    Q_INVOKABLE void stopLoading() override;
+    // "about:blank": the empty document without a base address that an empty HTML string gives, under
+    // the address the navigation rule admits for it.
     void loadBlank() override;
     void loadPage(const QUrl &url, std::chrono::milliseconds timeout) override;
 
@@ -46,11 +47,9 @@ Q_SIGNALS:
 private:
     void attach();
 
-    QPointer<QObject> m_view;
+    PageLoadDeadline m_page;
     QPointer<NativeDocuments> m_documents;
     QMetaObject::Connection m_grantChanges;
-    // A page that has not finished loading by then is stopped.
-    QTimer m_pageTimeout;
 };
 
 // The navigation rules of the workspace's web views, decided here for the views to apply to every

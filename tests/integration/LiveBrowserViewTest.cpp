@@ -1,8 +1,9 @@
 // The workspace's web views on the real browser engine, off screen, against the stand-in's live-view
 // page: the live browser view shows the grant's page and nothing else (a foreign frame and a
 // redirect are cancelled), is blanked when the grant goes, and the page of an input request goes
-// only to https pages at the top level. Chromium reaches the stand-in through its proxy and trusts
-// its authority through its own flags, set here and nowhere in the hub.
+// only to https pages at the top level and is stopped when it does not arrive in time. Chromium
+// reaches the stand-in through its proxy and trusts its authority through its own flags, set here
+// and nowhere in the hub.
 
 #include "core/HubError.h"
 #include "support/SharedStandIn.h"
@@ -57,7 +58,15 @@ protected:
         configuration.tenantID = QStringLiteral("tenant-7");
         m_model.configure(configuration, QStringLiteral("prj-views"),
                           [](CancelToken) -> QCoro::Task<QString> { co_return QStringLiteral("identity-token"); });
+        QObject::connect(&m_engine, &QQmlEngine::warnings, &m_engine, [this](const QList<QQmlError> &warnings) {
+            for (const QQmlError &warning : warnings)
+                m_scriptErrors << warning.toString();
+        });
     }
+
+    // A script error in a view's handler is a step of it that never ran, such as the stop of a view
+    // being taken down.
+    void TearDown() override { EXPECT_TRUE(m_scriptErrors.isEmpty()) << m_scriptErrors.join(u'\n').toStdString(); }
 
     static StandIn &standIn() { return SharedStandIn::get(); }
 
@@ -75,6 +84,15 @@ protected:
         std::unique_ptr<QObject> window(component.createWithInitialProperties(properties));
         EXPECT_TRUE(window) << component.errorString().toStdString();
         return window;
+    }
+
+    // The page of an input request at `address`, given `timeout` to load.
+    std::unique_ptr<QObject> showInputRequest(const QUrl &address, std::chrono::milliseconds timeout = 60s)
+    {
+        return show(
+            "NativeElicitationBrowser { id: content; anchors.fill: parent; url: address; loadTimeout: timeout }\n"
+            "required property url address\nrequired property int timeout",
+            {{QStringLiteral("address"), address}, {QStringLiteral("timeout"), int(timeout.count())}});
     }
 
     static QObject *webView(QObject *window)
@@ -107,6 +125,7 @@ protected:
 
     qint64 m_cursor = 0;
     QQmlEngine m_engine;
+    QStringList m_scriptErrors;
     NativeDocuments m_model;
 };
 
@@ -157,9 +176,7 @@ TEST_F(WorkspaceWebViews, AnInputRequestPageGoesOnlyToHttpsAtTheTop)
 {
     // An https page loads, but its foreign frame does not.
     const QUrl page(QStringLiteral("https://live.tavrilo.example/browser-live/index.html"));
-    const auto window = show("NativeElicitationBrowser { id: content; anchors.fill: parent; url: address }\n"
-                             "required property url address",
-                             {{QStringLiteral("address"), page}});
+    const auto window = showInputRequest(page);
     ASSERT_TRUE(window);
     QObject *view = webView(window.get());
     ASSERT_TRUE(waitUntil([&] { return settledAt(view, page) && liveViewEvents("page") == 1; }, 60s));
@@ -167,12 +184,39 @@ TEST_F(WorkspaceWebViews, AnInputRequestPageGoesOnlyToHttpsAtTheTop)
 
     // A plain-http address is never asked for.
     const QUrl plain(QStringLiteral("http://live.tavrilo.example/browser-live/index.html"));
-    const auto second = show("NativeElicitationBrowser { id: content; anchors.fill: parent; url: address }\n"
-                             "required property url address",
-                             {{QStringLiteral("address"), plain}});
+    const auto second = showInputRequest(plain);
     ASSERT_TRUE(second);
     QObject *refused = webView(second.get());
     ASSERT_TRUE(waitUntil([&] { return refused && !refused->property("loading").toBool(); }, 60s));
     EXPECT_EQ(liveViewEvents("page"), 1u);
+}
+
+TEST_F(WorkspaceWebViews, AnInputRequestPageThatNeverArrivesIsStoppedAtItsDeadline)
+{
+    standIn().setScenario(Json{{"https", {{"liveView", {{"queue", Json::array({{{"fault", "stall"}}})}}}}}});
+    const auto window =
+        showInputRequest(QUrl(QStringLiteral("https://live.tavrilo.example/browser-live/index.html")), 2s);
+    ASSERT_TRUE(window);
+    QObject *view = webView(window.get());
+    // Asked for and never answered: nothing but the deadline ends the load.
+    EXPECT_TRUE(waitUntil([&] { return liveViewEvents("page") == 1 && !view->property("loading").toBool(); }, 60s));
+}
+
+TEST_F(WorkspaceWebViews, AnInputRequestPageIsNotHeldToItsDeadlineOnceLoaded)
+{
+    // The page comes at once; where it goes next answers only after the first load's deadline.
+    standIn().setScenario(
+        Json{{"https", {{"liveView", {{"queue", Json::array({{{"times", 1}}, {{"delayMs", 6000}}})}}}}}});
+    const QUrl page(QStringLiteral("https://live.tavrilo.example/browser-live/index.html"));
+    const auto window = showInputRequest(page, 4s);
+    ASSERT_TRUE(window);
+    QObject *view = webView(window.get());
+    ASSERT_TRUE(waitUntil([&] { return settledAt(view, page) && liveViewEvents("page") == 1; }, 60s));
+
+    const QUrl next(QStringLiteral("https://live.tavrilo.example/browser-live/index.html?step=2"));
+    QMetaObject::invokeMethod(view, "runJavaScript",
+                              Q_ARG(QString, QStringLiteral("location.assign('%1')").arg(next.toString())));
+    EXPECT_TRUE(waitUntil([&] { return settledAt(view, next) && liveViewEvents("page") == 2; }, 60s))
+        << view->property("url").toUrl().toString().toStdString();
 }
 } // namespace

@@ -2,13 +2,15 @@ import QtQuick
 import QtWebEngine
 import Tavrilo.Ui
 
-// The page of an input request that carries an address: loaded once, when the view is made. An
-// agent supplies the address, so the page goes only to https pages at the top level: no frames of
-// other pages, no new windows, no downloads, no local files. Its profile is its own and off the record.
+// The page of an input request that carries an address: loaded once, when the view is made, and
+// stopped when it has not loaded within `loadTimeout` milliseconds (a minute). An agent supplies
+// the address, so the page goes only to https pages at the top level: no frames of other pages, no
+// new windows, no downloads, no local files. Its profile is its own and off the record.
 Item {
     id: root
 
     required property url url
+    property alias loadTimeout: deadline.timeout
     readonly property alias view: view
 
     WebEngineProfile {
@@ -26,8 +28,13 @@ Item {
                 request.reject();
         }
         onNewWindowRequested: request => {}
-        Component.onCompleted: view.url = root.url
+        Component.onCompleted: deadline.load(root.url)
     }
 
-    Component.onDestruction: view.stop()
+    PageLoadDeadline {
+        id: deadline
+        view: view
+    }
+
+    Component.onDestruction: deadline.stop()
 }
