@@ -3,6 +3,8 @@
 // mutations over TLS through the stand-in's proxy.
 #include "cloud/NativeLive.h"
 #include "core/HubError.h"
+#include "core/WorkspaceLog.h"
+#include "core/async/CancelToken.h"
 #include "session/HubModel.h"
 #include "session/ProjectCallRules.h"
 #include "session/ProjectModelSupport.h"
@@ -13,6 +15,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
+#include <QUuid>
 
 #include <gtest/gtest.h>
 
@@ -322,6 +325,71 @@ TEST_F(ProjectCalls, ClosingTheSessionDuringDeliveryStopsFurtherSendsSilently)
     EXPECT_TRUE(model->message().isEmpty());
     EXPECT_EQ(model->projectAnswers().size(), 1);
 }
+
+struct IntakeCase
+{
+    const char *name;
+    bool closing;   // the session starts closing while the frame is journaled
+    bool cancelled; // the delivering connection is stopped meanwhile
+    bool runs;
+};
+
+class ProjectCallIntake : public ProjectCalls, public ::testing::WithParamInterface<IntakeCase>
+{
+protected:
+    void TearDown() override
+    {
+        if (m_journal)
+            QDir(m_journal->directory()).removeRecursively();
+    }
+
+    // A journal of an application id of its own, so empty at first.
+    std::shared_ptr<WorkspaceLog> journal()
+    {
+        HubConfiguration configuration = *model->configuration();
+        configuration.appID = QStringLiteral("hub-calls-") + QUuid::createUuid().toString(QUuid::Id128).left(12);
+        m_journal = std::make_shared<WorkspaceLog>(configuration);
+        return m_journal;
+    }
+
+    std::shared_ptr<WorkspaceLog> m_journal;
+};
+
+// A project call that reaches the frame intake is merged and journaled whatever happens meanwhile;
+// it runs only while the session stays open and its connection delivers.
+TEST_P(ProjectCallIntake, MergesAndJournalsTheCallAndRunsItOnlyWhileTheSessionGoesOn)
+{
+    const IntakeCase &c = GetParam();
+    const std::shared_ptr<WorkspaceLog> log = journal();
+    model->setLog(log);
+    CancelSource delivery;
+    const auto intake = start(model->receiveFrame(append("tu-1", "second\n"), delivery.token()));
+    // The journal append is the intake's first wait.
+    ASSERT_FALSE(intake->done);
+    if (c.closing)
+        model->setClosingSession(true);
+    if (c.cancelled)
+        delivery.cancel();
+    ASSERT_TRUE(waitUntil([&] { return intake->done; }, std::chrono::seconds(30)));
+    model->setClosingSession(false);
+    EXPECT_FALSE(intake->error);
+
+    ASSERT_EQ(model->events().size(), 1);
+    EXPECT_EQ(model->events()[0].kind, QStringLiteral("project_call"));
+    const std::vector<WorkspaceEvent> journaled = awaitFor(log->readDeltas()).events;
+    ASSERT_EQ(journaled.size(), 1u);
+    EXPECT_EQ(journaled[0].id, model->events()[0].id);
+    EXPECT_EQ(contents(QStringLiteral("notes.txt")), c.runs ? "first\nsecond\n" : "first\n");
+    EXPECT_EQ(recorded(), c.runs ? std::vector<std::string>{"tu-1"} : std::vector<std::string>{});
+    EXPECT_EQ(model->projectCallTombstones().size(), c.runs ? 1 : 0);
+    EXPECT_EQ(model->activeInvocations(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ProjectCallIntake,
+                         ::testing::Values(IntakeCase{"SessionGoesOn", false, false, true},
+                                           IntakeCase{"SessionClosing", true, false, false},
+                                           IntakeCase{"DeliveryStopped", false, true, false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 
 // The stand-in holds answers to the platform's rules: the input's shape, and one answer per call.
 TEST_F(ProjectCalls, TheStandInTakesOneWellFormedAnswerPerCall)

@@ -1,6 +1,7 @@
 // A live turn of the session model against the stand-in, without a window: the start, a scripted
 // turn of frames with a dropped connection, the approval gate, the run controls and the stop; then
-// each refusal of the turn start, the run controls and the approvals.
+// each refusal of the turn start, the run controls and the approvals; the pending inputs as the
+// platform answers them; and the turn's connection once the model has moved elsewhere.
 #include "ModelAgainstStandIn.h"
 
 #include "core/WorkspaceEvent.h"
@@ -17,6 +18,8 @@ namespace
 const QString kStale =
     QStringLiteral("The visible approval is incomplete, stale, or already answered. Refresh the current runtime gate.");
 const QString kNoControl = QStringLiteral("Sign in before sending run controls, or wait for cleanup.");
+// A project session the model may move to.
+const QString kElsewhere = QStringLiteral("prj-") + QString(40, u'b');
 
 Json sessionFrame(int seq, const char *kind, Json payload, const char *agent = "tavrilo_builder")
 {
@@ -564,6 +567,199 @@ TEST_F(Turn, AStopWaitsForTheControlInFlightAndClosesAreJoined)
     ASSERT_GE(pauseAnswered, 0);
     EXPECT_LT(pauseAnswered, stopAsked);
 }
+
+struct MovedCase
+{
+    const char *name;
+    std::function<void(HubModel &)> move;
+    bool framesTaken; // frames of the turn's connection still reach the model
+};
+
+class MovedOn : public Turn, public ::testing::WithParamInterface<MovedCase>
+{
+};
+
+// Once the model has moved to another session or workspace, the turn's dropped connection is not
+// opened again: the token request for it is refused, which the status line shows while the model
+// stays in the turn's session. Frames of a session the model has left are dropped.
+TEST_P(MovedOn, TheTurnsDroppedConnectionIsNotOpenedAgain)
+{
+    const MovedCase &c = GetParam();
+    HubModel &m = ready();
+    // The second frame and the drop come well after the first, when the model has moved.
+    playTurn(Json::object(), {{{"send",
+                                {send(sessionFrame(1, "text", {{"text", "Looking."}}), 50),
+                                 send(sessionFrame(2, "text", {{"text", "Still looking."}}), 500),
+                                 {{"drop", true}}}}}});
+    QStringList said;
+    const QObject listening;
+    QObject::connect(&m, &HubModel::messageChanged, &listening, [&] { said.append(m.message()); });
+    const auto texts = [&] {
+        return std::count_if(m.events().begin(), m.events().end(),
+                             [](const WorkspaceEvent &e) { return e.kind == QLatin1StringView("text"); });
+    };
+    const auto reconnects = [&] { return m.headlessTransportDiagnostic().section(u'=', -1).toInt(); };
+    awaitFor(m.execute(), 10s);
+    ASSERT_TRUE(waitUntil([&] { return texts() == 1; }, 10s));
+    const QString session = m.sessionID();
+    const HubConfiguration configuration = *m.configuration();
+    c.move(m);
+
+    // The drop is answered by a two-second wait and a token request for the next connection, whose
+    // refusal is the second failure in a row.
+    ASSERT_TRUE(waitUntil([&] { return reconnects() == 2; }, 10s));
+    const QString refused = QStringLiteral("Reconnecting: The realtime workspace changed.");
+    if (c.framesTaken)
+        EXPECT_TRUE(waitUntil([&] { return said.contains(refused); }));
+    else
+        EXPECT_TRUE(said.filter(QStringLiteral("Reconnecting:")).isEmpty()) << said.join(u'\n').toStdString();
+    EXPECT_EQ(texts(), c.framesTaken ? 2 : 1);
+    std::size_t opened = 0;
+    for (const Json &entry : standIn().logEntries(m_cursor).entries)
+        opened += entry["kind"] == "realtime" && entry.value("event", "") == "open" ? 1 : 0;
+    EXPECT_EQ(opened, 1u);
+
+    m.setSessionID(session);
+    m.setConfiguration(configuration);
+    awaitFor(m.closeSession(), 10s);
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, MovedOn,
+                         ::testing::Values(MovedCase{"AnotherSession", [](HubModel &m) { m.setSessionID(kElsewhere); },
+                                                     false},
+                                           MovedCase{"AnotherWorkspace",
+                                                     [](HubModel &m) {
+                                                         HubConfiguration configuration = *m.configuration();
+                                                         configuration.tenantID = kCobalt;
+                                                         m.setConfiguration(configuration);
+                                                     },
+                                                     true}),
+                         [](const auto &info) { return std::string(info.param.name); });
+
+// The platform's pending inputs of the session, `controls` as its run controls, answered after
+// `delayMs`.
+Json pendingAnswer(Json controls, int delayMs = 0)
+{
+    Json step{{"data", {{"tavriloRunControls", std::move(controls)}, {"tavriloPendingElicitations", Json::array()}}}};
+    if (delayMs > 0)
+        step["delayMs"] = delayMs;
+    return {{"graphql", {{"NativePending", {{"default", step}}}}}};
+}
+
+// Run controls saying `available` and `holder` about the live browser; null leaves a member out.
+Json runControls(Json available, Json holder)
+{
+    Json controls{{"approvals", Json::array()}};
+    if (!available.is_null())
+        controls["browserAvailable"] = std::move(available);
+    if (!holder.is_null())
+        controls["browserHolder"] = std::move(holder);
+    return controls;
+}
+
+struct Browser
+{
+    bool present;
+    const char *holder;
+};
+
+struct BrowserAnswer
+{
+    const char *name;
+    Json controls;
+    Browser before;
+    Browser after;
+};
+
+class PendingBrowser : public Turn, public ::testing::WithParamInterface<BrowserAnswer>
+{
+};
+
+// The run controls say whether the live browser is there and who holds it; without a browser the
+// agent does. What they do not say keeps its value, and their approvals replace the model's.
+TEST_P(PendingBrowser, FollowsTheRunControls)
+{
+    const BrowserAnswer &c = GetParam();
+    HubModel &m = signedIn();
+    useScenario(kAtlas, Json(), pendingAnswer(c.controls));
+    m.setBrowserSessionPresent(c.before.present);
+    m.setBrowserHolder(QString::fromLatin1(c.before.holder));
+    EventProjection::Approval earlier;
+    earlier.id = earlier.toolUseID = QStringLiteral("gate-0");
+    earlier.tool = QStringLiteral("approve_deploy");
+    earlier.sessionID = m.sessionID();
+    EventProjection shown;
+    shown.approvals.append(earlier);
+    m.setEventProjection(shown);
+
+    awaitFor(m.refreshPendingInputs(), 10s);
+    EXPECT_EQ(requests("NativePending").size(), 1u);
+    EXPECT_EQ(m.browserSessionPresent(), c.after.present);
+    EXPECT_EQ(m.browserHolder(), QString::fromLatin1(c.after.holder));
+    EXPECT_TRUE(m.eventProjection().approvals.isEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PendingBrowser,
+    ::testing::Values(
+        BrowserAnswer{"NoRunControls", Json(nullptr), {true, "customer"}, {false, "agent"}},
+        BrowserAnswer{"RunControlsNotAnObject", Json::array(), {true, "customer"}, {false, "agent"}},
+        BrowserAnswer{"CustomerHolds", runControls(true, "customer"), {false, "agent"}, {true, "customer"}},
+        BrowserAnswer{"NoBrowserToHold", runControls(false, "customer"), {true, "customer"}, {false, "agent"}},
+        BrowserAnswer{"UnknownHolder", runControls(true, "operator"), {true, "customer"}, {true, "customer"}},
+        BrowserAnswer{"AvailabilityAsText", runControls("false", "customer"), {true, "agent"}, {true, "customer"}},
+        BrowserAnswer{"AvailabilityUnsaid", runControls(Json(), "customer"), {false, "agent"}, {false, "agent"}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+struct Meanwhile
+{
+    const char *name;
+    std::function<void(HubModel &)> happen; // while the platform's answer is on its way
+    bool applied;
+};
+
+class PendingAnswer : public Turn, public ::testing::WithParamInterface<Meanwhile>
+{
+};
+
+// An answer asked for before a gate event, a change of session or the session's close is stale
+// when it arrives and changes nothing; other events leave it current.
+TEST_P(PendingAnswer, AppliesUnlessOvertaken)
+{
+    const Meanwhile &c = GetParam();
+    HubModel &m = signedIn();
+    Json controls = runControls(true, "customer");
+    controls["approvals"] = Json::array({kDeployGate});
+    useScenario(kAtlas, Json(), pendingAnswer(std::move(controls), 300));
+    m.setBrowserSessionPresent(false);
+    m.setBrowserHolder(QStringLiteral("agent"));
+    const auto answered = launch(m.refreshPendingInputs());
+    c.happen(m);
+    ASSERT_TRUE(waitUntil([&] { return *answered; }, 10s));
+    EXPECT_EQ(requests("NativePending").size(), 1u);
+    EXPECT_EQ(m.browserSessionPresent(), c.applied);
+    EXPECT_EQ(m.browserHolder(), c.applied ? QStringLiteral("customer") : QStringLiteral("agent"));
+    EXPECT_EQ(gate(QStringLiteral("gate-1")) != nullptr, c.applied);
+    EXPECT_EQ(m.activeInvocations(), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, PendingAnswer,
+    ::testing::Values(Meanwhile{"NothingHappens", [](HubModel &) {}, true},
+                      Meanwhile{"AnEventOfAnotherKind",
+                                [](HubModel &m) {
+                                    awaitFor(m.receiveFrame(sessionFrame(1, "text", {{"text", "Still here."}})));
+                                },
+                                true},
+                      Meanwhile{"AGateEvent",
+                                [](HubModel &m) {
+                                    awaitFor(m.receiveFrame(sessionFrame(1, "tool_end", {{"id", "tool-1"}})));
+                                },
+                                false},
+                      Meanwhile{"ANewSession", [](HubModel &m) { m.setSessionID(kElsewhere); }, false},
+                      Meanwhile{"TheSessionCloses", [](HubModel &m) { m.setClosingSession(true); }, false}),
+    [](const auto &info) { return std::string(info.param.name); });
 } // namespace
 
 // The window's doors to the workspace tools during a live turn: refused before the session has
