@@ -20,6 +20,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <vector>
 
 namespace
 {
@@ -123,11 +124,53 @@ qint64 inkPieces(const cv::Mat &ink)
 constexpr qint64 kMaxInkPieces = 20000;
 
 // Ink as the engine will see it: the page cut at one threshold chosen between ink and paper.
-bool tooMuchToRead(const cv::Mat &page)
+cv::Mat inkOf(const cv::Mat &page)
 {
     cv::Mat ink;
     cv::threshold(page, ink, 0, 255, cv::THRESH_BINARY_INV | cv::THRESH_OTSU);
-    return inkPieces(ink) > kMaxInkPieces;
+    return ink;
+}
+
+// A piece of ink is taken for an outline when it is at least this tall and wide (in pixels of an
+// ordinary-density screen), more than a line of body text, and covers less than this share of its
+// bounding box: a letter covers a fifth or more of its box even when large and thin ("L", "T",
+// "/"), the frame of a field or a button or the grid of a table a tenth or less.
+constexpr int kOutlineMinSide = 14;
+constexpr double kOutlineMaxFill = 0.15;
+
+// Frames around fields and buttons and the grids of tables are not text, but the engine takes a
+// frame drawn close around a label for one large mark holding the letters, and then reads the label
+// as part of a picture (not at all) or the frame's edges as brackets beside it. Desktop toolkits
+// draw such frames in full contrast a few pixels from their labels: they are painted out as paper.
+void eraseOutlines(cv::Mat &page, const cv::Mat &ink)
+{
+    const int minSide = ofOrdinaryDensity(page) ? kOutlineMinSide : 2 * kOutlineMinSide;
+    cv::Mat labels;
+    cv::Mat stats;
+    cv::Mat centroids;
+    // 16-bit labels: the page holds at most kMaxInkPieces pieces of ink (checked before), where each
+    // connected piece counts at least once.
+    static_assert(kMaxInkPieces < 65535);
+    const int count = cv::connectedComponentsWithStats(ink, labels, stats, centroids, 8, CV_16U);
+    std::vector<uchar> outline(size_t(count), 0);
+    bool any = false;
+    for (int i = 1; i < count; ++i) {
+        const int width = stats.at<int>(i, cv::CC_STAT_WIDTH);
+        const int height = stats.at<int>(i, cv::CC_STAT_HEIGHT);
+        outline[size_t(i)] = width >= minSide && height >= minSide &&
+                             stats.at<int>(i, cv::CC_STAT_AREA) < kOutlineMaxFill * double(width) * double(height);
+        any = any || outline[size_t(i)];
+    }
+    if (!any)
+        return;
+    for (int y = 0; y < page.rows; ++y) {
+        const ushort *label = labels.ptr<ushort>(y);
+        uchar *row = page.ptr<uchar>(y);
+        for (int x = 0; x < page.cols; ++x) {
+            if (outline[size_t(label[x])])
+                row[x] = 255;
+        }
+    }
 }
 
 QString refusalSentence(std::chrono::milliseconds deadline)
@@ -237,8 +280,10 @@ std::vector<TextRecognizer::Line> TextRecognizer::recognize(const QImage &grey, 
                            .arg(QString::fromLocal8Bit(dataPath)));
     api.SetPageSegMode(tesseract::PSM_SPARSE_TEXT);
     cv::Mat page = normalisePolarity(wrap(grey));
-    if (tooMuchToRead(page))
+    const cv::Mat ink = inkOf(page);
+    if (inkPieces(ink) > kMaxInkPieces)
         throw HubError(refusalSentence(deadline));
+    eraseOutlines(page, ink);
     // Small text at one pixel per point loses thin letters in the engine's segmentation; read at
     // twice the size, it keeps them.
     const double scale = !fast && ofOrdinaryDensity(page) ? kAccurateEnlargement : 1;

@@ -10,6 +10,7 @@
 #include <QCryptographicHash>
 #include <QDir>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 
 #include <sys/stat.h>
@@ -109,6 +110,50 @@ TEST_P(RecognitionModes, ReadsLightTextOnButtonsAndDarkPanels)
     for (const char *label : {"Save changes", "Delete account", "Publish", "New issue", "Billing and plans",
                               "Scheduled reminders"})
         EXPECT_TRUE(text.contains(QString::fromLatin1(label))) << label << " in " << text.toStdString();
+}
+
+// Labels a few pixels inside the frames of fields and buttons, and cells inside a table's grid, as
+// desktop toolkits draw dialogs: the frames must not swallow the labels or read as brackets.
+QByteArray labelsInTightFrames()
+{
+    QImage image(620, 200, QImage::Format_RGB32);
+    image.fill(QColor(0xef, 0xef, 0xef));
+    QPainter painter(&image);
+    QFont font(QStringLiteral("DejaVu Sans"));
+    font.setPixelSize(12);
+    painter.setFont(font);
+    const auto framed = [&](const QRect &rect, const QString &text, QColor fill) {
+        painter.setPen(QColor(0x8a, 0x8a, 0x8a));
+        painter.setBrush(fill);
+        painter.drawRect(rect);
+        painter.setPen(Qt::black);
+        painter.drawText(rect.adjusted(4, 0, -3, 0), Qt::AlignLeft | Qt::AlignVCenter, text);
+    };
+    framed({20, 20, 300, 22}, QStringLiteral("Nadia Okonkwo"), Qt::white);
+    framed({330, 20, 105, 22}, QStringLiteral("Test connection"), QColor(0xf6, 0xf6, 0xf6));
+    framed({380, 160, 60, 22}, QStringLiteral("Save"), QColor(0xf6, 0xf6, 0xf6));
+    framed({450, 160, 60, 22}, QStringLiteral("Cancel"), QColor(0xf6, 0xf6, 0xf6));
+    const char *cells[2][2] = {{"From contains invoices", "Billing"}, {"Subject starts with build", "Builds"}};
+    for (int row = 0; row < 2; ++row) {
+        framed({20, 70 + 30 * row, 180, 30}, QString::fromLatin1(cells[row][0]), Qt::white);
+        framed({200, 70 + 30 * row, 90, 30}, QString::fromLatin1(cells[row][1]), Qt::white);
+    }
+    painter.end();
+    return renderedtext::encode(image);
+}
+
+TEST_P(RecognitionModes, ReadsLabelsInsideTightFrames)
+{
+    const auto a = NativeVisionCore::analyzeData(labelsInTightFrames(), GetParam(), std::nullopt);
+    QStringList lines;
+    for (const auto &block : a.ocrBlocks)
+        lines.append(block.text.trimmed());
+    const QString text = lines.join(QLatin1Char('\n'));
+    for (const char *label : {"Nadia Okonkwo", "Test connection", "Save", "Cancel", "From contains invoices", "Billing",
+                              "Subject starts with build", "Builds"})
+        EXPECT_TRUE(text.contains(QString::fromLatin1(label))) << label << " in " << text.toStdString();
+    for (const QString &line : lines)
+        EXPECT_FALSE(line.contains(QRegularExpression(QStringLiteral("[\\[\\]{}|()]")))) << line.toStdString();
 }
 
 // The engine's monitor is asked before each word; at a deadline already passed, the first word stops

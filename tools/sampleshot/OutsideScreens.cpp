@@ -49,6 +49,11 @@ std::vector<Screen> load(const QString &folder)
     return screens;
 }
 
+bool ofDesktopProgram(const Screen &screen)
+{
+    return screen.name.startsWith(QStringLiteral("qt-")) || screen.name.startsWith(QStringLiteral("gtk-"));
+}
+
 QStringList words(const QString &text)
 {
     static const QRegularExpression space(QStringLiteral("\\s+"));

@@ -7,9 +7,11 @@
 #include <vector>
 
 // Screens the project did not draw (web-app pages rendered by a browser at 1x and 2x, light and
-// dark), each with the text it shows, to measure how well recognition reads other people's UIs.
-// A screen "name@2x.png" comes with "name.txt" (its visible text, one element per line) and
-// "name.buttons.txt" (its button labels, one per line); outside/render.sh remakes them.
+// dark; desktop programs under X at 1x, light and dark), each with the text it shows, to measure
+// how well recognition reads other people's UIs. A screen "name@2x.png" comes with "name.txt" (its
+// visible text, one element per line) and "name.buttons.txt" (its button labels, one per line);
+// outside/render.sh remakes them. Screens of desktop programs are named after their toolkit
+// ("qt-...", "gtk-...").
 namespace outsidescreens
 {
 struct Screen
@@ -22,6 +24,8 @@ struct Screen
 
 // Every screen of `folder`, sorted by name. Empty when the folder holds none.
 std::vector<Screen> load(const QString &folder);
+
+bool ofDesktopProgram(const Screen &screen);
 
 // The words of a text as they are compared: split at white space, punctuation trimmed from both
 // ends, lower-cased; pieces that were only punctuation are dropped.
