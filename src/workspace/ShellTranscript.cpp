@@ -12,30 +12,64 @@ bool isContinuation(unsigned char byte)
 }
 } // namespace
 
+qsizetype ShellTranscript::lastCharacterStart(QByteArrayView bytes)
+{
+    qsizetype start = bytes.size() - 1;
+    while (start > 0 && bytes.size() - start < kMaximumHeldBack &&
+           isContinuation(static_cast<unsigned char>(bytes[start])))
+        --start;
+    return start;
+}
+
 qsizetype ShellTranscript::validPrefixOfOutput(QByteArrayView bytes)
 {
     // Usually the whole message is valid, or valid but for a character cut off at its end: Qt's
     // validation is fast for both, and only the tail of at most four bytes is read one by one.
     if (bytes.isValidUtf8())
         return bytes.size();
-    qsizetype lastStart = bytes.size() - 1;
-    while (lastStart > 0 && bytes.size() - lastStart < kMaximumHeldBack &&
-           isContinuation(static_cast<unsigned char>(bytes[lastStart])))
-        --lastStart;
+    const qsizetype lastStart = lastCharacterStart(bytes);
     if (lastStart > 0 && bytes.first(lastStart).isValidUtf8())
         return lastStart + utf8::validPrefixLength(bytes.sliced(lastStart));
     return utf8::validPrefixLength(bytes);
 }
 
+QByteArrayView ShellTranscript::completeHeldBack(Channel &state, QByteArrayView bytes)
+{
+    const qsizetype held = state.heldBack.size();
+    const qsizetype missing = utf8::sequenceLength(static_cast<unsigned char>(state.heldBack[0])) - held;
+    if (missing <= 0 || missing > bytes.size())
+        return bytes;
+    char bytesOfCharacter[4];
+    std::memcpy(bytesOfCharacter, state.heldBack.constData(), size_t(held));
+    std::memcpy(bytesOfCharacter + held, bytes.data(), size_t(missing));
+    const QByteArrayView character(bytesOfCharacter, held + missing);
+    if (!utf8::isWellFormed(character))
+        return bytes;
+    state.decoder.append(character, m_buffer);
+    state.heldBack.clear();
+    return bytes.sliced(missing);
+}
+
 void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
 {
     Channel &state = m_channels[channel];
+    // Output is cut at arbitrary bytes: the rest of a character held back from the last message
+    // usually opens this one. Completed, the character is decoded on its own, and the rest of the
+    // message goes on as if nothing had been held back.
+    if (!state.heldBack.isEmpty() && !bytes.isEmpty())
+        bytes = completeHeldBack(state, bytes);
     if (state.heldBack.isEmpty() && !bytes.isEmpty()) {
-        // Usually output is whole, and often all ASCII: decoded at once, and checked only when it
-        // held other bytes. Output that was not whole is taken back and goes the long way.
+        // Usually output is whole but for a character cut off at its end, which is held back, and
+        // often it is all ASCII: decoded at once, and checked only when the decoder could not
+        // vouch for it. Output that was not whole is taken back and goes the long way.
+        const qsizetype lastStart = lastCharacterStart(bytes);
+        const bool cut = utf8::sequenceLength(static_cast<unsigned char>(bytes[lastStart])) > bytes.size() - lastStart;
+        const QByteArrayView whole = cut ? bytes.first(lastStart) : bytes;
         const TerminalTranscriptDecoder before = state.decoder;
         const qsizetype size = m_buffer.size();
-        if (!state.decoder.append(bytes, m_buffer) || bytes.isValidUtf8()) {
+        if (!state.decoder.append(whole, m_buffer) || whole.isValidUtf8()) {
+            if (cut)
+                state.heldBack = bytes.sliced(lastStart).toByteArray();
             trim();
             return;
         }

@@ -33,12 +33,20 @@ public:
 private:
     // utf8::validPrefixLength for a message of output, with a fast path for the usual ones.
     static qsizetype validPrefixOfOutput(QByteArrayView bytes);
+    // Where the last character of `bytes` (not empty) starts, looking back at most
+    // kMaximumHeldBack - 1 bytes.
+    static qsizetype lastCharacterStart(QByteArrayView bytes);
 
     struct Channel
     {
         QByteArray heldBack;
         TerminalTranscriptDecoder decoder;
     };
+
+    // Decodes the character that the held-back bytes of `state` and the first of `bytes` make when
+    // it is whole and well-formed, and returns the rest of `bytes`; otherwise returns `bytes` and
+    // leaves everything as it was.
+    QByteArrayView completeHeldBack(Channel &state, QByteArrayView bytes);
 
     void trim();
 

@@ -30,35 +30,33 @@ constexpr quint64 zeroBytes(quint64 word)
     return (word - kOnes) & ~word & kHighs;
 }
 
-// Marks the bytes of `word` that may end a run of text: C0 controls, DEL, and C2 (which leads the
-// C1 controls as well as U+00A0 to U+00BF). Exact for the lowest marked byte.
-constexpr quint64 runEnds(quint64 word)
+// Marks the bytes of `word` that need a look in the text state: C0 controls, DEL and every byte
+// past ASCII. Exact for the lowest marked byte.
+constexpr quint64 attentionBytes(quint64 word)
 {
-    const quint64 controls = (word - kOnes * 0x20) & ~word & kHighs;
-    return controls | zeroBytes(word ^ (kOnes * 0x7F)) | zeroBytes(word ^ (kOnes * 0xC2));
+    return (((word - kOnes * 0x20) | word) & kHighs) | zeroBytes(word ^ (kOnes * 0x7F));
 }
 
-bool mayEndRun(unsigned char byte)
+// Bytes past ASCII need a look too: their character may be a C1 control, and it is checked for
+// well-formedness on the way, so that the caller need not read the text a second time.
+bool needsAttention(unsigned char byte)
 {
-    return byte < 0x20 || byte == 0x7F || byte == 0xC2;
+    return byte < 0x20 || byte >= 0x7F;
 }
 
-// Copies the bytes from `p` on to `write` until the first byte that may end a run of text, and
-// advances both. Each block is stored before it is looked at: `write` never runs ahead of `p`, so
-// the store stays within the room the caller made, and what is not text is overwritten later.
-void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write, unsigned &high)
+// Copies the bytes from `p` on to `write` until the first that needs attention, and advances both.
+// Each block is stored before it is looked at: `write` never runs ahead of `p`, so the store stays
+// within the room the caller made, and what is not text is overwritten later.
+void copyText(const unsigned char *&p, const unsigned char *end, char *&write)
 {
 #if defined(__SSE2__)
-    const __m128i highestControl = _mm_set1_epi8(0x1F);
+    const __m128i space = _mm_set1_epi8(0x20);
     const __m128i del = _mm_set1_epi8(0x7F);
-    const __m128i c2 = _mm_set1_epi8(char(0xC2));
     while (end - p >= 16) {
         const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
         _mm_storeu_si128(reinterpret_cast<__m128i *>(write), block);
-        const __m128i control = _mm_cmpeq_epi8(_mm_max_epu8(block, highestControl), highestControl);
-        const __m128i ends = _mm_or_si128(control, _mm_or_si128(_mm_cmpeq_epi8(block, del), _mm_cmpeq_epi8(block, c2)));
-        high |= unsigned(_mm_movemask_epi8(block));
-        const int mask = _mm_movemask_epi8(ends);
+        // Compared as signed bytes, those past ASCII are below the space as well.
+        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(block, space), _mm_cmpeq_epi8(block, del)));
         if (mask != 0) {
             const int text = std::countr_zero(unsigned(mask));
             p += text;
@@ -73,10 +71,9 @@ void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write
         quint64 word;
         std::memcpy(&word, p, 8);
         std::memcpy(write, &word, 8);
-        high |= unsigned((word & kHighs) != 0);
-        const quint64 ends = runEnds(word);
-        if (ends != 0) {
-            const int text = std::countr_zero(ends) / 8;
+        const quint64 attention = attentionBytes(word);
+        if (attention != 0) {
+            const int text = std::countr_zero(attention) / 8;
             p += text;
             write += text;
             return;
@@ -84,10 +81,60 @@ void copyTextRun(const unsigned char *&p, const unsigned char *end, char *&write
         p += 8;
         write += 8;
     }
-    while (p < end && !mayEndRun(*p)) {
-        high |= *p & 0x80;
+    while (p < end && !needsAttention(*p))
         *write++ = char(*p++);
+}
+
+// The first byte from `p` on that is `a` or `b`, or `end`; sets `unchecked` when a byte past ASCII
+// comes before it.
+const unsigned char *findEither(const unsigned char *p, const unsigned char *end, unsigned char a, unsigned char b,
+                                bool &unchecked)
+{
+#if defined(__SSE2__)
+    const __m128i first = _mm_set1_epi8(char(a));
+    const __m128i second = _mm_set1_epi8(char(b));
+    while (end - p >= 16) {
+        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const auto found =
+            unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second))));
+        const auto high = unsigned(_mm_movemask_epi8(block));
+        if (found != 0) {
+            const int before = std::countr_zero(found);
+            unchecked |= (high & ((1U << before) - 1)) != 0;
+            return p + before;
+        }
+        unchecked |= high != 0;
+        p += 16;
     }
+#endif
+    while (p < end && *p != a && *p != b)
+        unchecked |= *p++ >= 0x80;
+    return p;
+}
+
+// Takes the characters past ASCII from `p` on, until an ASCII byte or `end`; returns where it
+// stopped. Characters past ASCII tend to come together (words of most scripts): taken in one go.
+const unsigned char *takeCharacters(const unsigned char *p, const unsigned char *end, char *&write, bool &previousWasCR,
+                                    bool &illFormed)
+{
+    do {
+        bool complete;
+        const size_t length = utf8::sequence(p, size_t(end - p), complete);
+        if (complete && p[0] == 0xC2 && p[1] < 0xA0) {
+            // A C1 control: dropped, it starts no sequence and leaves a CR LF pair whole.
+        } else {
+            // U+00A0 up, or ill-formed bytes, copied as they are for the caller to see to.
+            illFormed |= !complete;
+            if (end - p >= 4)
+                std::memcpy(write, p, 4); // the bytes past the character are overwritten later
+            else
+                std::memcpy(write, p, length);
+            write += length;
+            previousWasCR = false;
+        }
+        p += length;
+    } while (p < end && *p >= 0x80);
+    return p;
 }
 } // namespace
 
@@ -95,8 +142,8 @@ bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
 {
     if (utf8.isEmpty())
         return false;
-    // Any byte from 0x80 up seen; more is fine (bytes read twice, a control string not read at all).
-    unsigned high = 0;
+    // Some byte past ASCII was not checked: one inside a sequence, or one of an ill-formed character.
+    bool unchecked = false;
     // The output is never longer than the input: write into room made once.
     const qsizetype base = out.size();
     if (out.capacity() < base + utf8.size())
@@ -107,65 +154,75 @@ bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
     const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
     const auto *end = p + utf8.size();
     while (p < end) {
-        if (m_state != State::text) {
-            p = consumeSequence(p, end, high);
+        if (m_state == State::text)
+            p = takeText(p, end, write, unchecked);
+        else
+            p = consumeSequence(p, end, unchecked);
+    }
+    out.resize(write - out.data());
+    return unchecked;
+}
+
+const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p, const unsigned char *end, char *&write,
+                                                         bool &unchecked)
+{
+    // Locals: through a char pointer, every store could change a member or a referenced variable,
+    // which would then be read again after each one.
+    char *to = write;
+    bool previousWasCR = m_previousWasCR;
+    bool illFormed = false;
+    while (p < end) {
+        const unsigned char byte = *p;
+        if (!needsAttention(byte)) {
+            // Printable ASCII is copied as it is, a block at a time.
+            copyText(p, end, to);
+            previousWasCR = false;
             continue;
         }
-        // Printable ASCII and every scalar from U+00A0 up are copied as they are, a block at a time.
-        const unsigned char *run = p;
-        copyTextRun(p, end, write, high);
-        if (p > run)
-            m_previousWasCR = false;
-        if (p == end)
-            break;
-
-        const unsigned char byte = *p;
-        if (byte == 0xC2) {
-            high = 1;
-            if (p + 1 < end && p[1] >= 0xA0) {
-                // U+00A0 to U+00BF: text.
-                *write++ = char(p[0]);
-                *write++ = char(p[1]);
-                m_previousWasCR = false;
-            }
-            // Otherwise a C1 control: dropped, it starts no sequence and leaves a CR LF pair whole.
-            p += std::min<qsizetype>(2, end - p);
+        if (byte >= 0x80) {
+            p = takeCharacters(p, end, to, previousWasCR, illFormed);
             continue;
         }
         ++p;
+        if (byte == kEscape) {
+            previousWasCR = false;
+            m_state = State::escape;
+            p = consumeSequence(p, end, unchecked);
+            if (m_state != State::text)
+                break; // the sequence goes on past `end`
+            continue;
+        }
         switch (byte) {
         case kTab:
-            *write++ = char(kTab);
-            m_previousWasCR = false;
+            *to++ = char(kTab);
+            previousWasCR = false;
             break;
         case kLineFeed:
-            if (!m_previousWasCR)
-                *write++ = char(kLineFeed);
-            m_previousWasCR = false;
+            if (!previousWasCR)
+                *to++ = char(kLineFeed);
+            previousWasCR = false;
             break;
         case kCarriageReturn:
-            *write++ = char(kLineFeed);
-            m_previousWasCR = true;
-            break;
-        case kEscape:
-            m_state = State::escape;
-            m_previousWasCR = false;
+            *to++ = char(kLineFeed);
+            previousWasCR = true;
             break;
         default:
             break; // other C0 controls and DEL
         }
     }
-    out.resize(write - out.data());
-    return high != 0;
+    write = to;
+    m_previousWasCR = previousWasCR;
+    unchecked |= illFormed;
+    return p;
 }
 
 const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned char *p, const unsigned char *end,
-                                                                unsigned &high)
+                                                                bool &unchecked)
 {
     // Inside a sequence only a few characters change the state; every other scalar, whatever its
     // length in bytes, is swallowed whole.
-    const auto scalarAfter = [end, &high](const unsigned char *at) {
-        high |= *at & 0x80;
+    const auto scalarAfter = [end, &unchecked](const unsigned char *at) {
+        unchecked |= *at >= 0x80;
         return at + std::min<qsizetype>(utf8::sequenceLength(*at), end - at);
     };
     while (p < end) {
@@ -173,27 +230,29 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
         case State::text:
             return p;
         case State::escape:
-            if (*p == '[')
-                m_state = State::csi;
-            else if (*p == ']')
-                m_state = State::osc;
-            else if (*p == 'P' || *p == 'X' || *p == '^' || *p == '_')
-                m_state = State::controlString;
-            else
-                m_state = State::text; // a two-character escape consumes exactly one character
-            p = scalarAfter(p);
-            break;
+            if (*p != '[') {
+                if (*p == ']')
+                    m_state = State::osc;
+                else if (*p == 'P' || *p == 'X' || *p == '^' || *p == '_')
+                    m_state = State::controlString;
+                else
+                    m_state = State::text; // a two-character escape consumes exactly one character
+                p = scalarAfter(p);
+                break;
+            }
+            m_state = State::csi;
+            ++p;
+            [[fallthrough]]; // straight on: the most common sequence by far
         case State::csi:
             while (p < end && (*p < 0x40 || *p > 0x7E))
-                high |= *p++ & 0x80;
+                unchecked |= *p++ >= 0x80;
             if (p < end) {
-                m_state = State::text; // the final character
-                ++p;
+                m_state = State::text;
+                return p + 1; // after the final character
             }
             break;
         case State::osc:
-            while (p < end && *p != kBell && *p != kEscape)
-                high |= *p++ & 0x80;
+            p = findEither(p, end, kBell, kEscape, unchecked);
             if (p < end) {
                 m_state = *p == kBell ? State::text : State::oscEscape;
                 ++p;
@@ -203,15 +262,13 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
             m_state = *p == '\\' ? State::text : State::osc;
             p = scalarAfter(p);
             break;
-        case State::controlString: {
-            high = 1; // not read byte by byte
-            const void *escape = std::memchr(p, kEscape, size_t(end - p));
-            if (!escape)
-                return end;
-            m_state = State::controlStringEscape;
-            p = static_cast<const unsigned char *>(escape) + 1;
+        case State::controlString:
+            p = findEither(p, end, kEscape, kEscape, unchecked);
+            if (p < end) {
+                m_state = State::controlStringEscape;
+                ++p;
+            }
             break;
-        }
         case State::controlStringEscape:
             m_state = *p == '\\' ? State::text : State::controlString;
             p = scalarAfter(p);

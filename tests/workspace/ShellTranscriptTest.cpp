@@ -76,7 +76,10 @@ INSTANTIATE_TEST_SUITE_P(
         InvalidCase{"SurrogateIsInvalid", {"\xED\xA0\x80" "xy"}, kReplacement.repeated(3) + "xy"},
         InvalidCase{"OverlongFormIsInvalid", {"\xC0\xAF" "xyz"}, kReplacement.repeated(2) + "xyz"},
         InvalidCase{"BeyondU10FFFFIsInvalid", {"\xF4\x90\x80\x80" "x"}, kReplacement.repeated(4) + "x"},
-        InvalidCase{"ReplacementPassesThroughTheDecoder", {"\xFF\x1b[31mred"}, kReplacement + "red"}),
+        InvalidCase{"ReplacementPassesThroughTheDecoder", {"\xFF\x1b[31mred"}, kReplacement + "red"},
+        InvalidCase{"HeldBackStartNotContinuedIsReplaced", {"ab\xE2\x82", "xyz"}, "ab" + kReplacement + "xyz"},
+        InvalidCase{"CompletedCharacterBeforeInvalidOutput", {"a\xE2\x82", "\xAC\xFF" "bcde"},
+                    "a\xE2\x82\xAC" + kReplacement + "bcde"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(ShellTranscript, OutputIsCleanedPerChannelWithStateAcrossMessages)

@@ -89,6 +89,35 @@ TEST(TerminalTranscriptDecoder, EmptyInputLeavesTheStateAsItWas)
     }
 }
 
+// The caller checks only what the decoder did not: ill-formed bytes, wherever they stand among the
+// text, must never be vouched for, while well-formed text must be, or every message is read twice.
+TEST(TerminalTranscriptDecoder, VouchesForWellFormedTextOnly)
+{
+    struct Vouch
+    {
+        const char *name;
+        QByteArray input;
+        bool unchecked;
+    };
+    for (const auto &[name, input, unchecked] : {
+             Vouch{"Ascii", "a\x1b[31mb\r\n\t", false},
+             Vouch{"CharactersOfEveryLength", "\xC2\xA0\xC3\xA9\xE2\x82\xAC\xF0\x9F\x98\x80\xF4\x8F\xBF\xBF", false},
+             Vouch{"C1Control", "a\xC2\x85z", false},
+             Vouch{"LoneContinuation", "a\x80", true},
+             Vouch{"InvalidAfterABlockOfText", "0123456789abcdefghij\xFF", true},
+             Vouch{"InvalidRightAfterACharacter", "\xC3\xA9\xFF", true},
+             Vouch{"Surrogate", "\xED\xA0\x80", true},
+             Vouch{"Overlong", "\xE0\x9F\xBF", true},
+             Vouch{"BeyondU10FFFF", "\xF4\x90\x80\x80", true},
+             Vouch{"CutAtTheEnd", "a\xE2\x82", true},
+         }) {
+        TerminalTranscriptDecoder decoder;
+        QByteArray out;
+        EXPECT_EQ(decoder.append(input, out), unchecked) << name;
+        EXPECT_LE(out.size(), input.size()) << name;
+    }
+}
+
 // Random terminal-like input, cut at random character boundaries: the output never grows past the
 // input and does not depend on where the input was cut.
 TEST(TerminalTranscriptDecoder, OutputIsNeverLongerThanInputNorDependsOnCuts)
