@@ -3,8 +3,11 @@
 // the command reports no copy defect.
 #include "core/Json.h"
 #include "ui/ApprovalCardPresenter.h"
+#include "ui/EventsSectionPresenter.h"
 #include "ui/NativeJournalPresentation.h"
+#include "ui/PositionsPresenter.h"
 #include "ui/ReleaseChecksPresenter.h"
+#include "ui/SpecialistUpdatesPresenter.h"
 
 #include <QCoreApplication>
 #include <QProcess>
@@ -181,5 +184,48 @@ TEST_F(GatesCardsRender, JournalRowsNewestFirst)
                           QStringLiteral("Workspace connected")});
     EXPECT_LT(reading.text.indexOf(QStringLiteral("Turn completed")),
               reading.text.indexOf(QStringLiteral("Workspace connected")));
+}
+
+TEST_F(GatesCardsRender, TurnErrorWithTheReviewReasonAndTheCompletionLine)
+{
+    EventProjection projection;
+    projection.latestErrorCode = QStringLiteral("ITERATION_CAP");
+    projection.turnCompleted = true;
+    projection.evaluatorLabels.insert(QStringLiteral("review-fidelity"), QStringLiteral("FAIL"));
+    projection.evaluatorDetails.insert(QStringLiteral("review-fidelity"),
+                                       QStringLiteral("The answer cites a file that was never read."));
+    const Reading reading =
+        render("TurnStatusBlock", "status", QVariant::fromValue(turnStatus(projection, false)), 640, 240);
+    expectFound(reading, {QStringLiteral("INDEPENDENT REVIEW REASON"), QStringLiteral("never read"),
+                          QStringLiteral("Read full reason"), QStringLiteral("Turn completed")});
+}
+
+TEST_F(GatesCardsRender, ManyPositionsShowTheirFirstThreeRows)
+{
+    QList<EventProjection::Position> positions;
+    const char *owners[] = {"tavrilo_architect", "tavrilo_builder", "tavrilo_reviewer", "tavrilo_operator"};
+    for (const char *owner : owners)
+        positions.append({QString::fromLatin1(owner), QString::fromLatin1(owner),
+                          QStringLiteral("The parser should reject unknown keys and report each one with its line."),
+                          QStringLiteral("High"), QStringLiteral("Schema"), QStringLiteral("None")});
+    const Reading reading =
+        render("PositionsBlock", "block", QVariant::fromValue(positionsBlock(positions, {}, {})), 640, 260);
+    expectFound(reading, {QStringLiteral("CONFIDENCE"), QStringLiteral("Architect"), QStringLiteral("Builder"),
+                          QStringLiteral("Reviewer")});
+    EXPECT_FALSE(reading.text.contains(QStringLiteral("Operator"))) << reading.text.toStdString();
+}
+
+TEST_F(GatesCardsRender, ALongUpdateIsCutToItsExcerpt)
+{
+    EventProjection projection;
+    projection.responseOrder = {QStringLiteral("tavrilo_builder")};
+    QString words;
+    for (int i = 0; i < 60; ++i)
+        words += QStringLiteral("The build passes on every target after the change. ");
+    projection.responses.insert(QStringLiteral("tavrilo_builder"), words);
+    const Reading reading = render("SpecialistUpdatesBlock", "updates",
+                                   QVariant::fromValue(specialistUpdates(projection, {}, {})), 640, 160);
+    expectFound(reading,
+                {QStringLiteral("SPECIALIST UPDATES"), QStringLiteral("Builder"), QStringLiteral("Full update")});
 }
 } // namespace

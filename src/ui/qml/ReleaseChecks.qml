@@ -92,8 +92,15 @@ ColumnLayout {
                     }
                 }
 
+                // A Binding, not a property binding: a popup that closes itself (Escape, a press
+                // outside) writes its own visibility, which would cut a plain binding for good.
+                Binding {
+                    target: popup
+                    property: "visible"
+                    value: root.openDetails.indexOf(cell.modelData.key) >= 0
+                }
                 Popup {
-                    visible: root.openDetails.indexOf(cell.modelData.key) >= 0
+                    id: popup
                     width: 420
                     height: 280
                     padding: 20
