@@ -43,6 +43,13 @@ protected:
     {
         QQmlEngine engine;
         engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        // A QML warning or script error is a fault of the view.
+        QStringList warnings;
+        engine.setOutputWarningsToStandardError(false);
+        QObject::connect(&engine, &QQmlEngine::warnings, &engine, [&](const QList<QQmlError> &errors) {
+            for (const QQmlError &error : errors)
+                warnings.append(error.toString());
+        });
         QQmlComponent component(&engine);
         component.setData(QStringLiteral(R"(
             import QtQuick
@@ -83,6 +90,7 @@ protected:
             control.endFrame();
             root->setParentItem(nullptr);
         }
+        EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
         const QString path = m_dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
         EXPECT_TRUE(image.save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
