@@ -3,6 +3,7 @@
 #include "core/HubError.h"
 #include "core/RegularFile.h"
 #include "core/ScopedFd.h"
+#include "headless/WriteLine.h"
 
 #include <QDir>
 #include <QFile>
@@ -87,15 +88,8 @@ public:
             ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666));
         if (!fd.valid())
             throw failure("write", path, errno);
-        qsizetype written = 0;
-        while (written < bytes.size()) {
-            const ssize_t n = ::write(fd.get(), bytes.constData() + written, size_t(bytes.size() - written));
-            if (n < 0 && errno == EINTR)
-                continue;
-            if (n < 0)
-                throw failure("write", path, errno);
-            written += n;
-        }
+        if (!writeAll(fd.get(), bytes))
+            throw failure("write", path, errno);
         if (::fsync(fd.get()) != 0)
             throw failure("write", path, errno);
         if (::close(fd.release()) != 0)

@@ -1,5 +1,6 @@
 #include "headless/HeadlessFrames.h"
 
+#include "LockHolder.h"
 #include "core/HubError.h"
 #include "core/JournalFolder.h"
 #include "support/TestSupport.h"
@@ -191,16 +192,7 @@ protected:
     void SetUp() override
     {
         writeFile(folder.journalPath(), record("a") + '\n');
-        holder.start(QCoreApplication::applicationDirPath() + "/journal_lock_holder", {folder.directory()});
-        ASSERT_TRUE(holder.waitForStarted(5000));
-        QByteArray said;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                said += holder.readAllStandardOutput();
-                return said.contains("locked");
-            },
-            10s))
-            << said.toStdString();
+        ASSERT_NO_FATAL_FAILURE(startLockHolder(holder, folder.directory()));
     }
     void TearDown() override
     {

@@ -1,5 +1,6 @@
 #include "headless/HubEntry.h"
 
+#include "LockHolder.h"
 #include "core/JournalFolder.h"
 #include "support/TestSupport.h"
 
@@ -129,15 +130,7 @@ TEST_F(ExportProcess, ASignalCancelsTheExport)
     for (const int signalNumber : {SIGTERM, SIGINT}) {
         const JournalFolder folder = JournalFolder::setUp(appID);
         QProcess holder;
-        holder.start(QCoreApplication::applicationDirPath() + "/journal_lock_holder", {folder.directory()});
-        ASSERT_TRUE(holder.waitForStarted(5000));
-        QByteArray said;
-        ASSERT_TRUE(waitUntil(
-            [&] {
-                said += holder.readAllStandardOutput();
-                return said.contains("locked");
-            },
-            10s));
+        ASSERT_NO_FATAL_FAILURE(startLockHolder(holder, folder.directory()));
 
         start({"--dump-frames", project.filePath("out")});
         // The export holds the lock file open while it waits for the lock.
