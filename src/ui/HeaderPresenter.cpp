@@ -72,3 +72,9 @@ HeaderInputs headerInputs(const HubModel &model)
     in.hasConfiguration = model.configuration().has_value();
     return in;
 }
+
+void HeaderPresenter::refresh()
+{
+    if (replace(m_view, model() ? headerView(headerInputs(*model())) : headerView({})))
+        Q_EMIT viewChanged();
+}

@@ -2,14 +2,15 @@
 
 #include "cloud/NativeLive.h"
 
+#include "ui/ModelFollower.h"
+
 #include <QColor>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 
 #include <optional>
-
-class HubModel;
 
 // What the working screen's header shows and allows, from the model's values.
 struct HeaderInputs
@@ -37,6 +38,7 @@ struct HeaderInputs
 struct HeaderView
 {
     Q_GADGET
+    QML_VALUE_TYPE(headerView)
     Q_PROPERTY(QString profileText MEMBER profileText)
     Q_PROPERTY(bool profileEnabled MEMBER profileEnabled)
     Q_PROPERTY(QString workspaceMenuText MEMBER workspaceMenuText)
@@ -62,6 +64,8 @@ struct HeaderView
     Q_PROPERTY(bool accountEnabled MEMBER accountEnabled)
 
 public:
+    friend bool operator==(const HeaderView &, const HeaderView &) = default;
+
     QString profileText;
     bool profileEnabled = false;
     QString workspaceMenuText; // "name · role", or "Local workspace" without a workspace name
@@ -89,3 +93,26 @@ public:
 
 HeaderView headerView(const HeaderInputs &in);
 HeaderInputs headerInputs(const HubModel &model);
+
+// The window's HeaderView, followed from the model: `HeaderPresenter { model: root.model }` and
+// `text: presenter.view.someText`.
+class HeaderPresenter : public ModelFollower
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(HeaderView view READ view NOTIFY viewChanged)
+
+public:
+    using ModelFollower::ModelFollower;
+
+    const HeaderView &view() const { return m_view; }
+
+Q_SIGNALS:
+    void viewChanged();
+
+protected:
+    void refresh() override;
+
+private:
+    HeaderView m_view = headerView({});
+};

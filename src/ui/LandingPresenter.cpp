@@ -140,3 +140,26 @@ LandingInputs landingInputs(const HubModel &model, bool showingRepository, doubl
     in.columnWidth = columnWidth;
     return in;
 }
+
+void LandingPresenter::refresh()
+{
+    if (replace(m_view,
+                model() ? landingView(landingInputs(*model(), m_showingRepository, m_columnWidth)) : landingView({})))
+        Q_EMIT viewChanged();
+}
+
+void LandingPresenter::setShowingRepository(bool showing)
+{
+    if (replace(m_showingRepository, showing)) {
+        Q_EMIT showingRepositoryChanged();
+        refresh();
+    }
+}
+
+void LandingPresenter::setColumnWidth(double width)
+{
+    if (replace(m_columnWidth, width)) {
+        Q_EMIT columnWidthChanged();
+        refresh();
+    }
+}

@@ -3,15 +3,16 @@
 #include "cloud/NativeLive.h"
 #include "project/NativeProjects.h"
 
+#include "ui/ModelFollower.h"
+
 #include <QColor>
 #include <QList>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 
 #include <optional>
-
-class HubModel;
 
 // What the landing selector shows and allows, as one value worked out from the model's values and
 // the view's own repository toggle. The view binds to it and lays out; it decides nothing.
@@ -43,6 +44,7 @@ struct LandingInputs
 struct LandingView
 {
     Q_GADGET
+    QML_VALUE_TYPE(landingView)
     Q_PROPERTY(QString connectionText MEMBER connectionText)
     Q_PROPERTY(QColor connectionDotColor MEMBER connectionDotColor)
 
@@ -94,6 +96,8 @@ struct LandingView
     Q_PROPERTY(QString footerText MEMBER footerText)
 
 public:
+    friend bool operator==(const LandingView &, const LandingView &) = default;
+
     // The signed-in capsule, shared with the header.
     QString connectionText;
     QColor connectionDotColor;
@@ -163,3 +167,38 @@ QString connectionText(bool cloudConnected);
 QColor connectionDotColor(bool cloudConnected);
 // The folder's own name of an absolute path ("/" for the root, trailing slashes ignored).
 QString lastPathComponent(const QString &path);
+
+// The window's LandingView, followed from the model: `LandingPresenter { model: root.model }` and
+// `text: presenter.view.someText`.
+class LandingPresenter : public ModelFollower
+{
+    Q_OBJECT
+    QML_ELEMENT
+    // View state: the repository form is asked for.
+    Q_PROPERTY(bool showingRepository READ showingRepository WRITE setShowingRepository NOTIFY showingRepositoryChanged)
+    // The width of the padded landing column.
+    Q_PROPERTY(double columnWidth READ columnWidth WRITE setColumnWidth NOTIFY columnWidthChanged)
+    Q_PROPERTY(LandingView view READ view NOTIFY viewChanged)
+
+public:
+    using ModelFollower::ModelFollower;
+
+    bool showingRepository() const { return m_showingRepository; }
+    void setShowingRepository(bool showing);
+    double columnWidth() const { return m_columnWidth; }
+    void setColumnWidth(double width);
+    const LandingView &view() const { return m_view; }
+
+Q_SIGNALS:
+    void showingRepositoryChanged();
+    void columnWidthChanged();
+    void viewChanged();
+
+protected:
+    void refresh() override;
+
+private:
+    bool m_showingRepository = false;
+    double m_columnWidth = 0;
+    LandingView m_view = landingView({});
+};

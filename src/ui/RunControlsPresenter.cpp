@@ -69,3 +69,9 @@ RunControlsInputs runControlsInputs(const HubModel &model)
     in.turnCompleted = model.eventProjection().turnCompleted;
     return in;
 }
+
+void RunControlsPresenter::refresh()
+{
+    if (replace(m_view, model() ? runControlsView(runControlsInputs(*model())) : runControlsView({})))
+        Q_EMIT viewChanged();
+}

@@ -2,14 +2,15 @@
 
 #include "session/ToolTarget.h"
 
+#include "ui/ModelFollower.h"
+
 #include <QColor>
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QtQml/qqmlregistration.h>
 
 #include <optional>
-
-class HubModel;
 
 // What the workforce's run controls show and allow: the task line, the human-operator row and the
 // runtime row, from the model's values.
@@ -32,6 +33,7 @@ struct RunControlsInputs
 struct RunControlsView
 {
     Q_GADGET
+    QML_VALUE_TYPE(runControlsView)
     Q_PROPERTY(QString taskText MEMBER taskText)
     Q_PROPERTY(QColor taskColor MEMBER taskColor)
     Q_PROPERTY(bool runEnabled MEMBER runEnabled)
@@ -50,6 +52,8 @@ struct RunControlsView
     Q_PROPERTY(QString statusWord MEMBER statusWord)
 
 public:
+    friend bool operator==(const RunControlsView &, const RunControlsView &) = default;
+
     QString taskText; // the prompt untrimmed, or the placeholder when it is empty
     QColor taskColor; // ink for a task, muted for the placeholder
     bool runEnabled = false;
@@ -79,3 +83,26 @@ QString runtimeStatusWord(bool running, bool hasActiveSession, bool operatorPaus
 // The whole runtime row's tooltip.
 inline constexpr const char *kRunControlsHelp =
     "Run controls use the authenticated platform API for the active session.";
+
+// The window's RunControlsView, followed from the model: `RunControlsPresenter { model: root.model }` and
+// `text: presenter.view.someText`.
+class RunControlsPresenter : public ModelFollower
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(RunControlsView view READ view NOTIFY viewChanged)
+
+public:
+    using ModelFollower::ModelFollower;
+
+    const RunControlsView &view() const { return m_view; }
+
+Q_SIGNALS:
+    void viewChanged();
+
+protected:
+    void refresh() override;
+
+private:
+    RunControlsView m_view = runControlsView({});
+};

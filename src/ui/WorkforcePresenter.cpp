@@ -133,3 +133,20 @@ WorkforceInputs workforceInputs(const HubModel &model, const std::optional<QStri
     in.inspectedAgent = inspectedAgent;
     return in;
 }
+
+void WorkforcePresenter::refresh()
+{
+    if (replace(m_view,
+                model() ? workforceView(workforceInputs(
+                              *model(), m_inspectedAgent.isEmpty() ? std::nullopt : std::optional(m_inspectedAgent)))
+                        : workforceView({})))
+        Q_EMIT viewChanged();
+}
+
+void WorkforcePresenter::setInspectedAgent(const QString &role)
+{
+    if (replace(m_inspectedAgent, role)) {
+        Q_EMIT inspectedAgentChanged();
+        refresh();
+    }
+}

@@ -2,16 +2,17 @@
 
 #include "live/NativePresence.h"
 
+#include "ui/ModelFollower.h"
+
 #include <QColor>
 #include <QHash>
 #include <QObject>
 #include <QString>
 #include <QStringList>
 #include <QVariantList>
+#include <QtQml/qqmlregistration.h>
 
 #include <optional>
-
-class HubModel;
 
 // The pressed title of a card section, as the inspector value stores it ("Events" -> "events").
 QString inspectorKey(const QString &title);
@@ -45,6 +46,7 @@ struct WorkforceInputs
 struct RosterColumn
 {
     Q_GADGET
+    QML_VALUE_TYPE(rosterColumn)
     Q_PROPERTY(QString roleID MEMBER roleID)
     Q_PROPERTY(QString name MEMBER name)
     Q_PROPERTY(QString initial MEMBER initial)
@@ -60,6 +62,8 @@ struct RosterColumn
     Q_PROPERTY(QString help MEMBER help)
 
 public:
+    friend bool operator==(const RosterColumn &, const RosterColumn &) = default;
+
     QString roleID;
     QString name;    // the role id without its 8-character prefix, each word capitalised
     QString initial; // the name's first character
@@ -78,6 +82,7 @@ public:
 struct WorkforceView
 {
     Q_GADGET
+    QML_VALUE_TYPE(workforceView)
     Q_PROPERTY(QString caption MEMBER caption)
     Q_PROPERTY(QString roundWidthLabel MEMBER roundWidthLabel)
     Q_PROPERTY(QString roundWidthValue MEMBER roundWidthValue)
@@ -99,6 +104,8 @@ struct WorkforceView
     Q_PROPERTY(QString pendingText MEMBER pendingText)
 
 public:
+    friend bool operator==(const WorkforceView &, const WorkforceView &) = default;
+
     QString caption; // "LIVE ROUND", "TURN COMPLETED" or "STANDING BY"
     QString roundWidthLabel;
     QString roundWidthValue;
@@ -128,3 +135,32 @@ QString roleDisplayName(const QString &roleID);
 
 WorkforceView workforceView(const WorkforceInputs &in);
 WorkforceInputs workforceInputs(const HubModel &model, const std::optional<QString> &inspectedAgent);
+
+// The window's WorkforceView, followed from the model: `WorkforcePresenter { model: root.model }` and
+// `text: presenter.view.someText`.
+class WorkforcePresenter : public ModelFollower
+{
+    Q_OBJECT
+    QML_ELEMENT
+    // View state: the role whose inspection panel is open; empty for none.
+    Q_PROPERTY(QString inspectedAgent READ inspectedAgent WRITE setInspectedAgent NOTIFY inspectedAgentChanged)
+    Q_PROPERTY(WorkforceView view READ view NOTIFY viewChanged)
+
+public:
+    using ModelFollower::ModelFollower;
+
+    const QString &inspectedAgent() const { return m_inspectedAgent; }
+    void setInspectedAgent(const QString &role);
+    const WorkforceView &view() const { return m_view; }
+
+Q_SIGNALS:
+    void inspectedAgentChanged();
+    void viewChanged();
+
+protected:
+    void refresh() override;
+
+private:
+    QString m_inspectedAgent;
+    WorkforceView m_view = workforceView({});
+};
