@@ -11,6 +11,14 @@ namespace
 constexpr qsizetype kRolePrefixLength = 8;
 const QString kLiaison = QStringLiteral("tavrilo_liaison");
 
+// The view state's inspected role: a string, or nothing.
+std::optional<QString> inspected(const QVariant &role)
+{
+    if (!role.isValid() || role.isNull())
+        return std::nullopt;
+    return role.toString();
+}
+
 QColor withAlpha(QColor color, float alpha)
 {
     color.setAlphaF(alpha);
@@ -137,13 +145,11 @@ WorkforceInputs workforceInputs(const HubModel &model, const std::optional<QStri
 void WorkforcePresenter::refresh()
 {
     if (replace(m_view,
-                model() ? workforceView(workforceInputs(
-                              *model(), m_inspectedAgent.isEmpty() ? std::nullopt : std::optional(m_inspectedAgent)))
-                        : workforceView({})))
+                model() ? workforceView(workforceInputs(*model(), inspected(m_inspectedAgent))) : workforceView({})))
         Q_EMIT viewChanged();
 }
 
-void WorkforcePresenter::setInspectedAgent(const QString &role)
+void WorkforcePresenter::setInspectedAgent(const QVariant &role)
 {
     if (replace(m_inspectedAgent, role)) {
         Q_EMIT inspectedAgentChanged();

@@ -9,6 +9,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
@@ -142,15 +143,15 @@ class WorkforcePresenter : public ModelFollower
 {
     Q_OBJECT
     QML_ELEMENT
-    // View state: the role whose inspection panel is open; empty for none.
-    Q_PROPERTY(QString inspectedAgent READ inspectedAgent WRITE setInspectedAgent NOTIFY inspectedAgentChanged)
+    // View state: the role whose inspection panel is open; undefined (or null) for none.
+    Q_PROPERTY(QVariant inspectedAgent READ inspectedAgent WRITE setInspectedAgent NOTIFY inspectedAgentChanged)
     Q_PROPERTY(WorkforceView view READ view NOTIFY viewChanged)
 
 public:
     using ModelFollower::ModelFollower;
 
-    const QString &inspectedAgent() const { return m_inspectedAgent; }
-    void setInspectedAgent(const QString &role);
+    const QVariant &inspectedAgent() const { return m_inspectedAgent; }
+    void setInspectedAgent(const QVariant &role);
     const WorkforceView &view() const { return m_view; }
 
 Q_SIGNALS:
@@ -161,6 +162,6 @@ protected:
     void refresh() override;
 
 private:
-    QString m_inspectedAgent;
+    QVariant m_inspectedAgent;
     WorkforceView m_view = workforceView({});
 };
