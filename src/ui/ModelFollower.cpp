@@ -1,6 +1,6 @@
 #include "ui/ModelFollower.h"
 
-#include <QMetaProperty>
+#include <QMetaMethod>
 
 void ModelFollower::setModel(HubModel *model)
 {
@@ -12,17 +12,14 @@ void ModelFollower::setModel(HubModel *model)
         disconnect(connection);
     m_model = model;
     if (model) {
+        // Every change signal of the model, not only those of its QML properties: the presenters read
+        // C++ values too (the configuration, the tokens, the running tasks) that QML never sees.
         const QMetaObject *type = model->metaObject();
         const QMetaMethod slot = metaObject()->method(metaObject()->indexOfSlot("modelValueChanged()"));
-        for (int i = type->propertyOffset(); i < type->propertyCount(); ++i) {
-            const QMetaProperty property = type->property(i);
-            // Several values share one signal; one connection each is enough.
-            if (!property.hasNotifySignal())
-                continue;
-            const QMetaObject::Connection connection =
-                connect(model, property.notifySignal(), this, slot, Qt::UniqueConnection);
-            if (connection)
-                m_connections.append(connection);
+        for (int i = type->methodOffset(); i < type->methodCount(); ++i) {
+            const QMetaMethod method = type->method(i);
+            if (method.methodType() == QMetaMethod::Signal && method.parameterCount() == 0)
+                m_connections.append(connect(model, method, this, slot));
         }
         // A model that goes first leaves the view with the values of no model.
         m_connections.append(connect(model, &QObject::destroyed, this, [this] { setModel(nullptr); }));

@@ -8,8 +8,8 @@
 #include <QPointer>
 #include <QtQml/qqmlregistration.h>
 
-// The base of the views' presenter objects: follows every announced change of the window's model
-// and has its subclass work its value out again. A subclass announces its value only when it
+// The base of the views' presenter objects: follows every change the window's model announces and
+// has its subclass work its value out again. A subclass announces its value only when it
 // differs, so a model change the view does not read (a streamed frame, say) costs one small
 // computation and no re-layout.
 class ModelFollower : public QObject

@@ -1,4 +1,5 @@
 #include "session/SessionTestSupport.h"
+#include "ui/HeaderPresenter.h"
 #include "ui/LandingPresenter.h"
 #include "ui/RunControlsPresenter.h"
 #include "ui/WorkforcePresenter.h"
@@ -39,6 +40,19 @@ TEST(PresenterBinding, AnnouncesOnlyChangesOfWhatTheViewShows)
     EXPECT_EQ(changes, 3);
     presenter.setColumnWidth(1310);
     EXPECT_EQ(changes, 3);
+}
+
+// The header reads values that only C++ sees (the access token, the ledger task), not only QML's.
+TEST(PresenterBinding, FollowsValuesBeyondTheQmlProperties)
+{
+    const auto model = makeModel();
+    HeaderPresenter presenter;
+    presenter.setModel(model.get());
+    EXPECT_EQ(presenter.view().accountText, QStringLiteral("Sign in"));
+    model->setToken(QStringLiteral("access"));
+    EXPECT_EQ(presenter.view().accountText, QStringLiteral("Account"));
+    model->setConfiguration(configuration());
+    EXPECT_TRUE(presenter.view().accountEnabled);
 }
 
 TEST(PresenterBinding, FollowsNoModelOnceItIsGone)
