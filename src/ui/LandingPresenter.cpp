@@ -75,11 +75,13 @@ LandingView landingView(const LandingInputs &in)
                                  : QStringLiteral("Sign in to verify workspace membership.");
 
     v.identityShown = connected;
-    v.identityParts.append(in.tenantName);
-    if (!in.role.isEmpty())
-        v.identityParts.append(in.role);
-    if (!in.planName.isEmpty())
-        v.identityParts.append(in.planName);
+    v.identityName = in.tenantName;
+    QStringList known;
+    for (const QString &part : {in.role, in.planName}) {
+        if (!part.isEmpty())
+            known.append(part);
+    }
+    v.identityDetails = known;
     v.recentMenuShown = connected && !in.recentProjects.isEmpty();
     v.recentMenuText = QStringLiteral("Recent projects (%1)").arg(in.recentProjects.size());
     v.recentMenuEnabled = !projectBusy && !in.controlInFlight;
@@ -105,13 +107,8 @@ LandingView landingView(const LandingInputs &in)
     v.summaryTitle = in.displayProfile;
     v.folderFact = in.configurationRoot.value_or(QStringLiteral("Choose a project folder"));
     v.workspaceFact = connected ? in.tenantName : QStringLiteral("Sign in to see your workspaces");
-    QStringList access;
-    for (const QString &part : {in.role, in.planName}) {
-        if (!part.isEmpty())
-            access.append(part);
-    }
-    v.accessFactShown = connected && !access.isEmpty();
-    v.accessFact = access.join(QStringLiteral(" \u00B7 "));
+    v.accessFactShown = connected && !known.isEmpty();
+    v.accessFact = known.join(QStringLiteral(" \u00B7 "));
     v.footerText = QStringLiteral("Linux \u00B7 Native workspace");
     return v;
 }

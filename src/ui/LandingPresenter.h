@@ -69,7 +69,8 @@ struct LandingView
     Q_PROPERTY(QString membershipText MEMBER membershipText)
 
     Q_PROPERTY(bool identityShown MEMBER identityShown)
-    Q_PROPERTY(QStringList identityParts MEMBER identityParts)
+    Q_PROPERTY(QString identityName MEMBER identityName)
+    Q_PROPERTY(QStringList identityDetails MEMBER identityDetails)
     Q_PROPERTY(bool recentMenuShown MEMBER recentMenuShown)
     Q_PROPERTY(QString recentMenuText MEMBER recentMenuText)
     Q_PROPERTY(bool recentMenuEnabled MEMBER recentMenuEnabled)
@@ -126,7 +127,8 @@ public:
 
     // Signed-in rows.
     bool identityShown = false;
-    QStringList identityParts; // the workspace name (shown in medium weight), then role and plan when known
+    QString identityName;        // the workspace name, in medium weight
+    QStringList identityDetails; // the role and the plan, each when known
     bool recentMenuShown = false;
     QString recentMenuText;
     bool recentMenuEnabled = false;

@@ -227,7 +227,7 @@ struct IdentityCase
     const char *name;
     const char *role;
     const char *plan;
-    QStringList identity;
+    QStringList details;
     const char *access; // nullptr: no ACCESS fact
 };
 
@@ -242,7 +242,8 @@ TEST_P(LandingIdentity, ShowsRoleAndPlanOnlyWhenKnown)
     in.role = QString::fromUtf8(c.role);
     in.planName = QString::fromUtf8(c.plan);
     const LandingView v = landingView(in);
-    EXPECT_EQ(v.identityParts, c.identity);
+    EXPECT_EQ(v.identityName, QStringLiteral("Acme Labs"));
+    EXPECT_EQ(v.identityDetails, c.details);
     EXPECT_EQ(v.workspaceFact, QStringLiteral("Acme Labs"));
     EXPECT_EQ(v.accessFactShown, c.access != nullptr);
     if (c.access) {
@@ -253,15 +254,11 @@ TEST_P(LandingIdentity, ShowsRoleAndPlanOnlyWhenKnown)
 INSTANTIATE_TEST_SUITE_P(
     Table, LandingIdentity,
     ::testing::Values(
-        IdentityCase{"Neither", "", "", {QStringLiteral("Acme Labs")}, nullptr},
-        IdentityCase{"RoleOnly", "Owner", "", {QStringLiteral("Acme Labs"), QStringLiteral("Owner")}, "Owner"},
+        IdentityCase{"Neither", "", "", {}, nullptr},
+        IdentityCase{"RoleOnly", "Owner", "", {QStringLiteral("Owner")}, "Owner"},
+        IdentityCase{"PlanOnly", "", "Team plan", {QStringLiteral("Team plan")}, "Team plan"},
         IdentityCase{
-            "PlanOnly", "", "Team plan", {QStringLiteral("Acme Labs"), QStringLiteral("Team plan")}, "Team plan"},
-        IdentityCase{"Both",
-                     "Owner",
-                     "Team plan",
-                     {QStringLiteral("Acme Labs"), QStringLiteral("Owner"), QStringLiteral("Team plan")},
-                     "Owner · Team plan"}),
+            "Both", "Owner", "Team plan", {QStringLiteral("Owner"), QStringLiteral("Team plan")}, "Owner · Team plan"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(LandingSummary, SignedOutAsksToSignInAndShowsNoAccess)
