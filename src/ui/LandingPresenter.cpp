@@ -82,6 +82,7 @@ LandingView landingView(const LandingInputs &in)
             known.append(part);
     }
     v.identityDetails = known;
+    v.identityAccessibleName = (QStringList{in.tenantName} + known).join(QStringLiteral(", "));
     v.recentMenuShown = connected && !in.recentProjects.isEmpty();
     v.recentMenuText = QStringLiteral("Recent projects (%1)").arg(in.recentProjects.size());
     v.recentMenuEnabled = !projectBusy && !in.controlInFlight;

@@ -71,6 +71,7 @@ struct LandingView
     Q_PROPERTY(bool identityShown MEMBER identityShown)
     Q_PROPERTY(QString identityName MEMBER identityName)
     Q_PROPERTY(QStringList identityDetails MEMBER identityDetails)
+    Q_PROPERTY(QString identityAccessibleName MEMBER identityAccessibleName)
     Q_PROPERTY(bool recentMenuShown MEMBER recentMenuShown)
     Q_PROPERTY(QString recentMenuText MEMBER recentMenuText)
     Q_PROPERTY(bool recentMenuEnabled MEMBER recentMenuEnabled)
@@ -127,8 +128,9 @@ public:
 
     // Signed-in rows.
     bool identityShown = false;
-    QString identityName;        // the workspace name, in medium weight
-    QStringList identityDetails; // the role and the plan, each when known
+    QString identityName;           // the workspace name, in medium weight
+    QStringList identityDetails;    // the role and the plan, each when known
+    QString identityAccessibleName; // the line as one element: its texts in order
     bool recentMenuShown = false;
     QString recentMenuText;
     bool recentMenuEnabled = false;

@@ -244,6 +244,8 @@ TEST_P(LandingIdentity, ShowsRoleAndPlanOnlyWhenKnown)
     const LandingView v = landingView(in);
     EXPECT_EQ(v.identityName, QStringLiteral("Acme Labs"));
     EXPECT_EQ(v.identityDetails, c.details);
+    EXPECT_EQ(v.identityAccessibleName,
+              (QStringList{QStringLiteral("Acme Labs")} + c.details).join(QStringLiteral(", ")));
     EXPECT_EQ(v.workspaceFact, QStringLiteral("Acme Labs"));
     EXPECT_EQ(v.accessFactShown, c.access != nullptr);
     if (c.access) {
