@@ -26,11 +26,6 @@ QColor withAlpha(QColor color, float alpha)
 }
 } // namespace
 
-QString inspectorKey(const QString &title)
-{
-    return title.toLower();
-}
-
 QString roleDisplayName(const QString &roleID)
 {
     // Words are separated by white space only, as the roster's names always have been: an

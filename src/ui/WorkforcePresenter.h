@@ -15,9 +15,6 @@
 
 #include <optional>
 
-// The pressed title of a card section, as the inspector value stores it ("Events" -> "events").
-QString inspectorKey(const QString &title);
-
 // A specialist's persisted usage row, as the roster shows it.
 struct RoleUsage
 {

@@ -2,6 +2,7 @@
 #include "ui/HeaderPresenter.h"
 #include "ui/LandingPresenter.h"
 #include "ui/RunControlsPresenter.h"
+#include "ui/SectionTitles.h"
 #include "ui/WorkforcePresenter.h"
 
 #include <QQmlComponent>
@@ -65,6 +66,24 @@ TEST(PresenterBinding, FollowsNoModelOnceItIsGone)
     model.reset();
     EXPECT_EQ(presenter.model(), nullptr);
     EXPECT_EQ(presenter.view().statusWord, QStringLiteral("No active session"));
+}
+
+// A pressed title opens its section and closes the one open before; pressing it again keeps it.
+TEST(SectionTitle, StoresTheLastPressedTitleLowerCased)
+{
+    const auto model = makeModel();
+    WorkforcePresenter workforce;
+    workforce.setModel(model.get());
+    SectionTitles::pick(model.get(), QStringLiteral("Workforce"));
+    EXPECT_EQ(model->expandedInspector(), QStringLiteral("workforce"));
+    EXPECT_TRUE(workforce.view().lanesCaptionShown);
+    SectionTitles::pick(model.get(), QStringLiteral("Events"));
+    SectionTitles::pick(model.get(), QStringLiteral("Events"));
+    EXPECT_EQ(model->expandedInspector(), QStringLiteral("events"));
+    EXPECT_FALSE(workforce.view().lanesCaptionShown);
+    SectionTitles::pick(model.get(), QStringLiteral("Documents"));
+    EXPECT_EQ(model->expandedInspector(), QStringLiteral("documents"));
+    SectionTitles::pick(nullptr, QStringLiteral("Events"));
 }
 
 // The views read the presenters' values from QML and follow their changes.

@@ -1,5 +1,6 @@
 #include "ui/WorkforcePresenter.h"
 #include "ui/Palette.h"
+#include "ui/SectionTitles.h"
 
 #include <gtest/gtest.h>
 
@@ -191,10 +192,4 @@ TEST(WorkforceRoster, LanesAndPendingCaptionFollowTheModel)
     EXPECT_EQ(v.pendingText, *in.pendingAttributionLabel);
 }
 
-TEST(SectionTitle, StoresTheTitleLowerCased)
-{
-    EXPECT_EQ(inspectorKey(QStringLiteral("Workforce")), QStringLiteral("workforce"));
-    EXPECT_EQ(inspectorKey(QStringLiteral("Documents")), QStringLiteral("documents"));
-    EXPECT_EQ(inspectorKey(QStringLiteral("Events")), QStringLiteral("events"));
-}
 } // namespace
