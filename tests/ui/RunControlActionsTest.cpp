@@ -1,4 +1,4 @@
-#include "ui/StopCheck.h"
+#include "ui/RunControlActions.h"
 
 #include "support/TestSupport.h"
 

@@ -1,4 +1,4 @@
-#include "ui/StopCheck.h"
+#include "ui/RunControlActions.h"
 
 #include "core/async/Resumer.h"
 #include "session/HubModel.h"
@@ -41,12 +41,12 @@ QCoro::Task<void> stopcheck::stopNotedSession(Target target, CancelToken token)
     }
 }
 
-HubModel *StopControl::model() const
+HubModel *RunControlActions::model() const
 {
     return m_model;
 }
 
-void StopControl::setModel(HubModel *model)
+void RunControlActions::setModel(HubModel *model)
 {
     if (m_model == model)
         return;
@@ -54,11 +54,10 @@ void StopControl::setModel(HubModel *model)
     Q_EMIT modelChanged();
 }
 
-void StopControl::stop()
+void RunControlActions::stop()
 {
     if (!m_model)
         return;
-    m_stops.removeIf([](const Job &job) { return job.isFinished(); });
     const QPointer<HubModel> model = m_model;
     stopcheck::Target target{
         [model] { return model ? model->sessionID() : QString(); },
@@ -71,7 +70,26 @@ void StopControl::stop()
                 co_await model->closeSession();
         },
     };
-    m_stops.append(Job::start([target = std::move(target)](CancelToken token) {
+    keep(Job::start([target = std::move(target)](CancelToken token) {
         return stopcheck::stopNotedSession(target, std::move(token));
     }));
+}
+
+void RunControlActions::togglePause()
+{
+    if (!m_model)
+        return;
+    const QPointer<HubModel> model = m_model;
+    keep(Job::start([model](CancelToken) -> QCoro::Task<void> {
+        if (!model)
+            co_return;
+        const QString state = model->operatorPaused() ? QStringLiteral("running") : QStringLiteral("paused");
+        co_await model->sendControl(NativeControls::Command::runState(model->sessionID(), state));
+    }));
+}
+
+void RunControlActions::keep(Job job)
+{
+    m_jobs.removeIf([](const Job &done) { return done.isFinished(); });
+    m_jobs.append(std::move(job));
 }

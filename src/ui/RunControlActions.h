@@ -33,8 +33,10 @@ struct Target
 QCoro::Task<void> stopNotedSession(Target target, CancelToken token = {});
 } // namespace stopcheck
 
-// Stop for the window: `StopControl { model: root.model }` and `onClicked: stop.stop()`.
-class StopControl : public QObject
+// The run controls that decide something when they run: Stop (checked as above) and Pause or Resume
+// (by the pause state as it is then). `RunControlActions { id: actions; model: root.model }`, then
+// `onClicked: actions.stop()`.
+class RunControlActions : public QObject
 {
     Q_OBJECT
     QML_ELEMENT
@@ -49,12 +51,16 @@ public:
     // Starts a checked stop and returns at once. Presses while one runs start another; the model's
     // own clean-up joins them.
     Q_INVOKABLE void stop();
+    // Pauses a running turn, or resumes a paused one, in the current session.
+    Q_INVOKABLE void togglePause();
 
 Q_SIGNALS:
     void modelChanged();
 
 private:
     QPointer<HubModel> m_model;
-    // The stops under way; they end with this object.
-    QList<Job> m_stops;
+    void keep(Job job);
+
+    // The controls under way; they end with this object.
+    QList<Job> m_jobs;
 };
