@@ -3,6 +3,7 @@
 // every action, and checks that bindings follow the model's values through a scripted turn, while
 // every list model is checked by QAbstractItemModelTester. A QML warning fails the test.
 #include "ModelAgainstStandIn.h"
+#include "ScriptedTurn.h"
 
 #include "session/HubActions.h"
 
@@ -16,24 +17,11 @@
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 using namespace standinmodel;
+using namespace scriptedturn;
 
 namespace
 {
-Json sessionFrame(int seq, const char *kind, Json payload, const char *agent = "tavrilo_builder")
-{
-    return {{"v", 1},       {"ts", "2026-05-01T10:00:00Z"}, {"turnId", "t1"}, {"seq", seq}, {"agent", agent},
-            {"kind", kind}, {"payload", std::move(payload)}};
-}
-
-Json send(Json frame, int delayMs = 0)
-{
-    Json action{{"frame", std::move(frame)}};
-    if (delayMs > 0)
-        action["delayMs"] = delayMs;
-    return action;
-}
-
-// A view in miniature: labels bound to what the window issues read, a repeater per list, and the
+// A view in miniature: labels bound to what the window's views read, a repeater per list, and the
 // actions forwarded as the window's buttons forward them.
 const char *const kView = R"qml(
 import QtQuick
@@ -223,18 +211,6 @@ public:
     std::vector<std::unique_ptr<QAbstractItemModelTester>> m_testers;
     std::unique_ptr<QObject> m_view;
 };
-
-const Json kDeployGate{{"id", "gate-1"},
-                       {"kind", "deploy"},
-                       {"summary", "Ship the fix"},
-                       {"detail", Json::array()},
-                       {"paused", true},
-                       {"decision", nullptr},
-                       {"recordedAt", nullptr},
-                       {"acceptanceCriteria", Json::array()},
-                       {"turnId", "t1"},
-                       {"revision", nullptr},
-                       {"round", "1"}};
 
 // Only the view state takes a value from QML; the rest refuses, and the secrets and internals are
 // not there at all.
