@@ -27,6 +27,15 @@ std::optional<double> rateInput(const EventPayload &payload, const QString &key)
 }
 } // namespace
 
+QStringList NativePresence::workingRoles() const
+{
+    QStringList inSeatOrder;
+    for (const QString &role : roles())
+        if (working.contains(role))
+            inSeatOrder.append(role);
+    return inSeatOrder;
+}
+
 const QStringList &NativePresence::roles()
 {
     return TavriloRoleContract::roles(); // itself read once, safely against concurrent first use

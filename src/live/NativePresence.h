@@ -2,6 +2,7 @@
 
 #include "core/WorkspaceEvent.h"
 
+#include <QObject>
 #include <QSet>
 #include <QString>
 #include <QStringList>
@@ -10,12 +11,23 @@
 // fed by every merged event's kind and raw payload.
 struct NativePresence
 {
+    Q_GADGET
+    // The working roles in seat order.
+    Q_PROPERTY(QStringList working READ workingRoles)
+    Q_PROPERTY(float velocity MEMBER velocity)
+    Q_PROPERTY(bool measuredRate MEMBER measuredRate)
+    Q_PROPERTY(bool parallel MEMBER parallel)
+
+public:
     QSet<QString> working; // always role ids of roles()
     float velocity = 0;    // output tokens per second; 0 when not measured
     bool measuredRate = false;
     bool parallel = false;
 
     void consume(const QString &kind, const EventPayload &payload);
+    QStringList workingRoles() const;
+
+    bool operator==(const NativePresence &) const = default;
 
     // The specialist roles in seat order, read once per process. A role's index is its mask bit.
     static const QStringList &roles();

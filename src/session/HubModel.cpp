@@ -1,6 +1,8 @@
 #include "session/HubModel.h"
 
 #include "cloud/HubNetwork.h"
+#include "session/HubActions.h"
+#include "session/ListRows.h"
 
 #include <QUuid>
 
@@ -13,10 +15,17 @@ HubModel::HubModel(Dependencies dependencies, QObject *parent)
       m_sessionID(QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper()),
       m_selectedDocumentTab(QStringLiteral("Research")),
       m_login(std::move(dependencies.keyring), std::move(dependencies.webSessions), HubNetwork::shared().session()),
-      m_clock(dependencies.clock.completed()), m_panels(std::move(dependencies.panels))
+      m_clock(dependencies.clock.completed()), m_panels(std::move(dependencies.panels)),
+      m_actions(new HubActions(this)), m_workspacesModel(listrows::kWorkspaceRoles),
+      m_recentProjectsModel(listrows::kRecentProjectRoles), m_eventsModel(listrows::kEventRoles),
+      m_approvalsModel(listrows::kApprovalRoles), m_inputRequestsModel(listrows::kInputRequestRoles),
+      m_positionsModel(listrows::kPositionRoles), m_responsesModel(listrows::kResponseRoles),
+      m_specialistsModel(listrows::kSpecialistRoles), m_activeToolsModel(listrows::kToolRoles),
+      m_changeFilesModel(listrows::kChangeFileRoles)
 {
     m_connectedAt = m_clock.now();
     announceDerivedValues();
+    followListValues();
 }
 
 HubModel::~HubModel() = default;

@@ -22,9 +22,11 @@
 #include "session/EventMerge.h"
 #include "session/HubClock.h"
 #include "session/HubStatus.h"
+#include "session/KeyedListModel.h"
 #include "session/ProjectCallRules.h"
 #include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
+#include "session/TurnSummary.h"
 #include "workspace/NativeDocuments.h"
 
 #include <QCoroTask>
@@ -43,6 +45,8 @@
 #include <memory>
 #include <optional>
 
+class HubActions;
+Q_MOC_INCLUDE("session/HubActions.h")
 class Keyring;
 class OpenPanels;
 
@@ -66,77 +70,60 @@ class HubModel : public QObject
 {
     Q_OBJECT
 
-    // Sign-in, workspace and configuration.
-    Q_PROPERTY(std::optional<HubLayout> layout READ layout WRITE setLayout NOTIFY layoutChanged)
-    Q_PROPERTY(std::optional<HubConfiguration> configuration READ configuration WRITE setConfiguration NOTIFY
-                   configurationChanged)
-    Q_PROPERTY(std::shared_ptr<WorkspaceLog> log READ log WRITE setLog NOTIFY logChanged)
+    // What the window reads. Only the view state is writable from QML; everything else changes
+    // through the model's operations (the actions). Secrets and internals (the tokens, the journal,
+    // the configuration, the tasks, the counters) are C++ accessors only, for the operations, the
+    // headless export and tests. An absent value reads as undefined.
+
+    // Sign-in and workspace.
     Q_PROPERTY(NativeDocuments *documents READ documents CONSTANT)
-    Q_PROPERTY(QList<NativeLive::Workspace> workspaces READ workspaces WRITE setWorkspaces NOTIFY workspacesChanged)
-    Q_PROPERTY(QString tenantName READ tenantName WRITE setTenantName NOTIFY tenantNameChanged)
-    Q_PROPERTY(QString role READ role WRITE setRole NOTIFY roleChanged)
-    Q_PROPERTY(QString planName READ planName WRITE setPlanName NOTIFY planNameChanged)
-    Q_PROPERTY(QString userID READ userID WRITE setUserID NOTIFY userIDChanged)
-    Q_PROPERTY(std::optional<QString> token READ token WRITE setToken NOTIFY tokenChanged)
-    Q_PROPERTY(
-        std::optional<QString> identityToken READ identityToken WRITE setIdentityToken NOTIFY identityTokenChanged)
+    Q_PROPERTY(HubActions *actions READ actions CONSTANT)
+    Q_PROPERTY(KeyedListModel *workspaces READ workspacesModel CONSTANT)
+    Q_PROPERTY(QString tenantName READ tenantName NOTIFY tenantNameChanged)
+    Q_PROPERTY(QString role READ role NOTIFY roleChanged)
+    Q_PROPERTY(QString planName READ planName NOTIFY planNameChanged)
+    Q_PROPERTY(QString userID READ userID NOTIFY userIDChanged)
 
     // Project selection.
-    Q_PROPERTY(QList<NativeRecentProject> recentProjects READ recentProjects WRITE setRecentProjects NOTIFY
-                   recentProjectsChanged)
-    Q_PROPERTY(QString projectSelectionNotice READ projectSelectionNotice WRITE setProjectSelectionNotice NOTIFY
-                   projectSelectionNoticeChanged)
-    Q_PROPERTY(bool projectOpening READ projectOpening WRITE setProjectOpening NOTIFY projectOpeningChanged)
+    Q_PROPERTY(KeyedListModel *recentProjects READ recentProjectsModel CONSTANT)
+    Q_PROPERTY(QString projectSelectionNotice READ projectSelectionNotice NOTIFY projectSelectionNoticeChanged)
+    Q_PROPERTY(bool projectOpening READ projectOpening NOTIFY projectOpeningChanged)
 
     // Events, their projection, presence and live usage.
-    Q_PROPERTY(QList<WorkspaceEvent> events READ events WRITE setEvents NOTIFY eventsChanged)
-    Q_PROPERTY(
-        EventProjection eventProjection READ eventProjection WRITE setEventProjection NOTIFY eventProjectionChanged)
-    Q_PROPERTY(qint64 pendingInputGeneration READ pendingInputGeneration NOTIFY pendingInputGenerationChanged)
-    Q_PROPERTY(std::optional<QString> teamRevision READ teamRevision WRITE setTeamRevision NOTIFY teamRevisionChanged)
-    Q_PROPERTY(UsageByAgent usageByAgent READ usageByAgent WRITE setUsageByAgent NOTIFY usageByAgentChanged)
-    Q_PROPERTY(NativePresence presence READ presence WRITE setPresence NOTIFY presenceChanged)
+    Q_PROPERTY(KeyedListModel *events READ eventsModel CONSTANT)
+    Q_PROPERTY(KeyedListModel *approvals READ approvalsModel CONSTANT)
+    Q_PROPERTY(KeyedListModel *inputRequests READ inputRequestsModel CONSTANT)
+    Q_PROPERTY(KeyedListModel *positions READ positionsModel CONSTANT)
+    Q_PROPERTY(KeyedListModel *responses READ responsesModel CONSTANT)
+    Q_PROPERTY(TurnSummary turn READ turn NOTIFY turnChanged)
+    Q_PROPERTY(QVariant teamRevision READ teamRevisionValue NOTIFY teamRevisionChanged)
+    Q_PROPERTY(NativePresence presence READ shownPresence NOTIFY shownPresenceChanged)
+    Q_PROPERTY(KeyedListModel *specialists READ specialistsModel CONSTANT)
 
     // Persisted usage.
-    Q_PROPERTY(std::optional<NativeLedgerUsage> persistedWorkspaceUsage READ persistedWorkspaceUsage WRITE
-                   setPersistedWorkspaceUsage NOTIFY persistedWorkspaceUsageChanged)
-    Q_PROPERTY(std::optional<NativeLedgerUsage> persistedSessionUsage READ persistedSessionUsage WRITE
-                   setPersistedSessionUsage NOTIFY persistedSessionUsageChanged)
-    Q_PROPERTY(bool persistedSessionUsagePending READ persistedSessionUsagePending WRITE setPersistedSessionUsagePending
-                   NOTIFY persistedSessionUsagePendingChanged)
-    Q_PROPERTY(qint64 ledgerGeneration READ ledgerGeneration NOTIFY ledgerGenerationChanged)
     Q_PROPERTY(
-        QDateTime nextLedgerRefresh READ nextLedgerRefresh WRITE setNextLedgerRefresh NOTIFY nextLedgerRefreshChanged)
-    Q_PROPERTY(Job ledgerTask READ ledgerTask WRITE setLedgerTask NOTIFY ledgerTaskChanged)
+        bool persistedSessionUsagePending READ persistedSessionUsagePending NOTIFY persistedSessionUsagePendingChanged)
 
     // Headless export.
-    Q_PROPERTY(
-        qint64 headlessFrameCount READ headlessFrameCount WRITE setHeadlessFrameCount NOTIFY headlessFrameCountChanged)
-    Q_PROPERTY(HeadlessTurnProgress headlessTurnProgress READ headlessTurnProgress WRITE setHeadlessTurnProgress NOTIFY
-                   headlessTurnProgressChanged)
-    Q_PROPERTY(QImage renderedActivity READ renderedActivity WRITE setRenderedActivity NOTIFY renderedActivityChanged)
-    Q_PROPERTY(QImage capturedPDF READ capturedPDF WRITE setCapturedPDF NOTIFY capturedPDFChanged)
-    Q_PROPERTY(QImage capturedBrowser READ capturedBrowser WRITE setCapturedBrowser NOTIFY capturedBrowserChanged)
+    Q_PROPERTY(qint64 headlessFrameCount READ headlessFrameCount NOTIFY headlessFrameCountChanged)
+    Q_PROPERTY(bool hasRenderedActivity READ hasRenderedActivity NOTIFY renderedActivityChanged)
+    Q_PROPERTY(bool hasCapturedPDF READ hasCapturedPDF NOTIFY capturedPDFChanged)
+    Q_PROPERTY(bool hasCapturedBrowser READ hasCapturedBrowser NOTIFY capturedBrowserChanged)
 
     // The turn, run controls and the session.
-    Q_PROPERTY(QString message READ message WRITE setMessage NOTIFY messageChanged)
+    Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
-    Q_PROPERTY(ToolTargets activeTools READ activeTools WRITE setActiveTools NOTIFY activeToolsChanged)
+    Q_PROPERTY(KeyedListModel *activeTools READ activeToolsModel CONSTANT)
     Q_PROPERTY(QString selectedSkipID READ selectedSkipID WRITE setSelectedSkipID NOTIFY selectedSkipIDChanged)
-    Q_PROPERTY(bool controlInFlight READ controlInFlight WRITE setControlInFlight NOTIFY controlInFlightChanged)
-    Q_PROPERTY(QSet<QString> answeredApprovalIDs READ answeredApprovalIDs WRITE setAnsweredApprovalIDs NOTIFY
-                   answeredApprovalIDsChanged)
-    Q_PROPERTY(QString browserHolder READ browserHolder WRITE setBrowserHolder NOTIFY browserHolderChanged)
-    Q_PROPERTY(bool browserSessionPresent READ browserSessionPresent WRITE setBrowserSessionPresent NOTIFY
-                   browserSessionPresentChanged)
-    Q_PROPERTY(bool operatorPaused READ operatorPaused WRITE setOperatorPaused NOTIFY operatorPausedChanged)
-    Q_PROPERTY(bool closingSession READ closingSession WRITE setClosingSession NOTIFY closingSessionChanged)
-    Q_PROPERTY(std::optional<QString> activeSessionID READ activeSessionID WRITE setActiveSessionID NOTIFY
-                   activeSessionIDChanged)
-    Q_PROPERTY(
-        std::optional<QString> cleanupFailure READ cleanupFailure WRITE setCleanupFailure NOTIFY cleanupFailureChanged)
-    Q_PROPERTY(QString sessionID READ sessionID WRITE setSessionID NOTIFY sessionIDChanged)
-    Q_PROPERTY(bool running READ running WRITE setRunning NOTIFY runningChanged)
+    Q_PROPERTY(bool controlInFlight READ controlInFlight NOTIFY controlInFlightChanged)
+    Q_PROPERTY(QString browserHolder READ browserHolder NOTIFY browserHolderChanged)
+    Q_PROPERTY(bool browserSessionPresent READ browserSessionPresent NOTIFY browserSessionPresentChanged)
+    Q_PROPERTY(bool operatorPaused READ operatorPaused NOTIFY operatorPausedChanged)
+    Q_PROPERTY(bool closingSession READ closingSession NOTIFY closingSessionChanged)
+    Q_PROPERTY(QVariant activeSessionID READ activeSessionIDValue NOTIFY activeSessionIDChanged)
+    Q_PROPERTY(QVariant cleanupFailure READ cleanupFailureValue NOTIFY cleanupFailureChanged)
+    Q_PROPERTY(QString sessionID READ sessionID NOTIFY sessionIDChanged)
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
 
     // View selections and the working document.
     Q_PROPERTY(bool selectedProfile READ selectedProfile WRITE setSelectedProfile NOTIFY selectedProfileChanged)
@@ -144,24 +131,17 @@ class HubModel : public QObject
                    selectedDocumentTabChanged)
     Q_PROPERTY(
         QString expandedInspector READ expandedInspector WRITE setExpandedInspector NOTIFY expandedInspectorChanged)
-    Q_PROPERTY(QString document READ document WRITE setDocument NOTIFY documentChanged)
-    Q_PROPERTY(QUrl documentURL READ documentURL WRITE setDocumentURL NOTIFY documentURLChanged)
+    Q_PROPERTY(QString document READ document NOTIFY documentChanged)
+    Q_PROPERTY(QVariant documentURL READ documentURLValue NOTIFY documentURLChanged)
 
     // Working-tree changes.
-    Q_PROPERTY(bool changesLoading READ changesLoading WRITE setChangesLoading NOTIFY changesLoadingChanged)
-    Q_PROPERTY(bool changesShuttingDown READ changesShuttingDown WRITE setChangesShuttingDown NOTIFY
-                   changesShuttingDownChanged)
-    Q_PROPERTY(qint64 changesGeneration READ changesGeneration NOTIFY changesGenerationChanged)
-    Q_PROPERTY(Job changesReadTask READ changesReadTask WRITE setChangesReadTask NOTIFY changesReadTaskChanged)
-    Q_PROPERTY(QList<NativeChangeFile> changeFiles READ changeFiles WRITE setChangeFiles NOTIFY changeFilesChanged)
-    Q_PROPERTY(bool changesTruncated READ changesTruncated WRITE setChangesTruncated NOTIFY changesTruncatedChanged)
-    Q_PROPERTY(std::optional<QString> selectedChangePath READ selectedChangePath WRITE setSelectedChangePath NOTIFY
-                   selectedChangePathChanged)
-    Q_PROPERTY(
-        QString selectedChangeDiff READ selectedChangeDiff WRITE setSelectedChangeDiff NOTIFY selectedChangeDiffChanged)
-    Q_PROPERTY(std::optional<NativeASTResult> selectedChangeAST READ selectedChangeAST WRITE setSelectedChangeAST NOTIFY
-                   selectedChangeASTChanged)
-    Q_PROPERTY(QString changesError READ changesError WRITE setChangesError NOTIFY changesErrorChanged)
+    Q_PROPERTY(bool changesLoading READ changesLoading NOTIFY changesLoadingChanged)
+    Q_PROPERTY(KeyedListModel *changeFiles READ changeFilesModel CONSTANT)
+    Q_PROPERTY(bool changesTruncated READ changesTruncated NOTIFY changesTruncatedChanged)
+    Q_PROPERTY(QVariant selectedChangePath READ selectedChangePathValue NOTIFY selectedChangePathChanged)
+    Q_PROPERTY(QString selectedChangeDiff READ selectedChangeDiff NOTIFY selectedChangeDiffChanged)
+    Q_PROPERTY(QVariant selectedChangeAST READ selectedChangeASTValue NOTIFY selectedChangeASTChanged)
+    Q_PROPERTY(QString changesError READ changesError NOTIFY changesErrorChanged)
 
     // Derived values.
     Q_PROPERTY(QString displayProfile READ displayProfile NOTIFY displayProfileChanged)
@@ -170,13 +150,13 @@ class HubModel : public QObject
     Q_PROPERTY(bool canRun READ canRun NOTIFY canRunChanged)
     Q_PROPERTY(QStringList activeSpecialists READ activeSpecialists NOTIFY activeSpecialistsChanged)
     Q_PROPERTY(QString sessionTokenLabel READ sessionTokenLabel NOTIFY sessionTokenLabelChanged)
-    Q_PROPERTY(std::optional<ToolTarget> skipTarget READ skipTarget NOTIFY skipTargetChanged)
+    Q_PROPERTY(QVariant skipTarget READ skipTargetValue NOTIFY skipTargetChanged)
     Q_PROPERTY(bool hasOwnedCleanup READ hasOwnedCleanup NOTIFY hasOwnedCleanupChanged)
     Q_PROPERTY(QString workspaceLedgerLabel READ workspaceLedgerLabel NOTIFY ledgerLabelsChanged)
     Q_PROPERTY(QString sessionLedgerLabel READ sessionLedgerLabel NOTIFY ledgerLabelsChanged)
     Q_PROPERTY(QString persistedCostLabel READ persistedCostLabel NOTIFY ledgerLabelsChanged)
-    Q_PROPERTY(std::optional<QString> unattributedLedgerLabel READ unattributedLedgerLabel NOTIFY ledgerLabelsChanged)
-    Q_PROPERTY(std::optional<QString> pendingAttributionLabel READ pendingAttributionLabel NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QVariant unattributedLedgerLabel READ unattributedLedgerLabelValue NOTIFY ledgerLabelsChanged)
+    Q_PROPERTY(QVariant pendingAttributionLabel READ pendingAttributionLabelValue NOTIFY ledgerLabelsChanged)
 
 public:
     using ToolTarget = ::ToolTarget;
@@ -272,6 +252,36 @@ public:
     const std::optional<NativeASTResult> &selectedChangeAST() const { return m_selectedChangeAST; }
     const QString &changesError() const { return m_changesError; }
 
+    // What QML reads of the values above: the lists the window shows, row by row, the actions, and
+    // absent values as invalid variants.
+    HubActions *actions() const { return m_actions; }
+    KeyedListModel *workspacesModel() { return &m_workspacesModel; }
+    KeyedListModel *recentProjectsModel() { return &m_recentProjectsModel; }
+    KeyedListModel *eventsModel() { return &m_eventsModel; }
+    KeyedListModel *approvalsModel() { return &m_approvalsModel; }
+    KeyedListModel *inputRequestsModel() { return &m_inputRequestsModel; }
+    KeyedListModel *positionsModel() { return &m_positionsModel; }
+    KeyedListModel *responsesModel() { return &m_responsesModel; }
+    KeyedListModel *specialistsModel() { return &m_specialistsModel; }
+    KeyedListModel *activeToolsModel() { return &m_activeToolsModel; }
+    KeyedListModel *changeFilesModel() { return &m_changeFilesModel; }
+    const TurnSummary &turn() const { return m_turn; }
+    // The presence as QML reads it: announced only when it differs, where `presence` announces
+    // every merged event.
+    const NativePresence &shownPresence() const { return m_shownPresence; }
+    QVariant teamRevisionValue() const;
+    QVariant activeSessionIDValue() const;
+    QVariant cleanupFailureValue() const;
+    QVariant documentURLValue() const;
+    QVariant selectedChangePathValue() const;
+    QVariant selectedChangeASTValue() const;
+    QVariant skipTargetValue() const;
+    QVariant unattributedLedgerLabelValue() const;
+    QVariant pendingAttributionLabelValue() const;
+    bool hasRenderedActivity() const { return !m_renderedActivity.isNull(); }
+    bool hasCapturedPDF() const { return !m_capturedPDF.isNull(); }
+    bool hasCapturedBrowser() const { return !m_capturedBrowser.isNull(); }
+
     void setLayout(std::optional<HubLayout> layout);
     void setConfiguration(std::optional<HubConfiguration> configuration);
     void setLog(std::shared_ptr<WorkspaceLog> log);
@@ -345,7 +355,7 @@ public:
     bool controlsConnected() const;
     bool canRun() const;
     QStringList activeSpecialists() const;
-    Q_INVOKABLE QString usageLabel(const QString &agent) const;
+    QString usageLabel(const QString &agent) const;
     QString sessionTokenLabel() const;
     // The realtime client's counters; they change with every message, so reading this observes nothing.
     QString headlessTransportDiagnostic() const;
@@ -400,7 +410,7 @@ public:
 
     // Profile navigation: enters the workspace with the configured project (recording it as the
     // latest), and leaves it once the session is closed.
-    Q_INVOKABLE void selectExistingProfile();
+    void selectExistingProfile();
     QCoro::Task<void> returnToProfiles();
 
     // Starts one turn from `prompt`: closes the session the model still holds, prepares the project
@@ -460,7 +470,7 @@ public:
     std::optional<QString> pendingAttributionLabel() const;
     // The session's persisted row of `agentID`, or its unattributed row without an id.
     std::optional<NativeAgentLedgerUsage> persistedAgentUsage(const std::optional<QString> &agentID) const;
-    Q_INVOKABLE QString persistedAgentHelp(const QString &agentID) const;
+    QString persistedAgentHelp(const QString &agentID) const;
     Json ledgerCaptureEvidence() const;
 
     // Project calls (HubModelProjectCalls.cpp). Handles one "project_call" frame as delivered, with
@@ -566,6 +576,9 @@ Q_SIGNALS:
     void skipTargetChanged();
     void hasOwnedCleanupChanged();
     void ledgerLabelsChanged();
+    // The turn summary of the projection changed (not announced for an event that leaves it as it was).
+    void turnChanged();
+    void shownPresenceChanged();
     // The count of turn starts, pending-input refreshes and frame handlers in progress changed.
     void activeInvocationsChanged();
 
@@ -576,6 +589,10 @@ private:
     // Each derived value announces whenever one of its inputs does. The private tasks that
     // hasOwnedCleanup reads (project opening, clean-up) announce it where they are set.
     void announceDerivedValues();
+    // Keeps the lists and the turn summary QML reads in step with the values they show.
+    void followListValues();
+    void syncProjectionViews();
+    void syncSpecialists();
     // A fresh executor id: a random UUID in lower-case canonical text. Drawn at creation and again
     // when the project root or the signed-in user changes.
     static QString newHandsID();
@@ -708,4 +725,18 @@ private:
     std::optional<std::optional<QString>> m_pendingChangesRefresh;
     // Counts document openings; a read applies only while it is the latest.
     qint64 m_documentOpenings = 0;
+
+    HubActions *m_actions = nullptr; // a child: goes with the model
+    KeyedListModel m_workspacesModel;
+    KeyedListModel m_recentProjectsModel;
+    KeyedListModel m_eventsModel;
+    KeyedListModel m_approvalsModel;
+    KeyedListModel m_inputRequestsModel;
+    KeyedListModel m_positionsModel;
+    KeyedListModel m_responsesModel;
+    KeyedListModel m_specialistsModel;
+    KeyedListModel m_activeToolsModel;
+    KeyedListModel m_changeFilesModel;
+    TurnSummary m_turn;
+    NativePresence m_shownPresence;
 };

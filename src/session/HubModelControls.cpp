@@ -4,6 +4,7 @@
 
 #include "core/HubError.h"
 #include "session/PropertyNotify.h"
+#include "session/RunControlOutcome.h"
 
 #include <QScopeGuard>
 
@@ -114,48 +115,31 @@ QCoro::Task<void> HubModel::sendControl(NativeControls::Command command)
     if (!self)
         co_return;
 
+    const runcontroloutcome::Outcome outcome = runcontroloutcome::accepted(command, answer);
+    if (outcome.browserHolder)
+        setBrowserHolder(*outcome.browserHolder);
+    if (outcome.operatorPaused)
+        setOperatorPaused(*outcome.operatorPaused);
+    if (command.kind() != NativeControls::Command::Kind::approval) {
+        setMessage(outcome.sentence);
+        co_return;
+    }
     const Json input = command.request().variables.value("input", Json::object());
-    switch (command.kind()) {
-    case NativeControls::Command::Kind::interject:
-        setMessage(QStringLiteral("Interjection queued: ") + QString::number(answer.queued.value_or(0)) +
-                   QStringLiteral(" \u00b7 after round ") + answer.round.value_or(QStringLiteral("unreported")));
-        break;
-    case NativeControls::Command::Kind::browser: {
-        const QString holder = inputText(input, "holder").value_or(QString());
-        setBrowserHolder(holder);
-        setMessage(holder == QLatin1StringView("customer") ? QStringLiteral("Browser control taken.")
-                                                           : QStringLiteral("Browser control released."));
-        break;
+    const QString toolUseID = inputText(input, "toolUseId").value_or(QString());
+    const EventProjection::Approval *shown = firstWithToolUse(m_eventProjection.approvals, toolUseID);
+    // Resolved only while the projection still shows the gate that was answered.
+    if (shown && shown->turnID == inputText(input, "expectedTurnId") &&
+        shown->revision == inputText(input, "expectedRevision")) {
+        changeAndAnnounce(
+            m_answeredApprovalIDs, [&](QSet<QString> &ids) { ids.insert(toolUseID); }, this,
+            &HubModel::answeredApprovalIDsChanged);
+        changeAndAnnounce(
+            m_eventProjection, [&](EventProjection &projection) { projection.resolveApproval(toolUseID); }, this,
+            &HubModel::eventProjectionChanged);
     }
-    case NativeControls::Command::Kind::runState:
-        setOperatorPaused(inputText(input, "state") == QLatin1StringView("paused"));
-        setMessage(m_operatorPaused ? QStringLiteral("Pause recorded. The runtime will stop at its next hook boundary.")
-                                    : QStringLiteral("Resume recorded."));
-        break;
-    case NativeControls::Command::Kind::skip:
-        setMessage(QStringLiteral("Skip-step recorded for the next matching hook."));
-        break;
-    case NativeControls::Command::Kind::approval: {
-        const QString toolUseID = inputText(input, "toolUseId").value_or(QString());
-        const EventProjection::Approval *shown = firstWithToolUse(m_eventProjection.approvals, toolUseID);
-        // Resolved only while the projection still shows the gate that was answered.
-        if (shown && shown->turnID == inputText(input, "expectedTurnId") &&
-            shown->revision == inputText(input, "expectedRevision")) {
-            changeAndAnnounce(
-                m_answeredApprovalIDs, [&](QSet<QString> &ids) { ids.insert(toolUseID); }, this,
-                &HubModel::answeredApprovalIDsChanged);
-            changeAndAnnounce(
-                m_eventProjection, [&](EventProjection &projection) { projection.resolveApproval(toolUseID); }, this,
-                &HubModel::eventProjectionChanged);
-        }
-        advancePendingInputGeneration();
-        if (co_await reportingFailure(refreshPendingInputs()))
-            setMessage(QStringLiteral("Approval recorded for this session."));
-        break;
-    }
-    case NativeControls::Command::Kind::stop:
-        break;
-    }
+    advancePendingInputGeneration();
+    if (co_await reportingFailure(refreshPendingInputs()))
+        setMessage(outcome.sentence);
 }
 
 QCoro::Task<void> HubModel::answerApproval(EventProjection::Approval approval, QString decision)

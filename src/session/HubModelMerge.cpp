@@ -1,6 +1,7 @@
 // Event merging: the filters an event must pass and its effects on the model, in their fixed order.
 #include "session/HubModel.h"
 
+#include "session/ListRows.h"
 #include "session/PropertyNotify.h"
 
 bool HubModel::mergeEvent(const WorkspaceEvent &event)
@@ -30,6 +31,9 @@ bool HubModel::mergeEvent(const WorkspaceEvent &event)
     // A pending-input answer asked for before this event is stale once it arrives.
     if (eventmerge::touchesGates(event.kind))
         advancePendingInputGeneration();
+    // The journal strip takes the one new row and loses the oldest, never the whole list again.
+    m_eventsModel.append(listrows::event(event));
+    m_eventsModel.removeFront(m_eventsModel.count() - eventmerge::kKeptEvents);
     changeAndAnnounce(
         m_events,
         [&](QList<WorkspaceEvent> &events) {

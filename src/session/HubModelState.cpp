@@ -2,6 +2,7 @@
 // property's: values with equality announce only a change, the rest every assignment.
 #include "session/HubModel.h"
 
+#include "session/ListRows.h"
 #include "session/PropertyNotify.h"
 
 void HubModel::setLayout(std::optional<HubLayout> layout)
@@ -71,6 +72,8 @@ void HubModel::setProjectOpening(bool opening)
 
 void HubModel::setEvents(QList<WorkspaceEvent> events)
 {
+    // Set whole (the headless export's journal): the strip is replaced whole as well.
+    m_eventsModel.reset(listrows::events(events));
     assignAndAnnounce(m_events, std::move(events), this, &HubModel::eventsChanged);
 }
 

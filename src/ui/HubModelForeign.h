@@ -1,6 +1,8 @@
 #pragma once
 
+#include "session/HubActions.h"
 #include "session/HubModel.h"
+#include "session/KeyedListModel.h"
 
 #include <QtQml/qqml.h>
 
@@ -12,4 +14,22 @@ struct HubModelForeign
     QML_FOREIGN(HubModel)
     QML_NAMED_ELEMENT(HubModel)
     QML_UNCREATABLE("The application makes the session model and hands it to the window.")
+};
+
+// The model's actions (`model.actions`), for views that are handed them alone.
+struct HubActionsForeign
+{
+    Q_GADGET
+    QML_FOREIGN(HubActions)
+    QML_NAMED_ELEMENT(HubActions)
+    QML_UNCREATABLE("The session model owns its actions.")
+};
+
+// A list the model shows row by row (`model.events`, `model.approvals`, ...).
+struct KeyedListModelForeign
+{
+    Q_GADGET
+    QML_FOREIGN(KeyedListModel)
+    QML_NAMED_ELEMENT(KeyedListModel)
+    QML_UNCREATABLE("The session model owns its lists.")
 };

@@ -3,6 +3,7 @@
 // each refusal of the turn start, the run controls and the approvals; the pending inputs as the
 // platform answers them; and the turn's connection once the model has moved elsewhere.
 #include "ModelAgainstStandIn.h"
+#include "ScriptedTurn.h"
 
 #include "core/WorkspaceEvent.h"
 
@@ -12,6 +13,7 @@
 #include <map>
 
 using namespace standinmodel;
+using namespace scriptedturn;
 
 namespace
 {
@@ -20,32 +22,6 @@ const QString kStale =
 const QString kNoControl = QStringLiteral("Sign in before sending run controls, or wait for cleanup.");
 // A project session the model may move to.
 const QString kElsewhere = QStringLiteral("prj-") + QString(40, u'b');
-
-Json sessionFrame(int seq, const char *kind, Json payload, const char *agent = "tavrilo_builder")
-{
-    return {{"v", 1},       {"ts", "2026-05-01T10:00:00Z"}, {"turnId", "t1"}, {"seq", seq}, {"agent", agent},
-            {"kind", kind}, {"payload", std::move(payload)}};
-}
-
-Json send(Json frame, int delayMs = 0)
-{
-    Json action{{"frame", std::move(frame)}};
-    if (delayMs > 0)
-        action["delayMs"] = delayMs;
-    return action;
-}
-
-const Json kDeployGate{{"id", "gate-1"},
-                       {"kind", "deploy"},
-                       {"summary", "Ship the fix"},
-                       {"detail", Json::array()},
-                       {"paused", true},
-                       {"decision", nullptr},
-                       {"recordedAt", nullptr},
-                       {"acceptanceCriteria", Json::array()},
-                       {"turnId", "t1"},
-                       {"revision", nullptr},
-                       {"round", "1"}};
 
 class Turn : public ModelAgainstStandIn
 {
