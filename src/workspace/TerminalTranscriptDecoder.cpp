@@ -246,9 +246,12 @@ const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p,
         const unsigned char byte = *p;
         if (!needsAttention(byte)) {
             if (c.at == c.end) {
-                // Printable ASCII at the end of the line is copied as it is, a block at a time.
-                copyText(p, end, c.end);
-                c.at = c.end;
+                // Printable ASCII at the end of the line is copied as it is, a block at a time,
+                // through a pointer of its own: the cursor's address is handed on, and every store
+                // through a char pointer would make its members be read again.
+                char *write = c.end;
+                copyText(p, end, write);
+                c.at = c.end = write;
             } else {
                 overwrite(c, p++, 1);
             }
@@ -256,8 +259,9 @@ const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p,
         }
         if (byte >= 0x80) {
             if (c.at == c.end) {
-                p = takeCharacters(p, end, c.end, illFormed);
-                c.at = c.end;
+                char *write = c.end;
+                p = takeCharacters(p, end, write, illFormed);
+                c.at = c.end = write;
             } else {
                 bool complete;
                 const size_t length = utf8::sequence(p, size_t(end - p), complete);
