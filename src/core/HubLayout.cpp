@@ -67,7 +67,16 @@ const QStringList &HubLayout::regionIDs()
 
 HubLayout HubLayout::load()
 {
-    return load(ResourceBundle::of(ResourceBundle::Module::TavriloHub));
+    return load(ResourceBundle::defaultCandidates());
+}
+
+HubLayout HubLayout::load(const QStringList &candidates)
+{
+    const auto folder =
+        ResourceBundle::locate(ResourceBundle::bundleName(ResourceBundle::Module::TavriloHub), candidates);
+    if (!folder)
+        throw HubError(QStringLiteral("Shared layout resource missing."));
+    return load(ResourceBundle(*folder));
 }
 
 HubLayout HubLayout::load(const ResourceBundle &bundle)

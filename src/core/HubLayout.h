@@ -60,6 +60,9 @@ public:
     // Reads and validates the bundled resource; throws HubError "Shared layout resource missing." or
     // "Invalid shared workspace geometry or motion tokens.", or the decoding sentence.
     static HubLayout load();
+    // The same from the application's bundle found in the first of `candidates` that holds it. A
+    // missing bundle is a missing resource, reported like one, so the window can open and say so.
+    static HubLayout load(const QStringList &candidates);
     // The same from the "layout.json" of `bundle`.
     static HubLayout load(const ResourceBundle &bundle);
 

@@ -715,6 +715,9 @@ private:
     qint64 m_generation = 0;
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;
+    // The journal problem last shown: one that recurs on every pass is shown once, not again over
+    // whatever the status line says since.
+    QString m_shownJournalProblem;
     CognitoLogin m_login;
     HubClock m_clock;
     // Tells a finished ledger task whether the task in ledgerTask is still its own.

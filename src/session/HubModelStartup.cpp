@@ -81,18 +81,22 @@ QCoro::Task<void> HubModel::pollPass(CancelToken cancel)
     if (const std::shared_ptr<WorkspaceLog> log = m_log) {
         // A failed read is shown and the next pass reads again: stops of other clients, pending inputs
         // and the ledger must not go quiet for the rest of the window's life.
+        QString problem;
         try {
             JournalDeltas deltas = co_await log->readDeltas();
             if (!self)
                 co_return;
             events = std::move(deltas.events);
             if (!deltas.problems.isEmpty())
-                setMessage(deltas.problems.last());
+                problem = deltas.problems.last();
         } catch (const std::exception &error) {
             if (!self)
                 co_return;
-            setMessage(errorDescription(error));
+            problem = errorDescription(error);
         }
+        if (!problem.isEmpty() && problem != m_shownJournalProblem)
+            setMessage(problem);
+        m_shownJournalProblem = problem;
     }
 
     for (const WorkspaceEvent &event : events) {

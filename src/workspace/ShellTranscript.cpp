@@ -2,6 +2,9 @@
 
 #include "core/Utf8.h"
 
+#include <QVarLengthArray>
+
+#include <algorithm>
 #include <cstring>
 
 namespace
@@ -45,7 +48,7 @@ QByteArrayView ShellTranscript::completeHeldBack(Channel &state, QByteArrayView 
     const QByteArrayView character(bytesOfCharacter, held + missing);
     if (!utf8::isWellFormed(character))
         return bytes;
-    state.decoder.append(character, m_buffer);
+    state.decoder.append(character, m_buffer, m_line);
     state.heldBack.clear();
     return bytes.sliced(missing);
 }
@@ -65,16 +68,27 @@ void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
         const qsizetype lastStart = lastCharacterStart(bytes);
         const bool cut = utf8::sequenceLength(static_cast<unsigned char>(bytes[lastStart])) > bytes.size() - lastStart;
         const QByteArrayView whole = cut ? bytes.first(lastStart) : bytes;
+        // The decoder may rewrite the last line, which is kept to be put back. A long one is not
+        // copied for every message: the output is checked first instead.
         const TerminalTranscriptDecoder before = state.decoder;
+        const TerminalLine lineBefore = m_line;
         const qsizetype size = m_buffer.size();
-        if (!state.decoder.append(whole, m_buffer) || whole.isValidUtf8()) {
-            if (cut)
-                state.heldBack = bytes.sliced(lastStart).toByteArray();
-            trim();
-            return;
+        const bool keepLine = m_line.length <= kLineKeptForUndo;
+        QVarLengthArray<char, kLineKeptForUndo> line;
+        if (keepLine)
+            line.append(m_buffer.constData() + size - m_line.length, m_line.length);
+        if (keepLine || whole.isValidUtf8()) {
+            if (!state.decoder.append(whole, m_buffer, m_line) || !keepLine || whole.isValidUtf8()) {
+                if (cut)
+                    state.heldBack = bytes.sliced(lastStart).toByteArray();
+                trim();
+                return;
+            }
+            state.decoder = before;
+            m_line = lineBefore;
+            m_buffer.resize(size);
+            std::memcpy(m_buffer.data() + size - line.size(), line.constData(), size_t(line.size()));
         }
-        state.decoder = before;
-        m_buffer.resize(size);
     }
     QByteArrayView pending = bytes;
     if (!state.heldBack.isEmpty()) {
@@ -86,7 +100,7 @@ void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
     const qsizetype valid = validPrefixOfOutput(pending);
     QByteArray rest;
     if (valid >= 1 && valid >= count - kMaximumHeldBack) {
-        state.decoder.append(pending.first(valid), m_buffer);
+        state.decoder.append(pending.first(valid), m_buffer, m_line);
         rest = pending.sliced(valid).toByteArray();
     } else if (count <= kMaximumHeldBack) {
         rest = pending.toByteArray();
@@ -94,7 +108,7 @@ void ShellTranscript::append(QByteArrayView bytes, quint8 channel)
         // Too much that never became valid: shown at once, each invalid part as U+FFFD.
         QByteArray replaced;
         utf8::appendWellFormed(replaced, std::string_view(pending.data(), size_t(pending.size())));
-        state.decoder.append(replaced, m_buffer);
+        state.decoder.append(replaced, m_buffer, m_line);
     }
     state.heldBack = std::move(rest);
     trim();
@@ -105,12 +119,14 @@ void ShellTranscript::clear()
     m_channels.clear();
     m_buffer.clear();
     m_start = 0;
+    m_line = {};
 }
 
 void ShellTranscript::trim()
 {
     if (m_buffer.size() - m_start <= kMaximumBytes)
         return;
+    // A line longer than the cap loses its start with the rest; the cursor stays within what is kept.
     qsizetype start = m_buffer.size() - kMaximumBytes;
     while (start < m_buffer.size() && isContinuation(static_cast<unsigned char>(m_buffer[start])))
         ++start;
@@ -123,4 +139,6 @@ void ShellTranscript::trim()
         m_buffer.resize(kept);
         m_start = 0;
     }
+    m_line.length = std::min(m_line.length, m_buffer.size() - m_start);
+    m_line.afterCursor = std::min(m_line.afterCursor, m_line.length);
 }

@@ -17,6 +17,9 @@ public:
     static constexpr qsizetype kMaximumBytes = 262144;
     // A channel holds back at most this many bytes of an incomplete character.
     static constexpr qsizetype kMaximumHeldBack = 4;
+    // A last line up to this long is copied before a message is applied, to be put back when the
+    // message turns out ill-formed; a longer one has the message checked first.
+    static constexpr qsizetype kLineKeptForUndo = 512;
 
     // Takes output bytes of `channel` into the transcript.
     void append(QByteArrayView bytes, quint8 channel);
@@ -27,7 +30,8 @@ public:
 
     // A new shell: no text, no held-back bytes, fresh decoders.
     void clear();
-    // Forgets the held-back bytes and decoder states of every channel; the text stays.
+    // Forgets the held-back bytes and decoder states of every channel; the text and the cursor on
+    // its last line stay.
     void resetChannels() { m_channels.clear(); }
 
 private:
@@ -51,6 +55,8 @@ private:
     void trim();
 
     std::map<quint8, Channel> m_channels;
+    // The cursor on the last line, which both channels write to as to one screen.
+    TerminalLine m_line;
     // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is as
     // long as the cap, so that capping costs one copy per byte appended rather than one per append.
     QByteArray m_buffer;

@@ -17,6 +17,7 @@ constexpr unsigned char kLineFeed = 0x0A;
 constexpr unsigned char kCarriageReturn = 0x0D;
 constexpr unsigned char kEscape = 0x1B;
 constexpr unsigned char kBell = 0x07;
+constexpr unsigned char kBackspace = 0x08;
 
 // The words below are read with byte 0 lowest.
 static_assert(std::endian::native == std::endian::little);
@@ -112,16 +113,28 @@ const unsigned char *findEither(const unsigned char *p, const unsigned char *end
     return p;
 }
 
-// Takes the characters past ASCII from `p` on, until an ASCII byte or `end`; returns where it
-// stopped. Characters past ASCII tend to come together (words of most scripts): taken in one go.
-const unsigned char *takeCharacters(const unsigned char *p, const unsigned char *end, char *&write, bool &previousWasCR,
-                                    bool &illFormed)
+using Cursor = TerminalTranscriptDecoder::Cursor;
+
+bool isContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
+bool isC1Control(const unsigned char *p, size_t length)
+{
+    return length == 2 && p[0] == 0xC2 && p[1] < 0xA0;
+}
+
+// Takes the characters past ASCII from `p` on, until an ASCII byte or `end`, appending them at the
+// end of the line; returns where it stopped. Characters past ASCII tend to come together (words of
+// most scripts): taken in one go.
+const unsigned char *takeCharacters(const unsigned char *p, const unsigned char *end, char *&write, bool &illFormed)
 {
     do {
         bool complete;
         const size_t length = utf8::sequence(p, size_t(end - p), complete);
-        if (complete && p[0] == 0xC2 && p[1] < 0xA0) {
-            // A C1 control: dropped, it starts no sequence and leaves a CR LF pair whole.
+        if (complete && isC1Control(p, length)) {
+            // A C1 control: dropped, it starts no sequence.
         } else {
             // U+00A0 up, or ill-formed bytes, copied as they are for the caller to see to.
             illFormed |= !complete;
@@ -130,94 +143,204 @@ const unsigned char *takeCharacters(const unsigned char *p, const unsigned char 
             else
                 std::memcpy(write, p, length);
             write += length;
-            previousWasCR = false;
         }
         p += length;
     } while (p < end && *p >= 0x80);
     return p;
 }
+
+// Moves the cursor `count` characters back, not past the start of the line.
+void moveBack(Cursor &cursor, int count)
+{
+    for (; count > 0 && cursor.at > cursor.lineStart; --count) {
+        do
+            --cursor.at;
+        while (cursor.at > cursor.lineStart && isContinuation(static_cast<unsigned char>(*cursor.at)));
+    }
+}
+
+// Moves the cursor `count` characters on, not past the end of the line.
+char *characterAfter(const Cursor &cursor, char *at, int count)
+{
+    for (; count > 0 && at < cursor.end; --count) {
+        do
+            ++at;
+        while (at < cursor.end && isContinuation(static_cast<unsigned char>(*at)));
+    }
+    return at;
+}
+
+// Replaces the bytes from `from` to `to` of the line by `length` bytes (not yet written), moving the
+// rest of the line.
+void replaceRange(Cursor &cursor, char *from, char *to, qsizetype length)
+{
+    if (to - from != length) {
+        std::memmove(from + length, to, size_t(cursor.end - to));
+        cursor.end += length - (to - from);
+    }
+}
+
+// Writes one character at the cursor, over the one that stands there.
+void overwrite(Cursor &cursor, const unsigned char *bytes, size_t length)
+{
+    replaceRange(cursor, cursor.at, characterAfter(cursor, cursor.at, 1), qsizetype(length));
+    std::memcpy(cursor.at, bytes, length);
+    cursor.at += length;
+}
+
+// Blanks the characters from the start of the line to `to`: each becomes one space.
+void blankUpTo(Cursor &cursor, char *to)
+{
+    qsizetype characters = 0;
+    qsizetype cursorColumn = 0;
+    for (const char *c = cursor.lineStart; c < to; ++c) {
+        if (c == cursor.at)
+            cursorColumn = characters;
+        characters += isContinuation(static_cast<unsigned char>(*c)) ? 0 : 1;
+    }
+    if (cursor.at >= to)
+        cursorColumn = characters;
+    replaceRange(cursor, cursor.lineStart, to, characters);
+    std::memset(cursor.lineStart, ' ', size_t(characters));
+    cursor.at = cursor.lineStart + cursorColumn;
+}
 } // namespace
 
-bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out)
+bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out, TerminalLine &line)
 {
     if (utf8.isEmpty())
         return false;
     // Some byte past ASCII was not checked: one inside a sequence, or one of an ill-formed character.
     bool unchecked = false;
-    // The output is never longer than the input: write into room made once.
+    // The text never grows by more than the input: write into room made once.
     const qsizetype base = out.size();
     if (out.capacity() < base + utf8.size())
         out.reserve(std::max(base + utf8.size(), 2 * out.capacity()));
     out.resize(base + utf8.size());
-    char *write = out.data() + base;
+    char *const data = out.data();
+    const qsizetype length = std::clamp<qsizetype>(line.length, 0, base);
+    Cursor cursor{data + base - length, data + base - std::clamp<qsizetype>(line.afterCursor, 0, length), data + base};
 
     const auto *p = reinterpret_cast<const unsigned char *>(utf8.data());
     const auto *end = p + utf8.size();
     while (p < end) {
         if (m_state == State::text)
-            p = takeText(p, end, write, unchecked);
+            p = takeText(p, end, cursor, unchecked);
         else
-            p = consumeSequence(p, end, unchecked);
+            p = consumeSequence(p, end, cursor, unchecked);
     }
-    out.resize(write - out.data());
+    out.resize(cursor.end - data);
+    line.length = cursor.end - cursor.lineStart;
+    line.afterCursor = cursor.end - cursor.at;
     return unchecked;
 }
 
-const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p, const unsigned char *end, char *&write,
-                                                         bool &unchecked)
+const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p, const unsigned char *end,
+                                                         Cursor &cursor, bool &unchecked)
 {
-    // Locals: through a char pointer, every store could change a member or a referenced variable,
-    // which would then be read again after each one.
-    char *to = write;
-    bool previousWasCR = m_previousWasCR;
+    // A local copy: through a char pointer, every store could change a member or a referenced
+    // variable, which would then be read again after each one.
+    Cursor c = cursor;
     bool illFormed = false;
     while (p < end) {
         const unsigned char byte = *p;
         if (!needsAttention(byte)) {
-            // Printable ASCII is copied as it is, a block at a time.
-            copyText(p, end, to);
-            previousWasCR = false;
+            if (c.at == c.end) {
+                // Printable ASCII at the end of the line is copied as it is, a block at a time,
+                // through a pointer of its own: the cursor's address is handed on, and every store
+                // through a char pointer would make its members be read again.
+                char *write = c.end;
+                copyText(p, end, write);
+                c.at = c.end = write;
+            } else {
+                overwrite(c, p++, 1);
+            }
             continue;
         }
         if (byte >= 0x80) {
-            p = takeCharacters(p, end, to, previousWasCR, illFormed);
+            if (c.at == c.end) {
+                char *write = c.end;
+                p = takeCharacters(p, end, write, illFormed);
+                c.at = c.end = write;
+            } else {
+                bool complete;
+                const size_t length = utf8::sequence(p, size_t(end - p), complete);
+                if (!complete || !isC1Control(p, length)) {
+                    illFormed |= !complete;
+                    overwrite(c, p, length);
+                }
+                p += length;
+            }
             continue;
         }
         ++p;
-        if (byte == kEscape) {
-            previousWasCR = false;
-            m_state = State::escape;
-            p = consumeSequence(p, end, unchecked);
-            if (m_state != State::text)
-                break; // the sequence goes on past `end`
-            continue;
-        }
         switch (byte) {
+        case kEscape:
+            m_state = State::escape;
+            p = consumeSequence(p, end, c, unchecked);
+            if (m_state != State::text) {
+                cursor = c;
+                unchecked |= illFormed;
+                return p; // the sequence goes on past `end`
+            }
+            break;
         case kTab:
-            *to++ = char(kTab);
-            previousWasCR = false;
+            if (c.at == c.end) {
+                *c.end++ = char(kTab);
+                c.at = c.end;
+            } else {
+                overwrite(c, &byte, 1);
+            }
             break;
         case kLineFeed:
-            if (!previousWasCR)
-                *to++ = char(kLineFeed);
-            previousWasCR = false;
+            // The line is done whatever the cursor's column: the next one starts after it.
+            *c.end++ = char(kLineFeed);
+            c.lineStart = c.at = c.end;
             break;
         case kCarriageReturn:
-            *to++ = char(kLineFeed);
-            previousWasCR = true;
+            c.at = c.lineStart;
+            break;
+        case kBackspace:
+            moveBack(c, 1);
             break;
         default:
             break; // other C0 controls and DEL
         }
     }
-    write = to;
-    m_previousWasCR = previousWasCR;
+    cursor = c;
     unchecked |= illFormed;
     return p;
 }
 
+void TerminalTranscriptDecoder::applyControlSequence(unsigned char final, Cursor &cursor) const
+{
+    const int count = std::max(m_parameter, 1);
+    switch (final) {
+    case 'K': // erase in line: to its end, from its start, or all of it
+        if (m_parameter == 1 || m_parameter == 2)
+            blankUpTo(cursor, m_parameter == 1 ? characterAfter(cursor, cursor.at, 1) : cursor.end);
+        if (m_parameter <= 0 || m_parameter == 2)
+            cursor.end = cursor.at;
+        break;
+    case 'D': // cursor back
+        moveBack(cursor, count);
+        break;
+    case 'C': // cursor forward, within the text of the line
+        cursor.at = characterAfter(cursor, cursor.at, count);
+        break;
+    case 'G': // cursor to a column, within the text of the line
+        cursor.at = characterAfter(cursor, cursor.lineStart, count - 1);
+        break;
+    case 'P': // delete characters: the rest of the line moves left
+        replaceRange(cursor, cursor.at, characterAfter(cursor, cursor.at, count), 0);
+        break;
+    default:
+        break; // colours and everything else leave the text as it is
+    }
+}
+
 const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned char *p, const unsigned char *end,
-                                                                bool &unchecked)
+                                                                Cursor &cursor, bool &unchecked)
 {
     // Inside a sequence only a few characters change the state; every other scalar, whatever its
     // length in bytes, is swallowed whole.
@@ -235,21 +358,44 @@ const unsigned char *TerminalTranscriptDecoder::consumeSequence(const unsigned c
                     m_state = State::osc;
                 else if (*p == 'P' || *p == 'X' || *p == '^' || *p == '_')
                     m_state = State::controlString;
+                else if (*p >= 0x20 && *p <= 0x2F)
+                    m_state = State::escapeIntermediate; // a designation: ESC "(" "B" and the like
                 else
                     m_state = State::text; // a two-character escape consumes exactly one character
                 p = scalarAfter(p);
                 break;
             }
             m_state = State::csi;
+            m_parameter = -1;
+            m_privateSequence = false;
+            m_firstParameterDone = false;
             ++p;
             [[fallthrough]]; // straight on: the most common sequence by far
         case State::csi:
-            while (p < end && (*p < 0x40 || *p > 0x7E))
-                unchecked |= *p++ >= 0x80;
+            while (p < end && (*p < 0x40 || *p > 0x7E)) {
+                const unsigned char byte = *p++;
+                if (byte >= '0' && byte <= '9') {
+                    if (!m_firstParameterDone && m_parameter < 100000)
+                        m_parameter = std::max(m_parameter, 0) * 10 + (byte - '0');
+                } else if (byte == ';') {
+                    // Only the first parameter counts for the sequences that are applied.
+                    m_firstParameterDone = true;
+                } else {
+                    m_privateSequence = true; // "?", intermediates, anything else
+                    unchecked |= byte >= 0x80;
+                }
+            }
             if (p < end) {
                 m_state = State::text;
+                if (!m_privateSequence)
+                    applyControlSequence(*p, cursor);
                 return p + 1; // after the final character
             }
+            break;
+        case State::escapeIntermediate:
+            if (*p < 0x20 || *p > 0x2F)
+                m_state = State::text; // the final character
+            p = scalarAfter(p);
             break;
         case State::osc:
             p = findEither(p, end, kBell, kEscape, unchecked);

@@ -172,7 +172,7 @@ TEST_F(Startup, ThePollLoopMirrorsAnotherClientsStopAndIgnoresItsOwn)
     EXPECT_EQ(m.message(), kReady);
 }
 
-// One failed read is shown, and the next pass reads again.
+// A failed read is shown once while it recurs, and the next pass reads again.
 TEST_F(Startup, AFailedJournalReadIsShownAndPollingGoesOn)
 {
     storeSignIn();
@@ -184,6 +184,10 @@ TEST_F(Startup, AFailedJournalReadIsShownAndPollingGoesOn)
     ASSERT_TRUE(QFile::rename(file, held));
     ASSERT_TRUE(QDir().mkdir(file));
     ASSERT_TRUE(waitUntil([&] { return m.message() == QStringLiteral("Cannot open workspace event log."); }));
+    // The same failure on the passes after is not shown again over what the status line says since.
+    m.setMessage(QStringLiteral("Something else."));
+    ASSERT_TRUE(pollPasses(3));
+    EXPECT_EQ(m.message(), QStringLiteral("Something else."));
     ASSERT_TRUE(QDir().rmdir(file));
     ASSERT_TRUE(QFile::rename(held, file));
 

@@ -53,10 +53,16 @@ TEST_P(Decoding, GivesTheSameTextWhereverTheInputIsCut)
 INSTANTIATE_TEST_SUITE_P(
     Table, Decoding,
     ::testing::Values(
-        Case{"Empty", "", ""}, Case{"CrLfIsOneLineEnd", "a\r\nb", "a\nb"}, Case{"LoneCrIsALineEnd", "a\rb", "a\nb"},
-        Case{"LfCrIsTwoLineEnds", "a\n\rb", "a\n\nb"}, Case{"LfLfStaysTwo", "a\n\nb", "a\n\nb"},
+        Case{"Empty", "", ""}, Case{"CrLfIsOneLineEnd", "a\r\nb", "a\nb"},
+        Case{"LoneCrReturnsToTheLineStartAndIsOverwritten", "abc\rX", "Xbc"},
+        Case{"ProgressMeterLeavesItsLastState", "10%\r20%\r100%\r\ndone\n", "100%\ndone\n"},
+        Case{"LineFeedKeepsTheRestOfAnOverwrittenLine", "abcdef\rXY\nZ", "XYcdef\nZ"},
+        Case{"LfCrIsOneLineEnd", "a\n\rb", "a\nb"}, Case{"LfLfStaysTwo", "a\n\nb", "a\n\nb"},
         Case{"DroppedControlKeepsCrLfWhole", "\r\a\n", "\n"},
         Case{"C1ControlKeepsCrLfWhole", "\r\xC2\x85\n", "\n"},
+        Case{"WiderCharacterOverwritesNarrower", "abc\r\xC3\xA9", "\xC3\xA9" "bc"},
+        Case{"NarrowerCharacterOverwritesWider", "\xE2\x82\xAC\xC3\xA9z\rxy", "xyz"},
+        Case{"TabOverwritesOneCharacter", "abc\r\t", "\tbc"},
         Case{"SelectGraphicRendition", "\x1b[31mred\x1b[0m", "red"},
         Case{"ControlSequenceSwallowsLineEnds", "\x1b[1\r\n2Jx", "x"},
         Case{"ControlSequenceSwallowsNonAscii", "\x1b[\xC3\xA9mx", "x"},
@@ -65,19 +71,37 @@ INSTANTIATE_TEST_SUITE_P(
         Case{"DeviceControlIgnoresBell", "\x1bPd\ae\x1b\\x", "x"},
         Case{"StartOfStringPrivacyAndApplicationStrings", "\x1bXa\x1b\\b\x1b^c\x1b\\d\x1b_e\x1b\\f", "bdf"},
         Case{"EscapeInsideControlStringStaysInside", "\x1bPa\x1bz\ab\x1b\\x", "x"},
-        Case{"TwoCharacterEscapeConsumesOneCharacter", "\x1b(B", "B"},
+        Case{"CharacterSetDesignationsLeaveNothing", "\x1b[31merror\x1b(B\x1b[m: \x1b)0\x1b(0lqqk\x1b(B\x1b*A\x1b+B",
+             "error: lqqk"},
+        Case{"OtherEscapesWithIntermediatesLeaveNothing", "a\x1b#8b\x1b%Gc\x1b F\x1b  Gd", "abcd"},
+        Case{"TwoCharacterEscapeConsumesOneCharacter", "\x1b" "7x\x1b" "8y", "xy"},
         Case{"EscapeBeforeNonAsciiConsumesIt", "\x1b\xC3\xA9x", "x"},
-        Case{"BackspaceIsDropped", "ab\bc", "abc"}, Case{"DeleteIsDropped", "a\x7f" "b", "ab"},
+        Case{"BackspaceMovesBackOneCharacter", "ab\bc", "ac"},
+        Case{"BackspaceStopsAtTheLineStart", "a\b\b\bb", "b"},
+        Case{"BackspaceStepsOverAWholeCharacter", "x\xE2\x82\xAC\by", "xy"},
+        Case{"BackspaceStaysOnItsLine", "ab\n\bc", "ab\nc"},
+        Case{"SpinnerLeavesOnlyWhatFollowsIt", "|\b/\b-\b\\\bdone", "done"},
+        Case{"EraseToEndOfLine", "abcdef\r\x1b[Kxy", "xy"}, Case{"EraseToEndWithZero", "abcdef\x1b[3D\x1b[0K", "abc"},
+        Case{"EraseToStartOfLine", "abcdef\x1b[3D\x1b[1K", "    ef"},
+        Case{"EraseWholeLine", "abcdef\x1b[3D\x1b[2K", "   "},
+        Case{"CursorBackThenOverwrite", "abcdef\x1b[2DXY", "abcdXY"},
+        Case{"CursorForwardStaysWithinTheText", "abcd\r\x1b[2CX\x1b[9CY", "abXdY"},
+        Case{"CursorToColumn", "abcd\x1b[2GX\x1b[GY", "YXcd"},
+        Case{"DeleteCharacters", "abcdef\r\x1b[2P\x1b[P", "def"},
+        Case{"OnlyTheFirstParameterCounts", "abcdef\x1b[2;5D!", "abcd!f"},
+        Case{"PrivateSequencesAreNotApplied", "abc\x1b[?2K\x1b[>1D", "abc"},
+        Case{"BracketedPasteTogglesAddNoBlankLines", "$ ls\r\n\x1b[?2004l\rfile\r\n\x1b[?2004h$ ", "$ ls\nfile\n$ "},
+        Case{"DeleteIsDropped", "a\x7f" "b", "ab"},
         Case{"OtherC0ControlsAreDropped", QByteArray("a\x00\x01\x0b\x0c\x0e\x1a\x1c\x1f" "b", 10), "ab"},
         Case{"TabAndScalarsFromNoBreakSpaceUpAreKept", "\t\xC2\xA0\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80",
              "\t\xC2\xA0\xC3\xA9\xEF\xBF\xBD\xF0\x9F\x98\x80"},
         Case{"C1ControlsAreDroppedAndStartNoSequence", "a\xC2\x85" "b\xC2\x9B" "31mc", "ab31mc"},
-        Case{"EscapeEndsCrLfPair", "\r\x1b" "7\n", "\n\n"}),
+        Case{"C1ControlOverwritesNothing", "ab\r\xC2\x85" "c", "cb"}),
     [](const auto &info) { return std::string(info.param.name); });
 
 TEST(TerminalTranscriptDecoder, EmptyInputLeavesTheStateAsItWas)
 {
-    for (const auto &[first, second, want] : {std::tuple{"a\r", "\nb", "a\nb"}, std::tuple{"a\x1b[3", "1mb", "ab"}}) {
+    for (const auto &[first, second, want] : {std::tuple{"ab\r", "\nc", "ab\nc"}, std::tuple{"a\x1b[3", "1mb", "ab"}}) {
         TerminalTranscriptDecoder decoder;
         QByteArray out;
         decoder.append(first, out);
@@ -123,7 +147,7 @@ TEST(TerminalTranscriptDecoder, VouchesForWellFormedTextOnly)
 TEST(TerminalTranscriptDecoder, OutputIsNeverLongerThanInputNorDependsOnCuts)
 {
     const std::vector<QByteArray> alphabet = {"\x1b", "[", "]", "\\", "\a", "\r", "\n", "\t", "P", "X", "^", "_",
-                                              "m",    "0", ";", "a",  "\b", "\x7f", "\xC2\x85", "\xC2\x9B",
+                                              "m",    "0", ";", "a",  "\b", "K", "D", "P", "2", "(", "#", "\x7f", "\xC2\x85", "\xC2\x9B",
                                               "\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80", "\xEF\xBF\xBD"};
     QRandomGenerator random(20261210);
     for (int round = 0; round < 2000; ++round) {
