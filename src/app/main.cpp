@@ -1,13 +1,12 @@
+#include "app/HubApplication.h"
 #include "cloud/CognitoLogin.h"
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
-#include "core/TavriloRoleContract.h"
 #include "platform/ChildProcess.h"
 #include "platform/GuiApplicationSetup.h"
 #include "vision/NativeVisionCore.h"
 
 #include <QGuiApplication>
-#include <QTextStream>
 
 #include <cstdio>
 #include <cstring>
@@ -44,18 +43,6 @@ int main(int argc, char **argv)
     // the order docs/ARCHITECTURE.md gives.
     GuiApplicationSetup::prepare(callbackSchemes());
     QGuiApplication app(argc, argv);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    try {
-        const HubConfiguration configuration(HubConfiguration::configuredEnvironment());
-        const QStringList &roles = TavriloRoleContract::roles();
-        out << "Tavrilo hub: application " << configuration.appID << ", workspace root " << configuration.root
-            << ", platform " << configuration.graphQLEndpoint->toString() << ", sign-in "
-            << configuration.authDomain.toString() << ", " << roles.size() << " roles ("
-            << roles.join(QStringLiteral(", ")) << ")." << Qt::endl;
-        return 0;
-    } catch (const HubError &error) {
-        err << error.description() << Qt::endl;
-        return 1;
-    }
+    // No command-line mode selected: the workspace window.
+    return HubApplication::run(app);
 }
