@@ -99,7 +99,7 @@ bool HubApplication::load()
     QObject::connect(m_engine.get(), &QQmlApplicationEngine::objectCreationFailed, &m_app,
                      [&creationFailed] { creationFailed = true; });
     m_engine->setInitialProperties({{QStringLiteral("model"), QVariant::fromValue<QObject *>(windowModel())}});
-    m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Tavrilo/Ui/HubWindow.qml")));
+    m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Tavrilo/Ui/qml/HubWindow.qml")));
     const QList<QObject *> roots = m_engine->rootObjects();
     m_window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constFirst());
     if (creationFailed || !m_window)

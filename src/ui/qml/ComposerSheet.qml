@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls
 import QtQuick.Layouts
 

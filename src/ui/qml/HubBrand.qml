@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls.impl
 
 // The product mark of the landing selector and the header.

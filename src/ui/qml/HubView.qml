@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls
 
 // The root view of the workspace window and of the headless frames: the landing selector until a

@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls
 
 // The one workspace window. The application closes it through its close guard and quits through

@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls
 
 // The landing selector: shown until the user has entered a project. The brand and the status line

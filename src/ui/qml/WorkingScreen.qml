@@ -1,4 +1,5 @@
 import QtQuick
+import Tavrilo.Ui
 import QtQuick.Controls
 
 // The working screen: shown once the user has entered a project. It carries its own insets (18
