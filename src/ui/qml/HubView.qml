@@ -55,6 +55,7 @@ Control {
 
     contentItem: Item {
         LandingSelector {
+            objectName: "landingSelector"
             anchors.fill: parent
             model: root.model
             viewState: shared
@@ -62,6 +63,7 @@ Control {
             opacity: Math.max(0, Math.min(1, root.working ? 1 - root.profileProgress : root.profileProgress))
         }
         WorkingScreen {
+            objectName: "workingScreen"
             width: parent.width
             height: parent.height
             y: shared.reduceMotion ? 0 : 12 * (1 - opacity)
