@@ -4,6 +4,7 @@
 #include "platform/SignalBridge.h"
 #include "platform/WebEngineAuthSession.h"
 #include "session/HubModel.h"
+#include "ui/IconTheme.h"
 #include "ui/QuickOpenPanels.h"
 
 #include <QEventLoop>
@@ -74,7 +75,7 @@ bool HubApplication::load()
 {
     // Symbols come from one theme chosen here, never from the desktop's, so the window looks the
     // same on every machine.
-    QIcon::setThemeName(QStringLiteral("Adwaita"));
+    useHubIconTheme();
     QGuiApplication::setDesktopFileName(QStringLiteral("tavrilo-hub"));
     QGuiApplication::setWindowIcon(QIcon::fromTheme(QStringLiteral("tavrilo-hub")));
     // The last window closing asks the quit guard like every other way out.

@@ -1,3 +1,5 @@
+#include "ui/IconTheme.h"
+
 #include <QFontDatabase>
 #include <QIcon>
 #include <QQmlComponent>
@@ -27,7 +29,7 @@ TEST(HubIconsTest, EverySymbolNamesAnAdwaitaIcon)
 {
     QQmlEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    QIcon::setThemeName(QStringLiteral("Adwaita"));
+    useHubIconTheme();
     const QVariantMap table = evaluate(engine, "HubIcons.table").toMap();
     ASSERT_GE(table.size(), 20);
     for (auto it = table.cbegin(); it != table.cend(); ++it)
