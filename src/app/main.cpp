@@ -2,14 +2,12 @@
 #include "cloud/CognitoLogin.h"
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
+#include "headless/HubEntry.h"
 #include "platform/ChildProcess.h"
 #include "platform/GuiApplicationSetup.h"
 #include "vision/NativeVisionCore.h"
 
 #include <QGuiApplication>
-
-#include <cstdio>
-#include <cstring>
 
 namespace
 {
@@ -31,14 +29,14 @@ QByteArrayList callbackSchemes()
 int main(int argc, char **argv)
 {
     // The vision command wins over every other mode and runs before any application object exists.
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--vision-analyze") == 0) {
-            return NativeVisionCore::runCLI(argc, argv);
-        }
-    }
+    const HubEntry::Mode mode = HubEntry::mode(argc, argv);
+    if (mode == HubEntry::Mode::Vision)
+        return NativeVisionCore::runCLI(argc, argv);
     // A child or a peer that goes away while the hub writes to it is an error to handle where it
     // happens, never a reason for the whole hub to end.
     ChildProcess::ignoreBrokenPipes();
+    if (mode == HubEntry::Mode::Export)
+        return HubEntry::runExport(argc, argv);
     // One application object for the window, the browser engine and off-screen rendering, made in
     // the order docs/ARCHITECTURE.md gives.
     GuiApplicationSetup::prepare(callbackSchemes());

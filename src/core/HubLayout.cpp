@@ -72,19 +72,27 @@ HubLayout HubLayout::load()
 
 HubLayout HubLayout::load(const ResourceBundle &bundle)
 {
-    const auto path = bundle.resource(QStringLiteral("layout"), QStringLiteral("json"));
-    if (!path)
+    const std::optional<QByteArray> bytes = resourceBytes(bundle);
+    if (!bytes)
         throw HubError(QStringLiteral("Shared layout resource missing."));
-    QFile file(*path);
-    if (!file.open(QIODevice::ReadOnly))
-        throw HubError(QStringLiteral("The shared layout resource cannot be read: %1.").arg(file.errorString()));
-    const QByteArray bytes = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        throw HubError(QStringLiteral("The shared layout resource cannot be read: %1.").arg(file.errorString()));
-    HubLayout layout = decode(bytes);
+    HubLayout layout = decode(*bytes);
     if (!layout.isValid())
         throw HubError(QStringLiteral("Invalid shared workspace geometry or motion tokens."));
     return layout;
+}
+
+std::optional<QByteArray> HubLayout::resourceBytes(const ResourceBundle &bundle)
+{
+    const auto path = bundle.resource(QStringLiteral("layout"), QStringLiteral("json"));
+    if (!path)
+        return std::nullopt;
+    QFile file(*path);
+    if (!file.open(QIODevice::ReadOnly))
+        throw HubError(QStringLiteral("The shared layout resource cannot be read: %1.").arg(file.errorString()));
+    QByteArray bytes = file.readAll();
+    if (file.error() != QFileDevice::NoError)
+        throw HubError(QStringLiteral("The shared layout resource cannot be read: %1.").arg(file.errorString()));
+    return bytes;
 }
 
 HubLayout HubLayout::decode(const QByteArray &json)
@@ -129,6 +137,17 @@ bool HubLayout::isValid() const
     // feeds energy in and the motion grows without bound.
     const Spring &s = motion.spring;
     return s.mass > 0 && s.stiffness > 0 && s.damping >= 0;
+}
+
+QRectF HubLayout::regionRect(const Region &region, QSizeF area) const
+{
+    constexpr double kInset = 6;
+    const auto side = [](double value) { return std::isfinite(value) && value > 0 ? value : 0.0; };
+    const auto length = [](double value) { return value >= 0 ? value : 0.0; };
+    const double w = side(area.width());
+    const double h = side(area.height());
+    return QRectF(region.x * w / columns + kInset, region.y * h / rows + kInset,
+                  length(region.width * w / columns - 2 * kInset), length(region.height * h / rows - 2 * kInset));
 }
 
 double HubLayout::Spring::progress(double seconds) const

@@ -2,8 +2,12 @@
 
 #include <QByteArray>
 #include <QList>
+#include <QRectF>
+#include <QSizeF>
 #include <QString>
 #include <QStringList>
+
+#include <optional>
 
 class ResourceBundle;
 
@@ -58,6 +62,17 @@ public:
     static HubLayout load();
     // The same from the "layout.json" of `bundle`.
     static HubLayout load(const ResourceBundle &bundle);
+
+    // Where the window places `region` in its region area of `area` points: the grid rectangle scaled
+    // to the area (multiplied before divided) and inset 6 points on every side; a side that would be
+    // shorter than the inset leaves (negative, or not a number) is 0. An area side that is negative
+    // or not finite counts as 0, so the rectangle is always finite for a valid layout. The window's
+    // QML and the headless layout check both place regions with this one function.
+    QRectF regionRect(const Region &region, QSizeF area) const;
+
+    // The bytes of the "layout.json" of `bundle`; nothing when it has none. Throws HubError when it
+    // cannot be read.
+    static std::optional<QByteArray> resourceBytes(const ResourceBundle &bundle);
 
     // Decodes without validating; throws HubError with the decoding sentence for malformed JSON, a
     // missing key or a value of the wrong type. Keys not listed above are ignored.

@@ -69,6 +69,13 @@ ScopedFd openLevel(int parent, const QByteArray &name, const QString &path)
     return fd;
 }
 
+// One name of a folder inside another: nothing that could leave it.
+bool isFolderName(const QString &name)
+{
+    return !name.isEmpty() && name != QLatin1String(".") && name != QLatin1String("..") &&
+           !name.contains(QLatin1Char('/')) && !name.contains(QChar(0));
+}
+
 QString resolvedTmp()
 {
     char buffer[PATH_MAX];
@@ -103,8 +110,7 @@ JournalFolder JournalFolder::setUp(const QString &base, const QString &appID)
     const QString application = tavrilo + QLatin1Char('/') + appID;
     // The configuration allows letters, digits, '_' and '-' only; anything that could leave the
     // folder is refused here as well.
-    if (appID.isEmpty() || appID == QLatin1String(".") || appID == QLatin1String("..") ||
-        appID.contains(QLatin1Char('/')) || appID.contains(QChar(0)))
+    if (!isFolderName(appID))
         throw unsafeDirectory(application);
     ScopedFd baseFd(::open(QFile::encodeName(base).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (!baseFd.valid())
@@ -119,6 +125,19 @@ JournalFolder::JournalFolder(QString directory)
       m_previous(QFile::encodeName(m_directory + QStringLiteral("/events.previous.jsonl"))),
       m_lock(QFile::encodeName(m_directory + QStringLiteral("/events.lock")))
 {}
+
+QString JournalFolder::privateFolder(const QString &name) const
+{
+    const QString path = m_directory + QLatin1Char('/') + name;
+    if (!isFolderName(name))
+        throw unsafeDirectory(path);
+    const ScopedFd parent(
+        ::open(QFile::encodeName(m_directory).constData(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!parent.valid())
+        throw platformError("open", m_directory, errno);
+    openLevel(parent.get(), QFile::encodeName(name), path);
+    return path;
+}
 
 QString JournalFolder::journalPath() const
 {

@@ -27,6 +27,10 @@ public:
     explicit JournalFolder(QString directory);
 
     const QString &directory() const { return m_directory; }
+    // The folder `name` inside this one, set up by the same rules as the folder itself (created
+    // 0700, a folder of the current user, no symbolic link, mode set to 0700); returns its path.
+    // Throws as setUp does.
+    QString privateFolder(const QString &name) const;
     QString journalPath() const;
     QString previousPath() const;
     QString lockPath() const;

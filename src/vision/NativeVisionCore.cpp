@@ -3,6 +3,7 @@
 #include "core/GraphemeText.h"
 #include "core/HubError.h"
 #include "core/RegularFile.h"
+#include "core/WriteAll.h"
 #include "vision/FeaturePrint.h"
 #include "vision/RectangleDetector.h"
 #include "vision/ScreenshotDecoder.h"
@@ -46,7 +47,8 @@ QString displayName(const QByteArray &path)
 
 QString openFailureSentence(const QByteArray &path, int error)
 {
-    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.").arg(displayName(path), systemReason(error));
+    return QStringLiteral("The file \u201C%1\u201D couldn\u2019t be opened: %2.")
+        .arg(displayName(path), systemReason(error));
 }
 
 // One descriptor from check to last byte: what is checked is what is read, and the file is copied
@@ -87,20 +89,6 @@ long roundToPixel(double value)
 {
     // Far outside any image, still a defined integer.
     return std::lround(std::clamp(value, -1e9, 1e9));
-}
-
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    qsizetype written = 0;
-    while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        written += n;
-    }
-    return true;
 }
 
 // One line on standard output, or nothing when there is nothing to say.

@@ -12,6 +12,7 @@
 
 #include <cmath>
 #include <functional>
+#include <limits>
 
 namespace
 {
@@ -314,5 +315,40 @@ TEST(TimingCurve, StartsAtZeroEndsAtOneAndClampsElapsedTime)
     EXPECT_NEAR(HubLayout::timingProgress(curve, 1), 1.0, 1e-12);
     EXPECT_EQ(HubLayout::timingProgress(curve, -2), 0.0);
     EXPECT_NEAR(HubLayout::timingProgress(curve, 7), 1.0, 1e-12);
+}
+
+// Where the window places a region: the worked example of a 1200 x 600 area on a 12 x 6 grid, the
+// inset's edge, and areas no layout pass should offer but a window being torn down can.
+TEST(RegionRect, PlacesRegionsByTheGridAndClampsWhatCannotBeShown)
+{
+    HubLayout layout;
+    layout.columns = 12;
+    layout.rows = 6;
+    const double nan = std::nan("");
+    const double inf = std::numeric_limits<double>::infinity();
+    struct Case
+    {
+        const char *name;
+        HubLayout::Region region;
+        QSizeF area;
+        QRectF want;
+    };
+    const Case cases[] = {
+        {"header of the worked example", {"header", 0, 0, 12, 1}, {1200, 600}, {6, 6, 1188, 88}},
+        {"events of the worked example", {"events", 8, 1, 4, 5}, {1200, 600}, {806, 106, 388, 488}},
+        {"scaled width of exactly 12 gives 0", {"events", 0, 0, 1, 1}, {144, 72}, {6, 6, 0, 0}},
+        {"scaled width of 12.5 gives 0.5", {"events", 0, 0, 1, 1}, {150, 75}, {6, 6, 0.5, 0.5}},
+        {"negative area", {"events", 8, 1, 4, 5}, {-1200, -600}, {6, 6, 0, 0}},
+        {"area not a number", {"events", 8, 1, 4, 5}, {nan, nan}, {6, 6, 0, 0}},
+        {"infinite area", {"events", 8, 1, 4, 5}, {inf, 600}, {6, 106, 0, 488}},
+    };
+    for (const Case &c : cases) {
+        const QRectF got = layout.regionRect(c.region, c.area);
+        EXPECT_EQ(got, c.want) << c.name << ": got " << got.x() << "," << got.y() << " " << got.width() << "x"
+                               << got.height();
+    }
+    // The centres the window positions the sections at.
+    EXPECT_EQ(layout.regionRect({"header", 0, 0, 12, 1}, {1200, 600}).center(), QPointF(600, 50));
+    EXPECT_EQ(layout.regionRect({"events", 8, 1, 4, 5}, {1200, 600}).center(), QPointF(1000, 350));
 }
 } // namespace
