@@ -1,14 +1,13 @@
+#include "app/HubApplication.h"
 #include "cloud/CognitoLogin.h"
 #include "core/HubConfiguration.h"
 #include "core/HubError.h"
-#include "core/TavriloRoleContract.h"
 #include "headless/HubEntry.h"
 #include "platform/ChildProcess.h"
 #include "platform/GuiApplicationSetup.h"
 #include "vision/NativeVisionCore.h"
 
 #include <QGuiApplication>
-#include <QTextStream>
 
 namespace
 {
@@ -42,18 +41,6 @@ int main(int argc, char **argv)
     // the order docs/ARCHITECTURE.md gives.
     GuiApplicationSetup::prepare(callbackSchemes());
     QGuiApplication app(argc, argv);
-    QTextStream out(stdout);
-    QTextStream err(stderr);
-    try {
-        const HubConfiguration configuration(HubConfiguration::configuredEnvironment());
-        const QStringList &roles = TavriloRoleContract::roles();
-        out << "Tavrilo hub: application " << configuration.appID << ", workspace root " << configuration.root
-            << ", platform " << configuration.graphQLEndpoint->toString() << ", sign-in "
-            << configuration.authDomain.toString() << ", " << roles.size() << " roles ("
-            << roles.join(QStringLiteral(", ")) << ")." << Qt::endl;
-        return 0;
-    } catch (const HubError &error) {
-        err << error.description() << Qt::endl;
-        return 1;
-    }
+    // No command-line mode selected: the workspace window.
+    return HubApplication::run(app);
 }

@@ -1,0 +1,81 @@
+import QtQuick
+import Tavrilo.Ui
+import QtQuick.Controls
+
+// The root view of the workspace window and of the headless frames: the landing selector until a
+// project is entered, then the working screen; the view state every section shares; the composer.
+Control {
+    id: root
+    required property var model
+    property bool offscreenExport: false
+    // One view state per root view: the headless export makes a new root view, and so a fresh
+    // state, for every frame.
+    readonly property HubViewState viewState: shared
+
+    font: HubFonts.body
+    palette.windowText: HubPalette.ink
+    palette.text: HubPalette.ink
+    palette.buttonText: HubPalette.ink
+    palette.highlight: HubPalette.green
+    palette.window: HubPalette.paper
+    palette.base: HubPalette.card
+
+    HubViewState {
+        id: shared
+        model: root.model
+        offscreenExport: root.offscreenExport
+    }
+
+    // Seconds into the screen switch; its progress follows the layout's spring.
+    property real profileTime: 1e9
+    readonly property real profileProgress: shared.profileProgress(profileTime)
+    readonly property bool working: model.selectedProfile
+
+    NumberAnimation {
+        id: profileAnimation
+        target: root
+        property: "profileTime"
+        from: 0
+        to: shared.springSeconds
+        duration: shared.springSeconds * 1000
+    }
+    onWorkingChanged: {
+        profileAnimation.stop()
+        if (shared.springSeconds > 0) {
+            profileTime = 0
+            profileAnimation.start()
+        } else {
+            profileTime = 1e9
+        }
+    }
+
+    background: Rectangle {
+        color: HubPalette.paper
+    }
+
+    contentItem: Item {
+        LandingSelector {
+            objectName: "landingSelector"
+            anchors.fill: parent
+            model: root.model
+            viewState: shared
+            visible: opacity > 0
+            opacity: Math.max(0, Math.min(1, root.working ? 1 - root.profileProgress : root.profileProgress))
+        }
+        WorkingScreen {
+            objectName: "workingScreen"
+            width: parent.width
+            height: parent.height
+            y: shared.reduceMotion ? 0 : 12 * (1 - opacity)
+            model: root.model
+            viewState: shared
+            visible: opacity > 0
+            opacity: Math.max(0, Math.min(1, root.working ? root.profileProgress : 1 - root.profileProgress))
+        }
+    }
+
+    ComposerSheet {
+        model: root.model
+        viewState: shared
+    }
+}
