@@ -150,12 +150,7 @@ bool dropIncompleteEnd(QByteArray &text)
 
 QString decode(const QByteArray &bytes)
 {
-    // QString::fromUtf8 drops a leading byte order mark; QStringDecoder can keep it, but only on its
-    // byte-at-a-time path, many times slower on large text.
-    static const QByteArray mark("\xEF\xBB\xBF");
-    if (bytes.startsWith(mark))
-        return QChar(0xFEFF) + QString::fromUtf8(QByteArrayView(bytes).sliced(mark.size()));
-    return QString::fromUtf8(bytes);
+    return utf8::decode(bytes);
 }
 } // namespace utf8text
 
