@@ -10,6 +10,9 @@
 #include <chrono>
 #include <vector>
 
+#define PCRE2_CODE_UNIT_WIDTH 16
+#include <pcre2.h>
+
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -31,6 +34,7 @@ constexpr qint64 kDefaultResults = 100;
 constexpr qint64 kMostResults = 200;
 // Folder levels below the searched folder that the walk enters.
 constexpr int kDepthLimit = 64;
+const QString kGlobTooComplex = QStringLiteral("Search glob is too complex to match; simplify it.");
 const QString kFailed = QStringLiteral("Search failed: verify the regex and that ripgrep is installed.");
 
 bool isSkippedName(const QByteArray &name)
@@ -125,6 +129,52 @@ private:
     Clock::time_point m_start;
 };
 
+// The glob's expression, matched with a bound on the engine's work per path: a glob whose stars
+// backtrack badly over long names stops at the bound and fails the search, instead of holding the
+// project tools or counting as no match.
+class GlobMatcher
+{
+public:
+    explicit GlobMatcher(const QRegularExpression &expression)
+    {
+        const QString pattern = expression.pattern();
+        int error = 0;
+        PCRE2_SIZE offset = 0;
+        m_code = pcre2_compile(reinterpret_cast<PCRE2_SPTR>(pattern.utf16()), PCRE2_SIZE(pattern.size()), PCRE2_UTF,
+                               &error, &offset, nullptr);
+        m_context = pcre2_match_context_create(nullptr);
+        if (!m_code || !m_context)
+            throw HubError(kGlobTooComplex);
+        pcre2_set_match_limit(m_context, kMatchLimit);
+        m_data = pcre2_match_data_create_from_pattern(m_code, nullptr);
+    }
+    ~GlobMatcher()
+    {
+        pcre2_match_data_free(m_data);
+        pcre2_match_context_free(m_context);
+        pcre2_code_free(m_code);
+    }
+    GlobMatcher(const GlobMatcher &) = delete;
+    GlobMatcher &operator=(const GlobMatcher &) = delete;
+
+    bool matches(const QString &path) const
+    {
+        const int rc = pcre2_match(m_code, reinterpret_cast<PCRE2_SPTR>(path.utf16()), PCRE2_SIZE(path.size()), 0, 0,
+                                   m_data, m_context);
+        if (rc == PCRE2_ERROR_NOMATCH)
+            return false;
+        if (rc < 0)
+            throw HubError(kGlobTooComplex);
+        return true;
+    }
+
+private:
+    static constexpr uint32_t kMatchLimit = 1000000;
+    pcre2_code *m_code = nullptr;
+    pcre2_match_context *m_context = nullptr;
+    pcre2_match_data *m_data = nullptr;
+};
+
 // rg, found on the hub's PATH as the launcher would find it, and confined to reading beneath the
 // root: the walk never follows a link, but rg opens the names it is handed, and a folder of the
 // project swapped for a link meanwhile would lead it anywhere.
@@ -166,9 +216,9 @@ QString search(const ProjectRoot &root, const QString &pattern, const Json &inpu
     const auto start = Clock::now();
     const qint64 wanted =
         std::clamp(json::integer(input, "max_results").value_or(kDefaultResults), qint64(1), kMostResults);
-    std::optional<QRegularExpression> glob;
+    std::optional<GlobMatcher> glob;
     if (const std::optional<QString> text = json::string(input, "glob"))
-        glob = globExpression(*text);
+        glob.emplace(globExpression(*text));
 
     Walk walk(root, start);
     const std::optional<struct stat> status = root.status(location);
@@ -191,7 +241,7 @@ QString search(const ProjectRoot &root, const QString &pattern, const Json &inpu
             walkFull = true;
             break;
         }
-        if (glob && !glob->match(candidate.text).hasMatch())
+        if (glob && !glob->matches(candidate.text))
             continue;
         const qsizetype length = candidate.path.size();
         if (budget + length >= kPathBudget)

@@ -176,6 +176,12 @@ TEST_F(Search, PatternsAndFailures)
     EXPECT_EQ(search({{"pattern", "x"}, {"glob", "/a.txt"}}).result,
               QStringLiteral("Search glob must be project-relative."));
     EXPECT_EQ(search({{"pattern", "x"}}, QStringLiteral("missing")).result, QStringLiteral("Cannot search directory."));
+
+    // Stars that backtrack over a long name reach the engine's bound: an error, not "no match".
+    write(QStringLiteral("b") + QString(240, u'a'), "x\n");
+    EXPECT_EQ(search({{"pattern", "x"}, {"glob", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b"}}).result,
+              QStringLiteral("Search glob is too complex to match; simplify it."));
+    EXPECT_EQ(search({{"pattern", "x"}, {"glob", "b*"}}).result, QStringLiteral("b") + QString(240, u'a') + ":1:x");
 }
 
 TEST_F(Search, LinesAreCutToWhatWasAskedForWithAMarker)
