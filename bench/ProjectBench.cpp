@@ -13,9 +13,9 @@
 // BM_Search with BM_BareRg. What confining rg to the project costs: BM_ConfinedRg (the same bare
 // rg started under the search's Landlock ruleset) against BM_BareRg.
 #include "core/Json.h"
+#include "platform/ReadConfinement.h"
 #include "project/ProjectFileTools.h"
 #include "project/ProjectRoot.h"
-#include "platform/ReadConfinement.h"
 #include "project/ProjectSearch.h"
 
 #include <QCoreApplication>

@@ -324,7 +324,9 @@ ChildProcess::Result ChildProcess::run(const Options &options)
 
     pid_t pid = 0;
     int spawned = 0;
-    auto spawn = [&] { spawned = ::posix_spawn(&pid, program.constData(), fa, &attributes.value, argv.data(), envp.data()); };
+    auto spawn = [&] {
+        spawned = ::posix_spawn(&pid, program.constData(), fa, &attributes.value, argv.data(), envp.data());
+    };
     if (options.confine) {
         // The child belongs to the process, not to the thread that made it: this thread waits for
         // it as for any other.

@@ -1,5 +1,6 @@
 #include "platform/ReadConfinement.h"
 
+#include "core/ScopedFd.h"
 #include "platform/ChildProcess.h"
 
 #include <QHash>
@@ -21,23 +22,6 @@ namespace
 constexpr __u64 kRead = LANDLOCK_ACCESS_FS_READ_FILE | LANDLOCK_ACCESS_FS_READ_DIR;
 constexpr __u64 kHandled = kRead | LANDLOCK_ACCESS_FS_EXECUTE;
 
-class Fd
-{
-public:
-    explicit Fd(int fd) : m_fd(fd) {}
-    ~Fd()
-    {
-        if (m_fd >= 0)
-            ::close(m_fd);
-    }
-    Fd(const Fd &) = delete;
-    Fd &operator=(const Fd &) = delete;
-    int get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 [[noreturn]] void refuse(int error)
 {
     throw ChildProcessError(ChildProcessError::Stage::isolation, error);
@@ -54,7 +38,7 @@ void allow(int ruleset, int target, __u64 access)
 
 void allowFile(int ruleset, const QString &path, __u64 access)
 {
-    const Fd file(::open(path.toUtf8().constData(), O_PATH | O_CLOEXEC));
+    const ScopedFd file(::open(path.toUtf8().constData(), O_PATH | O_CLOEXEC));
     if (file.get() < 0)
         refuse(errno);
     allow(ruleset, file.get(), access);
@@ -118,7 +102,7 @@ void confine(int directory, const QStringList &programs)
 {
     landlock_ruleset_attr attributes = {};
     attributes.handled_access_fs = kHandled;
-    const Fd ruleset(int(::syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0)));
+    const ScopedFd ruleset(int(::syscall(SYS_landlock_create_ruleset, &attributes, sizeof attributes, 0)));
     if (ruleset.get() < 0)
         refuse(errno);
     allow(ruleset.get(), directory, kRead);

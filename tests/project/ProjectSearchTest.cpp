@@ -248,8 +248,8 @@ TEST_F(Search, NeverReadsOutsideTheRootWhileAFolderIsSwappedForALink)
         searchers.emplace_back([&] {
             for (int i = 0; i < 40; ++i) {
                 try {
-                    const QString report = projectsearch::search(projectRoot, QStringLiteral("needle"),
-                                                                 Json::object(), location, nullptr, CancelToken());
+                    const QString report = projectsearch::search(projectRoot, QStringLiteral("needle"), Json::object(),
+                                                                 location, nullptr, CancelToken());
                     ++answers;
                     if (report.contains(QLatin1String("OUTSIDE")))
                         ++leaks;
