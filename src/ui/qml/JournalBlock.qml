@@ -1,0 +1,54 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tavrilo.Ui
+
+// The "LOCAL JOURNAL" header and the newest rows, as `NativeJournalPresentation::block` gives them.
+ColumnLayout {
+    id: root
+
+    property journalBlock journal
+
+    spacing: 16
+
+    RowLayout {
+        Layout.fillWidth: true
+        Label {
+            text: qsTr("LOCAL JOURNAL")
+            font.pixelSize: 8
+            font.letterSpacing: 1
+            color: HubPalette.muted
+        }
+        Item { Layout.fillWidth: true }
+        Label {
+            text: root.journal.countText
+            font.pixelSize: 8
+            color: HubPalette.muted
+        }
+    }
+
+    Repeater {
+        model: root.journal.rows
+        delegate: ColumnLayout {
+            required property journalRow modelData
+            Layout.fillWidth: true
+            spacing: 5
+            Label {
+                text: modelData.headline
+                textFormat: Text.PlainText
+                font.pixelSize: 10
+                font.weight: Font.DemiBold
+            }
+            Label {
+                Layout.fillWidth: true
+                text: modelData.detail
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                maximumLineCount: 2
+                elide: Text.ElideRight
+                font.pixelSize: 9
+                color: HubPalette.muted
+            }
+        }
+    }
+}

@@ -1,0 +1,70 @@
+import QtQuick
+import QtQuick.Controls
+import QtQuick.Layouts
+import Tavrilo.Ui
+
+// The newest specialist updates, as `specialistUpdates(...)` gives them. "Full update" asks the
+// root view to toggle the agent.
+Rectangle {
+    id: root
+
+    property specialistUpdates updates
+    signal agentToggled(string agent)
+
+    implicitHeight: column.implicitHeight + 20
+    radius: 8
+    color: HubPalette.paper
+
+    ColumnLayout {
+        id: column
+        anchors { left: parent.left; right: parent.right; top: parent.top; margins: 10 }
+        spacing: 7
+        Label {
+            text: root.updates.header
+            font.pixelSize: 9
+            font.weight: Font.Medium
+            font.letterSpacing: 0.5
+            color: HubPalette.muted
+        }
+        Repeater {
+            model: root.updates.updates
+            delegate: ColumnLayout {
+                id: update
+                required property specialistUpdate modelData
+                Layout.fillWidth: true
+                spacing: 3
+                RowLayout {
+                    Layout.fillWidth: true
+                    Label {
+                        text: update.modelData.displayName
+                        textFormat: Text.PlainText
+                        font.pixelSize: 9
+                        font.weight: Font.DemiBold
+                        color: HubPalette.green
+                    }
+                    Item { Layout.fillWidth: true }
+                    Button {
+                        visible: update.modelData.showToggle
+                        flat: true
+                        padding: 0
+                        text: update.modelData.toggleText
+                        font.pixelSize: 9
+                        palette.buttonText: HubPalette.green
+                        Accessible.name: update.modelData.accessibleName
+                        Accessible.description: update.modelData.accessibleValue
+                        onClicked: root.agentToggled(update.modelData.agent)
+                    }
+                }
+                Label {
+                    Layout.fillWidth: true
+                    text: update.modelData.body
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    maximumLineCount: update.modelData.bodyLineLimit
+                    elide: Text.ElideRight
+                    font.pixelSize: 10
+                }
+            }
+        }
+    }
+}
