@@ -10,8 +10,10 @@
 // rg with the same options that walks the same tree itself.
 //
 // Ratios: compare BM_GuardedRead64K with BM_BareRead64K, BM_ListTree with BM_BareWalkTree,
-// BM_Search with BM_BareRg.
+// BM_Search with BM_BareRg. What confining rg to the project costs: BM_ConfinedRg (the same bare
+// rg started under the search's Landlock ruleset) against BM_BareRg.
 #include "core/Json.h"
+#include "platform/ReadConfinement.h"
 #include "project/ProjectFileTools.h"
 #include "project/ProjectRoot.h"
 #include "project/ProjectSearch.h"
@@ -20,6 +22,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 
 #include <benchmark/benchmark.h>
@@ -27,6 +30,7 @@
 #include <algorithm>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <dirent.h>
@@ -188,9 +192,13 @@ void BM_Search(benchmark::State &state)
     state.counters["lines"] = double(lines);
 }
 
-void BM_BareRg(benchmark::State &state)
+// `confined`: rg is started from a thread that first restricts itself as the search does (reads
+// beneath the project root and of rg's own files only), so the difference is what confinement costs.
+void bareRg(benchmark::State &state, bool confined)
 {
     const QByteArray directory = fixture().root.toUtf8();
+    const QString program = QStandardPaths::findExecutable(QStringLiteral("rg"));
+    const ProjectRoot rootDescriptor(fixture().root);
     std::vector<std::string> words = {"rg",
                                       "--no-config",
                                       "--line-number",
@@ -223,7 +231,16 @@ void BM_BareRg(benchmark::State &state)
         posix_spawn_file_actions_adddup2(&actions, fds[1], 1);
         posix_spawn_file_actions_addchdir_np(&actions, directory.constData());
         pid_t pid;
-        ::posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ);
+        if (confined) {
+            const QStringList files = readconfinement::programFiles(program);
+            std::thread maker([&] {
+                readconfinement::confine(rootDescriptor.descriptor(), files);
+                ::posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ);
+            });
+            maker.join();
+        } else {
+            ::posix_spawnp(&pid, "rg", &actions, nullptr, argv.data(), environ);
+        }
         posix_spawn_file_actions_destroy(&actions);
         ::close(fds[1]);
         std::string output;
@@ -237,6 +254,16 @@ void BM_BareRg(benchmark::State &state)
     }
     state.counters["lines"] = double(lines);
 }
+
+void BM_BareRg(benchmark::State &state)
+{
+    bareRg(state, false);
+}
+
+void BM_ConfinedRg(benchmark::State &state)
+{
+    bareRg(state, true);
+}
 } // namespace
 
 BENCHMARK(BM_GuardedRead64K)->Unit(benchmark::kMicrosecond);
@@ -246,6 +273,7 @@ BENCHMARK(BM_BareWalkTree)->Unit(benchmark::kMicrosecond);
 // The work happens in the child: wall time is what counts.
 BENCHMARK(BM_Search)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK(BM_BareRg)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ConfinedRg)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 int main(int argc, char **argv)
 {

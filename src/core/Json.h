@@ -1,5 +1,7 @@
 #pragma once
 
+#include "core/Utf8.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -39,7 +41,9 @@ void appendQuoted(QByteArray &out, std::string_view utf8);
 // Shortest decimal text that reads back as the same double ("1.0", "0.1", "1e+16", "1e-05").
 QString shortestDouble(double value);
 
-inline QString toQString(const std::string &s) { return QString::fromUtf8(s.data(), qsizetype(s.size())); }
+// Every character of the string, a leading U+FEFF included: it is text here, never a byte order
+// mark.
+inline QString toQString(const std::string &s) { return utf8::decode(QByteArrayView(s.data(), qsizetype(s.size()))); }
 inline std::string toStd(const QString &s) { return s.toStdString(); }
 
 // Text value of `object[key]` when it is a JSON string.

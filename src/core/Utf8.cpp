@@ -67,4 +67,13 @@ void appendWellFormed(QByteArray &out, std::string_view bytes)
     });
     out.append(bytes.data() + run, qsizetype(bytes.size() - run));
 }
+QString decode(QByteArrayView bytes)
+{
+    // QStringDecoder could keep the mark too, but only on its byte-at-a-time path, many times
+    // slower on large text.
+    static constexpr char mark[] = "\xEF\xBB\xBF";
+    if (bytes.startsWith(QByteArrayView(mark, 3)))
+        return QChar(0xFEFF) + QString::fromUtf8(bytes.sliced(3));
+    return QString::fromUtf8(bytes);
+}
 } // namespace utf8

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
+#include <QString>
 
 #include <cstddef>
 #include <string_view>
@@ -10,6 +11,10 @@
 namespace utf8
 {
 bool isWellFormed(QByteArrayView bytes);
+
+// UTF-8 bytes as text, every invalid sequence replaced by U+FFFD. Every character is kept: a
+// leading U+FEFF too, which QString::fromUtf8 alone would take for a byte order mark and drop.
+QString decode(QByteArrayView bytes);
 
 // The length of the longest well-formed prefix of `bytes`: it ends where the first ill-formed or
 // incomplete sequence starts.

@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include <fcntl.h>
@@ -149,12 +150,7 @@ bool dropIncompleteEnd(QByteArray &text)
 
 QString decode(const QByteArray &bytes)
 {
-    // QString::fromUtf8 drops a leading byte order mark; QStringDecoder can keep it, but only on its
-    // byte-at-a-time path, many times slower on large text.
-    static const QByteArray mark("\xEF\xBB\xBF");
-    if (bytes.startsWith(mark))
-        return QChar(0xFEFF) + QString::fromUtf8(QByteArrayView(bytes).sliced(mark.size()));
-    return QString::fromUtf8(bytes);
+    return utf8::decode(bytes);
 }
 } // namespace utf8text
 
@@ -322,12 +318,36 @@ ChildProcess::Result ChildProcess::run(const Options &options)
     QByteArrayList argumentBytes{program};
     for (const QString &argument : options.arguments)
         argumentBytes.append(argument.toUtf8());
+    argumentBytes.append(options.byteArguments);
     CStrings argv(argumentBytes);
     CStrings envp(options.environment);
 
     pid_t pid = 0;
-    if (const int rc = ::posix_spawn(&pid, program.constData(), fa, &attributes.value, argv.data(), envp.data()))
-        throw ChildProcessError(ChildProcessError::Stage::spawn, rc);
+    int spawned = 0;
+    auto spawn = [&] {
+        spawned = ::posix_spawn(&pid, program.constData(), fa, &attributes.value, argv.data(), envp.data());
+    };
+    if (options.confine) {
+        // The child belongs to the process, not to the thread that made it: this thread waits for
+        // it as for any other.
+        std::exception_ptr refused;
+        std::thread maker([&] {
+            try {
+                options.confine();
+            } catch (...) {
+                refused = std::current_exception();
+                return;
+            }
+            spawn();
+        });
+        maker.join();
+        if (refused)
+            std::rethrow_exception(refused);
+    } else {
+        spawn();
+    }
+    if (spawned != 0)
+        throw ChildProcessError(ChildProcessError::Stage::spawn, spawned);
 
     Result result;
     int ioError = 0;

@@ -81,6 +81,8 @@ public:
         // Absolute path of the executable; argv[0] is this path.
         QString program;
         QStringList arguments;
+        // Passed after `arguments` exactly as they are (file names need not be UTF-8).
+        QByteArrayList byteArguments;
         // Unset: the hub's current directory.
         std::optional<QString> workingDirectory;
         // Complete "NAME=value" entries.
@@ -98,6 +100,10 @@ public:
         std::chrono::milliseconds killGrace{0};
         // Any of them stops the group when triggered (before or during the run).
         std::vector<std::shared_ptr<ChildInterrupt>> interrupts;
+        // When set, the child is made on a thread of its own that first calls this: whatever it
+        // does to that thread (a Landlock domain, no_new_privs) the child inherits, and the rest
+        // of the hub does not. A throw ends the run before anything is started.
+        std::function<void()> confine;
         // Called on the calling thread right after the spawn, with the child's pid (its group id).
         std::function<void(pid_t)> started;
         // Called after the group's final SIGKILL and right before the child is reaped: until then

@@ -117,6 +117,8 @@ private:
     bool m_full = false;
 };
 
+const QString kTooLarge = QStringLiteral("Write exceeds 2 MiB.");
+
 qsizetype countOccurrences(const QString &text, const QString &needle)
 {
     qsizetype count = 0;
@@ -202,6 +204,13 @@ ProjectToolResult write(const ProjectRoot &root, const ProjectLocation &location
         const bool replaceAll = boolean(input, "replace_all").value_or(false);
         if (occurrences == 0 || (occurrences > 1 && !replaceAll))
             throw HubError(QStringLiteral("Edit text was absent or ambiguous."));
+        // The size of the result, before any of it is built: a replacement many times longer
+        // than what it replaces, everywhere in a large file, would take gigabytes to refuse.
+        const qsizetype replaced = replaceAll ? occurrences : 1;
+        const qint64 size = graphemes::utf8Length(old) +
+                            qint64(replaced) * (graphemes::utf8Length(*newText) - graphemes::utf8Length(*oldText));
+        if (size > kMaximum)
+            throw HubError(kTooLarge);
         next = old;
         if (occurrences == 1)
             next.replace(next.indexOf(*oldText), oldText->size(), *newText);
@@ -211,7 +220,7 @@ ProjectToolResult write(const ProjectRoot &root, const ProjectLocation &location
 
     const QByteArray bytes = next.toUtf8();
     if (bytes.size() > kMaximum)
-        throw HubError(QStringLiteral("Write exceeds 2 MiB."));
+        throw HubError(kTooLarge);
     if (exists && next == old)
         return {QStringLiteral("Unchanged ") + sentPath, {}};
 

@@ -441,6 +441,15 @@ void ProjectRoot::removeTree(const ProjectLocation &location) const
     ::unlinkat(parent.get(), native.constData(), AT_REMOVEDIR);
 }
 
+int ProjectRoot::openDirectory(const QByteArray &relative) const
+{
+    if (m_descriptor < 0) {
+        errno = ENOENT;
+        return -1;
+    }
+    return openat2Retrying(m_descriptor, relative.isEmpty() ? "." : relative.constData(), O_RDONLY | O_DIRECTORY, 0);
+}
+
 int ProjectRoot::openDirectory(const ProjectLocation &location, const QString &failure) const
 {
     const int fd = openBeneath(location.relative, O_RDONLY | O_DIRECTORY);

@@ -63,6 +63,12 @@ public:
     void removeTree(const ProjectLocation &location) const;
     // A descriptor of the folder at `location`, to enumerate; throws HubError with `failure`.
     int openDirectory(const ProjectLocation &location, const QString &failure) const;
+    // A descriptor of the folder at the root-relative `relative` (bytes as the file system holds
+    // them, "" for the root), to enumerate; -1 with errno when it is not a folder reached without
+    // a link.
+    int openDirectory(const QByteArray &relative) const;
+    // The root's own descriptor (O_PATH), -1 when the root could not be opened.
+    int descriptor() const { return m_descriptor; }
 
     // The system's description of an error number, as one sentence.
     static HubError systemError(int error);

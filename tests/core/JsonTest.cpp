@@ -81,4 +81,14 @@ TEST(Json, QuotedEscapesOnlyWhatJsonRequires)
     // Round trip through the parser.
     EXPECT_EQ(json::tryParse(out)->get<std::string>(), std::string("a\"b\\c\n\x01/\xc3\xa9"));
 }
+TEST(Json, StringsKeepALeadingZeroWidthNoBreakSpace)
+{
+    // Escaped or written as UTF-8, U+FEFF at the start of a string is a character of it.
+    // (QString::fromUtf8 and fromUtf16 both take it for a byte order mark.)
+    const Json call = *json::tryParse(QByteArray("{\"a\":\"\\ufeffx\",\"b\":\"\xef\xbb\xbf\",\"c\":\"x\\ufeff\"}"));
+    EXPECT_EQ(json::string(call, "a"), QStringView(u"\uFEFFx").toString());
+    EXPECT_EQ(json::string(call, "b"), QStringView(u"\uFEFF").toString());
+    EXPECT_EQ(json::string(call, "c"), QStringView(u"x\uFEFF").toString());
+    EXPECT_EQ(utf8::decode("\xef\xbb\xbf\xff"), QStringView(u"\uFEFF\uFFFD").toString());
+}
 } // namespace

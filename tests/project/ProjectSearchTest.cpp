@@ -5,6 +5,13 @@
 
 #include <QRegularExpression>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <stdio.h>
+
 namespace
 {
 using Answer = NativeProjectHands::Answer;
@@ -169,6 +176,12 @@ TEST_F(Search, PatternsAndFailures)
     EXPECT_EQ(search({{"pattern", "x"}, {"glob", "/a.txt"}}).result,
               QStringLiteral("Search glob must be project-relative."));
     EXPECT_EQ(search({{"pattern", "x"}}, QStringLiteral("missing")).result, QStringLiteral("Cannot search directory."));
+
+    // Stars that backtrack over a long name reach the engine's bound: an error, not "no match".
+    write(QStringLiteral("b") + QString(240, u'a'), "x\n");
+    EXPECT_EQ(search({{"pattern", "x"}, {"glob", "*a*a*a*a*a*a*a*a*a*a*a*a*a*a*b"}}).result,
+              QStringLiteral("Search glob is too complex to match; simplify it."));
+    EXPECT_EQ(search({{"pattern", "x"}, {"glob", "b*"}}).result, QStringLiteral("b") + QString(240, u'a') + ":1:x");
 }
 
 TEST_F(Search, LinesAreCutToWhatWasAskedForWithAMarker)
@@ -207,5 +220,94 @@ TEST_F(Search, AWalkOfAThousandFilesSaysItWasBounded)
         write(QStringLiteral("many/f%1.txt").arg(i, 4, 10, QLatin1Char('0')), i == 3 ? "needle\n" : "hay\n");
     EXPECT_EQ(search({{"pattern", "needle"}}).result,
               QStringLiteral("many/f0003.txt:1:needle\n") + projectsearch::kMarker);
+}
+TEST_F(Search, NeverReadsOutsideTheRootWhileAFolderIsSwappedForALink)
+{
+    // "sub" is swapped, atomically and over and over, with a hidden link to the outside folder
+    // holding a file of the same name: rg may be handed "sub/notes.txt" just as "sub" became the
+    // link.
+    write(QStringLiteral("sub/notes.txt"), "needle inside\n");
+    write(QStringLiteral("top.txt"), "needle top\n");
+    testsupport::writeFile(outside() + QStringLiteral("/notes.txt"), "needle OUTSIDE\n");
+    link(QStringLiteral(".swap"), outside());
+
+    const ProjectRoot projectRoot(root());
+    const ProjectLocation location = projectRoot.inside(QStringLiteral("."), false);
+    std::atomic<bool> done{false};
+    std::atomic<int> swaps{0};
+    std::thread swapper([&] {
+        const QByteArray sub = at(QStringLiteral("sub")).toUtf8(), swap = at(QStringLiteral(".swap")).toUtf8();
+        while (!done) {
+            if (::renameat2(AT_FDCWD, sub.constData(), AT_FDCWD, swap.constData(), RENAME_EXCHANGE) == 0)
+                ++swaps;
+        }
+    });
+    std::vector<std::thread> searchers;
+    std::atomic<int> answers{0}, leaks{0}, insides{0};
+    for (int t = 0; t < 4; ++t) {
+        searchers.emplace_back([&] {
+            for (int i = 0; i < 40; ++i) {
+                try {
+                    const QString report = projectsearch::search(projectRoot, QStringLiteral("needle"), Json::object(),
+                                                                 location, nullptr, CancelToken());
+                    ++answers;
+                    if (report.contains(QLatin1String("OUTSIDE")))
+                        ++leaks;
+                    if (report.contains(QLatin1String("needle inside")))
+                        ++insides;
+                } catch (const HubError &) {
+                    // A search may fail while the tree changes; it must never leak.
+                }
+            }
+        });
+    }
+    for (std::thread &searcher : searchers)
+        searcher.join();
+    done = true;
+    swapper.join();
+    EXPECT_GT(swaps.load(), 0);
+    EXPECT_GT(answers.load(), 0);
+    EXPECT_GT(insides.load(), 0);
+    EXPECT_EQ(leaks.load(), 0) << "of " << answers.load() << " answers";
+}
+
+TEST_F(Search, HostileNamesAndTrees)
+{
+    // A name that is not UTF-8, and "-" at the root, which rg would read as standard input.
+    const QByteArray latin = (root() + QStringLiteral("/latin")).toUtf8() + "\xE9.txt";
+    const int fd = ::open(latin.constData(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::write(fd, "needle bytes\n", 13), 13);
+    ::close(fd);
+    write(QStringLiteral("-"), "needle dash\n");
+    EXPECT_EQ(lines({{"pattern", "needle"}}),
+              (QStringList{QStringLiteral("-:1:needle dash"), QString::fromUtf8("latin\uFFFD.txt:1:needle bytes")}));
+    // The temporary folder's clean-up cannot name it.
+    ::unlink(latin.constData());
+
+    // A chain of folders far deeper than the walk goes: what lies below the limit is left out, and
+    // the report says the search was bounded.
+    QString chain = QStringLiteral("deep");
+    for (int level = 0; level < 100; ++level)
+        chain += QStringLiteral("/d");
+    write(chain + QStringLiteral("/far.txt"), "needle far\n");
+    write(QStringLiteral("deep/near.txt"), "needle near\n");
+    const QStringList deep = search({{"pattern", "needle"}}, QStringLiteral("deep")).result.split(u'\n');
+    EXPECT_EQ(deep, (QStringList{QStringLiteral("deep/near.txt:1:needle near"), projectsearch::kMarker}));
+}
+
+TEST_F(Search, OutputOfExactlyTheCapSaysItWasBounded)
+{
+    // 200 lines that rg prints as exactly 320 bytes each (a 20-byte name, ":", the number, ":", the
+    // text, a line feed): 64,000 bytes, all of which fit, but more may have been behind them.
+    const QString name = QStringLiteral("aaaaaaaaaaaaaaaaaaaa");
+    QByteArray text;
+    for (int line = 1; line <= 200; ++line)
+        text += "needle" + QByteArray(317 - 20 - QByteArray::number(line).size() - 6, 'x') + "\n";
+    write(name, text);
+    const QStringList report = search({{"pattern", "needle"}, {"max_results", 200}}).result.split(u'\n');
+    ASSERT_EQ(report.size(), 201);
+    EXPECT_EQ(report.first().size(), 319);
+    EXPECT_EQ(report.last(), projectsearch::kMarker);
 }
 } // namespace

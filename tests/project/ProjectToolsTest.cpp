@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include <sys/resource.h>
 #include <sys/stat.h>
 
 namespace
@@ -345,6 +346,43 @@ TEST_F(Tools, WriteRefusals)
     write(QStringLiteral("latin1.txt"), "caf\xe9");
     expectError(writeFile(QStringLiteral("latin1.txt"), "x"), "File is oversized or is not UTF-8 text.");
     EXPECT_EQ(contents(QStringLiteral("latin1.txt")), "caf\xe9");
+}
+
+TEST_F(Tools, ALeadingZeroWidthNoBreakSpaceIsKeptInEveryString)
+{
+    // U+FEFF is a format character: a path that begins with it names no file of the project, and
+    // text that begins with it is written and found as it was sent.
+    const std::string mark = "\xef\xbb\xbf";
+    write(QStringLiteral("plain.txt"), "plain\n");
+    expectError(read(QChar(0xFEFF) + QStringLiteral("plain.txt")),
+                "Project path is outside the permitted boundary or contains credentials.");
+    EXPECT_EQ(writeFile(QStringLiteral("marked.txt"), mark + "text").status, QStringLiteral("success"));
+    EXPECT_EQ(contents(QStringLiteral("marked.txt")), QByteArray::fromStdString(mark + "text"));
+    EXPECT_EQ(edit(QStringLiteral("marked.txt"), mark + "te", "TE").status, QStringLiteral("success"));
+    EXPECT_EQ(contents(QStringLiteral("marked.txt")), "TExt");
+    write(QStringLiteral("found.txt"), QByteArray::fromStdString("needle\na" + mark + "needle\n"));
+    const Json input = {{"path", "."}, {"pattern", mark + "needle"}};
+    EXPECT_EQ(run(call("project_search", input)).result, QStringLiteral("found.txt:2:a\uFEFFneedle"));
+}
+
+TEST_F(Tools, EditIsMeasuredBeforeItsTextIsBuilt)
+{
+    // Doubling every character of 1 MiB lands exactly on the cap; one more character passes it.
+    write(QStringLiteral("half.txt"), QByteArray(1048576, 'a'));
+    EXPECT_EQ(edit(QStringLiteral("half.txt"), "a", "aa", true).result,
+              QStringLiteral("Updated half.txt (2097152 bytes)."));
+    write(QStringLiteral("over.txt"), QByteArray(1048577, 'a'));
+    expectError(edit(QStringLiteral("over.txt"), "a", "aa", true), "Write exceeds 2 MiB.");
+    EXPECT_EQ(contents(QStringLiteral("over.txt")).size(), 1048577);
+
+    // Every character of a full file replaced by 512: the result would be 1 GiB of text, refused
+    // without being built.
+    write(QStringLiteral("full.txt"), QByteArray(2097152, 'a'));
+    struct rusage before = {}, after = {};
+    ::getrusage(RUSAGE_SELF, &before);
+    expectError(edit(QStringLiteral("full.txt"), "a", std::string(512, 'b'), true), "Write exceeds 2 MiB.");
+    ::getrusage(RUSAGE_SELF, &after);
+    EXPECT_LT(after.ru_maxrss - before.ru_maxrss, 256 * 1024) << "peak grew by kB";
 }
 
 TEST_F(Tools, EditReplacesOneOccurrenceOrAllWhenAsked)
