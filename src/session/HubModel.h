@@ -608,7 +608,10 @@ private:
     // The frame callback of a turn's subscription: frames of another session than `session` are
     // dropped, and none is taken while the session closes.
     static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
-    // Session close.
+    // Session close. `closeSession()` also stops a turn whose start is being prepared (it moves
+    // `m_generation`); a turn's start closes the previous session with `closePreviousSession()`,
+    // the same close without that step.
+    QCoro::Task<void> closePreviousSession();
     QCoro::Task<void> cleanUpSession();
     void setCleanupTask(Job task);
     void changeActiveInvocations(int delta);
@@ -695,6 +698,8 @@ private:
     QUrl m_documentURL;
     QImage m_capturedPDF;
     QImage m_capturedBrowser;
+    // Moves with every turn's start, stop and session close: a turn's start that finds it moved
+    // during its preparation goes no further.
     qint64 m_generation = 0;
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;

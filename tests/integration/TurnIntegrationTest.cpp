@@ -340,6 +340,171 @@ INSTANTIATE_TEST_SUITE_P(
             QStringLiteral("The selected project directory does not exist or is inaccessible.")}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// What stops the turn: the Stop button (an interrupt, recorded in the journal first), the stop
+// control, or a session close of any other cause (a workspace switch, quitting).
+enum class Stop {
+    interrupt,
+    stopControl,
+    close,
+};
+
+// Where the turn's preparation waits when the stop comes.
+enum class Landing {
+    identityRenewal,
+    previousSessionClose,
+    projectTools,
+    subscription,
+    startRequest,
+    pendingInputs,
+};
+
+struct StopDuringStart
+{
+    const char *name;
+    Landing landing;
+    Stop stop;
+};
+
+class StopDuringTheStart : public Turn, public ::testing::WithParamInterface<StopDuringStart>
+{
+};
+
+// Whatever the preparation waits for when the stop comes, the turn ends stopped: either no start
+// reaches the platform, or the start is followed by the stop of its session, and nothing is left
+// running or owned.
+TEST_P(StopDuringTheStart, StopsTheTurn)
+{
+    const StopDuringStart c = GetParam();
+    HubModel &m = ready();
+    constexpr int kHeld = 800; // ms the awaited step is held back; the stop comes as soon as it waits
+    Json extra = Json::object();
+    Json connection{{"send", Json::array()}};
+    // The stand-in's log entry that shows the step waiting for its answer; for the pending inputs,
+    // the query after the start (the poll loop asks too, once the session is owned).
+    std::function<bool(const Json &)> waiting;
+    bool startSeen = false;
+    const auto graphql = [&](const char *operation) {
+        return [&, operation](const Json &e) {
+            if (e["kind"] != "graphql")
+                return false;
+            startSeen = startSeen || e.value("operation", "") == "NativeStart";
+            return e.value("operation", "") == operation && (c.landing != Landing::pendingInputs || startSeen);
+        };
+    };
+    switch (c.landing) {
+    case Landing::identityRenewal:
+        extra["https"] = {{"signInToken", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = [](const Json &e) {
+            return e["kind"] == "request" && e.value("path", "").ends_with("/oauth2/token");
+        };
+        break;
+    case Landing::previousSessionClose:
+        extra["graphql"] = {{"NativeStop", {{"default", {{"delayMs", kHeld}, {"answer", {{"ok", true}}}}}}}};
+        waiting = graphql("NativeStop");
+        break;
+    case Landing::projectTools:
+        break;
+    case Landing::subscription:
+        connection["beforeAck"] = {{{"delayMs", kHeld}, {"message", {{"type", "ka"}}}}};
+        waiting = [](const Json &e) { return e["kind"] == "realtime" && e.value("event", "") == "start"; };
+        break;
+    case Landing::startRequest:
+        extra["graphql"] = {{"NativeStart", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = graphql("NativeStart");
+        break;
+    case Landing::pendingInputs:
+        extra["graphql"] = {{"NativePending", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = graphql("NativePending");
+        break;
+    }
+    playTurn(Json::object(), {connection}, extra);
+    if (c.landing == Landing::previousSessionClose)
+        m.setActiveSessionID(QStringLiteral("S-old"));
+    const QDateTime now = m_time->now;
+    if (c.landing == Landing::identityRenewal)
+        m_time->now = now.addSecs(7200); // the identity token has expired
+
+    std::shared_ptr<bool> stopped;
+    const auto stopNow = [&] {
+        switch (c.stop) {
+        case Stop::interrupt:
+            stopped = launch(m.interrupt());
+            break;
+        case Stop::stopControl:
+            stopped = launch(m.sendControl(NativeControls::Command::stop(m.sessionID())));
+            break;
+        case Stop::close:
+            stopped = launch([](HubModel &model) -> QCoro::Task<void> {
+                try {
+                    co_await model.closeSession();
+                } catch (const std::exception &) {
+                }
+            }(m));
+            break;
+        }
+    };
+    // The project tools answer from their own thread: the stop is queued as soon as the previous
+    // session's close has ended, and so runs while the tools prepare the turn.
+    QMetaObject::Connection queued;
+    if (c.landing == Landing::projectTools)
+        queued = QObject::connect(&m, &HubModel::closingSessionChanged, &m, [&] {
+            if (!m.closingSession() && !stopped)
+                QMetaObject::invokeMethod(&m, stopNow, Qt::QueuedConnection);
+        });
+    const auto executed = launch(m.execute());
+    if (waiting) {
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                startSeen = false;
+                const auto entries = standIn().logEntries(m_cursor).entries;
+                return std::any_of(entries.begin(), entries.end(), waiting);
+            },
+            10s));
+        ASSERT_FALSE(*executed);
+        stopNow();
+    }
+    ASSERT_TRUE(waitUntil([&] { return stopped && *stopped && *executed; }, 15s));
+    QObject::disconnect(queued);
+    m_time->now = now;
+
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+    EXPECT_FALSE(m.running());
+    EXPECT_FALSE(m.requestInFlight());
+    EXPECT_FALSE(m.closingSession());
+    EXPECT_FALSE(m.activeSessionID());
+    const bool started = c.landing == Landing::startRequest || c.landing == Landing::pendingInputs;
+    EXPECT_EQ(requests("NativeStart").size(), started ? 1u : 0u);
+    // A stop follows a start at once; before one, only the previous session is stopped.
+    std::vector<std::string> stops;
+    for (const Json &stop : requests("NativeStop"))
+        stops.push_back(stop["variables"].value("sessionId", ""));
+    if (started)
+        EXPECT_EQ(stops, std::vector<std::string>{m.sessionID().toStdString()});
+    else if (c.landing == Landing::previousSessionClose)
+        EXPECT_EQ(stops, std::vector<std::string>{"S-old"});
+    else
+        EXPECT_TRUE(stops.empty());
+    // Nothing of the turn runs on afterwards.
+    ASSERT_TRUE(pollPasses(2));
+    EXPECT_FALSE(m.running());
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StopDuringTheStart,
+    ::testing::Values(StopDuringStart{"IdentityRenewalInterrupted", Landing::identityRenewal, Stop::interrupt},
+                      StopDuringStart{"IdentityRenewalClosed", Landing::identityRenewal, Stop::close},
+                      StopDuringStart{"PreviousSessionCloseInterrupted", Landing::previousSessionClose,
+                                      Stop::interrupt},
+                      StopDuringStart{"PreviousSessionCloseStopped", Landing::previousSessionClose, Stop::stopControl},
+                      StopDuringStart{"ProjectToolsInterrupted", Landing::projectTools, Stop::interrupt},
+                      StopDuringStart{"SubscriptionInterrupted", Landing::subscription, Stop::interrupt},
+                      StopDuringStart{"SubscriptionStopped", Landing::subscription, Stop::stopControl},
+                      StopDuringStart{"StartRequestInterrupted", Landing::startRequest, Stop::interrupt},
+                      StopDuringStart{"StartRequestClosed", Landing::startRequest, Stop::close},
+                      StopDuringStart{"PendingInputsInterrupted", Landing::pendingInputs, Stop::interrupt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 // A previous session whose stop the platform refuses: the new turn does not start.
 TEST_F(Turn, APreviousSessionThatCannotBeStoppedKeepsTheTurnFromStarting)
 {
