@@ -410,8 +410,9 @@ public:
     QCoro::Task<void> execute();
     // One realtime session frame of the current session, handled completely: running tool calls,
     // the merged event and its journal record, pending inputs, the project-call hand-off, the turn's
-    // end, the live browser and transport errors. Throws the journal's, the pending-input refresh's
-    // and the project-call handling's errors.
+    // end, the live browser and transport errors. A frame that arrives while the session closes
+    // asks for no pending inputs and runs no project call, and the close does not wait for it. Throws the journal's,
+    // the pending-input refresh's and the project-call handling's errors.
     QCoro::Task<void> receiveFrame(Json frame, CancelToken cancel = {});
 
     // Run controls. Each reports in `message` and never throws. `interrupt` records the operator's
@@ -606,7 +607,7 @@ private:
     // "interrupt" closes the session.
     QCoro::Task<void> invoke(QString action);
     // The frame callback of a turn's subscription: frames of another session than `session` are
-    // dropped, and none is taken while the session closes.
+    // dropped; one that arrives while the session closes is only recorded (`receiveFrame`).
     static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
     // Session close. `closeSession()` also stops a turn whose start is being prepared (it moves
     // `m_generation`); a turn's start closes the previous session with `closePreviousSession()`,

@@ -3,7 +3,6 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-#include "session/NextEmission.h"
 #include "session/StepGuard.h"
 
 #include <QScopeGuard>
@@ -154,13 +153,8 @@ QCoro::Task<void> HubModel::invoke(QString action)
 
 QCoro::Task<void> HubModel::deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel)
 {
-    // Not taken while the session closes: the clean-up waits for the frames being handled, and new
-    // ones must not keep it waiting. When the close succeeds it disconnects, which drops this frame
-    // of a stopped session; when it fails the frame is handled as usual.
-    while (model && model->m_closingSession && !cancel.cancelled()) {
-        NextEmission<HubModel> settled(model.data(), {&HubModel::closingSessionChanged}, cancel);
-        co_await std::move(settled);
-    }
+    // A frame that arrives while the session closes is handed over too: frame intake records it
+    // without acting on it or holding the close open.
     if (!model || cancel.cancelled() || model->m_sessionID != session)
         co_return;
     co_await model->receiveFrame(std::move(frame), std::move(cancel));

@@ -650,26 +650,58 @@ TEST_F(Turn, AnApprovalOfAGateNoLongerShownIsRecordedButNotMarked)
     awaitFor(m.closeSession(), 10s);
 }
 
-// Frames that arrive while the session closes are not taken: the clean-up does not wait for them,
-// and a stopped session's frames stay out of the model.
-TEST_F(Turn, FramesWaitWhileTheSessionCloses)
+// Frames that arrive while the session closes are kept: merged and journaled, so the journal of the
+// stopped turn holds its last frames, but never acted on (a project call is neither run nor
+// answered), and the close does not wait for them.
+TEST_F(Turn, FramesThatArriveWhileTheSessionClosesAreKept)
 {
     HubModel &m = ready();
-    std::vector<Json> stream{send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50)};
-    for (int seq = 2; seq < 200; ++seq)
+    constexpr int kStopHeld = 1000; // ms the platform takes to stop: frames keep arriving meanwhile
+    std::vector<Json> stream{send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50),
+                             send(sessionFrame(2, "text", {{"text", "more"}}), 20),
+                             send(sessionFrame(3, "text", {{"text", "more"}}), 20)};
+    // Sent once the close has begun (it begins when the first three are in).
+    Json call = sessionFrame(4, "project_call",
+                             {{"handsId", json::toStd(m.handsID())},
+                              {"toolUseId", "tu-late"},
+                              {"tool", "project_write_file"},
+                              {"input", {{"path", "late.txt"}, {"content", "written after the stop"}}},
+                              {"deadline", double(QDateTime::currentMSecsSinceEpoch()) + 120000}});
+    stream.push_back(send(call, 300));
+    stream.push_back(send(sessionFrame(5, "turn_end", Json::object()), 20));
+    for (int seq = 6; seq < 200; ++seq)
         stream.push_back(send(sessionFrame(seq, "text", {{"text", "more"}}), 20));
     // Every pending-input query waits, so that frame handlers are in flight when the close begins.
     playTurn(Json::object(), {{{"send", stream}}},
-             {{"graphql", {{"NativePending", {{"default", {{"delayMs", 100}}}}}}}});
+             {{"graphql",
+               {{"NativePending", {{"default", {{"delayMs", 100}}}}},
+                {"NativeStop", {{"default", {{"delayMs", kStopHeld}}}}}}}});
     awaitFor(m.execute(), 10s);
     ASSERT_TRUE(waitUntil([&] { return m.events().size() >= 3; }));
     const auto closed = launch(m.closeSession());
     ASSERT_TRUE(m.closingSession());
-    const qsizetype before = m.events().size();
     ASSERT_TRUE(waitUntil([&] { return *closed; }, 10s));
     EXPECT_EQ(requests("NativeStop").size(), 1u);
-    EXPECT_EQ(m.events().size(), before);
     EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+
+    // The frames of the close are in the model and in the journal, once each.
+    const auto merged = [&](const char *kind) {
+        return std::count_if(m.events().begin(), m.events().end(),
+                             [&](const WorkspaceEvent &e) { return e.kind == QLatin1StringView(kind); });
+    };
+    EXPECT_EQ(merged("project_call"), 1);
+    EXPECT_EQ(merged("turn_end"), 1);
+    qsizetype frames = 0;
+    for (const WorkspaceEvent &event : m.events())
+        frames += event.id.startsWith(QStringLiteral("frame:")) ? 1 : 0;
+    EXPECT_GT(frames, 5);
+    const std::map<QString, int> journaled = journaledFrames();
+    EXPECT_EQ(qsizetype(journaled.size()), frames);
+    for (const auto &[id, count] : journaled)
+        EXPECT_EQ(count, 1) << id.toStdString();
+    // The late project call was not run, and nothing answered it.
+    EXPECT_FALSE(QFile::exists(projectPath() + QStringLiteral("/late.txt")));
+    EXPECT_TRUE(requests("NativeAnswer").empty());
 }
 // A session can be stopped only with the platform connection it was started with: signed out, the
 // clean-up fails and the session stays owned, so that quitting stays refused.
