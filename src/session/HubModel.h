@@ -411,8 +411,8 @@ public:
     // One realtime session frame of the current session, handled completely: running tool calls,
     // the merged event and its journal record, pending inputs, the project-call hand-off, the turn's
     // end, the live browser and transport errors. A frame that arrives while the session closes
-    // asks for no pending inputs and runs no project call, and the close does not wait for it. Throws the journal's,
-    // the pending-input refresh's and the project-call handling's errors.
+    // asks for no pending inputs and runs no project call, and the close does not wait for it.
+    // Throws the journal's, the pending-input refresh's and the project-call handling's errors.
     QCoro::Task<void> receiveFrame(Json frame, CancelToken cancel = {});
 
     // Run controls. Each reports in `message` and never throws. `interrupt` records the operator's
