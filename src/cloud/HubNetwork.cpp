@@ -5,9 +5,9 @@
 #include "cloud/HubNetworkError.h"
 #include "cloud/NetworkCancel.h"
 #include "core/HubError.h"
+#include "core/async/Resumer.h"
 
 #include <QCoreApplication>
-#include <QCoroNetworkReply>
 #include <QDir>
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
@@ -16,6 +16,9 @@
 #include <QSslCertificate>
 #include <QTimer>
 #include <QWebSocket>
+
+#include <coroutine>
+#include <memory>
 
 namespace
 {
@@ -113,7 +116,32 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
     return int(error) >= 201;
 }
 
+// Waits for `reply` to finish. The waiter resumes through the event loop, never inside the signal:
+// `finished` is emitted inside `abort()` (by the deadline's timer, a cancellation, the body cap),
+// and a waiter that resumed there would unwind, and destroy the reply's manager, under that call.
+class ReplyFinished
+{
+public:
+    explicit ReplyFinished(QNetworkReply *reply) : m_reply(reply) {}
+
+    bool await_ready() const noexcept { return m_reply->isFinished(); }
+    void await_suspend(std::coroutine_handle<> handle)
+    {
+        m_resumer.arm(handle);
+        m_connection = std::make_unique<QObject>();
+        QObject::connect(m_reply, &QNetworkReply::finished, m_connection.get(),
+                         [waker = m_resumer.waker()] { waker.wake(); });
+    }
+    void await_resume() noexcept { m_connection.reset(); }
+
+private:
+    QNetworkReply *m_reply;
+    std::unique_ptr<QObject> m_connection;
+    Resumer m_resumer;
+};
+
 HubNetwork *s_shared = nullptr;
+std::chrono::milliseconds s_platformDeadline{45000};
 } // namespace
 
 HubNetwork::HubNetwork() : m_ssl(trustConfiguration())
@@ -138,6 +166,16 @@ HubNetwork &HubNetwork::shared()
         });
     }
     return *s_shared;
+}
+
+std::chrono::milliseconds HubNetwork::platformDeadline()
+{
+    return s_platformDeadline;
+}
+
+void HubNetwork::setPlatformDeadline(std::chrono::milliseconds deadline)
+{
+    s_platformDeadline = deadline;
 }
 
 QNetworkProxy HubNetwork::proxyFor(const QUrl &url) const
@@ -181,7 +219,8 @@ QCoro::Task<HubNetwork::Reply> HubNetwork::send(QNetworkAccessManager *manager, 
     deadline.start(request.deadline);
     const CancelRegistration cancellation = abortOnCancel(raw, token);
 
-    co_await raw;
+    ReplyFinished finished(raw);
+    co_await std::move(finished);
     deadline.stop();
 
     if (token.cancelled())

@@ -32,8 +32,13 @@ public:
 
     // Token requests (and the identity provider in general).
     QNetworkAccessManager *session() const { return m_session.get(); }
-    // Platform requests: GraphQL queries and mutations, 45 s each.
+    // Platform requests: GraphQL queries and mutations, each within `platformDeadline()`.
     QNetworkAccessManager *httpSession() const { return m_httpSession.get(); }
+
+    // The whole-request deadline of every platform request: 45 s. Settable (main thread) so that
+    // what a silent platform does can be tried without waiting that long.
+    static std::chrono::milliseconds platformDeadline();
+    static void setPlatformDeadline(std::chrono::milliseconds deadline);
 
     struct Request
     {

@@ -68,7 +68,7 @@ HubNetwork::Request NativeLive::request(const QUrl &endpoint, const QString &tok
     request.request.setRawHeader("Authorization", "Bearer " + token.toUtf8());
     request.request.setRawHeader("Content-Type", "application/json");
     request.method = "POST";
-    request.deadline = std::chrono::seconds(45);
+    request.deadline = HubNetwork::platformDeadline();
     Json envelope = Json::object();
     envelope["query"] = json::toStd(operation);
     envelope["variables"] = variables.is_null() ? Json::object() : variables;

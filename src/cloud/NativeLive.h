@@ -64,12 +64,13 @@ public:
     // Posts one GraphQL operation to the configured endpoint with `token` as bearer and returns the
     // answer's "data" object. Throws HubError with the client's sentences, the platform's error
     // messages, the decoding sentence for a body that is no JSON, HubNetworkError for transport
-    // failures, DeadlineError when the 45 s deadline passes, and CancelledError when `cancel` fires.
+    // failures, DeadlineError when the platform's deadline (45 s) passes, and CancelledError when `cancel` fires.
     static QCoro::Task<Json> graphql(QString operation, Json variables, HubConfiguration configuration, QString token,
                                      CancelToken cancel = {});
 
     // The POST every GraphQL operation travels in: the envelope {"query", "variables"} as compact
-    // JSON, "Authorization: Bearer <token>" and "Content-Type: application/json", 45 s.
+    // JSON, "Authorization: Bearer <token>" and "Content-Type: application/json", within the
+    // platform's deadline.
     static HubNetwork::Request request(const QUrl &endpoint, const QString &token, const QString &operation,
                                        const Json &variables);
 

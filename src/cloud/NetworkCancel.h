@@ -4,9 +4,9 @@
 
 #include <QNetworkReply>
 
-// Aborts `reply` when `token` fires, for as long as the returned registration lives. QCoro resumes
-// an awaited reply only on `finished`, which `abort()` emits; the abort runs from the reply's event
-// loop, so the awaiting coroutine never resumes inside `cancel()`.
+// Aborts `reply` when `token` fires, for as long as the returned registration lives. The abort runs
+// from the reply's event loop, never inside `cancel()`; it emits `finished`, whose waiter resumes
+// through the event loop in turn (HubNetwork's wait), never inside `abort()`.
 [[nodiscard]] inline CancelRegistration abortOnCancel(QNetworkReply *reply, const CancelToken &token)
 {
     QPointer<QNetworkReply> guard(reply);

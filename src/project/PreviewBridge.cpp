@@ -20,7 +20,6 @@ namespace
 {
 constexpr qint64 kControlFileCap = 65536;
 constexpr qsizetype kAnswerCap = 64000;
-constexpr std::chrono::milliseconds kTimeout{25000};
 
 const QString kNoServer =
     QStringLiteral("No active Tavrilo desktop preview control server is running on this computer.");
@@ -160,7 +159,7 @@ QCoro::Task<std::pair<QString, QString>> send(Request request, CancelToken token
     outgoing.request.setHeader(QNetworkRequest::ContentTypeHeader, QByteArrayLiteral("application/json"));
     outgoing.method = "POST";
     outgoing.body = request.body;
-    outgoing.deadline = kTimeout;
+    outgoing.deadline = request.deadline;
     outgoing.maxBytes = kAnswerCap;
     const HubNetwork::Reply reply = co_await HubNetwork::send(&manager, std::move(outgoing), std::move(token));
 

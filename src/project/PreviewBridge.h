@@ -8,6 +8,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <chrono>
 #include <optional>
 
 // The agents' way to the user's local preview control server: three reserved read paths become
@@ -20,6 +21,8 @@ struct Request
     QUrl endpoint;
     QByteArray token;
     QByteArray body;
+    // The whole request, from sending to the answer's last byte.
+    std::chrono::milliseconds deadline{25000};
 };
 
 // What the actor decides: an answer that ends the call here (`status` "error"), or a request.
@@ -38,7 +41,8 @@ QString controlFilePath();
 // server on this computer's loopback) and applies the action policy. Blocking; on the actor.
 Prepared prepare(const QString &projectRoot, const QString &wirePath, const Json &input, const QString &agent);
 
-// Posts the request (25 s, no proxy, no redirect followed) and turns the server's answer into
+// Posts the request (within its deadline, no proxy, no redirect followed) with a network manager of
+// its own, gone once the answer is read, and turns the server's answer into
 // (status, text): "success" below HTTP 400, the body's first 64,000 bytes cut at a character
 // boundary, "{}" when they are no UTF-8 text. Throws the network's error.
 QCoro::Task<std::pair<QString, QString>> send(Request request, CancelToken token);

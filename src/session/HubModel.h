@@ -420,8 +420,9 @@ public:
     QCoro::Task<void> execute();
     // One realtime session frame of the current session, handled completely: running tool calls,
     // the merged event and its journal record, pending inputs, the project-call hand-off, the turn's
-    // end, the live browser and transport errors. Throws the journal's, the pending-input refresh's
-    // and the project-call handling's errors.
+    // end, the live browser and transport errors. A frame that arrives while the session closes
+    // asks for no pending inputs and runs no project call, and the close does not wait for it.
+    // Throws the journal's, the pending-input refresh's and the project-call handling's errors.
     QCoro::Task<void> receiveFrame(Json frame, CancelToken cancel = {});
 
     // Run controls. Each reports in `message` and never throws. `interrupt` records the operator's
@@ -623,9 +624,12 @@ private:
     // "interrupt" closes the session.
     QCoro::Task<void> invoke(QString action);
     // The frame callback of a turn's subscription: frames of another session than `session` are
-    // dropped, and none is taken while the session closes.
+    // dropped; one that arrives while the session closes is only recorded (`receiveFrame`).
     static QCoro::Task<void> deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel);
-    // Session close.
+    // Session close. `closeSession()` also stops a turn whose start is being prepared (it moves
+    // `m_generation`); a turn's start closes the previous session with `closePreviousSession()`,
+    // the same close without that step.
+    QCoro::Task<void> closePreviousSession();
     QCoro::Task<void> cleanUpSession();
     void setCleanupTask(Job task);
     void changeActiveInvocations(int delta);
@@ -712,6 +716,8 @@ private:
     QUrl m_documentURL;
     QImage m_capturedPDF;
     QImage m_capturedBrowser;
+    // Moves with every turn's start, stop and session close: a turn's start that finds it moved
+    // during its preparation goes no further.
     qint64 m_generation = 0;
     bool m_requestInFlight = false;
     QDateTime m_connectedAt;

@@ -15,6 +15,14 @@ const QString kFailurePrefix = QStringLiteral("Session cleanup failed. Retry Sto
 
 QCoro::Task<void> HubModel::closeSession()
 {
+    // A turn whose start is being prepared is stopped too: the start sees the generation move at
+    // its next step and goes no further (it sends no start, or leaves its session to this close).
+    ++m_generation;
+    return closePreviousSession();
+}
+
+QCoro::Task<void> HubModel::closePreviousSession()
+{
     QPointer self(this);
     ++m_projectSelectionGeneration;
     setChangesShuttingDown(true);
@@ -135,7 +143,8 @@ QCoro::Task<void> HubModel::cleanUpSession()
     setOperatorPaused(false);
     setActiveTools({});
     setSelectedSkipID({});
-    ++m_generation;
+    // The generation moved when the close began: the late results of the stopped turn are dropped
+    // since then.
     setMessage(QStringLiteral("Runtime session stopped."));
     setClosingSession(false);
 }

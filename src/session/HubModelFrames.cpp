@@ -42,10 +42,15 @@ Json eventPayload(const Json &frame, const QString &session)
 
 QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
 {
-    changeActiveInvocations(1);
+    // A frame that arrives while the session closes is kept, merged and journaled, so the journal of
+    // a stopped turn holds its last frames; but it acts on nothing (no pending-input query, no project
+    // call), and the close does not wait for it.
+    const bool recordOnly = m_closingSession;
+    if (!recordOnly)
+        changeActiveInvocations(1);
     QPointer self(this);
-    const auto release = qScopeGuard([self] {
-        if (self)
+    const auto release = qScopeGuard([self, recordOnly] {
+        if (self && !recordOnly)
             self->changeActiveInvocations(-1);
     });
     const std::optional<QString> kindText = json::string(frame, "kind");
@@ -118,11 +123,11 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
         }
     }
 
-    if (touchesPendingInputs(kind, payload)) {
+    if (!recordOnly && touchesPendingInputs(kind, payload)) {
         co_await refreshPendingInputs();
         ensureCurrent(self);
     }
-    if (kind == QLatin1StringView("project_call") && !m_closingSession && !cancel.cancelled()) {
+    if (kind == QLatin1StringView("project_call") && !recordOnly && !m_closingSession && !cancel.cancelled()) {
         co_await handleProjectCall(frame, payload, configuration, cancel);
         ensureCurrent(self);
     }

@@ -3,7 +3,6 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-#include "session/NextEmission.h"
 #include "session/StepGuard.h"
 
 #include <QScopeGuard>
@@ -14,6 +13,14 @@ namespace
 const QString kStartMutation = QStringLiteral(
     "mutation NativeStart($input: StartLiveTurnInput!) { startLiveTurn(input: $input) { sessionId tenantId accepted "
     "reason } }");
+const QString kStopped = QStringLiteral("Runtime session stopped.");
+
+// A stop, an interrupt or a session close has come while the turn's start was being prepared.
+void throwIfStopped(qint64 generation, qint64 expected)
+{
+    if (generation != expected)
+        throw HubError(kStopped);
+}
 } // namespace
 
 QCoro::Task<void> HubModel::execute()
@@ -28,20 +35,26 @@ QCoro::Task<void> HubModel::execute()
         if (self)
             self->m_requestInFlight = false;
     });
+    // Every step of the preparation looks at the generation when it has waited: a stop that came
+    // meanwhile found no session to close yet, and the start must not go out after it.
+    const qint64 pressed = m_generation;
     try {
         co_await refreshIdentityIfNeeded();
         ensureCurrent(self);
+        throwIfStopped(m_generation, pressed);
         if (!controlsConnected())
             throw HubError(
                 QStringLiteral("Sign in to the configured platform control API before starting a billable session."));
         if (m_prompt.trimmed().isEmpty())
             throw HubError(QStringLiteral("Enter a task."));
-        co_await closeSession();
+        co_await closePreviousSession();
         ensureCurrent(self);
-        ++m_generation;
+        throwIfStopped(m_generation, pressed);
+        const qint64 turn = ++m_generation;
         if (const std::shared_ptr<NativeProjectHands> hands = m_hands) {
             co_await hands->beginTurn();
             ensureCurrent(self);
+            throwIfStopped(m_generation, turn);
         }
         if (!m_configuration)
             throw HubError(QStringLiteral("Select an authenticated project."));
@@ -91,6 +104,7 @@ QCoro::Task<void> HubModel::invoke(QString action)
     const HubConfiguration configuration = *m_configuration;
     const QString token = *m_identityToken;
     const QString session = m_sessionID;
+    const qint64 turn = m_generation;
 
     TokenSource refreshToken = [model = QPointer(this), session, tenant = configuration.tenantID](CancelToken cancel) {
         return sessionToken(model, session, tenant, QStringLiteral("The realtime workspace changed."),
@@ -102,6 +116,14 @@ QCoro::Task<void> HubModel::invoke(QString action)
     // Subscribed first: the turn's first frames may follow the start at once.
     co_await m_live.connect(configuration, token, session, std::move(refreshToken), std::move(onFrame));
     ensureCurrent(self);
+    if (m_generation != turn) {
+        // Stopped before the start went out: nothing runs on the platform, so there is no session
+        // for a close to stop.
+        m_live.disconnect();
+        if (m_activeSessionID == session)
+            setActiveSessionID(std::nullopt);
+        throw HubError(kStopped);
+    }
 
     Json variables{{"input",
                     {{"sessionId", json::toStd(m_sessionID)},
@@ -120,20 +142,19 @@ QCoro::Task<void> HubModel::invoke(QString action)
             answer != data.end() && answer->is_object() ? json::string(*answer, "reason") : std::nullopt;
         throw HubError(reason.value_or(QStringLiteral("Turn refused by platform.")));
     }
+    // Stopped while the start was on its way: the session stays owned, and the close that waits for
+    // this start stops it as soon as this call has ended.
+    throwIfStopped(m_generation, turn);
     co_await refreshPendingInputs();
     ensureCurrent(self);
+    throwIfStopped(m_generation, turn);
     setMessage(QStringLiteral("Specialists connected."));
 }
 
 QCoro::Task<void> HubModel::deliverFrame(QPointer<HubModel> model, QString session, Json frame, CancelToken cancel)
 {
-    // Not taken while the session closes: the clean-up waits for the frames being handled, and new
-    // ones must not keep it waiting. When the close succeeds it disconnects, which drops this frame
-    // of a stopped session; when it fails the frame is handled as usual.
-    while (model && model->m_closingSession && !cancel.cancelled()) {
-        NextEmission<HubModel> settled(model.data(), {&HubModel::closingSessionChanged}, cancel);
-        co_await std::move(settled);
-    }
+    // A frame that arrives while the session closes is handed over too: frame intake records it
+    // without acting on it or holding the close open.
     if (!model || cancel.cancelled() || model->m_sessionID != session)
         co_return;
     co_await model->receiveFrame(std::move(frame), std::move(cancel));

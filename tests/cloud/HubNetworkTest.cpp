@@ -6,6 +6,8 @@
 #include "core/HubError.h"
 #include "support/TestSupport.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkProxy>
 #include <QSslCertificate>
 #include <QTimer>
 
@@ -189,6 +191,87 @@ TEST(HubNetwork, CancellationMidFlightAbortsTheRequest)
     EXPECT_THROW(send(post(untouched.url()), source.token()), CancelledError);
     EXPECT_EQ(untouched.connections(), 0);
 }
+
+// How a request ended, seen by a caller that owns the request's manager.
+enum class Ending {
+    answer,
+    overCap,
+    deadline,
+    cancelled,
+    transport,
+};
+
+struct EndingCase
+{
+    const char *name;
+    LoopbackHttpServer::Handler server;
+    std::chrono::milliseconds deadline;
+    qint64 maxBytes;
+    Ending expected;
+};
+
+class OwnManager : public ::testing::TestWithParam<EndingCase>
+{
+};
+
+// The caller's manager goes with the caller as soon as the wait ends, as the preview bridge's does.
+// The wait must therefore end from the event loop: ended inside the abort of a deadline, a
+// cancellation or the body cap, the caller would destroy the manager under that abort (caught by
+// the sanitizers, and a crash with MALLOC_PERTURB_).
+TEST_P(OwnManager, MayGoAsSoonAsTheRequestEnds)
+{
+    const EndingCase c = GetParam();
+    CancelSource source;
+    LoopbackHttpServer server([&](QTcpSocket *socket, const LoopbackHttpServer::Received &request) {
+        if (c.expected == Ending::cancelled)
+            source.cancel();
+        else
+            c.server(socket, request);
+    });
+    LoopbackHttpServer::directNetwork();
+    HubNetwork::Request request = post(server.url());
+    request.deadline = c.deadline;
+    request.maxBytes = c.maxBytes;
+    const auto ending = [](HubNetwork::Request request, CancelToken token) -> QCoro::Task<Ending> {
+        auto manager = std::make_unique<QNetworkAccessManager>();
+        manager->setProxy(QNetworkProxy::NoProxy);
+        manager->setAutoDeleteReplies(false);
+        try {
+            const HubNetwork::Reply reply = co_await HubNetwork::send(manager.get(), std::move(request), token);
+            co_return reply.overCap ? Ending::overCap : Ending::answer;
+        } catch (const DeadlineError &) {
+            co_return Ending::deadline;
+        } catch (const CancelledError &) {
+            co_return Ending::cancelled;
+        } catch (const HubNetworkError &) {
+            co_return Ending::transport;
+        }
+    };
+    EXPECT_EQ(awaitFor(ending(std::move(request), source.token())), c.expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    HubNetwork, OwnManager,
+    ::testing::Values(
+        EndingCase{"Answer",
+                   [](QTcpSocket *socket, const auto &) { socket->write(LoopbackHttpServer::answer(200, "ok")); },
+                   std::chrono::milliseconds(45000), -1, Ending::answer},
+        EndingCase{"Deadline", [](QTcpSocket *, const auto &) {}, std::chrono::milliseconds(100), -1, Ending::deadline},
+        EndingCase{"Cancellation", {}, std::chrono::milliseconds(45000), -1, Ending::cancelled},
+        EndingCase{"BodyCap",
+                   [](QTcpSocket *socket, const auto &) {
+                       socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100000000\r\n\r\n");
+                       socket->write(QByteArray(2048, 'x'));
+                   },
+                   std::chrono::milliseconds(45000), 1024, Ending::overCap},
+        EndingCase{"DroppedConnection",
+                   [](QTcpSocket *socket, const auto &) {
+                       socket->write("HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\npartial");
+                       socket->flush();
+                       LoopbackHttpServer::drop(socket);
+                   },
+                   std::chrono::milliseconds(45000), -1, Ending::transport}),
+    [](const auto &info) { return std::string(info.param.name); });
 
 TEST(HubNetwork, NothingIsPersistedBetweenRequests)
 {

@@ -1,8 +1,12 @@
 #include "cloud/NativeLive.h"
 #include "LoopbackHttpServer.h"
 #include "PlatformAnswerCases.h"
+#include "cloud/DeadlineError.h"
+#include "cloud/NativeControls.h"
 #include "core/HubError.h"
 #include "support/TestSupport.h"
+
+#include <QScopeGuard>
 
 #include <gtest/gtest.h>
 
@@ -59,6 +63,35 @@ TEST(NativeLive, PostsTheEnvelopeWithTheBearerToken)
     awaitFor(NativeLive::graphql(QStringLiteral("query Q { x }"), Json(),
                                  platformcases::configurationWithEndpoint(server.url()), QStringLiteral("tok")));
     EXPECT_EQ(json::parse(server.requests()[1].body)["variables"], Json::object());
+}
+
+// A platform that takes the request and never answers: the query and the run control end in the
+// deadline's sentence once the platform's deadline (shortened here) has passed.
+TEST(NativeLive, ASilentPlatformEndsInTheDeadline)
+{
+    LoopbackHttpServer::directNetwork();
+    LoopbackHttpServer silent([](QTcpSocket *, const LoopbackHttpServer::Received &) {});
+    const auto configuration = platformcases::configurationWithEndpoint(silent.url(QStringLiteral("/graphql")));
+    HubNetwork::setPlatformDeadline(std::chrono::milliseconds(100));
+    const auto restore = qScopeGuard([] { HubNetwork::setPlatformDeadline(std::chrono::seconds(45)); });
+    const std::function<QCoro::Task<void>()> requests[] = {
+        [&]() -> QCoro::Task<void> {
+            co_await NativeLive::graphql(QStringLiteral("query Q { x }"), {}, configuration, QStringLiteral("tok"));
+        },
+        [&]() -> QCoro::Task<void> {
+            co_await NativeControls::execute(NativeControls::Command::stop(QStringLiteral("s-1")), configuration,
+                                             QStringLiteral("tok"));
+        },
+    };
+    for (const auto &request : requests) {
+        try {
+            awaitFor(request());
+            ADD_FAILURE() << "no time-out";
+        } catch (const DeadlineError &error) {
+            EXPECT_EQ(error.description(), QStringLiteral("The request timed out."));
+        }
+    }
+    EXPECT_EQ(silent.requests().size(), 2);
 }
 
 TEST(NativeLive, MissingEndpointSendsNothing)

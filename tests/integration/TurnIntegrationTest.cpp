@@ -316,6 +316,171 @@ INSTANTIATE_TEST_SUITE_P(
             QStringLiteral("The selected project directory does not exist or is inaccessible.")}),
     [](const auto &info) { return std::string(info.param.name); });
 
+// What stops the turn: the Stop button (an interrupt, recorded in the journal first), the stop
+// control, or a session close of any other cause (a workspace switch, quitting).
+enum class Stop {
+    interrupt,
+    stopControl,
+    close,
+};
+
+// Where the turn's preparation waits when the stop comes.
+enum class Landing {
+    identityRenewal,
+    previousSessionClose,
+    projectTools,
+    subscription,
+    startRequest,
+    pendingInputs,
+};
+
+struct StopDuringStart
+{
+    const char *name;
+    Landing landing;
+    Stop stop;
+};
+
+class StopDuringTheStart : public Turn, public ::testing::WithParamInterface<StopDuringStart>
+{
+};
+
+// Whatever the preparation waits for when the stop comes, the turn ends stopped: either no start
+// reaches the platform, or the start is followed by the stop of its session, and nothing is left
+// running or owned.
+TEST_P(StopDuringTheStart, StopsTheTurn)
+{
+    const StopDuringStart c = GetParam();
+    HubModel &m = ready();
+    constexpr int kHeld = 800; // ms the awaited step is held back; the stop comes as soon as it waits
+    Json extra = Json::object();
+    Json connection{{"send", Json::array()}};
+    // The stand-in's log entry that shows the step waiting for its answer; for the pending inputs,
+    // the query after the start (the poll loop asks too, once the session is owned).
+    std::function<bool(const Json &)> waiting;
+    bool startSeen = false;
+    const auto graphql = [&](const char *operation) {
+        return [&, operation](const Json &e) {
+            if (e["kind"] != "graphql")
+                return false;
+            startSeen = startSeen || e.value("operation", "") == "NativeStart";
+            return e.value("operation", "") == operation && (c.landing != Landing::pendingInputs || startSeen);
+        };
+    };
+    switch (c.landing) {
+    case Landing::identityRenewal:
+        extra["https"] = {{"signInToken", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = [](const Json &e) {
+            return e["kind"] == "request" && e.value("path", "").ends_with("/oauth2/token");
+        };
+        break;
+    case Landing::previousSessionClose:
+        extra["graphql"] = {{"NativeStop", {{"default", {{"delayMs", kHeld}, {"answer", {{"ok", true}}}}}}}};
+        waiting = graphql("NativeStop");
+        break;
+    case Landing::projectTools:
+        break;
+    case Landing::subscription:
+        connection["beforeAck"] = {{{"delayMs", kHeld}, {"message", {{"type", "ka"}}}}};
+        waiting = [](const Json &e) { return e["kind"] == "realtime" && e.value("event", "") == "start"; };
+        break;
+    case Landing::startRequest:
+        extra["graphql"] = {{"NativeStart", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = graphql("NativeStart");
+        break;
+    case Landing::pendingInputs:
+        extra["graphql"] = {{"NativePending", {{"default", {{"delayMs", kHeld}}}}}};
+        waiting = graphql("NativePending");
+        break;
+    }
+    playTurn(Json::object(), {connection}, extra);
+    if (c.landing == Landing::previousSessionClose)
+        m.setActiveSessionID(QStringLiteral("S-old"));
+    const QDateTime now = m_time->now;
+    if (c.landing == Landing::identityRenewal)
+        m_time->now = now.addSecs(7200); // the identity token has expired
+
+    std::shared_ptr<bool> stopped;
+    const auto stopNow = [&] {
+        switch (c.stop) {
+        case Stop::interrupt:
+            stopped = launch(m.interrupt());
+            break;
+        case Stop::stopControl:
+            stopped = launch(m.sendControl(NativeControls::Command::stop(m.sessionID())));
+            break;
+        case Stop::close:
+            stopped = launch([](HubModel &model) -> QCoro::Task<void> {
+                try {
+                    co_await model.closeSession();
+                } catch (const std::exception &) {
+                }
+            }(m));
+            break;
+        }
+    };
+    // The project tools answer from their own thread: the stop is queued as soon as the previous
+    // session's close has ended, and so runs while the tools prepare the turn.
+    QMetaObject::Connection queued;
+    if (c.landing == Landing::projectTools)
+        queued = QObject::connect(&m, &HubModel::closingSessionChanged, &m, [&] {
+            if (!m.closingSession() && !stopped)
+                QMetaObject::invokeMethod(&m, stopNow, Qt::QueuedConnection);
+        });
+    const auto executed = launch(m.execute());
+    if (waiting) {
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                startSeen = false;
+                const auto entries = standIn().logEntries(m_cursor).entries;
+                return std::any_of(entries.begin(), entries.end(), waiting);
+            },
+            10s));
+        ASSERT_FALSE(*executed);
+        stopNow();
+    }
+    ASSERT_TRUE(waitUntil([&] { return stopped && *stopped && *executed; }, 15s));
+    QObject::disconnect(queued);
+    m_time->now = now;
+
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+    EXPECT_FALSE(m.running());
+    EXPECT_FALSE(m.requestInFlight());
+    EXPECT_FALSE(m.closingSession());
+    EXPECT_FALSE(m.activeSessionID());
+    const bool started = c.landing == Landing::startRequest || c.landing == Landing::pendingInputs;
+    EXPECT_EQ(requests("NativeStart").size(), started ? 1u : 0u);
+    // A stop follows a start at once; before one, only the previous session is stopped.
+    std::vector<std::string> stops;
+    for (const Json &stop : requests("NativeStop"))
+        stops.push_back(stop["variables"].value("sessionId", ""));
+    if (started)
+        EXPECT_EQ(stops, std::vector<std::string>{m.sessionID().toStdString()});
+    else if (c.landing == Landing::previousSessionClose)
+        EXPECT_EQ(stops, std::vector<std::string>{"S-old"});
+    else
+        EXPECT_TRUE(stops.empty());
+    // Nothing of the turn runs on afterwards.
+    ASSERT_TRUE(pollPasses(2));
+    EXPECT_FALSE(m.running());
+    EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, StopDuringTheStart,
+    ::testing::Values(StopDuringStart{"IdentityRenewalInterrupted", Landing::identityRenewal, Stop::interrupt},
+                      StopDuringStart{"IdentityRenewalClosed", Landing::identityRenewal, Stop::close},
+                      StopDuringStart{"PreviousSessionCloseInterrupted", Landing::previousSessionClose,
+                                      Stop::interrupt},
+                      StopDuringStart{"PreviousSessionCloseStopped", Landing::previousSessionClose, Stop::stopControl},
+                      StopDuringStart{"ProjectToolsInterrupted", Landing::projectTools, Stop::interrupt},
+                      StopDuringStart{"SubscriptionInterrupted", Landing::subscription, Stop::interrupt},
+                      StopDuringStart{"SubscriptionStopped", Landing::subscription, Stop::stopControl},
+                      StopDuringStart{"StartRequestInterrupted", Landing::startRequest, Stop::interrupt},
+                      StopDuringStart{"StartRequestClosed", Landing::startRequest, Stop::close},
+                      StopDuringStart{"PendingInputsInterrupted", Landing::pendingInputs, Stop::interrupt}),
+    [](const auto &info) { return std::string(info.param.name); });
+
 // A previous session whose stop the platform refuses: the new turn does not start.
 TEST_F(Turn, APreviousSessionThatCannotBeStoppedKeepsTheTurnFromStarting)
 {
@@ -461,26 +626,58 @@ TEST_F(Turn, AnApprovalOfAGateNoLongerShownIsRecordedButNotMarked)
     awaitFor(m.closeSession(), 10s);
 }
 
-// Frames that arrive while the session closes are not taken: the clean-up does not wait for them,
-// and a stopped session's frames stay out of the model.
-TEST_F(Turn, FramesWaitWhileTheSessionCloses)
+// Frames that arrive while the session closes are kept: merged and journaled, so the journal of the
+// stopped turn holds its last frames, but never acted on (a project call is neither run nor
+// answered), and the close does not wait for them.
+TEST_F(Turn, FramesThatArriveWhileTheSessionClosesAreKept)
 {
     HubModel &m = ready();
-    std::vector<Json> stream{send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50)};
-    for (int seq = 2; seq < 200; ++seq)
+    constexpr int kStopHeld = 1000; // ms the platform takes to stop: frames keep arriving meanwhile
+    std::vector<Json> stream{send(sessionFrame(1, "hook", {{"phase", "approval_pending"}}), 50),
+                             send(sessionFrame(2, "text", {{"text", "more"}}), 20),
+                             send(sessionFrame(3, "text", {{"text", "more"}}), 20)};
+    // Sent once the close has begun (it begins when the first three are in).
+    Json call = sessionFrame(4, "project_call",
+                             {{"handsId", json::toStd(m.handsID())},
+                              {"toolUseId", "tu-late"},
+                              {"tool", "project_write_file"},
+                              {"input", {{"path", "late.txt"}, {"content", "written after the stop"}}},
+                              {"deadline", double(QDateTime::currentMSecsSinceEpoch()) + 120000}});
+    stream.push_back(send(call, 300));
+    stream.push_back(send(sessionFrame(5, "turn_end", Json::object()), 20));
+    for (int seq = 6; seq < 200; ++seq)
         stream.push_back(send(sessionFrame(seq, "text", {{"text", "more"}}), 20));
     // Every pending-input query waits, so that frame handlers are in flight when the close begins.
     playTurn(Json::object(), {{{"send", stream}}},
-             {{"graphql", {{"NativePending", {{"default", {{"delayMs", 100}}}}}}}});
+             {{"graphql",
+               {{"NativePending", {{"default", {{"delayMs", 100}}}}},
+                {"NativeStop", {{"default", {{"delayMs", kStopHeld}}}}}}}});
     awaitFor(m.execute(), 10s);
     ASSERT_TRUE(waitUntil([&] { return m.events().size() >= 3; }));
     const auto closed = launch(m.closeSession());
     ASSERT_TRUE(m.closingSession());
-    const qsizetype before = m.events().size();
     ASSERT_TRUE(waitUntil([&] { return *closed; }, 10s));
     EXPECT_EQ(requests("NativeStop").size(), 1u);
-    EXPECT_EQ(m.events().size(), before);
     EXPECT_EQ(m.message(), QStringLiteral("Runtime session stopped."));
+
+    // The frames of the close are in the model and in the journal, once each.
+    const auto merged = [&](const char *kind) {
+        return std::count_if(m.events().begin(), m.events().end(),
+                             [&](const WorkspaceEvent &e) { return e.kind == QLatin1StringView(kind); });
+    };
+    EXPECT_EQ(merged("project_call"), 1);
+    EXPECT_EQ(merged("turn_end"), 1);
+    qsizetype frames = 0;
+    for (const WorkspaceEvent &event : m.events())
+        frames += event.id.startsWith(QStringLiteral("frame:")) ? 1 : 0;
+    EXPECT_GT(frames, 5);
+    const std::map<QString, int> journaled = journaledFrames();
+    EXPECT_EQ(qsizetype(journaled.size()), frames);
+    for (const auto &[id, count] : journaled)
+        EXPECT_EQ(count, 1) << id.toStdString();
+    // The late project call was not run, and nothing answered it.
+    EXPECT_FALSE(QFile::exists(projectPath() + QStringLiteral("/late.txt")));
+    EXPECT_TRUE(requests("NativeAnswer").empty());
 }
 // A session can be stopped only with the platform connection it was started with: signed out, the
 // clean-up fails and the session stays owned, so that quitting stays refused.

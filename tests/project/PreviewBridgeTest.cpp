@@ -1,5 +1,9 @@
+#include "project/PreviewBridge.h"
 #include "PreviewControlServer.h"
 #include "ProjectFixture.h"
+#include "core/HubError.h"
+
+#include <QTimer>
 
 namespace
 {
@@ -102,6 +106,36 @@ TEST_F(Preview, TheActorServesOtherCallsWhileTheServerThinks)
     server.release();
     ASSERT_TRUE(testsupport::waitUntil([&] { return pending->has_value(); }));
     EXPECT_EQ((*pending)->status, QStringLiteral("success"));
+}
+
+// The bridge's request owns its network manager, which goes as soon as the wait ends: a server
+// that never answers ends in the deadline's sentence, and a stop in a cancellation, both without
+// the manager going under the abort that ended the request.
+TEST_F(Preview, ASilentServerEndsInTheDeadlineOrTheStop)
+{
+    server.hold();
+    for (const bool stopped : {false, true}) {
+        SCOPED_TRACE(stopped ? "stopped" : "deadline");
+        previewbridge::Prepared prepared = previewbridge::prepare(root(), QStringLiteral("__tavrilo_preview_vision__"),
+                                                                  Json::object(), QStringLiteral("tavrilo_builder"));
+        ASSERT_TRUE(prepared.request);
+        prepared.request->deadline = stopped ? std::chrono::milliseconds(60000) : std::chrono::milliseconds(100);
+        CancelSource source;
+        const qsizetype before = server.requests().size();
+        QTimer stop;
+        QObject::connect(&stop, &QTimer::timeout, [&] {
+            if (stopped && server.requests().size() > before)
+                source.cancel();
+        });
+        stop.start(5);
+        try {
+            testsupport::awaitFor(previewbridge::send(*prepared.request, source.token()));
+            ADD_FAILURE() << "the request did not fail";
+        } catch (const std::exception &error) {
+            EXPECT_EQ(errorDescription(error),
+                      stopped ? errorDescription(CancelledError()) : QStringLiteral("The request timed out."));
+        }
+    }
 }
 
 struct ControlCase

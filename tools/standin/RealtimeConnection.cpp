@@ -1,10 +1,10 @@
 #include "standin/RealtimeConnection.h"
 
 #include "standin/EventLog.h"
-#include "standin/SocketDrop.h"
 #include "standin/RealtimeService.h"
 #include "standin/Scenario.h"
 #include "standin/ServiceContext.h"
+#include "standin/SocketDrop.h"
 
 #include <QAbstractSocket>
 #include <QNetworkRequest>
@@ -221,10 +221,10 @@ void RealtimeConnection::subscribe(const Json &start)
     added.pace.setSingleShot(true);
     connect(&added.pace, &QTimer::timeout, this, [this, &added] { sendNext(added); });
 
+    // The acknowledgement is played as an action of its own, so that delays before it hold it back.
     for (const auto &action : m_step.value("beforeAck", Json::array()))
-        for (const auto &[bytes, binary] : messagesOf(action, added))
-            sendMessage(bytes, binary);
-    sendMessage(json::dump(Json{{"type", "start_ack"}, {"id", id}}), false);
+        added.actions.push_back(action);
+    added.actions.push_back(Json{{"message", {{"type", "start_ack"}, {"id", id}}}});
     for (const auto &action : m_step.value("send", Json::array()))
         added.actions.push_back(action);
     sendNext(added);
