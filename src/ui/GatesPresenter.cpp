@@ -85,8 +85,8 @@ void GatesPresenter::refresh()
     const ViewFlags flags = flagsOf(m_viewState);
 
     const bool open = thinkingOpen(flags.thinkingOverride, inspector);
-    if (differs(m_section, eventsSection(projection, m ? m->message() : QString(),
-                                         m ? m->cleanupFailure() : std::nullopt, open)))
+    if (differs(m_section,
+                eventsSection(projection, m ? m->message() : QString(), m ? m->cleanupFailure() : std::nullopt, open)))
         Q_EMIT sectionChanged();
     if (differs(m_turnStatus, ::turnStatus(projection, flags.expandedReviewReason)))
         Q_EMIT turnStatusChanged();
@@ -94,8 +94,8 @@ void GatesPresenter::refresh()
         Q_EMIT positionsChanged();
     if (differs(m_updates, specialistUpdates(projection, inspector, flags.responseOwners)))
         Q_EMIT updatesChanged();
-    if (differs(m_thinking,
-                thinkingDisclosure(projection.reasoning.size(), flags.thinkingOverride, inspector, flags.offscreenExport)))
+    if (differs(m_thinking, thinkingDisclosure(projection.reasoning.size(), flags.thinkingOverride, inspector,
+                                               flags.offscreenExport)))
         Q_EMIT thinkingChanged();
 
     ApprovalControls controls;

@@ -435,11 +435,27 @@ TEST_F(HubModelInQml, AnApprovalAnsweredFromTheEventsSection)
     m.setPrompt(QStringLiteral("Fix the failing build"));
     m.actions()->execute();
 
-    const auto approve = [&] { return root->findChild<QQuickItem *>(QStringLiteral("approveButton")); };
-    ASSERT_TRUE(waitUntil([&] { return approve() && approve()->isEnabled() && !m.eventProjection().positions.isEmpty(); }, 10s));
+    // Items a repeater made are reached through the visual tree, not as QObject children.
+    const auto items = [&] {
+        QList<QQuickItem *> all{root};
+        for (qsizetype i = 0; i < all.size(); ++i)
+            all.append(all[i]->childItems());
+        return all;
+    };
+    const auto approve = [&]() -> QQuickItem * {
+        for (QQuickItem *item : items())
+            if (item->objectName() == QLatin1StringView("approveButton"))
+                return item;
+        return nullptr;
+    };
+    ASSERT_TRUE(
+        waitUntil([&] { return approve() && approve()->isEnabled() && !m.eventProjection().positions.isEmpty(); }, 10s))
+        << m.message().toStdString() << " running=" << m.running()
+        << " approvals=" << m.eventProjection().approvals.size()
+        << " positions=" << m.eventProjection().positions.size() << " button=" << (approve() != nullptr);
     const auto texts = [&] {
         QStringList shown;
-        for (const QObject *item : root->findChildren<QObject *>())
+        for (const QQuickItem *item : items())
             if (const QVariant text = item->property("text"); text.userType() == QMetaType::QString)
                 shown.append(text.toString());
         return shown.join(u'\n');

@@ -3,9 +3,9 @@
 // the command reports no copy defect.
 #include "core/Json.h"
 #include "session/SessionTestSupport.h"
-#include "ui/HubViewState.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
+#include "ui/HubViewState.h"
 #include "ui/IconTheme.h"
 #include "ui/NativeJournalPresentation.h"
 #include "ui/Palette.h"
@@ -427,12 +427,11 @@ TEST_F(EventsSectionRender, ABusyTurnShowsEveryBlockInItsOrder)
               QStringList({"turnStatus", "positions", "specialistUpdates", "thinking", "approval:approval-1",
                            "approval:approval-2", "inputRequests", "hairline", "journal"}));
     // Small monospaced captions are left to the block renders, where the reader finds them.
-    expectFound(reading, {QStringLiteral("Events"), QStringLiteral("4 positions"),
-                          QStringLiteral("1 approvals to review"), QStringLiteral("input requests"),
-                          QStringLiteral("handoff limit"), QStringLiteral("Turn completed"), QStringLiteral("Operator"),
-                          QStringLiteral("Full update"), QStringLiteral("2 typed blocks"),
-                          QStringLiteral("Blocked by incomplete turn"),
-                          QStringLiteral("Approval recorded for this session.")});
+    expectFound(reading,
+                {QStringLiteral("Events"), QStringLiteral("4 positions"), QStringLiteral("1 approvals to review"),
+                 QStringLiteral("input requests"), QStringLiteral("handoff limit"), QStringLiteral("Turn completed"),
+                 QStringLiteral("Operator"), QStringLiteral("Full update"), QStringLiteral("2 typed blocks"),
+                 QStringLiteral("Blocked by incomplete turn"), QStringLiteral("Approval recorded for this session.")});
 
     // Off screen the content keeps its height from the top and is cut; the release checks and the
     // status line stay whole below it, inside the card.
@@ -470,8 +469,9 @@ TEST_F(EventsSectionRender, TheJournalShowsTheNewestFive)
     const auto scene = section(*model, true);
     Reading reading = read(*scene, QStringLiteral("events-journal"));
     // Headlines are the events' kinds; the reader skips some of the small detail lines.
-    expectFound(reading, {QStringLiteral("Turn completed"), QStringLiteral("workspace.connected"),
-                          QStringLiteral("check_release"), QStringLiteral("Operator gate"), QStringLiteral("metadata")});
+    expectFound(reading,
+                {QStringLiteral("Turn completed"), QStringLiteral("workspace.connected"),
+                 QStringLiteral("check_release"), QStringLiteral("Operator gate"), QStringLiteral("metadata")});
     EXPECT_LT(reading.text.indexOf(QStringLiteral("done")), reading.text.indexOf(QStringLiteral("metadata")));
     EXPECT_FALSE(reading.text.contains(QStringLiteral("usage"), Qt::CaseInsensitive)) << reading.text.toStdString();
 }
