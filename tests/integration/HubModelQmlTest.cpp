@@ -188,6 +188,17 @@ public:
         return *m_view;
     }
 
+    // A turn whose realtime connection sends `connection` and whose run controls hold the deploy gate.
+    void useGatedTurn(const std::vector<Json> &connection)
+    {
+        Json realtime = Json::object();
+        realtime["*"] = {{"queue", Json::array()}, {"default", {{"send", connection}, {"keepAliveMs", 1000}}}};
+        Json extra = Json::object();
+        extra["turn"] = {{"*", {{"default", {{"approvals", {kDeployGate}}}}}}};
+        extra["realtime"] = realtime;
+        useScenario(kAtlas, Json(), extra);
+    }
+
     static QVariant shown(QObject &view, const char *name) { return view.property(name); }
     static QVariant call(QObject &view, const char *function, QVariantList arguments = {})
     {
@@ -304,12 +315,7 @@ TEST_F(HubModelInQml, ATurnDrivenFromQml)
         send(sessionFrame(6, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}})),
         send(sessionFrame(7, "tool_start", {{"id", "tool-2"}, {"name", "project_search"}, {"index", 1}})),
     };
-    Json realtime = Json::object();
-    realtime["*"] = {{"queue", Json::array()}, {"default", {{"send", connection}, {"keepAliveMs", 1000}}}};
-    Json extra = Json::object();
-    extra["turn"] = {{"*", {{"default", {{"approvals", {kDeployGate}}}}}}};
-    extra["realtime"] = realtime;
-    useScenario(kAtlas, Json(), extra);
+    useGatedTurn(connection);
 
     call(v, "run");
     ASSERT_TRUE(waitUntil([&] { return shown(v, "running").toBool(); }, 10s));
@@ -424,12 +430,7 @@ TEST_F(HubModelInQml, AnApprovalAnsweredFromTheEventsSection)
         send(sessionFrame(3, "position", {{"position", "Fix the linker flags"}, {"confidence", "high"}})),
         send(sessionFrame(4, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}})),
     };
-    Json realtime = Json::object();
-    realtime["*"] = {{"queue", Json::array()}, {"default", {{"send", connection}, {"keepAliveMs", 1000}}}};
-    Json extra = Json::object();
-    extra["turn"] = {{"*", {{"default", {{"approvals", {kDeployGate}}}}}}};
-    extra["realtime"] = realtime;
-    useScenario(kAtlas, Json(), extra);
+    useGatedTurn(connection);
     m.actions()->selectExistingProfile();
     m.setExpandedInspector(QStringLiteral("events")); // the thinking disclosure opens
     m.setPrompt(QStringLiteral("Fix the failing build"));
