@@ -13,6 +13,7 @@
 #include "ui/WorkingMaterialViews.h"
 
 #include <QJSValue>
+#include <QPainter>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
@@ -235,6 +236,20 @@ void seedChanges(HubModel &model)
     ast.scope = QStringLiteral("module src/app.ts");
     ast.nodes = QList<NativeASTChange>{render};
     model.setSelectedChangeAST(ast);
+}
+
+// A captured picture holding one line of text, as the export's captures hold pages.
+QImage picture(const QString &text)
+{
+    QImage image(900, 560, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    QFont font = painter.font();
+    font.setPixelSize(40);
+    painter.setFont(font);
+    painter.setPen(Qt::black);
+    painter.drawText(QRect(40, 40, 820, 80), Qt::AlignLeft, text);
+    return image;
 }
 
 EventProjection::Elicitation request(const char *id, const char *mode, QStringList fields,
@@ -461,6 +476,18 @@ TEST_F(WorkingMaterialView, EachTabRendersItsTexts)
          },
          // "Take control" is disabled without a grant: too faint for the reader.
          {"Open live browser", "The live browser is ready. Open its secure view."}},
+        {"research-captured-pdf",
+         [](HubModel &m) {
+             m.setDocumentURL(QUrl::fromLocalFile(QStringLiteral("/work/papers/quarterly.pdf")));
+             m.setCapturedPDF(picture(QStringLiteral("Quarterly report")));
+         },
+         {"quarterly.pdf", "Quarterly report"}},
+        {"browser-captured",
+         [](HubModel &m) {
+             m.setCapturedBrowser(picture(QStringLiteral("Checkout page")));
+             m.setSelectedDocumentTab(QStringLiteral("Browser"));
+         },
+         {"Checkout page"}},
         {"build-shell",
          [](HubModel &m) {
              connect(m);
