@@ -125,6 +125,27 @@ TEST_F(ExportProcess, ARefusedDocumentStopsBeforeTheRender)
     EXPECT_FALSE(QFileInfo::exists(project.filePath("out")));
 }
 
+// A credential descriptor that is a regular file is refused by the live profile: the run cleans up
+// and publishes nothing, not even the output folder's first frame.
+TEST_F(ExportProcess, ARefusedCredentialPublishesNothing)
+{
+    QFile credentials(project.filePath("credentials.json"));
+    ASSERT_TRUE(credentials.open(QIODevice::WriteOnly));
+    credentials.write("{}");
+    credentials.close();
+    const int file = ::open(QFile::encodeName(credentials.fileName()).constData(), O_RDONLY | O_CLOEXEC);
+    ASSERT_GE(file, 0);
+    hub.setChildProcessModifier([file] { ::dup2(file, 47); });
+    start({"--dump-frames", "--output", project.filePath("out"), "--live-profile", project.path(),
+           "--capture-session-fd", "47"});
+    ::close(file);
+    const auto [status, line] = finish();
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(line, "Frame dump failed: Capture credentials must arrive over an owned private pipe, never a file or "
+                    "terminal.\n");
+    EXPECT_FALSE(QFileInfo::exists(project.filePath("out")));
+}
+
 // SIGTERM while the export waits for a writer of another process: the export ends at once as
 // cancelled, with its one line and status 1, rather than dying or waiting out its patience.
 TEST_F(ExportProcess, ASignalCancelsTheExport)
