@@ -10,15 +10,37 @@
 #include "session/StepGuard.h"
 
 #include <QDir>
+#include <QFileInfo>
 #include <QPointer>
 
 #include <algorithm>
-#include <QFileInfo>
 
 namespace
 {
 constexpr qsizetype kShortestSessionID = 33;
 constexpr qsizetype kLongestSessionID = 256;
+
+// The coroutines of the subscription's callbacks take what they use as parameters, kept in their
+// own frames: a lambda's captures would go with the callback object, which the subscription may
+// replace while a call is suspended. Both hold the model weakly.
+QCoro::Task<QString> observedToken(QPointer<HubModel> model, QString session, QString tenant)
+{
+    if (!model || !model->configuration() || model->configuration()->tenantID != tenant ||
+        model->sessionID() != session)
+        throw HubError(QStringLiteral("The observed workspace changed."));
+    co_await model->refreshIdentityIfNeeded();
+    if (!model || !model->identityToken())
+        throw HubError(QStringLiteral("Sign in before using workspace controls."));
+    co_return *model->identityToken();
+}
+
+QCoro::Task<void> observedFrame(QPointer<HubModel> model, Json frame, CancelToken cancel)
+{
+    if (!model)
+        co_return;
+    HeadlessProfile::observeFrame(*model, frame);
+    co_await model->receiveFrame(std::move(frame), std::move(cancel));
+}
 } // namespace
 
 HeadlessProfile::HeadlessProfile(HubModel &model, std::shared_ptr<Keyring> keyring)
@@ -107,22 +129,11 @@ QCoro::Task<void> HeadlessProfile::prepare(QString project, std::optional<QStrin
     if (!model.identityToken())
         throw HubError(QStringLiteral("The restored session has no identity token."));
 
-    TokenSource refreshToken = [model = QPointer(&model), session, tenant = signedIn.tenantID](
-                                   CancelToken) -> QCoro::Task<QString> {
-        if (!model || !model->configuration() || model->configuration()->tenantID != tenant ||
-            model->sessionID() != session)
-            throw HubError(QStringLiteral("The observed workspace changed."));
-        co_await model->refreshIdentityIfNeeded();
-        if (!model || !model->identityToken())
-            throw HubError(QStringLiteral("Sign in before using workspace controls."));
-        co_return *model->identityToken();
+    TokenSource refreshToken = [model = QPointer(&model), session, tenant = signedIn.tenantID](CancelToken) {
+        return observedToken(model, session, tenant);
     };
-    RealtimeSubscription::FrameHandler onFrame = [model = QPointer(&model)](Json frame,
-                                                                          CancelToken cancel) -> QCoro::Task<void> {
-        if (!model)
-            co_return;
-        observeFrame(*model, frame);
-        co_await model->receiveFrame(std::move(frame), std::move(cancel));
+    RealtimeSubscription::FrameHandler onFrame = [model = QPointer(&model)](Json frame, CancelToken cancel) {
+        return observedFrame(model, std::move(frame), std::move(cancel));
     };
     co_await m_live.connect(signedIn, *model.identityToken(), session, std::move(refreshToken), std::move(onFrame));
     ensureCurrent(self);
