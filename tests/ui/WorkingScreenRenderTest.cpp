@@ -54,6 +54,12 @@ protected:
     void SetUp() override
     {
         useHubIconTheme();
+        m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        m_engine.setOutputWarningsToStandardError(false);
+        QObject::connect(&m_engine, &QQmlEngine::warnings, &m_engine, [this](const QList<QQmlError> &errors) {
+            for (const QQmlError &error : errors)
+                m_warnings.append(error.toString());
+        });
         m_model->setSelectedProfile(true);
         m_model->setLayout(workedExampleLayout());
     }
@@ -68,12 +74,6 @@ protected:
     // The root view, as the window and the headless frames make it, in a window of `size` points.
     void show(QSize size)
     {
-        m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        m_engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&m_engine, &QQmlEngine::warnings, &m_engine, [this](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                m_warnings.append(error.toString());
-        });
         QQmlComponent component(&m_engine);
         component.setData("import Tavrilo.Ui\nHubView {}\n", QUrl());
         ASSERT_TRUE(component.isReady()) << component.errorString().toStdString();
@@ -357,5 +357,32 @@ TEST_F(WorkingScreen, FramesReadBackWithTheirTexts)
     visionreadback::expectFound(live, {QStringLiteral("Parallel round width"), QStringLiteral("3 / 5 specialists"),
                                        QStringLiteral("Live inspection"), QStringLiteral("Cost unavailable"),
                                        QStringLiteral("Add a parser for the settings file")});
+}
+} // namespace
+
+namespace
+{
+// Off screen the workforce viewport is a fixed clip of its content's top; on screen it scrolls, with
+// room under the last row. Either way the content gets the viewport's width.
+TEST_F(WorkingScreen, ViewportScrollsOnScreenAndClipsOffScreen)
+{
+    for (const bool offscreen : {true, false}) {
+        m_offscreen = offscreen;
+        ASSERT_NO_FATAL_FAILURE(show({1236, 700}));
+        viewState()->setInspectedAgent(NativePresence::roles()[1]); // content taller than the viewport
+        m_control.polishItems();
+        auto *viewport = find("workforceViewport");
+        auto *flick = find("viewportFlickable");
+        ASSERT_TRUE(viewport && flick);
+        const auto *body = viewport->property("body").value<QQuickItem *>();
+        ASSERT_TRUE(body);
+        EXPECT_EQ(body->width(), viewport->width()) << offscreen;
+        EXPECT_TRUE(viewport->clip());
+        EXPECT_EQ(flick->property("interactive").toBool(), !offscreen);
+        EXPECT_EQ(flick->property("contentHeight").toReal(), body->implicitHeight() + (offscreen ? 0 : 8));
+        EXPECT_EQ(flick->property("contentY").toReal(), 0);
+        m_root->setParentItem(nullptr);
+        m_root.reset();
+    }
 }
 } // namespace
