@@ -280,6 +280,18 @@ TEST_F(WorkingScreen, RunControlsFollowTheTurnAndOpenTheComposer)
     EXPECT_TRUE(enabled("stopButton"));
     EXPECT_TRUE(find("toolPicker")->isVisible());
     EXPECT_FALSE(enabled("skipButton")); // two calls: one must be chosen
+    // The picker lists the calls by tool-use id; choosing one makes it the skip target, and the
+    // picker keeps following the model's choice afterwards.
+    auto *picker = find("toolPicker");
+    EXPECT_EQ(picker->property("currentIndex").toInt(), 0);
+    // As the box does on a choice: its own index first, then the signal.
+    picker->setProperty("currentIndex", 2);
+    ASSERT_TRUE(QMetaObject::invokeMethod(picker, "activated", Q_ARG(int, 2)));
+    EXPECT_EQ(m_model->selectedSkipID(), QStringLiteral("tu-2"));
+    EXPECT_TRUE(enabled("skipButton"));
+    m_model->setSelectedSkipID({});
+    EXPECT_EQ(picker->property("currentIndex").toInt(), 0);
+    EXPECT_FALSE(enabled("skipButton"));
     EXPECT_EQ(status(), QStringLiteral("Runtime active"));
     m_model->setControlInFlight(true);
     for (const char *control : {"pauseButton", "stopButton", "interjectButton"})
