@@ -258,3 +258,54 @@ TEST_F(LiveSession, SigtermStopsTheSessionOnceThenTheHubQuits)
     EXPECT_EQ(requests("NativeStop"), 1u);
 }
 } // namespace
+
+namespace
+{
+// A button of the window pressed as its press handler sees it; false when it may not be pressed.
+bool press(QQuickWindow *window, const char *name)
+{
+    auto *button = window->findChild<QQuickItem *>(QString::fromLatin1(name));
+    if (!button || !button->isEnabled() || !button->isVisible())
+        return false;
+    return QMetaObject::invokeMethod(button, "clicked");
+}
+
+QString textOf(QQuickWindow *window, const char *name)
+{
+    auto *item = window->findChild<QQuickItem *>(QString::fromLatin1(name));
+    return item ? item->property("text").toString() : QString();
+}
+
+// A turn started and stopped with the working screen's own buttons: the platform sees one start and
+// one stop, and the runtime status follows.
+TEST_F(LiveSession, RunAndStopFromTheWorkingScreen)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(open(hub));
+    ASSERT_NO_FATAL_FAILURE(signIn(hub));
+    HubModel *model = hub.model();
+    QQuickWindow *window = hub.window();
+    model->setSelectedProfile(true);
+    EXPECT_FALSE(press(window, "runButton")); // no task yet
+    model->setPrompt(QStringLiteral("Fix the failing build"));
+
+    ASSERT_TRUE(press(window, "runButton"));
+    // The turn has started once the platform has the start (the stand-in's log is read as it writes).
+    ASSERT_TRUE(waitUntil([&] { return requests("NativeStart") == 1; }, 20s)) << model->message().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return model->hasOwnedCleanup() && model->running(); }, 20s))
+        << model->message().toStdString();
+    EXPECT_EQ(textOf(window, "statusWord"), QStringLiteral("Runtime active"));
+    EXPECT_FALSE(press(window, "runButton")); // one turn at a time
+
+    ASSERT_TRUE(press(window, "stopButton"));
+    ASSERT_TRUE(waitUntil([&] { return !model->hasOwnedCleanup() && !model->closingSession(); }, 30s))
+        << model->message().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return requests("NativeStop") == 1; }, 10s)) << requests("NativeStop");
+    EXPECT_EQ(requests("NativeStart"), 1u);
+    EXPECT_FALSE(textOf(window, "statusWord") == QStringLiteral("Runtime active"));
+
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    EXPECT_EQ(hub.exec(), 0);
+    EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
+}
+} // namespace

@@ -9,6 +9,8 @@
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
 
+#include "VisionReadBack.h"
+
 #include <QCoreApplication>
 #include <QProcess>
 #include <QQmlComponent>
@@ -28,11 +30,7 @@ Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 namespace
 {
-struct Reading
-{
-    QString text; // every recognised block, joined by spaces
-    Json issues;
-};
+using visionreadback::Reading;
 
 class GatesCardsRender : public ::testing::Test
 {
@@ -97,28 +95,12 @@ protected:
             image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + QString::fromLatin1(type) +
                        QString::number(++m_saved) + QStringLiteral(".png"));
 
-        QProcess vision;
-        vision.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"),
-                     {QStringLiteral("--vision-analyze"), path});
-        EXPECT_TRUE(vision.waitForFinished(120000));
-        const std::optional<Json> report = json::tryParse(vision.readAllStandardOutput().trimmed());
-        EXPECT_TRUE(report && report->value("ok", false));
-        if (!report)
-            return {};
-        Reading reading;
-        QStringList blocks;
-        for (const Json &block : report->value("ocrBlocks", Json::array()))
-            blocks.append(json::toQString(block.value("text", std::string())));
-        reading.text = blocks.join(u' ').simplified();
-        reading.issues = report->value("copyQuality", Json::object()).value("issues", Json::array());
-        return reading;
+        return visionreadback::read(path);
     }
 
     static void expectFound(const Reading &reading, const QStringList &texts)
     {
-        for (const QString &text : texts)
-            EXPECT_TRUE(reading.text.contains(text)) << text.toStdString() << " not in: " << reading.text.toStdString();
-        EXPECT_TRUE(reading.issues.empty()) << reading.issues.dump();
+        visionreadback::expectFound(reading, texts);
     }
 
     QTemporaryDir m_dir;

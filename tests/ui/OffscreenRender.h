@@ -2,11 +2,10 @@
 
 // Draws a Qt Quick item off screen with the software scene graph at the exported frames' scale,
 // saves it as PNG and reads it back with the hub's own vision command.
-#include "core/Json.h"
+#include "VisionReadBack.h"
 
 #include <QCoreApplication>
 #include <QImage>
-#include <QProcess>
 #include <QQuickItem>
 #include <QQuickRenderControl>
 #include <QQuickRenderTarget>
@@ -16,16 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include <optional>
-
 namespace offscreenrender
 {
-struct Reading
-{
-    QString text; // every recognised block, joined by spaces
-    Json issues;
-};
-
 // `root` drawn at twice its point size, as the exported frames are; it is given back unparented.
 inline QImage render(QQuickItem *root, int width, int height)
 {
@@ -54,32 +45,11 @@ inline QImage render(QQuickItem *root, int width, int height)
 }
 
 // Saves `image` at `path` (and under $HUB_KEEP_RENDERS when set) and reads it back.
-inline Reading read(const QImage &image, const QString &path)
+inline visionreadback::Reading read(const QImage &image, const QString &path)
 {
     EXPECT_TRUE(image.save(path));
     if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
         image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + path.section(u'/', -1));
-    QProcess vision;
-    vision.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"),
-                 {QStringLiteral("--vision-analyze"), path});
-    EXPECT_TRUE(vision.waitForFinished(120000));
-    const std::optional<Json> report = json::tryParse(vision.readAllStandardOutput().trimmed());
-    EXPECT_TRUE(report && report->value("ok", false));
-    if (!report)
-        return {};
-    Reading reading;
-    QStringList blocks;
-    for (const Json &block : report->value("ocrBlocks", Json::array()))
-        blocks.append(json::toQString(block.value("text", std::string())));
-    reading.text = blocks.join(u' ').simplified();
-    reading.issues = report->value("copyQuality", Json::object()).value("issues", Json::array());
-    return reading;
-}
-
-inline void expectFound(const Reading &reading, const QStringList &texts)
-{
-    for (const QString &text : texts)
-        EXPECT_TRUE(reading.text.contains(text)) << text.toStdString() << " not in: " << reading.text.toStdString();
-    EXPECT_TRUE(reading.issues.empty()) << reading.issues.dump();
+    return visionreadback::read(path);
 }
 } // namespace offscreenrender

@@ -32,7 +32,7 @@ namespace
 {
 using namespace sessiontest;
 using namespace testsupport;
-using offscreenrender::expectFound;
+using visionreadback::expectFound;
 
 // The documents card as the working screen hosts it.
 const char *const kSection = R"(
@@ -196,7 +196,7 @@ protected:
         return item ? item->objectName() : QString();
     }
 
-    offscreenrender::Reading renderAndRead(QQuickItem *root, const QString &name)
+    visionreadback::Reading renderAndRead(QQuickItem *root, const QString &name)
     {
         const QImage image = offscreenrender::render(root, int(root->width()), int(root->height()));
         return offscreenrender::read(image, m_dir.filePath(name + QStringLiteral(".png")));
