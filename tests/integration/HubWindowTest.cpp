@@ -261,12 +261,15 @@ protected:
             QTest::keyClick(m_window, character.toLatin1());
     }
 
-    // The entry titled `title` of the open menu.
+    // The entry titled `title` of the open menu, once the menu has grown to show it.
     QQuickItem *menuEntry(const QString &title) const
     {
         for (QQuickItem *candidate : m_window->findChildren<QQuickItem *>())
             if (candidate->inherits("QQuickMenuItem") && candidate->isVisible() &&
-                candidate->property("text").toString() == title)
+                candidate->property("text").toString() == title && candidate->parentItem() &&
+                candidate->parentItem()->parentItem() &&
+                candidate->mapToItem(candidate->parentItem()->parentItem(), QPointF(0, candidate->height())).y() <=
+                    candidate->parentItem()->parentItem()->height())
                 return candidate;
         return nullptr;
     }
