@@ -33,16 +33,8 @@ protected:
     // the software scene graph at twice the point size, as the exported frames are.
     Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
     {
-        QQmlEngine engine;
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        // A QML warning or script error is a fault of the view.
-        QStringList warnings;
-        engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&engine, &QQmlEngine::warnings, &engine, [&](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                warnings.append(error.toString());
-        });
-        QQmlComponent component(&engine);
+        offscreen::WatchedEngine watched;
+        QQmlComponent component(&watched.engine);
         component.setData(QStringLiteral(R"(
             import QtQuick
             import Tavrilo.Ui
@@ -64,7 +56,7 @@ protected:
         EXPECT_TRUE(card && card->setProperty(property, value));
 
         const QImage image = offscreen::render(root, width, height);
-        EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+        EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
         const QString path = m_dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
         EXPECT_TRUE(image.save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))

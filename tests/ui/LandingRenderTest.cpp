@@ -59,15 +59,8 @@ TEST_P(LandingRender, ShowsWhatTheStateSays)
     model->setConfiguration(configuration());
     model->setMessage(QStringLiteral("Your Tavrilo workspace is ready."));
 
-    QQmlEngine engine;
-    engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-    QStringList warnings;
-    engine.setOutputWarningsToStandardError(false);
-    QObject::connect(&engine, &QQmlEngine::warnings, &engine, [&](const QList<QQmlError> &errors) {
-        for (const QQmlError &error : errors)
-            warnings.append(error.toString());
-    });
-    QQmlComponent component(&engine);
+    offscreen::WatchedEngine watched;
+    QQmlComponent component(&watched.engine);
     component.setData(QStringLiteral("import Tavrilo.Ui\nHubView { width: %1; height: 900; offscreenExport: true }")
                           .arg(c.width)
                           .toUtf8(),
@@ -81,7 +74,7 @@ TEST_P(LandingRender, ShowsWhatTheStateSays)
     c.seed(*model, *state);
 
     const QImage image = offscreen::render(view, c.width, 900);
-    EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+    EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("landing.png"));
     ASSERT_TRUE(image.save(path));

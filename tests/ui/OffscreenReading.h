@@ -8,6 +8,7 @@
 #include <QCoreApplication>
 #include <QImage>
 #include <QProcess>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickRenderControl>
 #include <QQuickRenderTarget>
@@ -23,6 +24,26 @@ namespace offscreen
 {
 // The exported frames' device pixel ratio.
 inline constexpr qreal kScale = 2;
+
+// A QML engine that imports the hub's module and keeps its warnings: any warning or script error
+// is a fault of the view.
+struct WatchedEngine
+{
+    WatchedEngine()
+    {
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        engine.setOutputWarningsToStandardError(false);
+        QObject::connect(&engine, &QQmlEngine::warnings, &engine, [this](const QList<QQmlError> &errors) {
+            for (const QQmlError &error : errors)
+                warnings.append(error.toString());
+        });
+    }
+    WatchedEngine(const WatchedEngine &) = delete;
+    WatchedEngine &operator=(const WatchedEngine &) = delete;
+
+    QQmlEngine engine;
+    QStringList warnings;
+};
 
 // `root`, `width` by `height` points, drawn once at kScale as the exported frames are. The item is
 // handed back without a parent.
