@@ -42,6 +42,7 @@ struct LandingCase
 {
     const char *name;
     int width;
+    int height;
     std::function<void(HubModel &, HubViewState &)> seed;
     QStringList shown;
     QStringList absent;
@@ -61,8 +62,9 @@ TEST_P(LandingRender, ShowsWhatTheStateSays)
 
     offscreen::WatchedEngine watched;
     QQmlComponent component(&watched.engine);
-    component.setData(QStringLiteral("import Tavrilo.Ui\nHubView { width: %1; height: 900; offscreenExport: true }")
+    component.setData(QStringLiteral("import Tavrilo.Ui\nHubView { width: %1; height: %2; offscreenExport: true }")
                           .arg(c.width)
+                          .arg(c.height)
                           .toUtf8(),
                       QUrl());
     std::unique_ptr<QObject> created(
@@ -73,7 +75,7 @@ TEST_P(LandingRender, ShowsWhatTheStateSays)
     ASSERT_TRUE(state);
     c.seed(*model, *state);
 
-    const QImage image = offscreen::render(view, c.width, 900);
+    const QImage image = offscreen::render(view, c.width, c.height);
     EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("landing.png"));
@@ -95,7 +97,7 @@ TEST_P(LandingRender, ShowsWhatTheStateSays)
 INSTANTIATE_TEST_SUITE_P(
     States, LandingRender,
     ::testing::Values(
-        LandingCase{"SignedOut", 1440, [](HubModel &, HubViewState &state) { state.setShowingRepository(true); },
+        LandingCase{"SignedOut", 1440, 900, [](HubModel &, HubViewState &state) { state.setShowingRepository(true); },
                     {"Sign in required", "YOUR APPLICATIONS", "Pick up where", "you left off.",
                      "One workspace for your people, documents, and decisions.", "atlas", "Open workspace",
                      "Existing local application", "Sign in", "Choose project folder",
@@ -104,7 +106,7 @@ INSTANTIATE_TEST_SUITE_P(
                      "Native workspace"},
                     // The form asked for stays away until the user signs in.
                     {"Refresh account", "HTTPS repository address", "Workspace membership verified", "Recent projects"}},
-        LandingCase{"SignedInWithTheRepositoryForm", 1440,
+        LandingCase{"SignedInWithTheRepositoryForm", 1440, 900,
                     [](HubModel &m, HubViewState &state) {
                         signIn(m);
                         m.setProjectSelectionNotice(QStringLiteral("Recent project history is unavailable on this computer. Choose a project folder to continue."));
@@ -119,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Sign in required", "Sign in to see your workspaces"}},
         // At exactly 1200 points the panel is there; a turn locks the project; a failed clean-up
         // takes the status line.
-        LandingCase{"RunningWithACleanupFailureAt1200", 1200,
+        LandingCase{"RunningWithACleanupFailureAt1200", 1200, 900,
                     [](HubModel &m, HubViewState &) {
                         signIn(m);
                         m.setRunning(true);
@@ -128,9 +130,19 @@ INSTANTIATE_TEST_SUITE_P(
                     {"Project locked during this run", "Session cleanup failed. Retry Stop or close.",
                      "SELECTED PROJECT", "Open repository"},
                     {"Signed in to your Tavrilo workspace."}},
-        LandingCase{"NarrowerThan1200", 1199, [](HubModel &m, HubViewState &) { signIn(m); },
+        LandingCase{"NarrowerThan1200", 1199, 900, [](HubModel &m, HubViewState &) { signIn(m); },
                     {"Refresh account", "Recent projects (3)"},
-                    {"SELECTED PROJECT", "/srv/projects/atlas"}}),
+                    {"SELECTED PROJECT", "/srv/projects/atlas"}},
+        // A window shorter than the column with the form open: it scrolls on screen and is clipped
+        // off screen; nothing overlaps.
+        LandingCase{"ShortWindow", 1280, 800,
+                    [](HubModel &m, HubViewState &state) {
+                        signIn(m);
+                        state.setShowingRepository(true);
+                    },
+                    {"Refresh account", "Hide repository entry", "Choose parent folder and open",
+                     "SELECTED PROJECT", "Signed in to your Tavrilo workspace."},
+                    {}}),
     [](const auto &info) { return std::string(info.param.name); });
 // clang-format on
 } // namespace

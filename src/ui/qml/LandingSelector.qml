@@ -337,7 +337,11 @@ Item {
                 }
             }
 
-            Item { Layout.fillHeight: true }
+            // Pushes the footer to the bottom; in a short window it keeps it off the status line.
+            Item {
+                Layout.fillHeight: true
+                Layout.minimumHeight: 12
+            }
 
             // 11. The footer.
             RowLayout {
