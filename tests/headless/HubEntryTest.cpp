@@ -259,7 +259,8 @@ TEST_F(ExportProcess, CapturesALiveTurnEndToEnd)
     // Nothing but the published generation is left in the output folder.
     EXPECT_EQ(QDir(output).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot).size(), 9);
 
-    // Read back by the hub's own vision command: the status line the profile set, and no copy defect.
+    // Read back by the hub's own vision command: the working screen of a connected session, and no
+    // copy defect.
     QProcess vision;
     vision.start(QCoreApplication::applicationDirPath() + "/tavrilo-hub",
                  {"--vision-analyze", output + "/02-workspace-overview.png"});
@@ -268,7 +269,8 @@ TEST_F(ExportProcess, CapturesALiveTurnEndToEnd)
     QStringList texts;
     for (const Json &block : report.value("ocrBlocks", Json::array()))
         texts << json::toQString(block.value("text", std::string()));
-    EXPECT_TRUE(texts.join(' ').contains("Observing your Tavrilo workspace.")) << texts.join(" | ").toStdString();
+    for (const char *text : {"Workforce", "Signed in to your Tavrilo workspace"})
+        EXPECT_TRUE(texts.join(' ').contains(QString::fromUtf8(text))) << texts.join(" | ").toStdString();
     EXPECT_EQ(report["copyQuality"]["issues"], Json::array());
 
     // The platform saw the shell proof and the browser capture, and the session's tools closed.

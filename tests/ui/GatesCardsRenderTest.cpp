@@ -1,7 +1,7 @@
 // The gates cards drawn off screen by the software scene graph at the frames' scale, saved as PNG
 // and read back with the hub's own vision command: the texts their presenters chose are found, and
 // the command reports no copy defect.
-#include "core/Json.h"
+#include "OffscreenReading.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
 #include "ui/NativeJournalPresentation.h"
@@ -9,16 +9,9 @@
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
 
-#include "VisionReadBack.h"
-
-#include <QCoreApplication>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickRenderControl>
-#include <QQuickRenderTarget>
-#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -30,7 +23,8 @@ Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 namespace
 {
-using visionreadback::Reading;
+using offscreen::expectFound;
+using offscreen::Reading;
 
 class GatesCardsRender : public ::testing::Test
 {
@@ -39,16 +33,8 @@ protected:
     // the software scene graph at twice the point size, as the exported frames are.
     Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
     {
-        QQmlEngine engine;
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        // A QML warning or script error is a fault of the view.
-        QStringList warnings;
-        engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&engine, &QQmlEngine::warnings, &engine, [&](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                warnings.append(error.toString());
-        });
-        QQmlComponent component(&engine);
+        offscreen::WatchedEngine watched;
+        QQmlComponent component(&watched.engine);
         component.setData(QStringLiteral(R"(
             import QtQuick
             import Tavrilo.Ui
@@ -69,38 +55,15 @@ protected:
         QObject *card = root->findChild<QObject *>(QStringLiteral("card"));
         EXPECT_TRUE(card && card->setProperty(property, value));
 
-        constexpr qreal kScale = 2;
-        QImage image(int(width * kScale), int(height * kScale), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        image.setDevicePixelRatio(kScale);
-        {
-            QQuickRenderControl control;
-            QQuickWindow window(&control);
-            window.setGeometry(0, 0, width, height);
-            root->setParentItem(window.contentItem());
-            QQuickRenderTarget target = QQuickRenderTarget::fromPaintDevice(&image);
-            target.setDevicePixelRatio(kScale);
-            window.setRenderTarget(target);
-            control.polishItems();
-            control.beginFrame();
-            control.sync();
-            control.render();
-            control.endFrame();
-            root->setParentItem(nullptr);
-        }
-        EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+        const QImage image = offscreen::render(root, width, height);
+        EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
         const QString path = m_dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
         EXPECT_TRUE(image.save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
             image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + QString::fromLatin1(type) +
                        QString::number(++m_saved) + QStringLiteral(".png"));
 
-        return visionreadback::read(path);
-    }
-
-    static void expectFound(const Reading &reading, const QStringList &texts)
-    {
-        visionreadback::expectFound(reading, texts);
+        return offscreen::read(path).value_or(Reading{});
     }
 
     QTemporaryDir m_dir;

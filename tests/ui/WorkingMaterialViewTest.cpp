@@ -1,6 +1,6 @@
 // The working material section and the input requests card as the window shows them: driven with
 // mouse and keys in an off-screen window, and drawn off screen for the vision command.
-#include "OffscreenRender.h"
+#include "OffscreenReading.h"
 
 #include "core/HubError.h"
 #include "support/TestSupport.h"
@@ -32,7 +32,7 @@ namespace
 {
 using namespace sessiontest;
 using namespace testsupport;
-using visionreadback::expectFound;
+using offscreen::expectFound;
 
 // The documents card as the working screen hosts it.
 const char *const kSection = R"(
@@ -111,25 +111,15 @@ Rectangle {
 class WorkingMaterialView : public ::testing::Test
 {
 protected:
-    WorkingMaterialView()
-    {
-        useHubIconTheme();
-        m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        m_engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&m_engine, &QQmlEngine::warnings, &m_engine, [this](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                m_warnings.append(error.toString());
-        });
-    }
+    WorkingMaterialView() { useHubIconTheme(); }
     ~WorkingMaterialView() override
     {
-        // A QML warning or script error is a fault of the view.
-        EXPECT_TRUE(m_warnings.isEmpty()) << m_warnings.join(u'\n').toStdString();
+        EXPECT_TRUE(m_watched.warnings.isEmpty()) << m_watched.warnings.join(u'\n').toStdString();
     }
 
     std::unique_ptr<QQuickItem> create(const char *qml, int width, int height, bool offscreen = false)
     {
-        QQmlComponent component(&m_engine);
+        QQmlComponent component(&m_watched.engine);
         component.setData(QByteArray(qml), QUrl());
         std::unique_ptr<QObject> made(component.createWithInitialProperties(
             {{QStringLiteral("model"), QVariant::fromValue(m_model.get())},
@@ -196,14 +186,17 @@ protected:
         return item ? item->objectName() : QString();
     }
 
-    visionreadback::Reading renderAndRead(QQuickItem *root, const QString &name)
+    offscreen::Reading renderAndRead(QQuickItem *root, const QString &name)
     {
-        const QImage image = offscreenrender::render(root, int(root->width()), int(root->height()));
-        return offscreenrender::read(image, m_dir.filePath(name + QStringLiteral(".png")));
+        const QImage image = offscreen::render(root, int(root->width()), int(root->height()));
+        const QString path = m_dir.filePath(name + QStringLiteral(".png"));
+        EXPECT_TRUE(image.save(path));
+        if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
+            image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + name + QStringLiteral(".png"));
+        return offscreen::read(path).value_or(offscreen::Reading());
     }
 
-    QQmlEngine m_engine;
-    QStringList m_warnings;
+    offscreen::WatchedEngine m_watched;
     std::unique_ptr<HubModel> m_model = makeModel();
     std::unique_ptr<QQuickWindow> m_window;
     QTemporaryDir m_dir;

@@ -9,7 +9,7 @@
 #include "ui/HubViewState.h"
 #include "ui/IconTheme.h"
 
-#include "VisionReadBack.h"
+#include "OffscreenReading.h"
 
 #include <QFile>
 #include <QMouseEvent>
@@ -91,38 +91,15 @@ protected:
         m_control.polishItems();
     }
 
-    // The frame as the export draws it: the software scene graph at twice the point size, in a
-    // window of its own so that every frame is drawn whole.
-    QImage frame()
-    {
-        constexpr qreal kScale = 2;
-        QImage image(m_window.size() * kScale, QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        image.setDevicePixelRatio(kScale);
-        {
-            QQuickRenderControl control;
-            QQuickWindow window(&control);
-            window.setGeometry(m_window.geometry());
-            m_root->setParentItem(window.contentItem());
-            QQuickRenderTarget target = QQuickRenderTarget::fromPaintDevice(&image);
-            target.setDevicePixelRatio(kScale);
-            window.setRenderTarget(target);
-            control.polishItems();
-            control.beginFrame();
-            control.sync();
-            control.render();
-            control.endFrame();
-            m_root->setParentItem(m_window.contentItem());
-        }
-        return image;
-    }
-    visionreadback::Reading readBack(const QString &name)
+    // The frame as the export draws it: the software scene graph at twice the point size.
+    QImage frame() { return offscreen::render(m_root.get(), m_window.width(), m_window.height()); }
+    offscreen::Reading readBack(const QString &name)
     {
         const QString path = m_dir.filePath(name + QStringLiteral(".png"));
         EXPECT_TRUE(frame().save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
             QFile::copy(path, qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + name + QStringLiteral(".png"));
-        return visionreadback::read(path);
+        return offscreen::read(path).value_or(offscreen::Reading{});
     }
 
     template <typename Type = QQuickItem> Type *find(const char *name) const
@@ -199,8 +176,8 @@ TEST_F(WorkingScreen, WithoutALayoutSaysSoWithTheStatusLine)
     m_model->setMessage(QStringLiteral("Invalid shared workspace geometry or motion tokens."));
     EXPECT_EQ(message->property("text").toString(),
               QStringLiteral("Invalid shared workspace geometry or motion tokens."));
-    const visionreadback::Reading reading = readBack(QStringLiteral("layout-unavailable"));
-    visionreadback::expectFound(reading, {QStringLiteral("Layout unavailable"), QStringLiteral("Invalid shared"),
+    const offscreen::Reading reading = readBack(QStringLiteral("layout-unavailable"));
+    offscreen::expectFound(reading, {QStringLiteral("Layout unavailable"), QStringLiteral("Invalid shared"),
                                           QStringLiteral("LOCAL JOURNAL")});
 
     m_model->setLayout(workedExampleLayout());
@@ -339,7 +316,7 @@ TEST_F(WorkingScreen, FramesReadBackWithTheirTexts)
     m_model->setPlanName(QStringLiteral("Team plan"));
     m_model->setTeamRevision(QStringLiteral("9f3c2a7be41d0c55aa"));
     ASSERT_NO_FATAL_FAILURE(show({1440, 900}));
-    visionreadback::expectFound(readBack(QStringLiteral("working-idle")),
+    offscreen::expectFound(readBack(QStringLiteral("working-idle")),
                                 {QStringLiteral("Tavrilo"), QStringLiteral("Atlas"), QStringLiteral("Workforce"),
                                  QStringLiteral("Documents"), QStringLiteral("Events"), QStringLiteral("Human operator"),
                                  QStringLiteral("Interject"), QStringLiteral("Sign in to connect your workspace")});
@@ -365,8 +342,8 @@ TEST_F(WorkingScreen, FramesReadBackWithTheirTexts)
     lanes.fill(QColor(0x2f, 0x8f, 0x5b));
     m_model->setRenderedActivity(lanes);
     viewState()->setInspectedAgent(roles[1]);
-    const visionreadback::Reading live = readBack(QStringLiteral("working-live"));
-    visionreadback::expectFound(live, {QStringLiteral("Parallel round width"), QStringLiteral("3 / 5 specialists"),
+    const offscreen::Reading live = readBack(QStringLiteral("working-live"));
+    offscreen::expectFound(live, {QStringLiteral("Parallel round width"), QStringLiteral("3 / 5 specialists"),
                                        QStringLiteral("Live inspection"), QStringLiteral("Cost unavailable"),
                                        QStringLiteral("Add a parser for the settings file")});
 }

@@ -1,20 +1,21 @@
 import QtQuick
 import Tavrilo.Ui
 
-// The capsule that says whether the window is signed in to a workspace: a coloured dot and a word
-// or two, both chosen by a presenter.
+// The signed-in capsule of the landing selector and the header: a dot and a word, both chosen by
+// the presenters (`connectionText`, `connectionDotColor`).
 Rectangle {
-    id: label
-    required property string text
-    required property color dotColor
+    id: capsule
+    property string text
+    property color dotColor
 
     implicitWidth: row.implicitWidth + 22
     implicitHeight: row.implicitHeight + 14
     radius: height / 2
     color: HubPalette.card
-    border.width: 1
     border.color: HubPalette.line
-    antialiasing: true
+    border.width: 1
+    Accessible.role: Accessible.StaticText
+    Accessible.name: capsule.text
 
     Row {
         id: row
@@ -26,11 +27,11 @@ Rectangle {
             width: 5
             height: 5
             radius: 2.5
-            color: label.dotColor
+            color: capsule.dotColor
         }
         Text {
             anchors.verticalCenter: parent.verticalCenter
-            text: label.text
+            text: capsule.text
             textFormat: Text.PlainText
             font: HubFonts.font("default", 10, HubFonts.medium)
             color: HubPalette.ink
