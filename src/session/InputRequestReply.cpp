@@ -15,6 +15,9 @@ namespace inputrequest
 namespace
 {
 const QString kNoLongerAvailable = QStringLiteral("This input request is no longer available in the current workspace.");
+// The request is still there; only this press came while another control was being sent.
+const QString kControlBusy =
+    QStringLiteral("Another control is being sent. Answer the input request again once it has finished.");
 const QString kChanged = QStringLiteral("This input request changed before the response could be sent.");
 const QString kRequired = QStringLiteral("Complete the required field: ");
 const QString kRefused = QStringLiteral("The platform refused this workspace tool request.");
@@ -150,7 +153,11 @@ QCoro::Task<void> reply(Session *session, QObject *alive, EventProjection::Elici
                         QMap<QString, QString> content, Transport transport)
 {
     // 1. Refused at once, changing nothing else.
-    if (session->closingSession() || session->controlInFlight() || !session->configuration() ||
+    if (!session->closingSession() && session->controlInFlight()) {
+        session->setMessage(kControlBusy);
+        co_return;
+    }
+    if (session->closingSession() || !session->configuration() ||
         !session->identityToken() || !session->awaitsInputRequest(request.requestID)) {
         session->setMessage(kNoLongerAvailable);
         co_return;

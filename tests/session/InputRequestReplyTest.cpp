@@ -220,15 +220,25 @@ TEST_F(Reply, IsRecordedAndResolvesTheRequest)
 TEST_F(Reply, IsRefusedAtOnceWhenTheRequestIsNoLongerCurrent)
 {
     const QString refused = QStringLiteral("This input request is no longer available in the current workspace.");
-    for (const std::function<void(FakeSession &)> &change : std::vector<std::function<void(FakeSession &)>>{
-             [](FakeSession &m) { m.closing = true; }, [](FakeSession &m) { m.inFlight = true; },
-             [](FakeSession &m) { m.configurationValue.reset(); }, [](FakeSession &m) { m.token.reset(); },
-             [](FakeSession &m) { m.requests.clear(); }}) {
+    const QString busy =
+        QStringLiteral("Another control is being sent. Answer the input request again once it has finished.");
+    struct Case
+    {
+        std::function<void(FakeSession &)> change;
+        QString message;
+    };
+    for (const Case &c : std::vector<Case>{
+             {[](FakeSession &m) { m.closing = true; }, refused},
+             {[](FakeSession &m) { m.inFlight = true; }, busy},
+             {[](FakeSession &m) { m.closing = m.inFlight = true; }, refused},
+             {[](FakeSession &m) { m.configurationValue.reset(); }, refused},
+             {[](FakeSession &m) { m.token.reset(); }, refused},
+             {[](FakeSession &m) { m.requests.clear(); }, refused}}) {
         FakeSession other;
-        change(other);
+        c.change(other);
         const bool inFlightBefore = other.inFlight;
         awaitFor(inputrequest::reply(&other, &other, request, QStringLiteral("decline"), {}, transport()));
-        EXPECT_EQ(other.message, refused);
+        EXPECT_EQ(other.message, c.message);
         EXPECT_EQ(other.inFlight, inFlightBefore);
         EXPECT_EQ(other.renewals, 0);
     }
@@ -241,7 +251,8 @@ TEST_F(Reply, TwoQuickClicksSendOnce)
     auto first = send(QStringLiteral("accept"), Fields{{"count", "1"}});
     EXPECT_TRUE(model.inFlight);
     awaitFor(send(QStringLiteral("accept"), Fields{{"count", "1"}}));
-    EXPECT_EQ(model.message, QStringLiteral("This input request is no longer available in the current workspace."));
+    EXPECT_EQ(model.message,
+              QStringLiteral("Another control is being sent. Answer the input request again once it has finished."));
     model.endRenewal();
     awaitFor(std::move(first));
     EXPECT_EQ(sent.size(), 1u);

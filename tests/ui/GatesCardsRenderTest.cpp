@@ -1,7 +1,7 @@
 // The gates cards drawn off screen by the software scene graph at the frames' scale, saved as PNG
 // and read back with the hub's own vision command: the texts their presenters chose are found, and
 // the command reports no copy defect.
-#include "core/Json.h"
+#include "OffscreenReading.h"
 #include "session/SessionTestSupport.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
@@ -13,14 +13,9 @@
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickRenderControl>
-#include <QQuickRenderTarget>
-#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -33,138 +28,49 @@ Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 namespace
 {
-struct Reading
-{
-    QString text; // every recognised block, joined by spaces
-    Json issues;
-};
-
-// A QML scene on a render control, drawn by the software scene graph at twice the point size, as
-// the exported frames are. QML warnings and script errors are collected: each is a fault of a view.
-class Scene
-{
-public:
-    Scene(const QByteArray &qml, const QVariantMap &properties, int width, int height)
-        : m_width(width), m_height(height), m_window(&m_control)
-    {
-        m_engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        m_engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&m_engine, &QQmlEngine::warnings, &m_engine, [this](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                m_warnings.append(error.toString());
-        });
-        QQmlComponent component(&m_engine);
-        component.setData(qml, QUrl(QStringLiteral("qrc:/gates-render-test/Scene.qml")));
-        m_created.reset(component.isReady() ? component.createWithInitialProperties(properties) : nullptr);
-        m_root = qobject_cast<QQuickItem *>(m_created.get());
-        EXPECT_TRUE(m_root) << qPrintable(component.errorString());
-        m_window.setGeometry(0, 0, width, height);
-        if (m_root)
-            m_root->setParentItem(m_window.contentItem());
-    }
-    ~Scene()
-    {
-        if (m_root)
-            m_root->setParentItem(nullptr);
-    }
-
-    QQuickItem *root() const { return m_root; }
-    QStringList warnings() const { return m_warnings; }
-    template <typename T = QQuickItem> T *find(const QString &name) const
-    {
-        return m_root ? m_root->findChild<T *>(name) : nullptr;
-    }
-
-    // Lays the scene out and draws it.
-    QImage draw()
-    {
-        constexpr qreal kScale = 2;
-        QImage image(int(m_width * kScale), int(m_height * kScale), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        image.setDevicePixelRatio(kScale);
-        QQuickRenderTarget target = QQuickRenderTarget::fromPaintDevice(&image);
-        target.setDevicePixelRatio(kScale);
-        m_window.setRenderTarget(target);
-        // Twice: a layout that settles in its first pass may need a second to place what it sized.
-        for (int pass = 0; pass < 2; ++pass) {
-            m_control.polishItems();
-            m_control.beginFrame();
-            m_control.sync();
-            m_control.render();
-            m_control.endFrame();
-        }
-        return image;
-    }
-
-private:
-    int m_width;
-    int m_height;
-    QQmlEngine m_engine;
-    QStringList m_warnings;
-    std::unique_ptr<QObject> m_created;
-    QQuickItem *m_root = nullptr;
-    QQuickRenderControl m_control;
-    QQuickWindow m_window;
-};
+using offscreen::expectFound;
+using offscreen::Reading;
 
 class GatesCardsRender : public ::testing::Test
 {
 protected:
     void SetUp() override { useHubIconTheme(); }
 
-    // Shows `type` with `property` set to `value` on a card background of the given size.
+    // Shows `type` with `property` set to `value` on a card background of the given size, drawn by
+    // the software scene graph at twice the point size, as the exported frames are.
     Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
     {
-        Scene scene(QStringLiteral(R"(
+        offscreen::WatchedEngine watched;
+        QQmlComponent component(&watched.engine);
+        component.setData(QStringLiteral(R"(
             import QtQuick
             import Tavrilo.Ui
             Rectangle {
                 width: %2; height: %3; color: HubPalette.card
                 %1 { objectName: "card"; x: 21; y: 21; width: parent.width - 42 }
             })")
-                        .arg(QLatin1StringView(type))
-                        .arg(width)
-                        .arg(height)
-                        .toUtf8(),
-                    {}, width, height);
-        QObject *card = scene.find<QObject>(QStringLiteral("card"));
+                              .arg(QLatin1StringView(type))
+                              .arg(width)
+                              .arg(height)
+                              .toUtf8(),
+                          QUrl());
+        std::unique_ptr<QObject> created(component.isReady() ? component.create() : nullptr);
+        auto *root = qobject_cast<QQuickItem *>(created.get());
+        EXPECT_TRUE(root) << qPrintable(component.errorString());
+        if (!root)
+            return {};
+        QObject *card = root->findChild<QObject *>(QStringLiteral("card"));
         EXPECT_TRUE(card && card->setProperty(property, value));
-        return read(scene, QString::fromLatin1(type));
-    }
 
-    // Draws `scene`, saves it under `name` and reads it back with the vision command.
-    Reading read(Scene &scene, const QString &name)
-    {
-        const QImage image = scene.draw();
-        EXPECT_TRUE(scene.warnings().isEmpty()) << scene.warnings().join(u'\n').toStdString();
-        const QString path = m_dir.filePath(name + QStringLiteral(".png"));
+        const QImage image = offscreen::render(root, width, height);
+        EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
+        const QString path = m_dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
         EXPECT_TRUE(image.save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
-            image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + name + QString::number(++m_saved) +
-                       QStringLiteral(".png"));
+            image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + QString::fromLatin1(type) +
+                       QString::number(++m_saved) + QStringLiteral(".png"));
 
-        QProcess vision;
-        vision.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"),
-                     {QStringLiteral("--vision-analyze"), path});
-        EXPECT_TRUE(vision.waitForFinished(120000));
-        const std::optional<Json> report = json::tryParse(vision.readAllStandardOutput().trimmed());
-        EXPECT_TRUE(report && report->value("ok", false));
-        if (!report)
-            return {};
-        Reading reading;
-        QStringList blocks;
-        for (const Json &block : report->value("ocrBlocks", Json::array()))
-            blocks.append(json::toQString(block.value("text", std::string())));
-        reading.text = blocks.join(u' ').simplified();
-        reading.issues = report->value("copyQuality", Json::object()).value("issues", Json::array());
-        return reading;
-    }
-
-    static void expectFound(const Reading &reading, const QStringList &texts)
-    {
-        for (const QString &text : texts)
-            EXPECT_TRUE(reading.text.contains(text)) << text.toStdString() << " not in: " << reading.text.toStdString();
-        EXPECT_TRUE(reading.issues.empty()) << reading.issues.dump();
+        return offscreen::read(path).value_or(Reading{});
     }
 
     QTemporaryDir m_dir;
@@ -367,16 +273,61 @@ QList<WorkspaceEvent> sevenEvents()
     return events;
 }
 
-class EventsSectionRender : public GatesCardsRender
+// The events card over `model`, made once and drawn as often as a test needs.
+class Scene
+{
+public:
+    Scene(HubModel &model, bool offscreenExport)
+    {
+        QQmlComponent component(&m_watched.engine);
+        component.setData(QString::fromLatin1(kSectionScene).arg(kCardWidth).arg(kCardHeight).toUtf8(),
+                          QUrl(QStringLiteral("qrc:/gates-render-test/Scene.qml")));
+        m_created.reset(component.isReady() ? component.createWithInitialProperties(
+                                                  {{QStringLiteral("hubModel"), QVariant::fromValue(&model)},
+                                                   {QStringLiteral("offscreen"), offscreenExport}})
+                                            : nullptr);
+        m_root = qobject_cast<QQuickItem *>(m_created.get());
+        EXPECT_TRUE(m_root) << qPrintable(component.errorString());
+    }
+
+    template <typename T = QQuickItem> T *find(const QString &name) const
+    {
+        return m_root ? m_root->findChild<T *>(name) : nullptr;
+    }
+    // Lays the card out and draws it; the items keep the geometry of this drawing.
+    QImage draw()
+    {
+        EXPECT_TRUE(m_root);
+        const QImage image = m_root ? offscreen::render(m_root, kCardWidth, kCardHeight) : QImage();
+        EXPECT_TRUE(m_watched.warnings.isEmpty()) << m_watched.warnings.join(u'\n').toStdString();
+        return image;
+    }
+
+private:
+    offscreen::WatchedEngine m_watched;
+    std::unique_ptr<QObject> m_created;
+    QQuickItem *m_root = nullptr;
+};
+
+class EventsSectionRender : public ::testing::Test
 {
 protected:
-    std::unique_ptr<Scene> section(HubModel &model, bool offscreen, int height = kCardHeight)
+    void SetUp() override { useHubIconTheme(); }
+
+    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport)
     {
-        const QByteArray qml = QString::fromLatin1(kSectionScene).arg(kCardWidth).arg(height).toUtf8();
-        return std::make_unique<Scene>(qml,
-                                       QVariantMap{{QStringLiteral("hubModel"), QVariant::fromValue(&model)},
-                                                   {QStringLiteral("offscreen"), offscreen}},
-                                       kCardWidth, height);
+        return std::make_unique<Scene>(model, offscreenExport);
+    }
+
+    // Draws `scene`, keeps it under `name` when asked to and reads it back with the vision command.
+    Reading read(Scene &scene, const QString &name)
+    {
+        const QImage image = scene.draw();
+        const QString path = m_dir.filePath(name + QStringLiteral(".png"));
+        EXPECT_TRUE(image.save(path));
+        if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
+            image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + name + QStringLiteral(".png"));
+        return offscreen::read(path).value_or(Reading{});
     }
 
     // The shown blocks of the gates content, top to bottom.
@@ -408,6 +359,8 @@ protected:
         const QQuickItem *item = scene.find(name);
         return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) : QRectF();
     }
+
+    QTemporaryDir m_dir;
 };
 } // namespace
 
