@@ -19,7 +19,7 @@ ColumnLayout {
 
     RowLayout {
         Layout.fillWidth: true
-        Label { text: qsTr("POSITION"); Layout.fillWidth: true; font: root.columnFont; color: HubPalette.muted }
+        Label { text: qsTr("POSITION"); Layout.fillWidth: true; elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
         Label { text: qsTr("CONFIDENCE"); Layout.preferredWidth: 75; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
         Label { text: qsTr("DEPENDS ON"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
         Label { text: qsTr("CONFLICTS WITH"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }

@@ -98,6 +98,7 @@ ColumnLayout {
         Label {
             Layout.fillWidth: true
             text: root.status.completionText
+            wrapMode: Text.Wrap
             font.family: HubFonts.defaultFamily
             font.pixelSize: 11
             font.weight: HubFonts.semibold
