@@ -119,6 +119,7 @@ void ShellTranscript::clear()
     m_channels.clear();
     m_buffer.clear();
     m_start = 0;
+    m_cut = 0;
     m_line = {};
 }
 
@@ -130,6 +131,7 @@ void ShellTranscript::trim()
     qsizetype start = m_buffer.size() - kMaximumBytes;
     while (start < m_buffer.size() && isContinuation(static_cast<unsigned char>(m_buffer[start])))
         ++start;
+    m_cut += start - m_start;
     m_start = start;
     if (m_start >= kMaximumBytes) {
         // Moved in place: the buffer keeps its room (QByteArray::remove would keep it at the front

@@ -27,6 +27,11 @@ public:
     // The transcript: valid UTF-8, at most kMaximumBytes, starting on a whole character.
     QByteArrayView utf8() const { return QByteArrayView(m_buffer).sliced(m_start); }
     bool isEmpty() const { return m_start == m_buffer.size(); }
+    // The bytes the cap has cut from the front since the last clear: an offset into utf8() plus this
+    // names the same byte however much is cut later.
+    qint64 cutBytes() const { return m_cut; }
+    // The length in bytes of the last line, the one the cursor is on (after the last line feed).
+    qsizetype lastLineBytes() const { return m_line.length; }
 
     // A new shell: no text, no held-back bytes, fresh decoders.
     void clear();
@@ -61,4 +66,5 @@ private:
     // long as the cap, so that capping costs one copy per byte appended rather than one per append.
     QByteArray m_buffer;
     qsizetype m_start = 0;
+    qint64 m_cut = 0;
 };
