@@ -62,8 +62,8 @@ private:
     std::map<quint8, Channel> m_channels;
     // The cursor on the last line, which both channels write to as to one screen.
     TerminalLine m_line;
-    // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is as
-    // long as the cap, so that capping costs one copy per byte appended rather than one per append.
+    // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is a few
+    // times as long as the cap, so that capping costs less than a copy per byte appended.
     QByteArray m_buffer;
     qsizetype m_start = 0;
     qint64 m_cut = 0;
