@@ -1,5 +1,6 @@
 #pragma once
 
+#include "core/Json.h"
 #include "core/WorkspaceEvent.h"
 #include "core/async/CancelToken.h"
 #include "headless/OffscreenWindowProof.h"
@@ -10,12 +11,22 @@
 #include <QStringList>
 
 #include <QCoroTask>
+#include <QImage>
+
+#include <functional>
+#include <optional>
 
 #include <chrono>
+#include <map>
+#include <memory>
 #include <vector>
 
+class HeadlessFrameStage;
 class HubLayout;
+class HubModel;
 class JournalFolder;
+class QQmlComponent;
+class QQmlEngine;
 class ResourceBundle;
 
 // The headless frame export and the checks it runs on its way: the local journal's tail, the
@@ -27,6 +38,112 @@ public:
     // The whole export for the process's `arguments` (executable first). Throws HubError for every
     // refusal and failure, CancelledError once `token` fires.
     static QCoro::Task<void> dump(QStringList arguments, CancelToken token);
+
+    // --- Frames ----------------------------------------------------------------------------------
+
+    static constexpr int kLogicalWidth = 1440;
+    static constexpr int kLogicalHeight = 900;
+    static constexpr int kScale = 2;
+    static constexpr int kLanesWidth = 1100;
+    static constexpr int kLanesHeight = 128;
+
+    // One row of the frame table: the file name without ".png" and the view selection it is drawn in.
+    struct FrameRow
+    {
+        QString name;
+        bool selected = true;
+        QString inspector;
+        QString tab;
+    };
+    // The eight frames of an export, in the order they are produced.
+    static const QList<FrameRow> &frameTable();
+    // The row named `name` (a live snapshot is taken with its row's values).
+    static const FrameRow &frameRow(const QString &name);
+
+    // The two ways of drawing a frame: the root view built for export (live views as captured
+    // pictures, nothing scrolls), or exactly as the window shows it. Both draw off screen.
+    static QString renderModeName(bool nativeHierarchy);
+
+    // One encoded frame and what describes it in the manifest (15 keys).
+    struct TemporalSnapshot
+    {
+        QByteArray data;
+        Json metadata;
+    };
+
+    // Draws the window's root view, `HubView`, off screen: one QML engine for the export, a fresh
+    // root view (and so a fresh view state) for every frame, drawn by Qt Quick's software renderer
+    // through a render control into a 2880 x 1800 image. Main thread only.
+    class FrameRenderer
+    {
+    public:
+        explicit FrameRenderer(bool nativeHierarchy);
+        ~FrameRenderer();
+        FrameRenderer(const FrameRenderer &) = delete;
+        FrameRenderer &operator=(const FrameRenderer &) = delete;
+
+        bool nativeHierarchy() const { return m_nativeHierarchy; }
+        // The root view of `model` at 1440 x 900 points and scale 2: polished, synchronised and
+        // drawn in one go, so the model cannot change in between. Throws the mode's sentences.
+        QImage draw(HubModel &model, const QString &name);
+
+    private:
+        bool m_nativeHierarchy;
+        std::unique_ptr<QQmlEngine> m_engine;
+        std::unique_ptr<QQmlComponent> m_component;
+    };
+
+    // Puts `model` into the row's view selection, draws the lanes for the current activity into
+    // `renderedActivity` (kept afterwards), draws and encodes the frame, checks that no window
+    // appeared, and describes the frame. The view selection is back as it was on every way out.
+    static TemporalSnapshot snapshot(FrameRenderer &renderer, HubModel &model, const FrameRow &row,
+                                     qint64 windowsBefore);
+    // The lanes the snapshot draws, kept apart so a test can stand in for the GPU.
+    using LanesDrawer = std::function<QImage(qint64 activeMask, float velocity)>;
+    static TemporalSnapshot snapshot(FrameRenderer &renderer, HubModel &model, const FrameRow &row,
+                                     qint64 windowsBefore, const LanesDrawer &lanes);
+
+    // What the render hands to the capture run for publication.
+    struct Export
+    {
+        QString output;
+        std::shared_ptr<HeadlessFrameStage> stage;
+        QStringList names;
+        Json manifest;
+        qint64 count = 0;
+        QString device;
+    };
+    struct RenderRun
+    {
+        qint64 windowsBefore = 0;
+        bool liveProfile = false;
+        bool observingSession = false;
+        bool shellRoundTripVerified = false;
+        // The folder named on the command line; the private default folder when absent.
+        std::optional<QString> output;
+    };
+    // The layout check, the GPU probe and benchmark, the stage, the eight frames (taking a live one
+    // from `snapshots` where the run supplied it), the window check and the manifest's 25 keys.
+    // A failure after the stage exists discards it.
+    static QCoro::Task<Export> render(FrameRenderer &renderer, HubModel &model, RenderRun run,
+                                      std::map<QString, TemporalSnapshot> snapshots);
+
+    // --- The live tool proofs ---------------------------------------------------------------------
+
+    enum class BrowserNavigationState { Pending, Succeeded, Failed };
+    // Whether a specialist of turn `turnID` navigated the owned browser: the newest successful
+    // navigation wins over any failed one.
+    static BrowserNavigationState browserNavigationState(const QList<WorkspaceEvent> &events,
+                                                         const std::optional<QString> &turnID);
+    // Waits for a successful navigation of the observed turn, opens the session's live browser and
+    // captures it into `capturedBrowser`. `wait` is the capture wait in seconds.
+    static QCoro::Task<void> browserProof(HubModel &model, double wait, qint64 windowsBefore, CancelToken token);
+    // Opens the build shell, waits for it, runs a harmless printf and waits for its output.
+    static QCoro::Task<void> shellProof(HubModel &model, CancelToken token);
+    // "TAVRILO_SHELL_PROOF_" and 32 upper-case hexadecimal digits, new for every call.
+    static QString newProofMarker();
+    // The command that prints `marker` without the shell's echo of it ever containing it.
+    static QString proofCommand(const QString &marker);
 
     // --- The local journal ------------------------------------------------------------------------
 
@@ -84,6 +201,10 @@ public:
         QString sentence;
     };
     static GuardRefusal guardRefusal(const WindowCensus &census, qint64 windowsBefore, const QString &phase);
+
+    // The manifest's 25 keys of a render: the model, the run and the windows as `census` saw them.
+    static Json manifestFor(HubModel &model, const RenderRun &run, bool nativeHierarchy, const WindowCensus &census,
+                            const QString &device, const Json &throughput, const Json &frames);
 
     // --- The layout check -------------------------------------------------------------------------
 

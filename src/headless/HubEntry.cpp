@@ -1,7 +1,9 @@
 #include "headless/HubEntry.h"
 
+#include "cloud/CaptureSession.h"
 #include "core/HubError.h"
 #include "core/async/Job.h"
+#include "headless/HeadlessExportOptions.h"
 #include "headless/HeadlessFrames.h"
 #include "headless/WriteLine.h"
 #include "platform/SignalBridge.h"
@@ -44,6 +46,18 @@ int HubEntry::runExport(int argc, char **argv)
     QStringList arguments;
     for (int i = 0; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);
+
+    // The credential descriptor is kept from every child at once, before anything can start one
+    // (the browser engine's helpers, the companion); the hand-off reads it later.
+    try {
+        if (const std::optional<QString> descriptor =
+                HeadlessExportOptions::argument(QStringLiteral("--capture-session-fd"), arguments)) {
+            if (const std::optional<int> number = headlessnumbers::wholeNumber(*descriptor))
+                CaptureSession::keepFromChildren(*number);
+        }
+    } catch (const HubError &) {
+        // A missing value is refused with the other options, in their order.
+    }
 
     // The platform is fixed when the application object is made; on the offscreen one no window can
     // be shown and the hub can never become the active application. The application object sees

@@ -1,4 +1,5 @@
 #include "app/HubApplication.h"
+#include "session/ProjectModelSupport.h"
 #include "session/HubModel.h"
 #include "support/BrowserEngineStandIn.h"
 #include "support/TestSupport.h"
@@ -10,6 +11,7 @@
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QUuid>
@@ -199,6 +201,166 @@ TEST_F(HubWindow, OpensShowsTheWorkspaceReadyAndSignsIn)
     EXPECT_EQ(hub.exec(), 0);
 }
 
+// Everything the landing screen can press, driven by the mouse and the keyboard: sign in, switch
+// workspace, choose a folder in the folder dialog, open a repository through the form (a rejected
+// address first, then a fixture repository cloned by the companion), enter the working screen.
+class LandingWindow : public HubWindow
+{
+protected:
+    void SetUp() override
+    {
+        HubWindow::SetUp();
+        // https://git.fixture.test/ leads, through git's own address rewriting, to local repositories.
+        projectmodel::makeRepository(m_remotes.filePath(QStringLiteral("shop.git")),
+                                     {{QStringLiteral("README"), "shop\n"}});
+        QDir().mkpath(m_config.filePath(QStringLiteral("git")));
+        testsupport::writeFile(m_config.filePath(QStringLiteral("git/config")),
+                               "[url \"file://" + m_remotes.path().toUtf8() +
+                                   "/\"]\n\tinsteadOf = https://git.fixture.test/\n");
+    }
+
+    QQuickItem *item(const char *name) const
+    {
+        auto *found = m_window->findChild<QQuickItem *>(QString::fromLatin1(name));
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+
+    // A left click in the middle of `target`, which must be shown and enabled.
+    void click(QQuickItem *target) const
+    {
+        ASSERT_TRUE(target && target->isVisible() && target->isEnabled());
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(m_window, Qt::LeftButton, {}, centre.toPoint());
+    }
+
+    // Types `text` into the item with the keyboard focus, one key press per character.
+    void type(const QString &text) const
+    {
+        for (const QChar character : text)
+            QTest::keyClick(m_window, character.toLatin1());
+    }
+
+    // The entry titled `title` of the open menu, once the menu has grown to show it.
+    QQuickItem *menuEntry(const QString &title) const
+    {
+        for (QQuickItem *candidate : m_window->findChildren<QQuickItem *>())
+            if (candidate->inherits("QQuickMenuItem") && candidate->isVisible() &&
+                candidate->property("text").toString() == title && candidate->parentItem() &&
+                candidate->parentItem()->parentItem() &&
+                candidate->mapToItem(candidate->parentItem()->parentItem(), QPointF(0, candidate->height())).y() <=
+                    candidate->parentItem()->parentItem()->height())
+                return candidate;
+        return nullptr;
+    }
+
+    // Answers the folder dialog that is open with `folder`, as a user picking it and pressing Open.
+    void answerFolderDialog(const QString &folder) const
+    {
+        QObject *dialog = nullptr;
+        QObject *shown = nullptr;
+        ASSERT_TRUE(waitUntil([&] {
+            for (QObject *child : m_window->findChildren<QObject *>()) {
+                if (child->inherits("QQuickFolderDialog") && child->property("visible").toBool())
+                    dialog = child;
+                if (child->inherits("QQuickFolderDialogImpl") && child->property("visible").toBool())
+                    shown = child;
+            }
+            return dialog && shown;
+        }));
+        ASSERT_TRUE(shown->setProperty("selectedFolder", QUrl::fromLocalFile(folder)));
+        QMetaObject::invokeMethod(dialog, "accept");
+    }
+
+    QString root() const
+    {
+        const HubModel *model = m_hub->model();
+        return model->configuration() ? model->configuration()->root : QString();
+    }
+
+    QTemporaryDir m_remotes;
+    QTemporaryDir m_config;
+    QTemporaryDir m_folders;
+    projectmodel::EnvironmentSetting m_configHome{"XDG_CONFIG_HOME", QFile::encodeName(m_config.path())};
+    projectmodel::EnvironmentSetting m_companion{"TAVRILO_CODE_CLI", projectmodel::companionProgram().toUtf8()};
+    HubApplication *m_hub = nullptr;
+    QQuickWindow *m_window = nullptr;
+};
+
+TEST_F(LandingWindow, SignsInSwitchesWorkspaceChoosesAFolderOpensARepositoryAndEnters)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(open(hub));
+    m_hub = &hub;
+    m_window = hub.window();
+    // Tall enough for the whole column with the repository form.
+    m_window->resize(1280, 960);
+    ASSERT_TRUE(waitUntil([&] { return item("repositoryForm") && item("landingSelector")->height() == 960; }));
+    HubModel *model = hub.model();
+
+    ASSERT_NO_FATAL_FAILURE(click(item("signIn")));
+    ASSERT_TRUE(waitUntil([&] { return model->message() == QStringLiteral("Signed in to your Tavrilo workspace."); },
+                          90s))
+        << model->message().toStdString();
+    EXPECT_EQ(item("signIn")->property("text").toString(), QStringLiteral("Refresh account"));
+    EXPECT_TRUE(item("identityLine")->isVisible());
+
+    ASSERT_NO_FATAL_FAILURE(click(item("workspaceMenu")));
+    QQuickItem *cobalt = nullptr;
+    ASSERT_TRUE(waitUntil([&] { return (cobalt = menuEntry(QStringLiteral("Cobalt"))) != nullptr; }));
+    ASSERT_NO_FATAL_FAILURE(click(cobalt));
+    ASSERT_TRUE(waitUntil([&] { return model->message() == QStringLiteral("Workspace changed to Cobalt"); }, 30s))
+        << model->message().toStdString();
+    EXPECT_EQ(item("workspaceMenu")->property("text").toString(), QStringLiteral("Cobalt"));
+
+    const QString chosen = QDir(m_folders.path()).canonicalPath() + QStringLiteral("/atlas-web");
+    ASSERT_TRUE(QDir().mkpath(chosen));
+    ASSERT_NO_FATAL_FAILURE(click(item("chooseProject")));
+    ASSERT_NO_FATAL_FAILURE(answerFolderDialog(chosen));
+    ASSERT_TRUE(waitUntil([&] { return root() == chosen; }, 30s)) << model->message().toStdString();
+    EXPECT_EQ(item("projectName")->property("text").toString(), QStringLiteral("atlas-web"));
+
+    // The form hands the address over as typed; the opening refuses it in the status line and the
+    // fields keep what was typed.
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryToggle")));
+    ASSERT_TRUE(item("repositoryForm")->isVisible());
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryAddress")));
+    type(QStringLiteral("http://git.fixture.test/shop.git"));
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryOpen")));
+    const QString rejected = QStringLiteral(
+        "Use an HTTPS repository address without embedded credentials, query parameters, or fragments.");
+    ASSERT_TRUE(waitUntil([&] { return item("statusLine")->property("text").toString() == rejected; }))
+        << model->message().toStdString();
+    EXPECT_EQ(item("repositoryAddress")->property("text").toString(), QStringLiteral("http://git.fixture.test/shop.git"));
+
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryAddress")));
+    QTest::keyClick(m_window, Qt::Key_A, Qt::ControlModifier);
+    type(QStringLiteral(" https://git.fixture.test/shop.git "));
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryRef")));
+    type(QStringLiteral("main"));
+    ASSERT_NO_FATAL_FAILURE(click(item("repositoryOpen")));
+    const QString parent = QDir(m_folders.path()).canonicalPath() + QStringLiteral("/checkouts");
+    ASSERT_TRUE(QDir().mkpath(parent));
+    ASSERT_NO_FATAL_FAILURE(answerFolderDialog(parent));
+    ASSERT_TRUE(waitUntil([&] { return model->message() == QStringLiteral("Repository project selected."); }, 60s))
+        << model->message().toStdString();
+    EXPECT_EQ(root(), parent + QStringLiteral("/shop"));
+    EXPECT_TRUE(QFile::exists(parent + QStringLiteral("/shop/README")));
+    EXPECT_EQ(item("projectName")->property("text").toString(), QStringLiteral("shop"));
+    EXPECT_TRUE(item("repositoryForm")->isVisible());
+    EXPECT_EQ(item("repositoryAddress")->property("text").toString(),
+              QStringLiteral(" https://git.fixture.test/shop.git "));
+
+    ASSERT_NO_FATAL_FAILURE(click(item("projectCard")));
+    EXPECT_TRUE(model->selectedProfile());
+    EXPECT_TRUE(item("workingScreen")->isVisible());
+    EXPECT_FALSE(item("landingSelector")->isVisible());
+    EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
+
+    QTimer::singleShot(0, m_window, [this] { m_window->close(); });
+    EXPECT_EQ(hub.exec(), 0);
+}
+
 class LiveSession : public HubWindow
 {
 public:
@@ -236,5 +398,56 @@ TEST_F(LiveSession, SigtermStopsTheSessionOnceThenTheHubQuits)
     EXPECT_EQ(signalsSent, 2);
     EXPECT_FALSE(model->hasOwnedCleanup());
     EXPECT_EQ(requests("NativeStop"), 1u);
+}
+} // namespace
+
+namespace
+{
+// A button of the window pressed as its press handler sees it; false when it may not be pressed.
+bool press(QQuickWindow *window, const char *name)
+{
+    auto *button = window->findChild<QQuickItem *>(QString::fromLatin1(name));
+    if (!button || !button->isEnabled() || !button->isVisible())
+        return false;
+    return QMetaObject::invokeMethod(button, "clicked");
+}
+
+QString textOf(QQuickWindow *window, const char *name)
+{
+    auto *item = window->findChild<QQuickItem *>(QString::fromLatin1(name));
+    return item ? item->property("text").toString() : QString();
+}
+
+// A turn started and stopped with the working screen's own buttons: the platform sees one start and
+// one stop, and the runtime status follows.
+TEST_F(LiveSession, RunAndStopFromTheWorkingScreen)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(open(hub));
+    ASSERT_NO_FATAL_FAILURE(signIn(hub));
+    HubModel *model = hub.model();
+    QQuickWindow *window = hub.window();
+    model->setSelectedProfile(true);
+    EXPECT_FALSE(press(window, "runButton")); // no task yet
+    model->setPrompt(QStringLiteral("Fix the failing build"));
+
+    ASSERT_TRUE(press(window, "runButton"));
+    // The turn has started once the platform has the start (the stand-in's log is read as it writes).
+    ASSERT_TRUE(waitUntil([&] { return requests("NativeStart") == 1; }, 20s)) << model->message().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return model->hasOwnedCleanup() && model->running(); }, 20s))
+        << model->message().toStdString();
+    EXPECT_EQ(textOf(window, "statusWord"), QStringLiteral("Runtime active"));
+    EXPECT_FALSE(press(window, "runButton")); // one turn at a time
+
+    ASSERT_TRUE(press(window, "stopButton"));
+    ASSERT_TRUE(waitUntil([&] { return !model->hasOwnedCleanup() && !model->closingSession(); }, 30s))
+        << model->message().toStdString();
+    EXPECT_TRUE(waitUntil([&] { return requests("NativeStop") == 1; }, 10s)) << requests("NativeStop");
+    EXPECT_EQ(requests("NativeStart"), 1u);
+    EXPECT_FALSE(textOf(window, "statusWord") == QStringLiteral("Runtime active"));
+
+    QTimer::singleShot(0, window, [window] { window->close(); });
+    EXPECT_EQ(hub.exec(), 0);
+    EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
 }
 } // namespace

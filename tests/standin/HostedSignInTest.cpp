@@ -175,3 +175,34 @@ TEST_F(HostedSignIn, RedirectPageForwardsWhatItGotAndCodesNeverReachTheLog)
         EXPECT_FALSE(json::dump(entry).contains(code)) << json::dump(entry).toStdString();
 }
 } // namespace
+
+namespace
+{
+Json claimsOf(const std::string &token)
+{
+    const QByteArray payload = QByteArray::fromStdString(token).split('.').value(1);
+    return json::parse(QByteArray::fromBase64(payload, QByteArray::Base64UrlEncoding));
+}
+
+// The credentials a parent process hands to a headless capture: the account's tokens for the
+// client named, with their expiry; tokens never reach the log.
+TEST_F(HostedSignIn, CaptureCredentialsAreTheAccountsTokensForTheClient)
+{
+    EXPECT_EQ(standIn().control("POST", "/_standin/captureCredential").status, 400);
+    const StandIn::ControlReply reply = standIn().control("POST", "/_standin/captureCredential?client_id=client-9");
+    ASSERT_EQ(reply.status, 200) << reply.body.toStdString();
+    const Json credentials = json::parse(reply.body);
+    const Json id = claimsOf(credentials["idToken"]);
+    const Json access = claimsOf(credentials["accessToken"]);
+    EXPECT_EQ(id["aud"], "client-9");
+    EXPECT_EQ(id["token_use"], "id");
+    EXPECT_EQ(access["client_id"], "client-9");
+    EXPECT_EQ(access["sub"], id["sub"]);
+    EXPECT_EQ(credentials["expiresAt"].get<qint64>(), id["exp"].get<qint64>() * 1000);
+    for (const auto &entry : entries()) {
+        EXPECT_FALSE(json::dump(entry).contains(QByteArray::fromStdString(credentials["idToken"])))
+            << json::dump(entry).toStdString();
+    }
+    EXPECT_FALSE(entriesOfKind("signin").empty());
+}
+} // namespace

@@ -1,7 +1,7 @@
 // The gates cards drawn off screen by the software scene graph at the frames' scale, saved as PNG
 // and read back with the hub's own vision command: the texts their presenters chose are found, and
 // the command reports no copy defect.
-#include "core/Json.h"
+#include "OffscreenReading.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
 #include "ui/NativeJournalPresentation.h"
@@ -9,14 +9,9 @@
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
 
-#include <QCoreApplication>
-#include <QProcess>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickItem>
-#include <QQuickRenderControl>
-#include <QQuickRenderTarget>
-#include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QtQml/qqmlextensionplugin.h>
 
@@ -28,11 +23,8 @@ Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 namespace
 {
-struct Reading
-{
-    QString text; // every recognised block, joined by spaces
-    Json issues;
-};
+using offscreen::expectFound;
+using offscreen::Reading;
 
 class GatesCardsRender : public ::testing::Test
 {
@@ -41,16 +33,8 @@ protected:
     // the software scene graph at twice the point size, as the exported frames are.
     Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
     {
-        QQmlEngine engine;
-        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
-        // A QML warning or script error is a fault of the view.
-        QStringList warnings;
-        engine.setOutputWarningsToStandardError(false);
-        QObject::connect(&engine, &QQmlEngine::warnings, &engine, [&](const QList<QQmlError> &errors) {
-            for (const QQmlError &error : errors)
-                warnings.append(error.toString());
-        });
-        QQmlComponent component(&engine);
+        offscreen::WatchedEngine watched;
+        QQmlComponent component(&watched.engine);
         component.setData(QStringLiteral(R"(
             import QtQuick
             import Tavrilo.Ui
@@ -71,54 +55,15 @@ protected:
         QObject *card = root->findChild<QObject *>(QStringLiteral("card"));
         EXPECT_TRUE(card && card->setProperty(property, value));
 
-        constexpr qreal kScale = 2;
-        QImage image(int(width * kScale), int(height * kScale), QImage::Format_ARGB32_Premultiplied);
-        image.fill(Qt::transparent);
-        image.setDevicePixelRatio(kScale);
-        {
-            QQuickRenderControl control;
-            QQuickWindow window(&control);
-            window.setGeometry(0, 0, width, height);
-            root->setParentItem(window.contentItem());
-            QQuickRenderTarget target = QQuickRenderTarget::fromPaintDevice(&image);
-            target.setDevicePixelRatio(kScale);
-            window.setRenderTarget(target);
-            control.polishItems();
-            control.beginFrame();
-            control.sync();
-            control.render();
-            control.endFrame();
-            root->setParentItem(nullptr);
-        }
-        EXPECT_TRUE(warnings.isEmpty()) << warnings.join(u'\n').toStdString();
+        const QImage image = offscreen::render(root, width, height);
+        EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
         const QString path = m_dir.filePath(QString::fromLatin1(type) + QStringLiteral(".png"));
         EXPECT_TRUE(image.save(path));
         if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
             image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + QString::fromLatin1(type) +
                        QString::number(++m_saved) + QStringLiteral(".png"));
 
-        QProcess vision;
-        vision.start(QCoreApplication::applicationDirPath() + QStringLiteral("/tavrilo-hub"),
-                     {QStringLiteral("--vision-analyze"), path});
-        EXPECT_TRUE(vision.waitForFinished(120000));
-        const std::optional<Json> report = json::tryParse(vision.readAllStandardOutput().trimmed());
-        EXPECT_TRUE(report && report->value("ok", false));
-        if (!report)
-            return {};
-        Reading reading;
-        QStringList blocks;
-        for (const Json &block : report->value("ocrBlocks", Json::array()))
-            blocks.append(json::toQString(block.value("text", std::string())));
-        reading.text = blocks.join(u' ').simplified();
-        reading.issues = report->value("copyQuality", Json::object()).value("issues", Json::array());
-        return reading;
-    }
-
-    static void expectFound(const Reading &reading, const QStringList &texts)
-    {
-        for (const QString &text : texts)
-            EXPECT_TRUE(reading.text.contains(text)) << text.toStdString() << " not in: " << reading.text.toStdString();
-        EXPECT_TRUE(reading.issues.empty()) << reading.issues.dump();
+        return offscreen::read(path).value_or(Reading{});
     }
 
     QTemporaryDir m_dir;

@@ -372,6 +372,27 @@ Outcome token(State &state, const WorkspaceSelection *selection, const HttpsExch
     return outcome;
 }
 
+// The credentials a parent process hands to a headless capture of the signed-in account: the
+// tokens the token endpoint would issue for `client_id` (query), with their expiry in milliseconds.
+// Nothing is logged but the request.
+HttpResponse captureCredential(const WorkspaceSelection *selection, const HttpRequest &request,
+                               ServiceContext &context)
+{
+    const std::string clientID = request.query.queryItemValue(QStringLiteral("client_id")).toStdString();
+    if (clientID.empty())
+        return HttpResponse::json(400, R"({"error":"client_id is required"})");
+    const Json view{{"grant_type", "capture"}, {"client_id", clientID}};
+    Account account = accountFor(context.scenario, view);
+    if (selection)
+        account.workspace = selection->of(account.sub).value_or(account.workspace);
+    const Json tokens = tokenAnswer(account, clientID, std::nullopt);
+    const qint64 expiresAt = (QDateTime::currentSecsSinceEpoch() + account.lifetimeSeconds) * 1000;
+    context.log.append({{"kind", "signin"}, {"step", "capture"}, {"client_id", clientID}});
+    return HttpResponse::json(200, json::dump(Json{{"idToken", tokens["id_token"]},
+                                                   {"accessToken", tokens["access_token"]},
+                                                   {"expiresAt", expiresAt}}));
+}
+
 bool isDesktopRedirectHost(const QString &host)
 {
     return !platformhosts::isSignInHost(host) && platformhosts::acceptsConnect(host, platformhosts::kPort, {});
@@ -393,6 +414,10 @@ void registerService(ServiceRegistry &registry, std::shared_ptr<const WorkspaceS
     registry.addHttpsRoute(
         {QStringLiteral("signInToken"), platformhosts::isSignInHost, "POST", anchored("(?:/.*)?/oauth2/token"),
          [state, selection](const HttpsExchange &exchange) { return token(*state, selection.get(), exchange); }});
+    registry.addControlRoute({"POST", QStringLiteral("/_standin/captureCredential"),
+                              [selection](const HttpRequest &request, ServiceContext &context) {
+                                  return captureCredential(selection.get(), request, context);
+                              }});
     registry.addHttpsRoute({QStringLiteral("signInDesktopRedirect"), isDesktopRedirectHost, "GET",
                             anchored("(?:/.*)?/desktop-callback"),
                             [](const HttpsExchange &exchange) { return desktopRedirect(exchange); }});

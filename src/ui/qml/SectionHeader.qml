@@ -17,25 +17,31 @@ RowLayout {
     spacing: 8
 
     IconImage {
+        Layout.alignment: Qt.AlignVCenter
         name: HubIcons.name(header.icon)
         color: HubPalette.green
         sourceSize: Qt.size(12, 12)
     }
     AbstractButton {
+        id: titleButton
         objectName: "sectionTitle"
+        Layout.alignment: Qt.AlignVCenter
         Accessible.name: header.title
+        padding: 0
         contentItem: Text {
             text: header.title
             textFormat: Text.PlainText
             font: HubFonts.font("default", 15, HubFonts.semibold)
-            color: header.palette.windowText
+            // The inherited text colour: the window's ink.
+            color: titleButton.palette.windowText
         }
-        onClicked: header.model.expandedInspector = header.title.toLowerCase()
+        onClicked: SectionTitles.pick(header.model, header.title)
     }
     Item {
         Layout.fillWidth: true
     }
     Text {
+        Layout.alignment: Qt.AlignVCenter
         text: header.caption
         textFormat: Text.PlainText
         font: HubFonts.font("monospaced", 9)

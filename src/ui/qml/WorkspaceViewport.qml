@@ -5,24 +5,25 @@ import Tavrilo.Ui
 // The wrapper around a section's long content. On screen it scrolls along its axes with the
 // indicators always shown and 8 points of room under the last row; rendered off screen it does not
 // scroll: the content is laid out top-left and cut at the viewport's edges, so a frame never shows
-// one section spilling over its neighbour.
+// one section spilling over its neighbour. The content is one item laid out at its implicit size
+// (given the viewport's width unless the viewport scrolls horizontally).
 Item {
     id: viewport
     required property bool offscreenExport
     property bool horizontal: false
     property bool vertical: true
     default property alias content: holder.data
-    // The content's ideal size: its first child's implicit size.
     readonly property Item body: holder.children.length > 0 ? holder.children[0] : null
 
     clip: true
 
     Flickable {
         id: flick
+        objectName: "viewportFlickable"
         anchors.fill: parent
         interactive: !viewport.offscreenExport
         contentWidth: viewport.horizontal ? holder.width : width
-        contentHeight: viewport.vertical || viewport.offscreenExport ? holder.height + (viewport.offscreenExport ? 0 : 8) : height
+        contentHeight: viewport.vertical && !viewport.offscreenExport ? holder.height + 8 : holder.height
         flickableDirection: viewport.horizontal && viewport.vertical ? Flickable.HorizontalAndVerticalFlick
                           : viewport.horizontal ? Flickable.HorizontalFlick : Flickable.VerticalFlick
         boundsBehavior: Flickable.StopAtBounds
@@ -34,5 +35,11 @@ Item {
             width: viewport.horizontal ? (viewport.body ? viewport.body.implicitWidth : 0) : flick.width
             height: viewport.body ? viewport.body.implicitHeight : 0
         }
+    }
+    Binding {
+        target: viewport.body
+        property: "width"
+        value: holder.width
+        when: viewport.body !== null
     }
 }

@@ -1,0 +1,165 @@
+// The working screen's frame time while a turn streams: the whole root view in a window, four
+// specialists working (the lanes animate), an event merged every 20 ms (50 frames a second from the
+// platform) with the output rate changing as it would. Reports the intervals between swapped frames
+// over five seconds: the median and the 99th percentile, and the frames a second they allow.
+// On a small machine under a virtual display (Mesa's llvmpipe):
+//   taskset -c 0,1 xvfb-run -a -s "-screen 0 1920x1080x24" bin/working_screen_bench
+#include "core/HubConfiguration.h"
+#include "core/HubLayout.h"
+#include "core/WorkspaceEvent.h"
+#include "live/NativePresence.h"
+#include "platform/MemoryKeyring.h"
+#include "platform/WebAuthSession.h"
+#include "session/HubModel.h"
+
+#include <QElapsedTimer>
+#include <QFile>
+#include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTimer>
+#include <QtQml/qqmlextensionplugin.h>
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
+
+namespace
+{
+const QString kApp = QStringLiteral("bench-app");
+const QString kTenant = QStringLiteral("tenant-a");
+
+class NoSignInWindow : public WebAuthSession
+{
+public:
+    bool start(Request, Completion) override { return false; }
+    void cancel() override {}
+};
+
+// A model in a live parallel round: signed in, a session of its own, four roles working.
+std::unique_ptr<HubModel> liveModel()
+{
+    HubModel::Dependencies dependencies{
+        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignInWindow>(); }, {}};
+    auto model = std::make_unique<HubModel>(std::move(dependencies));
+    HubConfiguration configuration(
+        HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), kApp}, {QStringLiteral("TAVRILO_WORKSPACE_ROOT"), "/srv/p"}});
+    configuration.tenantID = kTenant;
+    model->setConfiguration(configuration);
+    QFile layout(QStringLiteral(HUB_SOURCE_DIR "/resources/layout.json"));
+    if (layout.open(QIODevice::ReadOnly))
+        model->setLayout(HubLayout::decode(layout.readAll()));
+    model->setSelectedProfile(true);
+    model->setPrompt(QStringLiteral("Add a parser for the settings file"));
+    model->setRunning(true);
+    model->setSessionID(QStringLiteral("prj-bench"));
+    model->setActiveSessionID(QStringLiteral("prj-bench"));
+    NativePresence presence;
+    const QStringList &roles = NativePresence::roles();
+    presence.working = {roles[0], roles[1], roles[2], roles[4]};
+    presence.parallel = true;
+    presence.measuredRate = true;
+    presence.velocity = 40;
+    model->setPresence(presence);
+    return model;
+}
+
+WorkspaceEvent streamed(int i)
+{
+    WorkspaceEvent e;
+    e.id = QStringLiteral("e%1").arg(i);
+    e.timestamp = QStringLiteral("2026-05-01T10:00:00Z");
+    e.appID = kApp;
+    e.tenantID = kTenant;
+    e.kind = QStringLiteral("text");
+    e.payload.insert(QStringLiteral("agent"), QStringLiteral("tavrilo_builder"));
+    e.payload.insert(QStringLiteral("text"), QStringLiteral("word%1 ").arg(i));
+    return e;
+}
+
+double percentile(std::vector<double> values, double p)
+{
+    if (values.empty())
+        return 0;
+    std::sort(values.begin(), values.end());
+    return values[std::min(values.size() - 1, size_t(p * double(values.size())))];
+}
+
+void BM_WorkingScreenWhileStreaming(benchmark::State &state)
+{
+    std::vector<double> intervals;
+    for (auto _ : state) {
+        auto model = liveModel();
+        QQmlEngine engine;
+        engine.addImportPath(QStringLiteral("qrc:/qt/qml"));
+        QQmlComponent component(&engine);
+        component.setData("import Tavrilo.Ui\nHubView {}\n", QUrl());
+        if (!component.isReady()) {
+            state.SkipWithError(qPrintable(component.errorString()));
+            return;
+        }
+        std::unique_ptr<QObject> view(
+            component.createWithInitialProperties({{QStringLiteral("model"), QVariant::fromValue(model.get())}}));
+        QQuickWindow window;
+        window.resize(1440, 900);
+        auto *root = qobject_cast<QQuickItem *>(view.get());
+        root->setParentItem(window.contentItem());
+        root->setSize(QSizeF(1440, 900));
+        window.show();
+
+        int merged = 0;
+        QTimer frames;
+        frames.setInterval(20);
+        QObject::connect(&frames, &QTimer::timeout, model.get(), [&] {
+            model->mergeEvent(streamed(merged));
+            NativePresence presence = model->presence();
+            presence.velocity = float(30 + merged % 20);
+            model->setPresence(presence);
+            ++merged;
+        });
+        QElapsedTimer clock;
+        qint64 last = -1;
+        bool measuring = false;
+        QObject::connect(&window, &QQuickWindow::frameSwapped, &window, [&] {
+            const qint64 now = clock.nsecsElapsed();
+            if (measuring && last >= 0)
+                intervals.push_back(double(now - last) / 1e6);
+            last = now;
+        });
+        clock.start();
+        frames.start();
+        // One second to settle (first frames, shader compilation), then five measured.
+        QTimer::singleShot(1000, &window, [&] { measuring = true; });
+        QEventLoop loop;
+        QTimer::singleShot(6000, &loop, &QEventLoop::quit);
+        loop.exec();
+        frames.stop();
+        root->setParentItem(nullptr);
+    }
+    const double p50 = percentile(intervals, 0.5);
+    const double p99 = percentile(intervals, 0.99);
+    state.counters["frames"] = double(intervals.size());
+    state.counters["p50_ms"] = p50;
+    state.counters["p99_ms"] = p99;
+    state.counters["p99_fps"] = p99 > 0 ? 1000 / p99 : 0;
+}
+BENCHMARK(BM_WorkingScreenWhileStreaming)->Iterations(1)->Unit(benchmark::kMillisecond);
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QGuiApplication application(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv))
+        return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
