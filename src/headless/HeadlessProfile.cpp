@@ -7,7 +7,7 @@
 #include "core/async/Job.h"
 #include "session/HubModel.h"
 #include "session/HubStatus.h"
-#include "session/StepGuard.h"
+#include "session/EnsureCurrent.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -3,6 +3,8 @@
 #include "core/async/Spawn.h"
 #include "session/HubModel.h"
 
+#include <QScopeGuard>
+
 namespace
 {
 // The text a form value is sent as: the schema check reads booleans and numbers from their text.
@@ -128,7 +130,18 @@ void HubActions::resume()
 void HubActions::interject(const QString &text)
 {
     if (m_model)
-        spawnOnModel(m_model->sendControl(NativeControls::Command::interject(m_model->sessionID(), text)));
+        spawnOnModel(interjecting(text));
+}
+
+QCoro::Task<void> HubActions::interjecting(QString text)
+{
+    QPointer self(this);
+    // However the send ends; a failure then reaches the status line through spawn.
+    const auto ended = qScopeGuard([self] {
+        if (self)
+            Q_EMIT self->interjectionEnded();
+    });
+    co_await m_model->sendControl(NativeControls::Command::interject(m_model->sessionID(), text));
 }
 
 void HubActions::setBrowserHolder(const QString &holder)

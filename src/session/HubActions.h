@@ -42,6 +42,7 @@ public:
     Q_INVOKABLE void skipActiveStep();
     Q_INVOKABLE void pause();
     Q_INVOKABLE void resume();
+    // Ends with `interjectionEnded`, whatever its outcome.
     Q_INVOKABLE void interject(const QString &text);
     // "customer" takes the live browser, "agent" hands it back.
     Q_INVOKABLE void setBrowserHolder(const QString &holder);
@@ -62,10 +63,13 @@ public:
 Q_SIGNALS:
     // A close asked for through `closeSession` ended: `closed` when the quit, close or stop may go on.
     void sessionCloseEnded(bool closed);
+    // An interjection sent through `interject` has ended (its outcome is in the status line).
+    void interjectionEnded();
 
 private:
     void spawnOnModel(QCoro::Task<void> task);
     QCoro::Task<void> closing();
+    QCoro::Task<void> interjecting(QString text);
 
     QPointer<HubModel> m_model;
 };

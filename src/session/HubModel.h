@@ -23,8 +23,8 @@
 #include "session/HubClock.h"
 #include "session/HubStatus.h"
 #include "session/KeyedListModel.h"
+#include "session/ProjectAnswer.h"
 #include "session/ProjectCallRules.h"
-#include "session/ProjectCalls.h"
 #include "session/ToolTarget.h"
 #include "session/TurnSummary.h"
 #include "workspace/NativeDocuments.h"
@@ -605,8 +605,16 @@ private:
     // thrown once the model is gone or has moved to another session or workspace.
     static QCoro::Task<QString> sessionToken(QPointer<HubModel> model, QString session, QString tenant, QString changed,
                                              CancelToken cancel);
+    // The model's clock as milliseconds since 1970: what project-call deadlines are compared with (a
+    // deadline equal to it has passed).
+    double nowMs() const { return double(m_clock.now().toMSecsSinceEpoch()); }
     // Forgets the project calls of the previous executor id and draws a new one.
     void renewHandsID();
+    // What the window shows of a turn: presence, answered approvals, the projection (gates, positions,
+    // reasoning), running tools and the selected skip; cleared when a turn starts. A new session (a
+    // project or workspace switch) clears with them its events, their merge memory and its usage.
+    enum class ViewReset { turn, session };
+    void resetSessionView(ViewReset scope);
 
     // Start-up.
     QCoro::Task<void> pollPass(CancelToken cancel);

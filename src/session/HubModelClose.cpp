@@ -4,9 +4,9 @@
 
 #include "cloud/NativeControls.h"
 #include "core/HubError.h"
-#include "session/NextEmission.h"
-#include "session/PropertyNotify.h"
-#include "session/StepGuard.h"
+#include "core/PropertyNotify.h"
+#include "core/async/NextEmission.h"
+#include "session/EnsureCurrent.h"
 
 namespace
 {

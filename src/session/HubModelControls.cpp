@@ -3,10 +3,9 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-#include "session/PropertyNotify.h"
+#include "core/PropertyNotify.h"
+#include "core/ScopedFlag.h"
 #include "session/RunControlOutcome.h"
-
-#include <QScopeGuard>
 
 namespace
 {
@@ -97,11 +96,7 @@ QCoro::Task<void> HubModel::sendControl(NativeControls::Command command)
     }
     const HubConfiguration configuration = *m_configuration;
     const QString keptToken = *m_identityToken;
-    setControlInFlight(true);
-    const auto release = qScopeGuard([self] {
-        if (self)
-            self->setControlInFlight(false);
-    });
+    const ScopedFlag inFlight(this, [this](bool on) { setControlInFlight(on); });
     if (!co_await reportingFailure(refreshIdentityIfNeeded()))
         co_return;
     NativeControls::Answer answer;

@@ -2,11 +2,11 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
+#include "core/ScopedCount.h"
+#include "core/async/Spawn.h"
+#include "session/EnsureCurrent.h"
 #include "session/EventMerge.h"
-#include "session/PropertyNotify.h"
-#include "session/StepGuard.h"
-
-#include <QScopeGuard>
+#include "session/RunningTools.h"
 
 namespace
 {
@@ -46,13 +46,10 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
     // a stopped turn holds its last frames; but it acts on nothing (no pending-input query, no project
     // call), and the close does not wait for it.
     const bool recordOnly = m_closingSession;
+    std::optional<ScopedCount> invocation;
     if (!recordOnly)
-        changeActiveInvocations(1);
+        invocation.emplace(this, [this](int delta) { changeActiveInvocations(delta); });
     QPointer self(this);
-    const auto release = qScopeGuard([self, recordOnly] {
-        if (self && !recordOnly)
-            self->changeActiveInvocations(-1);
-    });
     const std::optional<QString> kindText = json::string(frame, "kind");
     if (!m_configuration || !m_identityToken || !kindText)
         co_return;
@@ -62,46 +59,11 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
     const QString agent = json::string(frame, "agent").value_or(QString());
 
     // Running tool calls, before the merge: a repeated frame still keeps them right.
-    std::optional<QString> callID = json::string(payload, "id");
-    if (!callID)
-        callID = json::string(payload, "toolUseId");
-    if (callID && !callID->isEmpty()) {
-        if (kind == QLatin1StringView("tool_start")) {
-            std::optional<QString> tool = json::string(payload, "name");
-            if (!tool)
-                tool = json::string(payload, "tool");
-            if (tool && !tool->isEmpty())
-                changeAndAnnounce(
-                    m_activeTools,
-                    [&](ToolTargets &tools) {
-                        tools.insert(*callID, ToolTarget{*callID, *tool, agent, json::integer(payload, "index")});
-                    },
-                    this, &HubModel::activeToolsChanged);
-        } else if (kind == QLatin1StringView("tool_end")) {
-            changeAndAnnounce(
-                m_activeTools, [&](ToolTargets &tools) { tools.remove(*callID); }, this, &HubModel::activeToolsChanged);
-            if (m_selectedSkipID == *callID)
-                setSelectedSkipID({});
-        }
-    }
-    const std::optional<qint64> index = json::integer(payload, "index");
-    if (kind == QLatin1StringView("tool_end") && !payload.contains("id") && !payload.contains("toolUseId") && index) {
-        QStringList ended;
-        for (auto it = m_activeTools.cbegin(); it != m_activeTools.cend(); ++it)
-            if (it->agent == agent && it->index == index)
-                ended.append(it.key());
-        if (!ended.isEmpty()) {
-            changeAndAnnounce(
-                m_activeTools,
-                [&](ToolTargets &tools) {
-                    for (const QString &id : ended)
-                        tools.remove(id);
-                },
-                this, &HubModel::activeToolsChanged);
-            if (ended.contains(m_selectedSkipID))
-                setSelectedSkipID({});
-        }
-    }
+    runningtools::Outcome tools = runningtools::afterFrame(m_activeTools, kind, payload, agent);
+    if (!(tools.tools == m_activeTools))
+        setActiveTools(std::move(tools.tools));
+    if (tools.ended.contains(m_selectedSkipID))
+        setSelectedSkipID({});
 
     const EventPayload text = WorkspaceEvent::stringPayload(payload);
     Json copy = frame;
@@ -109,7 +71,7 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
     copy["sessionId"] = json::toStd(m_sessionID);
     WorkspaceEvent event;
     event.id = WorkspaceEvent::projectionID(copy, WorkspaceEvent::newID());
-    event.timestamp = json::string(frame, "ts").value_or(WorkspaceEvent::now());
+    event.timestamp = json::string(frame, "ts").value_or(m_clock.now().toUTC().toString(Qt::ISODate));
     event.appID = configuration.appID;
     event.tenantID = configuration.tenantID;
     event.kind = kind;
@@ -140,8 +102,8 @@ QCoro::Task<void> HubModel::receiveFrame(Json frame, CancelToken cancel)
         QMetaObject::invokeMethod(
             this,
             [this] {
-                const QCoro::Task<void> refreshing = refreshChanges(m_selectedChangePath);
-                Q_UNUSED(refreshing)
+                spawn(this, refreshChanges(m_selectedChangePath),
+                      [this](QString sentence) { setMessage(std::move(sentence)); });
             },
             Qt::QueuedConnection);
     }

@@ -4,8 +4,8 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
+#include "session/EnsureCurrent.h"
 #include "session/IdentityClaims.h"
-#include "session/StepGuard.h"
 
 namespace
 {
@@ -210,11 +210,15 @@ TokenSource HubModel::workspaceTokenSource(QString session, QString tenant)
 QCoro::Task<QString> HubModel::sessionToken(QPointer<HubModel> model, QString session, QString tenant, QString changed,
                                             CancelToken cancel)
 {
-    if (!model || model->m_sessionID != session || !model->m_configuration ||
-        model->m_configuration->tenantID != tenant)
+    const auto moved = [&] {
+        return !model || model->m_sessionID != session || !model->m_configuration ||
+               model->m_configuration->tenantID != tenant;
+    };
+    if (moved())
         throw HubError(changed);
     co_await model->refreshIdentityIfNeeded(cancel);
-    if (!model)
+    // The renewal waited: a token signed meanwhile for another session or workspace is not this call's.
+    if (moved())
         throw HubError(changed);
     if (!model->m_identityToken)
         throw HubError(QStringLiteral("Sign in before using workspace controls."));

@@ -2,8 +2,8 @@
 // summary and the optional values as variants.
 #include "session/HubModel.h"
 
+#include "core/PropertyNotify.h"
 #include "session/ListRows.h"
-#include "session/PropertyNotify.h"
 
 namespace
 {

@@ -1,8 +1,8 @@
 // Event merging: the filters an event must pass and its effects on the model, in their fixed order.
 #include "session/HubModel.h"
 
+#include "core/PropertyNotify.h"
 #include "session/ListRows.h"
-#include "session/PropertyNotify.h"
 
 bool HubModel::mergeEvent(const WorkspaceEvent &event)
 {

@@ -3,7 +3,8 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-#include "session/PropertyNotify.h"
+#include "core/PropertyNotify.h"
+#include "core/ScopedCount.h"
 
 namespace
 {
@@ -22,27 +23,6 @@ Json::array_t objectList(const Json &object, std::string_view key)
     return it->get<Json::array_t>();
 }
 
-// Counts one call in activeInvocations for as long as it runs, however it ends.
-class InvocationCount
-{
-public:
-    explicit InvocationCount(QPointer<HubModel> model, std::function<void(int)> change)
-        : m_model(std::move(model)), m_change(std::move(change))
-    {
-        m_change(1);
-    }
-    ~InvocationCount()
-    {
-        if (m_model)
-            m_change(-1);
-    }
-    InvocationCount(const InvocationCount &) = delete;
-    InvocationCount &operator=(const InvocationCount &) = delete;
-
-private:
-    QPointer<HubModel> m_model;
-    std::function<void(int)> m_change;
-};
 } // namespace
 
 QCoro::Task<void> HubModel::refreshPendingInputs()
@@ -53,7 +33,7 @@ QCoro::Task<void> HubModel::refreshPendingInputs()
     const qint64 generation = m_pendingInputGeneration;
     const QString session = m_sessionID;
     QPointer self(this);
-    const InvocationCount counted(self, [this](int delta) { changeActiveInvocations(delta); });
+    const ScopedCount invocation(this, [this](int delta) { changeActiveInvocations(delta); });
 
     co_await refreshIdentityIfNeeded();
     if (!self)

@@ -4,18 +4,16 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
+#include "core/ScopedFlag.h"
 #include "core/async/Sleep.h"
 #include "session/ProjectCallRules.h"
-
-#include <QScopeGuard>
 
 using projectcalls::Call;
 
 QCoro::Task<void> HubModel::handleProjectCall(Json frame, Json payload, HubConfiguration configuration,
                                               CancelToken cancel)
 {
-    const projectcalls::Context context{m_sessionID, configuration.tenantID, m_handsID, bool(m_hands),
-                                        projectcalls::nowMs()};
+    const projectcalls::Context context{m_sessionID, configuration.tenantID, m_handsID, bool(m_hands), nowMs()};
     const std::optional<Call> admitted = projectcalls::admit(frame, payload, context);
     if (!admitted)
         co_return;
@@ -26,14 +24,15 @@ QCoro::Task<void> HubModel::handleProjectCall(Json frame, Json payload, HubConfi
     // Tested and taken before the first wait: a second delivery of a call still being handled ends here.
     if (m_projectCallsInFlight.contains(key))
         co_return;
-    m_projectCallsInFlight.insert(key);
-    QPointer self(this);
-    const auto release = qScopeGuard([self, key] {
-        if (self)
-            self->m_projectCallsInFlight.remove(key);
+    const ScopedFlag inFlight(this, [this, key](bool on) {
+        if (on)
+            m_projectCallsInFlight.insert(key);
+        else
+            m_projectCallsInFlight.remove(key);
     });
+    QPointer self(this);
 
-    projectcalls::prune(m_projectAnswers, m_projectCallTombstones, call.sessionID, projectcalls::nowMs());
+    projectcalls::prune(m_projectAnswers, m_projectCallTombstones, call.sessionID, nowMs());
 
     if (const auto cached = m_projectAnswers.constFind(key); cached != m_projectAnswers.constEnd()) {
         // A replay of an answer the platform has not confirmed: sent again, never run again.
@@ -84,7 +83,7 @@ QCoro::Task<void> HubModel::deliverProjectAnswer(QString key, projectcalls::Call
         return it != m_projectAnswers.end() && it->requestDigest == digest ? &*it : nullptr;
     };
     const auto attemptAllowed = [&] {
-        return !cancel.cancelled() && !m_closingSession && projectcalls::nowMs() < call.deadline && sameCall();
+        return !cancel.cancelled() && !m_closingSession && nowMs() < call.deadline && sameCall();
     };
 
     const ProjectAnswer *start = cachedAnswer();
@@ -138,6 +137,6 @@ QCoro::Task<void> HubModel::deliverProjectAnswer(QString key, projectcalls::Call
             setMessage(projectcalls::unconfirmedSentence());
     }
     if (const auto it = m_projectAnswers.constFind(key);
-        it != m_projectAnswers.constEnd() && (it->recorded || !(projectcalls::nowMs() < it->deadline)))
+        it != m_projectAnswers.constEnd() && (it->recorded || !(nowMs() < it->deadline)))
         m_projectAnswers.erase(it);
 }

@@ -4,6 +4,7 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
+#include "core/ScopedFlag.h"
 #include "project/NativeRepository.h"
 #include "project/ProjectSelection.h"
 #include "session/OpenPanels.h"
@@ -156,17 +157,8 @@ QCoro::Task<bool> HubModel::selectProjectDirectory(QString path, bool fromReposi
     m_hands = std::move(hands);
     refreshRecentProjects(true);
     setChangesShuttingDown(false);
-    setEvents({});
-    setEventProjection(EventProjection());
-    advancePendingInputGeneration();
-    m_mergedEventIDs = {};
-    setUsageByAgent({});
-    clearPersistedLedger();
-    setTeamRevision(std::nullopt);
-    m_projectAnswers.clear();
-    m_projectCallTombstones.clear();
-    m_projectCallsInFlight.clear();
-    m_handsID = newHandsID();
+    resetSessionView(ViewReset::session);
+    renewHandsID();
     co_return true;
 }
 
@@ -206,13 +198,12 @@ QCoro::Task<void> HubModel::openRepository(QString address, QString ref)
         co_return;
     }
 
-    setProjectOpening(true);
+    const ScopedFlag projectOpening(this, [this](bool on) { setProjectOpening(on); });
     const qint64 generation = m_projectSelectionGeneration;
     setMessage(kOpening);
     const QString parent = projectselection::resolved(*folder);
     const auto finish = [&](const QString &sentence) {
         setProjectOpenTask({});
-        setProjectOpening(false);
         setMessage(sentence);
     };
 
@@ -249,7 +240,6 @@ QCoro::Task<void> HubModel::openRepository(QString address, QString ref)
     if (switched && !m_closingSession && sameAccount() && m_configuration->root == destination)
         setMessage((*outcome)->fetchFailed ? kFetchFailed : kRepositorySelected);
     setProjectOpenTask({});
-    setProjectOpening(false);
 }
 
 void HubModel::setProjectOpenTask(Job task)

@@ -3,8 +3,7 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-
-#include <QScopeGuard>
+#include "core/ScopedFlag.h"
 
 namespace
 {
@@ -18,12 +17,8 @@ QCoro::Task<void> HubModel::signIn()
     // One hosted sign-in at a time: a second would take the first one's sign-in window away.
     if (m_signingIn)
         co_return;
-    m_signingIn = true;
+    const ScopedFlag signingIn(this, m_signingIn);
     QPointer self(this);
-    const auto release = qScopeGuard([self] {
-        if (self)
-            self->m_signingIn = false;
-    });
 
     setRecentProjects({});
     setProjectSelectionNotice({});
@@ -64,11 +59,7 @@ QCoro::Task<void> HubModel::selectWorkspace(NativeLive::Workspace workspace)
     if (!co_await reportingFailure(closeSession()))
         co_return;
     // No run control can be sent while the workspace changes under it.
-    setControlInFlight(true);
-    const auto release = qScopeGuard([self] {
-        if (self)
-            self->setControlInFlight(false);
-    });
+    const ScopedFlag inFlight(this, [this](bool on) { setControlInFlight(on); });
     try {
         const bool member = std::any_of(m_workspaces.begin(), m_workspaces.end(), [&](const NativeLive::Workspace &w) {
             return w.tenantId == workspace.tenantId;
@@ -108,15 +99,7 @@ QCoro::Task<void> HubModel::selectWorkspace(NativeLive::Workspace workspace)
         setIdentityToken(renewed->identityToken);
         setToken(renewed->accessToken);
         refreshRecentProjects(false);
-        setActiveTools({});
-        setSelectedSkipID({});
-        setEvents({});
-        setEventProjection(EventProjection());
-        advancePendingInputGeneration();
-        m_mergedEventIDs = {};
-        setUsageByAgent({});
-        clearPersistedLedger();
-        setTeamRevision(std::nullopt);
+        resetSessionView(ViewReset::session);
         renewHandsID();
         setChangesShuttingDown(false);
         setMessage(QStringLiteral("Workspace changed to ") + m_tenantName);

@@ -2,8 +2,8 @@
 // property's: values with equality announce only a change, the rest every assignment.
 #include "session/HubModel.h"
 
+#include "core/PropertyNotify.h"
 #include "session/ListRows.h"
-#include "session/PropertyNotify.h"
 
 void HubModel::setLayout(std::optional<HubLayout> layout)
 {

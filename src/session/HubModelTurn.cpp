@@ -3,9 +3,10 @@
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
-#include "session/StepGuard.h"
+#include "core/ScopedCount.h"
+#include "core/ScopedFlag.h"
+#include "session/EnsureCurrent.h"
 
-#include <QScopeGuard>
 #include <QUuid>
 
 namespace
@@ -29,12 +30,8 @@ QCoro::Task<void> HubModel::execute()
         co_return;
     // Marked before the first wait: a second press of Run that arrives while this one waits finds
     // a start on its way and sends no second (billed) start.
-    m_requestInFlight = true;
+    const ScopedFlag requestInFlight(this, m_requestInFlight);
     QPointer self(this);
-    const auto release = qScopeGuard([self] {
-        if (self)
-            self->m_requestInFlight = false;
-    });
     // Every step of the preparation looks at the generation when it has waited: a stop that came
     // meanwhile found no session to close yet, and the start must not go out after it.
     const qint64 pressed = m_generation;
@@ -68,12 +65,7 @@ QCoro::Task<void> HubModel::execute()
         setSessionID(project.sessionID);
 
         setRunning(true);
-        setPresence({});
-        setAnsweredApprovalIDs({});
-        setEventProjection(EventProjection());
-        advancePendingInputGeneration();
-        setActiveTools({});
-        setSelectedSkipID({});
+        resetSessionView(ViewReset::turn);
         setActiveSessionID(m_sessionID);
         co_await invoke(QStringLiteral("start"));
     } catch (const std::exception &error) {
@@ -84,6 +76,23 @@ QCoro::Task<void> HubModel::execute()
     }
 }
 
+void HubModel::resetSessionView(ViewReset scope)
+{
+    if (scope == ViewReset::session) {
+        setEvents({});
+        m_mergedEventIDs = {};
+        setUsageByAgent({});
+        clearPersistedLedger();
+        setTeamRevision(std::nullopt);
+    }
+    setPresence({});
+    setAnsweredApprovalIDs({});
+    setEventProjection(EventProjection());
+    advancePendingInputGeneration();
+    setActiveTools({});
+    setSelectedSkipID({});
+}
+
 QCoro::Task<void> HubModel::invoke(QString action)
 {
     if (action == QLatin1StringView("interrupt")) {
@@ -92,15 +101,9 @@ QCoro::Task<void> HubModel::invoke(QString action)
     }
     if (action != QLatin1StringView("start") || m_closingSession || !m_configuration || !m_identityToken)
         throw HubError(QStringLiteral("Sign in and select a workspace before starting a turn."));
-    changeActiveInvocations(1);
-    m_requestInFlight = true;
+    const ScopedCount invocation(this, [this](int delta) { changeActiveInvocations(delta); });
+    const ScopedFlag requestInFlight(this, m_requestInFlight);
     QPointer self(this);
-    const auto release = qScopeGuard([self] {
-        if (!self)
-            return;
-        self->m_requestInFlight = false;
-        self->changeActiveInvocations(-1);
-    });
     const HubConfiguration configuration = *m_configuration;
     const QString token = *m_identityToken;
     const QString session = m_sessionID;

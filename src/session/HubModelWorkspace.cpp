@@ -3,8 +3,8 @@
 // WorkspaceToolOpening, written against small interfaces; this file is the model's side of them.
 #include "session/HubModel.h"
 
+#include "core/PropertyNotify.h"
 #include "session/InputRequestReply.h"
-#include "session/PropertyNotify.h"
 #include "session/WorkspaceToolOpening.h"
 
 #include <algorithm>

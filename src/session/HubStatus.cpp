@@ -4,17 +4,13 @@
 
 #include <QDir>
 
-namespace
-{
-// The last component of a path, "/" for the root itself.
-QString lastPathComponent(const QString &path)
+QString hubstatus::lastPathComponent(const QString &path)
 {
     const QString clean = QDir::cleanPath(path);
     const qsizetype slash = clean.lastIndexOf(QLatin1Char('/'));
     const QString last = clean.mid(slash + 1);
     return last.isEmpty() && clean.startsWith(QLatin1Char('/')) ? QStringLiteral("/") : last;
 }
-} // namespace
 
 QString hubstatus::displayProfile(const std::optional<HubConfiguration> &configuration)
 {

@@ -18,6 +18,8 @@ using UsageByAgent = QMap<QString, NativeUsage>;
 // The session model's yes/no gates and display lines, worked out from its state on every read.
 namespace hubstatus
 {
+// The folder's own name of a path: "/" for the root, trailing slashes and "." or ".." steps resolved.
+QString lastPathComponent(const QString &path);
 // The project folder's name: of the configured root, else of the default workspace root.
 QString displayProfile(const std::optional<HubConfiguration> &configuration);
 

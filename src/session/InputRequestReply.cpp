@@ -3,7 +3,9 @@
 #include "cloud/NativeControls.h"
 #include "cloud/NativeLive.h"
 #include "core/HubError.h"
+#include "core/ScopedFlag.h"
 #include "live/StrictNumbers.h"
+#include "workspace/WorkspaceMutation.h"
 
 #include <QPointer>
 
@@ -20,11 +22,9 @@ const QString kControlBusy =
     QStringLiteral("Another control is being sent. Answer the input request again once it has finished.");
 const QString kChanged = QStringLiteral("This input request changed before the response could be sent.");
 const QString kRequired = QStringLiteral("Complete the required field: ");
-const QString kRefused = QStringLiteral("The platform refused this workspace tool request.");
 const QString kDocument = QStringLiteral("mutation NativeElicitation($input: TavriloElicitationReplyInput!) { "
                                          "tavriloReplyElicitation(input: $input) { ok refusal detail } }");
 constexpr qint64 kAnswerBytes = 1048576;
-constexpr std::chrono::seconds kRequestDeadline{45};
 
 // Each property's "type", when every property is an object; none at all otherwise.
 std::map<QString, std::optional<QString>> propertyTypes(const Json &schema)
@@ -84,24 +84,6 @@ Json typedValue(const QString &name, const QString &text, const std::optional<QS
     return json::toStd(text);
 }
 
-// Holds the in-flight flag for the reply's whole course and clears it on every way out, also when
-// the reply's coroutine is destroyed; not once the session is gone.
-class InFlight
-{
-public:
-    InFlight(Session *session, QObject *alive) : m_session(session), m_alive(alive) { session->setControlInFlight(true); }
-    ~InFlight()
-    {
-        if (m_alive)
-            m_session->setControlInFlight(false);
-    }
-    InFlight(const InFlight &) = delete;
-    InFlight &operator=(const InFlight &) = delete;
-
-private:
-    Session *m_session;
-    QPointer<QObject> m_alive;
-};
 } // namespace
 
 Json typedValues(const Json &schema, const QMap<QString, QString> &content)
@@ -152,7 +134,8 @@ Json replyInput(const QString &sessionID, const EventProjection::Elicitation &re
 QCoro::Task<void> reply(Session *session, QObject *alive, EventProjection::Elicitation request, QString action,
                         QMap<QString, QString> content, Transport transport)
 {
-    // 1. Refused at once, changing nothing else.
+    // A press while another control is being sent is refused at once, changing nothing else: the
+    // request is still there. One no longer answerable is refused the same way.
     if (!session->closingSession() && session->controlInFlight()) {
         session->setMessage(kControlBusy);
         co_return;
@@ -163,11 +146,11 @@ QCoro::Task<void> reply(Session *session, QObject *alive, EventProjection::Elici
         co_return;
     }
     const QPointer<QObject> self(alive);
-    // 2.
+    // The session and workspace the reply belongs to, as they are when it is asked for.
     const QString sessionID = session->sessionID();
     const HubConfiguration configuration = *session->configuration();
-    // 3.
-    const InFlight inFlight(session, alive);
+    // No other run control goes out while this reply does.
+    const ScopedFlag inFlight(alive, [session](bool on) { session->setControlInFlight(on); });
     if (!transport)
         transport = [](HubNetwork::Request outgoing, CancelToken token) {
             return HubNetwork::send(HubNetwork::shared().httpSession(), std::move(outgoing), std::move(token));
@@ -175,38 +158,27 @@ QCoro::Task<void> reply(Session *session, QObject *alive, EventProjection::Elici
 
     std::exception_ptr failure;
     try {
-        // 4 to 7.
+        // The form is checked and typed before anything is sent: a bad value costs no request.
         const Json input = replyInput(sessionID, request, action, content);
-        // 8.
+        // A token about to expire is renewed first; the renewal may take a while.
         co_await session->refreshIdentityIfNeeded();
         if (!self)
             co_return;
-        // 9.
         const std::optional<QString> token = session->identityToken();
         if (!token)
             throw HubError(QStringLiteral("Sign in before using workspace controls."));
-        // 10. The model may have moved on during the renewal.
+        // The model may have moved on during the renewal: a reply for another session or workspace,
+        // or for a request that is no longer open, is not sent.
         if (session->closingSession() || session->sessionID() != sessionID || !session->configuration() ||
             session->configuration()->tenantID != configuration.tenantID ||
             !session->awaitsInputRequest(request.requestID))
             throw HubError(kChanged);
-        // 11.
-        if (!configuration.graphQLEndpoint || token->isEmpty())
-            throw HubError(QStringLiteral("Sign in before opening workspace tools."));
-        // 12.
-        HubNetwork::Request post =
-            NativeLive::request(*configuration.graphQLEndpoint, *token, kDocument, Json{{"input", input}});
-        post.deadline = kRequestDeadline;
-        post.maxBytes = kAnswerBytes;
-        const CancelToken none;
-        const HubNetwork::Reply answer = co_await transport(std::move(post), none);
+        // Named first: GCC 12 cannot keep an initializer list alive across a co_await in one expression.
+        Json variables{{"input", input}};
+        co_await workspacemutation::call(std::move(transport), configuration, *token, kDocument, std::move(variables),
+                                         QStringLiteral("tavriloReplyElicitation"), kAnswerBytes);
         if (!self)
             co_return;
-        // 13.
-        if (answer.status < 200 || answer.status > 299)
-            throw HubError(kRefused);
-        // 14.
-        NativeControls::decodeAnswer(answer.body, QStringLiteral("tavriloReplyElicitation"), kAnswerBytes);
     } catch (...) {
         failure = std::current_exception();
     }
@@ -216,7 +188,7 @@ QCoro::Task<void> reply(Session *session, QObject *alive, EventProjection::Elici
         session->setMessage(errorDescription(failure));
         co_return;
     }
-    // 15. Recorded. A request of a session the model has left meanwhile is not looked up in the
+    // Recorded. A request of a session the model has left meanwhile is not looked up in the
     // new one's projection (a request there may share its id), and the new session's pending
     // inputs are not made stale by it.
     if (session->sessionID() == sessionID && session->configuration() &&

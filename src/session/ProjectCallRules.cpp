@@ -4,7 +4,6 @@
 
 #include <QCryptographicHash>
 
-#include <chrono>
 #include <cmath>
 
 namespace projectcalls
@@ -49,12 +48,6 @@ const QString &unconfirmedSentence()
     static const QString sentence =
         QStringLiteral("Project result could not be confirmed. Its cached outcome is retained for this session.");
     return sentence;
-}
-
-double nowMs()
-{
-    using namespace std::chrono;
-    return double(duration_cast<microseconds>(system_clock::now().time_since_epoch()).count()) / 1000.0;
 }
 
 std::optional<Call> admit(const Json &frame, const Json &payload, const Context &context)

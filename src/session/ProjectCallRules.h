@@ -1,7 +1,7 @@
 #pragma once
 
 #include "core/Json.h"
-#include "session/ProjectCalls.h"
+#include "session/ProjectAnswer.h"
 
 #include <QByteArray>
 #include <QHash>
@@ -28,9 +28,6 @@ const QString &historySentence();
 const QString &budgetSentence();
 const QString &changedReplaySentence();
 const QString &unconfirmedSentence();
-
-// The current time as milliseconds since 1970, with its fraction: a deadline equal to it has passed.
-double nowMs();
 
 // What admission compares a call with: the model's state when the frame is handled.
 struct Context

@@ -24,6 +24,7 @@ public:
     std::optional<qint64> index;
 
     QVariant indexValue() const { return index ? QVariant(*index) : QVariant(); }
+    bool operator==(const ToolTarget &) const = default;
 };
 
 // Running tool calls by tool-use id.

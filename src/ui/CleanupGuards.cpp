@@ -13,13 +13,7 @@ QuitGuard::Answer QuitGuard::requestQuit()
         // The task holds the model and the guard's weak pointer; the model's own clean-up joins
         // any other caller's, so a quit during a close clean-up waits for the same work.
         m_cleanup = Job::start([self = QPointer<QuitGuard>(this), model](CancelToken) -> QCoro::Task<void> {
-            bool succeeded = true;
-            try {
-                co_await model->closeSession();
-            } catch (...) {
-                // The model has put the failure into its status line already.
-                succeeded = false;
-            }
+            const bool succeeded = co_await model->closeSession();
             if (!self)
                 co_return;
             self->m_terminationPending = false;
@@ -57,12 +51,7 @@ bool CloseGuard::shouldClose()
             return false;
         m_pending = true;
         m_cleanup = Job::start([self = QPointer<CloseGuard>(this), model = m_model](CancelToken) -> QCoro::Task<void> {
-            bool succeeded = true;
-            try {
-                co_await model->closeSession();
-            } catch (...) {
-                succeeded = false;
-            }
+            const bool succeeded = co_await model->closeSession();
             if (!self)
                 co_return;
             if (succeeded) {

@@ -3,6 +3,7 @@
 #include "session/HubActions.h"
 #include "session/HubModel.h"
 #include "session/KeyedListModel.h"
+#include "workspace/ShellLines.h"
 
 #include <QtQml/qqml.h>
 
@@ -32,4 +33,13 @@ struct KeyedListModelForeign
     QML_FOREIGN(KeyedListModel)
     QML_NAMED_ELEMENT(KeyedListModel)
     QML_UNCREATABLE("The session model owns its lists.")
+};
+
+// The build shell's transcript as lines (`model.documents.shellLines`).
+struct ShellLinesForeign
+{
+    Q_GADGET
+    QML_FOREIGN(ShellLines)
+    QML_NAMED_ELEMENT(ShellLines)
+    QML_UNCREATABLE("The workspace tools own the transcript.")
 };

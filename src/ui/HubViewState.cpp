@@ -1,5 +1,7 @@
 #include "ui/HubViewState.h"
 
+#include "core/async/NextEmission.h"
+#include "session/HubActions.h"
 #include "session/HubModel.h"
 
 #include <QProcess>
@@ -105,24 +107,32 @@ void HubViewState::setModel(HubModel *model)
         m_inspectorConnection =
             connect(model, &HubModel::expandedInspectorChanged, this, [this] { setThinkingOverride(QVariant()); });
         m_layoutConnection = connect(model, &HubModel::layoutChanged, this, &HubViewState::motionChanged);
-        const QPointer<HubModel> weak = model;
-        m_sender = [weak](NativeControls::Command command) -> QCoro::Task<void> {
-            if (QPointer<HubModel> model = weak)
-                co_await model->sendControl(std::move(command));
+        // The interjection goes out through the model's actions, as every other control of the
+        // window does; the sheet learns the send has ended from `interjectionEnded`.
+        const QPointer<HubActions> actions = model->actions();
+        m_sender = [actions](QString text) -> QCoro::Task<void> {
+            if (!actions)
+                co_return;
+            // Connected before the send starts: a send refused at once announces before any wait.
+            bool ended = false;
+            QObject receiver;
+            connect(actions.data(), &HubActions::interjectionEnded, &receiver, [&ended] { ended = true; });
+            actions->interject(text);
+            while (!ended && actions) {
+                NextEmission<HubActions> next(actions.data(), {&HubActions::interjectionEnded});
+                co_await std::move(next);
+            }
         };
-        m_sessionID = [weak] { return weak ? weak->sessionID() : QString(); };
     } else {
         m_sender = nullptr;
-        m_sessionID = nullptr;
     }
     Q_EMIT modelChanged();
     Q_EMIT motionChanged();
 }
 
-void HubViewState::setControlSender(ControlSender sender, std::function<QString()> sessionID)
+void HubViewState::setControlSender(ControlSender sender)
 {
     m_sender = std::move(sender);
-    m_sessionID = std::move(sessionID);
 }
 
 bool HubViewState::systemReducesMotion()
@@ -165,12 +175,12 @@ void HubViewState::composerPrimary()
     m_sends.push_back(Job::start([self = QPointer<HubViewState>(this)](CancelToken) -> QCoro::Task<void> {
         if (!self)
             co_return;
-        // Read as they are when the task runs, and sent as typed: the trim is only for the check.
-        const QString session = self->m_sessionID ? self->m_sessionID() : QString();
+        // Read as it is when the task runs, and sent as typed: the trim is only for the check. The
+        // session is the one the model is in when the send starts.
         const QString text = self->m_interjectionText;
         const ControlSender sender = self->m_sender;
         try {
-            co_await sender(NativeControls::Command::interject(session, text));
+            co_await sender(text);
         } catch (...) {
             // The model reports the outcome in its status line; the sheet closes either way.
         }

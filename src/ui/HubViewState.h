@@ -87,8 +87,9 @@ private:                                                                        
 #undef HUB_VIEW_STATE
 
 public:
-    // Sends a control for the composer; the model's sendControl in the window.
-    using ControlSender = std::function<QCoro::Task<void>(NativeControls::Command)>;
+    // Sends an interjection of `text` for the composer and ends when the send has, whatever its
+    // outcome; the model's `actions.interject` in the window.
+    using ControlSender = std::function<QCoro::Task<void>(QString text)>;
 
     explicit HubViewState(QObject *parent = nullptr);
     ~HubViewState() override;
@@ -98,8 +99,8 @@ public:
         return m_model;
     }
     void setModel(HubModel *model);
-    // Replaces the model's sender and session id (for tests of the composer without a model).
-    void setControlSender(ControlSender sender, std::function<QString()> sessionID);
+    // Replaces the model's sender (for tests of the composer without a model).
+    void setControlSender(ControlSender sender);
 
     double springSeconds() const;
     Q_INVOKABLE double profileProgress(double seconds) const;
@@ -148,6 +149,5 @@ private:
     QMetaObject::Connection m_inspectorConnection;
     QMetaObject::Connection m_layoutConnection;
     ControlSender m_sender;
-    std::function<QString()> m_sessionID;
     std::vector<Job> m_sends;
 };

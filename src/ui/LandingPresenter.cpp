@@ -1,13 +1,14 @@
 #include "ui/LandingPresenter.h"
 
 #include "session/HubModel.h"
+#include "session/HubStatus.h"
 #include "ui/Palette.h"
 
 namespace
 {
 QString recentTitle(const QString &directory)
 {
-    return lastPathComponent(directory) + QStringLiteral(" \u00B7 ") + directory;
+    return hubstatus::lastPathComponent(directory) + QStringLiteral(" \u00B7 ") + directory;
 }
 } // namespace
 
@@ -26,17 +27,6 @@ QColor connectionDotColor(bool cloudConnected)
     return orange;
 }
 
-QString lastPathComponent(const QString &path)
-{
-    qsizetype end = path.size();
-    while (end > 1 && path.at(end - 1) == QLatin1Char('/'))
-        --end;
-    const QString trimmed = path.left(end);
-    if (trimmed == QLatin1String("/"))
-        return trimmed;
-    return trimmed.mid(trimmed.lastIndexOf(QLatin1Char('/')) + 1);
-}
-
 LandingView landingView(const LandingInputs &in)
 {
     LandingView v;
@@ -49,9 +39,9 @@ LandingView landingView(const LandingInputs &in)
 
     v.projectCardEnabled = !in.closingSession && !in.projectOpening;
     v.projectName = in.displayProfile;
-    v.projectDetail =
-        QStringLiteral("Existing local application \u00B7 ") +
-        (in.configurationRoot ? lastPathComponent(*in.configurationRoot) : QStringLiteral("local workspace"));
+    v.projectDetail = QStringLiteral("Existing local application \u00B7 ") +
+                      (in.configurationRoot ? hubstatus::lastPathComponent(*in.configurationRoot)
+                                            : QStringLiteral("local workspace"));
     v.projectCardAccessibleName = QStringLiteral("Open existing application ") + in.displayProfile;
 
     v.signInText = connected ? QStringLiteral("Refresh account") : QStringLiteral("Sign in");

@@ -169,8 +169,6 @@ LandingInputs landingInputs(const HubModel &model, bool showingRepository, doubl
 QString connectionText(bool cloudConnected);
 // Green when signed in to a workspace, else the system orange at 75 % opacity.
 QColor connectionDotColor(bool cloudConnected);
-// The folder's own name of an absolute path ("/" for the root, trailing slashes ignored).
-QString lastPathComponent(const QString &path);
 
 // The window's LandingView, followed from the model: `LandingPresenter { model: root.model }` and
 // `text: presenter.view.someText`.

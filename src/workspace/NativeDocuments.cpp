@@ -5,19 +5,18 @@
 #include "cloud/NativeLive.h"
 #include "core/Deployment.h"
 #include "core/HubError.h"
+#include "core/PropertyNotify.h"
 #include "core/async/Sleep.h"
 #include "workspace/QtShellSocket.h"
-
+#include "workspace/WorkspaceMutation.h"
 
 namespace
 {
 const QString kSignIn = QStringLiteral("Sign in before opening workspace tools.");
 const QString kRenewalChanged = QStringLiteral("Workspace tool context changed during credential renewal.");
 const QString kPreviousContext = QStringLiteral("Workspace tool response belongs to a previous context.");
-const QString kRefused = QStringLiteral("The platform refused this workspace tool request.");
 
 // The platform session's own bound on one request.
-constexpr std::chrono::seconds kRequestDeadline{45};
 constexpr qint64 kGrantAnswerBytes = 1048576;
 
 // A token from `source` within `limit`, however the source behaves. The renewal runs as a job of
@@ -94,7 +93,10 @@ NativeDocuments::NativeDocuments(Options options, QObject *parent) : QObject(par
     m_nextShellSend = m_options.clock->now();
     m_transcriptAnnouncement.setSingleShot(true);
     m_transcriptAnnouncement.setInterval(kTranscriptAnnouncementInterval);
-    connect(&m_transcriptAnnouncement, &QTimer::timeout, this, &NativeDocuments::shellTextChanged);
+    connect(&m_transcriptAnnouncement, &QTimer::timeout, this, [this] {
+        m_shellLines.sync(m_transcript);
+        Q_EMIT shellTextChanged();
+    });
 }
 
 // Destruction releases what the model holds and cancels nothing: its jobs end by themselves at
@@ -151,17 +153,18 @@ void NativeDocuments::dropBrowserGrant()
 QCoro::Task<void> NativeDocuments::close()
 {
     const QPointer<NativeDocuments> self(this);
-    // 1. No early return: closing a closed model runs every step again.
+    // No early return: closing a closed model runs every step again. Marked closed first, so that no
+    // resize or reconnect started meanwhile sends on the shell.
     m_closed = true;
     setShellReady(false);
 
-    // 2. Held aside until step 5.
+    // The resizes and the heartbeat stop; their jobs are held aside until their ends are awaited below.
     Job resize = std::exchange(m_resizeQueue, {});
     resize.cancel();
     Job heartbeat = std::exchange(m_heartbeat, {});
     heartbeat.cancel();
 
-    // 3. The channel's close frame, given 2 seconds before the socket is cancelled anyway.
+    // The channel's close frame, given 2 seconds before the socket is cancelled anyway.
     if (std::shared_ptr<ShellSocket> socket = m_socket) {
         Job watchdog = Job::start([socket, clock = m_options.clock](CancelToken token) -> QCoro::Task<void> {
             co_await clock->sleep(std::chrono::seconds(2), token);
@@ -179,11 +182,11 @@ QCoro::Task<void> NativeDocuments::close()
             co_return;
     }
 
-    // 4.
+    // The socket ends whatever became of the close frame, so the receive loop ends too.
     if (m_socket)
         m_socket->cancel(ShellSocket::kCloseNormal);
 
-    // 5. Their errors do not matter here.
+    // No resize or heartbeat is left to send on the socket; their errors do not matter here.
     auto resizeEnded = resize.finished();
     co_await std::move(resizeEnded);
     auto heartbeatEnded = heartbeat.finished();
@@ -191,7 +194,8 @@ QCoro::Task<void> NativeDocuments::close()
     if (!self)
         co_return;
 
-    // 6.
+    // A browser grant or renewal under way is dropped when it lands, and the receive loop ends
+    // before anything it reads could act on a closed model.
     ++m_browserGrantGeneration;
     m_refresh.cancel();
     std::exchange(m_expiry, {}).cancel();
@@ -204,24 +208,24 @@ QCoro::Task<void> NativeDocuments::close()
     if (!self)
         co_return;
 
-    // 7.
+    // The browser grant goes and the attached view is blanked.
     dropBrowserGrant();
 
-    // 8. Requests under way finish with the token source they started with; each is bounded.
+    // Requests under way finish with the token source they started with; each is bounded.
     while (m_pendingRequests > 0) {
         co_await requestsDrained();
         if (!self)
             co_return;
     }
 
-    // 9. A refusal leaves the shell held, so that a later close tries again.
+    // The shell is released on the platform. A refusal leaves the shell held, so that a later close tries again.
     if (m_sessionID && m_shellID) {
         co_await releaseShell(*m_sessionID, *m_shellID);
         if (!self)
             co_return;
     }
 
-    // 10.
+    // Nothing of the closed shell is left to reconnect to or renew with; the text stays on screen.
     setShellID(std::nullopt);
     m_openedAt.reset();
     setShellStatus(QStringLiteral("Closed"));
@@ -273,20 +277,12 @@ QCoro::Task<Json> NativeDocuments::call(QString field, QString declarations, QSt
 
     const QString document = QStringLiteral("mutation NativeDocument(") + declarations + QStringLiteral(") { ") +
                              field + selection + QStringLiteral(" }");
-    if (!m_configuration || !m_configuration->graphQLEndpoint || token.isEmpty())
+    if (!m_configuration)
         throw HubError(kSignIn);
-    HubNetwork::Request request = NativeLive::request(*m_configuration->graphQLEndpoint, token, document, variables);
-    request.deadline = kRequestDeadline;
-    // An answer past its cap is stopped while it streams; the decoder then refuses its length.
-    request.maxBytes = maximumBytes;
-
-    const CancelToken none;
-    const HubNetwork::Reply reply = co_await m_options.transport(std::move(request), none);
+    Json answer = co_await workspacemutation::call(m_options.transport, *m_configuration, token, document,
+                                                   std::move(variables), field, maximumBytes);
     if (!self)
         throw CancelledError();
-    if (reply.status < 200 || reply.status > 299)
-        throw HubError(kRefused);
-    Json answer = NativeControls::decodeAnswer(reply.body, field, maximumBytes);
     if (m_contextGeneration != generation)
         throw HubError(kPreviousContext);
     co_return answer;
@@ -309,45 +305,32 @@ void NativeDocuments::transcriptChanged()
         m_transcriptAnnouncement.start();
 }
 
-namespace
-{
-// Stores `value` and announces it through `signal` unless it equals the value held before.
-template <typename T, typename U>
-void store(NativeDocuments *model, T &member, U &&value, void (NativeDocuments::*signal)())
-{
-    if (member == value)
-        return;
-    member = std::forward<U>(value);
-    Q_EMIT(model->*signal)();
-}
-} // namespace
-
 void NativeDocuments::setShellStatus(QString status)
 {
-    store(this, m_shellStatus, std::move(status), &NativeDocuments::shellStatusChanged);
+    setIfChanged(m_shellStatus, std::move(status), this, &NativeDocuments::shellStatusChanged);
 }
 
 void NativeDocuments::setShellID(std::optional<QString> shellID)
 {
-    store(this, m_shellID, std::move(shellID), &NativeDocuments::shellIDChanged);
+    setIfChanged(m_shellID, std::move(shellID), this, &NativeDocuments::shellIDChanged);
 }
 
 void NativeDocuments::setShellReady(bool ready)
 {
-    store(this, m_shellReady, ready, &NativeDocuments::shellReadyChanged);
+    setIfChanged(m_shellReady, ready, this, &NativeDocuments::shellReadyChanged);
 }
 
 void NativeDocuments::setBrowserAvailable(bool available)
 {
-    store(this, m_browserAvailable, available, &NativeDocuments::browserAvailableChanged);
+    setIfChanged(m_browserAvailable, available, this, &NativeDocuments::browserAvailableChanged);
 }
 
 void NativeDocuments::setBrowserURL(std::optional<QUrl> url)
 {
-    store(this, m_browserURL, std::move(url), &NativeDocuments::browserURLChanged);
+    setIfChanged(m_browserURL, std::move(url), this, &NativeDocuments::browserURLChanged);
 }
 
 void NativeDocuments::setBrowserCaptureSource(std::optional<QString> source)
 {
-    store(this, m_browserCaptureSource, std::move(source), &NativeDocuments::browserCaptureSourceChanged);
+    setIfChanged(m_browserCaptureSource, std::move(source), this, &NativeDocuments::browserCaptureSourceChanged);
 }

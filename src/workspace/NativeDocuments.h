@@ -8,6 +8,7 @@
 #include "core/async/Job.h"
 #include "core/async/Resumer.h"
 #include "workspace/LiveBrowserView.h"
+#include "workspace/ShellLines.h"
 #include "workspace/ShellSocket.h"
 #include "workspace/ShellTranscript.h"
 #include "workspace/WorkspaceClock.h"
@@ -38,6 +39,9 @@ class NativeDocuments : public QObject
 {
     Q_OBJECT
     Q_PROPERTY(QString shellText READ shellText NOTIFY shellTextChanged)
+    // The transcript for a view: its lines as rows, appended to, the last one rewritten in place, and
+    // brought up to date with each shellTextChanged.
+    Q_PROPERTY(ShellLines *shellLines READ shellLines CONSTANT)
     Q_PROPERTY(QString shellStatus READ shellStatus NOTIFY shellStatusChanged)
     Q_PROPERTY(std::optional<QString> shellID READ shellID NOTIFY shellIDChanged)
     Q_PROPERTY(bool shellReady READ shellReady NOTIFY shellReadyChanged)
@@ -96,6 +100,7 @@ public:
     QCoro::Task<QImage> captureBrowserSession();
 
     QString shellText() const;
+    ShellLines *shellLines() { return &m_shellLines; }
     const QString &shellStatus() const { return m_shellStatus; }
     const std::optional<QString> &shellID() const { return m_shellID; }
     bool shellReady() const { return m_shellReady; }
@@ -183,6 +188,7 @@ private:
     QPointer<LiveBrowserView> m_browserView;
     std::optional<QUrl> m_loadedBrowserURL;
     ShellTranscript m_transcript;
+    ShellLines m_shellLines;
     QString m_shellStatus = QStringLiteral("Not opened");
     std::optional<QString> m_shellID;
     bool m_shellReady = false;

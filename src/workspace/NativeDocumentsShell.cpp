@@ -5,6 +5,7 @@
 
 #include "cloud/NativeControls.h"
 #include "core/HubError.h"
+#include "core/ScopedFlag.h"
 #include "workspace/ShellStatusRules.h"
 
 namespace
@@ -12,31 +13,13 @@ namespace
 constexpr qint64 kGrantAnswerBytes = 1048576;
 
 using Protocol = AgentCoreShellProtocol;
-
-// Keeps `flag` set for the life of an operation, however it ends.
-class FlagGuard
-{
-public:
-    FlagGuard(NativeDocuments *model, bool &flag) : m_model(model), m_flag(flag) { m_flag = true; }
-    ~FlagGuard()
-    {
-        if (m_model)
-            m_flag = false;
-    }
-    FlagGuard(const FlagGuard &) = delete;
-    FlagGuard &operator=(const FlagGuard &) = delete;
-
-private:
-    QPointer<NativeDocuments> m_model;
-    bool &m_flag;
-};
 } // namespace
 
 QCoro::Task<void> NativeDocuments::openShell()
 {
     if (m_opening)
         co_return;
-    const FlagGuard opening(this, m_opening);
+    const ScopedFlag opening(this, m_opening);
     const QPointer<NativeDocuments> self(this);
 
     if (!m_sessionID)
@@ -86,6 +69,7 @@ QCoro::Task<void> NativeDocuments::openShell()
         throw HubError(QStringLiteral("The reconnect grant changed the shell identity."));
     if (!m_shellID) {
         m_transcript.clear();
+        m_shellLines.clear();
         transcriptChanged();
     }
     setShellID(*granted);

@@ -3,6 +3,7 @@
 #include "workspace/NativeDocuments.h"
 
 #include "core/HubError.h"
+#include "core/async/NextEmission.h"
 
 namespace
 {
@@ -10,7 +11,6 @@ constexpr qsizetype kInputBytesPerMessage = 0xFC00;
 constexpr std::chrono::milliseconds kMessageSpacing{6};
 constexpr std::chrono::seconds kHeartbeatPeriod{15};
 constexpr std::chrono::seconds kResizeWait{15};
-constexpr std::chrono::milliseconds kResizeWaitStep{50};
 constexpr qint64 kResizeAnswerBytes = 1048576;
 
 const QString kChanged = QStringLiteral("The shell connection changed before input was sent.");
@@ -112,17 +112,31 @@ QCoro::Task<void> NativeDocuments::resizeAuthorized(int columns, int rows, Cance
     if (!self || m_closed || m_sessionID != session || m_shellID != shell)
         throw HubError(QStringLiteral("The shell changed during resize authorization."));
 
-    // A resize asked for right after opening waits for the shell's first status.
-    const WorkspaceClock::Instant deadline = m_options.clock->now() + kResizeWait;
+    // A resize asked for right after opening waits for the shell's first status: it wakes when the
+    // shell's readiness or status changes (a dropped or closed shell changes its status), when the
+    // caller gives up, or at the deadline.
+    const std::shared_ptr<WorkspaceClock> clock = m_options.clock;
+    const WorkspaceClock::Instant deadline = clock->now() + kResizeWait;
+    const CancelSource waiting(token);
+    const Job timeLimit = Job::start([clock, deadline, waiting](CancelToken stop) -> QCoro::Task<void> {
+        co_await clock->sleepUntil(deadline, stop);
+        waiting.cancel();
+    });
     while (true) {
         if (m_shellReady) {
+            timeLimit.cancel();
             co_await sendFrame(std::move(frame), token);
             co_return;
         }
         token.throwIfCancelled();
-        if (m_closed || !m_socket || m_options.clock->now() >= deadline)
+        if (m_closed || !m_socket || waiting.cancelled() || clock->now() >= deadline) {
+            timeLimit.cancel();
             throw HubError(QStringLiteral("The shell did not receive a successful initial STATUS before resize."));
-        co_await m_options.clock->sleep(kResizeWaitStep, token);
+        }
+        // Named first: GCC 12 cannot keep an initializer list alive across a co_await in one expression.
+        NextEmission<NativeDocuments> changed(
+            this, {&NativeDocuments::shellReadyChanged, &NativeDocuments::shellStatusChanged}, waiting.token());
+        co_await std::move(changed);
         if (!self)
             throw HubError(QStringLiteral("The shell changed during resize authorization."));
     }

@@ -27,6 +27,11 @@ public:
     // The transcript: valid UTF-8, at most kMaximumBytes, starting on a whole character.
     QByteArrayView utf8() const { return QByteArrayView(m_buffer).sliced(m_start); }
     bool isEmpty() const { return m_start == m_buffer.size(); }
+    // The bytes the cap has cut from the front since the last clear: an offset into utf8() plus this
+    // names the same byte however much is cut later.
+    qint64 cutBytes() const { return m_cut; }
+    // The length in bytes of the last line, the one the cursor is on (after the last line feed).
+    qsizetype lastLineBytes() const { return m_line.length; }
 
     // A new shell: no text, no held-back bytes, fresh decoders.
     void clear();
@@ -57,8 +62,9 @@ private:
     std::map<quint8, Channel> m_channels;
     // The cursor on the last line, which both channels write to as to one screen.
     TerminalLine m_line;
-    // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is as
-    // long as the cap, so that capping costs one copy per byte appended rather than one per append.
+    // The transcript is m_buffer from m_start on; the cut-off front is dropped only once it is a few
+    // times as long as the cap, so that capping costs less than a copy per byte appended.
     QByteArray m_buffer;
     qsizetype m_start = 0;
+    qint64 m_cut = 0;
 };

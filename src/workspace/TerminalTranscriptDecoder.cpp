@@ -113,6 +113,22 @@ const unsigned char *findEither(const unsigned char *p, const unsigned char *end
     return p;
 }
 
+// Where a colour sequence (ESC "[", digits and ";", "m") that goes on from `p`, just after its ESC,
+// ends, when it ends before `end`; null otherwise. Colours are the most common sequence by far and
+// change nothing in the text, so the text state skips them whole.
+const unsigned char *colourEnd(const unsigned char *p, const unsigned char *end)
+{
+    if (p == end || *p != '[')
+        return nullptr;
+    for (++p; p < end; ++p) {
+        if (*p == 'm')
+            return p + 1;
+        if ((*p < '0' || *p > '9') && *p != ';')
+            return nullptr;
+    }
+    return nullptr;
+}
+
 using Cursor = TerminalTranscriptDecoder::Cursor;
 
 bool isContinuation(unsigned char byte)
@@ -238,36 +254,46 @@ bool TerminalTranscriptDecoder::append(QByteArrayView utf8, QByteArray &out, Ter
 const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p, const unsigned char *end,
                                                          Cursor &cursor, bool &unchecked)
 {
-    // A local copy: through a char pointer, every store could change a member or a referenced
-    // variable, which would then be read again after each one.
-    Cursor c = cursor;
+    // The cursor's pointers are locals rather than a struct whose address is handed on: such a
+    // struct lives in memory, and the test made for nearly every byte (is the cursor at the end of
+    // the line?) would wait on the stores just made to it. The rarer steps that need the struct
+    // (an overwrite, a backspace, a sequence) get one for the call.
+    char *lineStart = cursor.lineStart;
+    char *at = cursor.at;
+    char *lineEnd = cursor.end;
+    const auto withCursor = [&](auto &&step) {
+        Cursor c{lineStart, at, lineEnd};
+        step(c);
+        lineStart = c.lineStart;
+        at = c.at;
+        lineEnd = c.end;
+    };
     bool illFormed = false;
     while (p < end) {
         const unsigned char byte = *p;
         if (!needsAttention(byte)) {
-            if (c.at == c.end) {
-                // Printable ASCII at the end of the line is copied as it is, a block at a time,
-                // through a pointer of its own: the cursor's address is handed on, and every store
-                // through a char pointer would make its members be read again.
-                char *write = c.end;
+            if (at == lineEnd) {
+                // Printable ASCII at the end of the line is copied as it is, a block at a time.
+                char *write = lineEnd;
                 copyText(p, end, write);
-                c.at = c.end = write;
+                at = lineEnd = write;
             } else {
-                overwrite(c, p++, 1);
+                withCursor([&](Cursor &c) { overwrite(c, p, 1); });
+                ++p;
             }
             continue;
         }
         if (byte >= 0x80) {
-            if (c.at == c.end) {
-                char *write = c.end;
+            if (at == lineEnd) {
+                char *write = lineEnd;
                 p = takeCharacters(p, end, write, illFormed);
-                c.at = c.end = write;
+                at = lineEnd = write;
             } else {
                 bool complete;
                 const size_t length = utf8::sequence(p, size_t(end - p), complete);
                 if (!complete || !isC1Control(p, length)) {
                     illFormed |= !complete;
-                    overwrite(c, p, length);
+                    withCursor([&](Cursor &c) { overwrite(c, p, length); });
                 }
                 p += length;
             }
@@ -276,38 +302,42 @@ const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p,
         ++p;
         switch (byte) {
         case kEscape:
+            if (const unsigned char *after = colourEnd(p, end)) {
+                p = after;
+                break;
+            }
             m_state = State::escape;
-            p = consumeSequence(p, end, c, unchecked);
+            withCursor([&](Cursor &c) { p = consumeSequence(p, end, c, unchecked); });
             if (m_state != State::text) {
-                cursor = c;
+                cursor = Cursor{lineStart, at, lineEnd};
                 unchecked |= illFormed;
                 return p; // the sequence goes on past `end`
             }
             break;
         case kTab:
-            if (c.at == c.end) {
-                *c.end++ = char(kTab);
-                c.at = c.end;
+            if (at == lineEnd) {
+                *lineEnd++ = char(kTab);
+                at = lineEnd;
             } else {
-                overwrite(c, &byte, 1);
+                withCursor([&](Cursor &c) { overwrite(c, &byte, 1); });
             }
             break;
         case kLineFeed:
             // The line is done whatever the cursor's column: the next one starts after it.
-            *c.end++ = char(kLineFeed);
-            c.lineStart = c.at = c.end;
+            *lineEnd++ = char(kLineFeed);
+            lineStart = at = lineEnd;
             break;
         case kCarriageReturn:
-            c.at = c.lineStart;
+            at = lineStart;
             break;
         case kBackspace:
-            moveBack(c, 1);
+            withCursor([](Cursor &c) { moveBack(c, 1); });
             break;
         default:
             break; // other C0 controls and DEL
         }
     }
-    cursor = c;
+    cursor = Cursor{lineStart, at, lineEnd};
     unchecked |= illFormed;
     return p;
 }

@@ -6,6 +6,7 @@
 #include "ScriptedTurn.h"
 
 #include "session/HubActions.h"
+#include "ui/SessionCleanup.h"
 
 #include <QAbstractItemModelTester>
 #include <QQmlComponent>
@@ -378,6 +379,10 @@ TEST_F(HubModelInQml, ATurnDrivenFromQml)
     call(v, "close");
     ASSERT_TRUE(waitUntil([&] { return closed.count() == 1; }));
     EXPECT_TRUE(closed.at(0).at(0).toBool());
+    // The quit and close guards' clean-up goes the same way and ends with the signal's outcome.
+    HubModelCleanup cleanup(&m);
+    EXPECT_TRUE(awaitFor(cleanup.closeSession()));
+    EXPECT_EQ(closed.count(), 2);
     call(v, "leave");
     ASSERT_TRUE(waitUntil([&] { return !shown(v, "selectedProfile").toBool(); }));
 }

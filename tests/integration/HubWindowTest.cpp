@@ -1,19 +1,16 @@
 #include "app/HubApplication.h"
 #include "session/ProjectModelSupport.h"
 #include "session/HubModel.h"
-#include "support/SharedStandIn.h"
+#include "support/BrowserEngineStandIn.h"
 #include "support/TestSupport.h"
 #include "ui/HubViewState.h"
 
 #include <QCoreApplication>
-#include <QCryptographicHash>
 #include <QDir>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQuickItem>
 #include <QQuickWindow>
-#include <QSslCertificate>
-#include <QSslKey>
 #include <QTest>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -36,25 +33,8 @@ namespace
 const QString kClient = QStringLiteral("window-client");
 const QString kReady = QStringLiteral("Your Tavrilo workspace is ready.");
 
-class StandInEnvironment : public SharedStandIn
-{
-public:
-    void SetUp() override
-    {
-        SharedStandIn::SetUp();
-        StandIn &standIn = get();
-        // The browser engine reads its flags once per process: its proxy, and the stand-in's
-        // authority trusted by the hash of its public key.
-        const auto authority = QSslCertificate::fromPath(standIn.caPath());
-        ASSERT_EQ(authority.size(), 1);
-        const QByteArray spki =
-            QCryptographicHash::hash(authority[0].publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --proxy-server=" + standIn.proxyUrl().toEncoded() +
-                                                  " --ignore-certificate-errors-spki-list=" + spki);
-    }
-};
 [[maybe_unused]] ::testing::Environment *const s_environment =
-    ::testing::AddGlobalTestEnvironment(new StandInEnvironment);
+    ::testing::AddGlobalTestEnvironment(new BrowserEngineStandIn);
 
 Json membership(const char *tenant, const char *name, bool isDefault)
 {

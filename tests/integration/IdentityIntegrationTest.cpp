@@ -388,6 +388,15 @@ TEST_F(Identity, TheWorkspaceToolsTokenFollowsTheSessionAndWorkspace)
     EXPECT_EQ(failureOf([&] { awaitFor(tokens({})); }), changed);
     m.setSessionID(session);
     EXPECT_EQ(awaitFor(tokens({})), *m.identityToken());
+
+    // The model moves to another session while the token is renewed: the renewed token is not
+    // handed to the tools of the session they were bound to.
+    m_time->now = QDateTime::fromSecsSinceEpoch(jwtClaims(*m.identityToken())["exp"].get<qint64>(), Qt::UTC);
+    auto renewing = tokens({});
+    m.setSessionID(QStringLiteral("another"));
+    EXPECT_EQ(failureOf([&] { awaitFor(std::move(renewing)); }), changed);
+    m.setSessionID(session);
+
     m_model.reset();
     EXPECT_EQ(failureOf([&] { awaitFor(tokens({})); }), changed);
 }

@@ -12,6 +12,7 @@
 #include "support/TestSupport.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
 #include <QTemporaryDir>
@@ -43,6 +44,12 @@ Json eventPayload(const Json &frame, const QString &session)
     if (frame.contains("turnId") && frame["turnId"].is_string())
         payload["turnId"] = frame["turnId"];
     return payload;
+}
+
+// Milliseconds since 1970 on the system clock, which the model under test reads.
+double nowMs()
+{
+    return double(QDateTime::currentMSecsSinceEpoch());
 }
 
 class ProjectCalls : public ::testing::Test
@@ -83,7 +90,7 @@ protected:
                       {"toolUseId", toolUse},
                       {"tool", tool},
                       {"input", std::move(input)},
-                      {"deadline", projectcalls::nowMs() + deadlineFromNow}}}};
+                      {"deadline", nowMs() + deadlineFromNow}}}};
     }
     Json append(const std::string &toolUse, const char *text, double deadlineFromNow = 60000) const
     {
@@ -418,7 +425,7 @@ TEST_F(ProjectCalls, TheStandInTakesOneWellFormedAnswerPerCall)
 // time, as the frame intake hands them over; their answers reach the platform.
 TEST_F(ProjectCalls, AScriptedTurnEditsTheProjectAndItsAnswersArrive)
 {
-    const double later = projectcalls::nowMs() + 120000;
+    const double later = nowMs() + 120000;
     const std::string hands = json::toStd(model->handsID());
     const auto call = [&](qint64 seq, const char *toolUse, const char *tool, Json input, double deadline = 0,
                           const std::string &handsID = {}) {
@@ -441,7 +448,7 @@ TEST_F(ProjectCalls, AScriptedTurnEditsTheProjectAndItsAnswersArrive)
         // The write again, unchanged, and then changed.
         call(3, "tu-w", "project_write_file", create),
         call(4, "tu-w", "project_write_file", {{"path", "src/app.txt"}, {"content", "three\n"}}),
-        call(5, "tu-x", "project_write_file", {{"path", "late.txt"}, {"content", "x"}}, projectcalls::nowMs() - 1000),
+        call(5, "tu-x", "project_write_file", {{"path", "late.txt"}, {"content", "x"}}, nowMs() - 1000),
         call(6, "tu-h", "project_write_file", {{"path", "other.txt"}, {"content", "x"}}, 0,
              "0f8fad5b-d9cb-469f-a165-70867728950e"),
         call(7, "tu-r", "project_read_file", {{"path", "src/app.txt"}}),

@@ -3,18 +3,15 @@
 #include "core/HubError.h"
 #include "platform/SecretServiceKeyring.h"
 #include "platform/WebEngineAuthSession.h"
-#include "support/SharedStandIn.h"
+#include "support/BrowserEngineStandIn.h"
 #include "support/SignInTestSupport.h"
 #include "support/TestSupport.h"
 
-#include <QCryptographicHash>
 #include <QDirIterator>
 #include <QFile>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQuickWindow>
-#include <QSslCertificate>
-#include <QSslKey>
 
 #include <gtest/gtest.h>
 
@@ -32,32 +29,18 @@ const QString kClient = QStringLiteral("window-client");
 const QString kPool = QStringLiteral("eu-central-1_Window");
 
 // The browser engine too reads its flags once per process.
-class StandInEnvironment : public SharedStandIn
+class StandInEnvironment : public BrowserEngineStandIn
 {
 public:
     StandInEnvironment()
-        : SharedStandIn(Json{{"signIn",
-                              {{"account",
-                                {{"default",
-                                  {{"userPoolId", kPool.toStdString()},
-                                   {"workspace", "tenant-w"},
-                                   {"rotateRefreshTokens", true},
-                                   {"lifetimeSeconds", 120}}}}}}}})
+        : BrowserEngineStandIn(Json{{"signIn",
+                                     {{"account",
+                                       {{"default",
+                                         {{"userPoolId", kPool.toStdString()},
+                                          {"workspace", "tenant-w"},
+                                          {"rotateRefreshTokens", true},
+                                          {"lifetimeSeconds", 120}}}}}}}})
     {}
-
-    void SetUp() override
-    {
-        SharedStandIn::SetUp();
-        StandIn &standIn = get();
-        // The stand-in's authority is trusted by the hash of its public key, which every chain it
-        // presents ends with.
-        const auto authority = QSslCertificate::fromPath(standIn.caPath());
-        ASSERT_EQ(authority.size(), 1);
-        const QByteArray spki =
-            QCryptographicHash::hash(authority[0].publicKey().toDer(), QCryptographicHash::Sha256).toBase64();
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", "--no-sandbox --proxy-server=" + standIn.proxyUrl().toEncoded() +
-                                                  " --ignore-certificate-errors-spki-list=" + spki);
-    }
 };
 [[maybe_unused]] ::testing::Environment *const s_environment =
     ::testing::AddGlobalTestEnvironment(new StandInEnvironment);

@@ -2,6 +2,7 @@
 // asks for pending inputs).
 #include "SessionTestSupport.h"
 
+#include "session/RunningTools.h"
 #include "support/TestSupport.h"
 
 #include <gtest/gtest.h>
@@ -55,35 +56,83 @@ TEST_F(FrameIntake, FramesThatCannotBeReadChangeNothing)
     EXPECT_EQ(model->activeInvocations(), 0);
 }
 
-TEST_F(FrameIntake, RunningToolCallsFollowTheirStartsAndEnds)
+// The running tool calls one frame leaves, from two calls of the builder ("a" at index 2, "b"
+// without one) and one of the reviewer ("r" at index 2).
+struct ToolCase
+{
+    const char *name;
+    const char *kind;
+    Json payload;
+    QStringList running; // after the frame, in id order
+    QStringList ended;
+};
+
+class RunningToolCalls : public ::testing::TestWithParam<ToolCase>
+{
+};
+
+TEST_P(RunningToolCalls, FollowTheirStartsAndEnds)
+{
+    const ToolTargets before{
+        {QStringLiteral("a"), ToolTarget{QStringLiteral("a"), QStringLiteral("project_read"), kBuilder, 2}},
+        {QStringLiteral("b"), ToolTarget{QStringLiteral("b"), QStringLiteral("project_search"), kBuilder, {}}},
+        {QStringLiteral("r"),
+         ToolTarget{QStringLiteral("r"), QStringLiteral("project_list"), QStringLiteral("reviewer"), 2}},
+    };
+    const runningtools::Outcome after =
+        runningtools::afterFrame(before, QString::fromLatin1(GetParam().kind), GetParam().payload, kBuilder);
+    EXPECT_EQ(after.tools.keys(), GetParam().running);
+    EXPECT_EQ(after.ended, GetParam().ended);
+}
+
+const QStringList kAll{"a", "b", "r"};
+
+INSTANTIATE_TEST_SUITE_P(
+    Frames, RunningToolCalls,
+    ::testing::Values(
+        ToolCase{"StartByIdAndName", "tool_start", {{"id", "c"}, {"name", "x"}}, {"a", "b", "c", "r"}, {}},
+        ToolCase{
+            "StartByToolUseIdAndTool", "tool_start", {{"toolUseId", "c"}, {"tool", "x"}}, {"a", "b", "c", "r"}, {}},
+        ToolCase{"StartWithoutUsableName", "tool_start", {{"id", "c"}, {"name", 5}}, kAll, {}},
+        ToolCase{"StartWithEmptyName", "tool_start", {{"id", "c"}, {"name", ""}}, kAll, {}},
+        ToolCase{
+            "EmptyIdIsNotReplacedByToolUseId", "tool_start", {{"id", ""}, {"toolUseId", "c"}, {"name", "x"}}, kAll, {}},
+        ToolCase{"RepeatedStartKeepsOneEntry",
+                 "tool_start",
+                 {{"id", "a"}, {"name", "project_read"}, {"index", 2}},
+                 kAll,
+                 {}},
+        ToolCase{"EndById", "tool_end", {{"id", "b"}}, {"a", "r"}, {"b"}},
+        ToolCase{"EndByToolUseId", "tool_end", {{"toolUseId", "a"}}, {"b", "r"}, {"a"}},
+        ToolCase{"EndOfAnUnknownIdNamesIt", "tool_end", {{"id", "z"}}, kAll, {"z"}},
+        ToolCase{"UnusableIdEndsNothing", "tool_end", {{"id", 9}, {"index", 2}}, kAll, {}},
+        ToolCase{"IndexEndsTheFramesAgentOnly", "tool_end", {{"index", 2}}, {"b", "r"}, {"a"}},
+        ToolCase{"IndexWithoutCalls", "tool_end", {{"index", 7}}, kAll, {}},
+        ToolCase{"OtherKindsChangeNothing", "text", {{"id", "a"}, {"index", 2}}, kAll, {}}),
+    [](const auto &info) { return std::string(info.param.name); });
+
+TEST_F(FrameIntake, RunningToolCallsReachTheModelAndEndTheirSkip)
 {
     receive(frame("tool_start", {{"id", "a"}, {"name", "project_read"}, {"index", 2}}, 1));
     receive(frame("tool_start", {{"toolUseId", "b"}, {"tool", "project_search"}}, 2));
-    receive(frame("tool_start", {{"id", "c"}, {"name", 5}}, 3));                      // no usable name
-    receive(frame("tool_start", {{"id", ""}, {"toolUseId", "d"}, {"name", "x"}}, 4)); // empty id
-    receive(frame("tool_start", {{"id", "e"}, {"name", "project_list"}, {"index", 2}}, 5, "tavrilo_reviewer"));
-    ASSERT_EQ(runningTools(), (QStringList{"a", "b", "e"}));
+    ASSERT_EQ(runningTools(), (QStringList{"a", "b"}));
     const ToolTarget a = model->activeTools().value(QStringLiteral("a"));
     EXPECT_EQ(a.tool, QStringLiteral("project_read"));
     EXPECT_EQ(a.agent, kBuilder);
     EXPECT_EQ(a.index, 2);
-    EXPECT_FALSE(model->activeTools().value(QStringLiteral("b")).index);
-
-    // A repeated start leaves one entry.
-    receive(frame("tool_start", {{"id", "a"}, {"name", "project_read"}, {"index", 2}}, 1));
-    EXPECT_EQ(runningTools(), (QStringList{"a", "b", "e"}));
 
     model->setSelectedSkipID(QStringLiteral("b"));
-    receive(frame("tool_end", {{"id", 9}}, 6)); // an unusable id ends nothing
-    receive(frame("tool_end", {{"toolUseId", "b"}}, 7));
-    EXPECT_EQ(runningTools(), (QStringList{"a", "e"}));
+    receive(frame("tool_end", {{"toolUseId", "b"}}, 3));
+    EXPECT_EQ(runningTools(), (QStringList{"a"}));
     EXPECT_TRUE(model->selectedSkipID().isEmpty());
 
-    // Without an id, the index ends the calls of the frame's agent only.
-    model->setSelectedSkipID(QStringLiteral("e"));
-    receive(frame("tool_end", {{"index", 2}}, 8));
-    EXPECT_EQ(runningTools(), (QStringList{"e"}));
-    EXPECT_EQ(model->selectedSkipID(), QStringLiteral("e"));
+    // An end of another call leaves the selected skip.
+    model->setSelectedSkipID(QStringLiteral("a"));
+    receive(frame("tool_end", {{"id", "z"}}, 4));
+    EXPECT_EQ(model->selectedSkipID(), QStringLiteral("a"));
+    receive(frame("tool_end", {{"index", 2}}, 5));
+    EXPECT_TRUE(runningTools().isEmpty());
+    EXPECT_TRUE(model->selectedSkipID().isEmpty());
 }
 
 TEST_F(FrameIntake, ARepeatedFrameIsMergedOnceButRunsItsEffectsAgain)

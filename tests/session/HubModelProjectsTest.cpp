@@ -114,6 +114,13 @@ TEST_F(ProjectSelection, AChosenFolderSwitchesToolsEventsAndHistoryTogether)
     ASSERT_TRUE(model->mergeEvent(event));
     model->setTeamRevision(QString(64, u'a'));
     model->setChangeFiles({{QStringLiteral("x.txt"), QStringLiteral("M")}});
+    // What the window showed of its turn: a running tool selected for a skip, and presence.
+    model->setActiveTools(
+        {{QStringLiteral("t-1"), ToolTarget{QStringLiteral("t-1"), QStringLiteral("project_read"), {}, {}}}});
+    model->setSelectedSkipID(QStringLiteral("t-1"));
+    NativePresence presence;
+    presence.working = {NativePresence::roles().constFirst()};
+    model->setPresence(presence);
     const QString oldHands = model->handsID();
     const qint64 generation = model->projectSelectionGeneration();
     const qint64 pendingGeneration = model->pendingInputGeneration();
@@ -128,6 +135,9 @@ TEST_F(ProjectSelection, AChosenFolderSwitchesToolsEventsAndHistoryTogether)
     EXPECT_EQ(model->pendingInputGeneration(), pendingGeneration + 1);
     EXPECT_GT(model->changesGeneration(), changesGeneration);
     EXPECT_TRUE(model->events().isEmpty());
+    EXPECT_TRUE(model->activeTools().isEmpty());
+    EXPECT_TRUE(model->selectedSkipID().isEmpty());
+    EXPECT_EQ(model->presence(), NativePresence());
     EXPECT_TRUE(model->usageByAgent().isEmpty());
     EXPECT_FALSE(model->teamRevision());
     EXPECT_TRUE(model->changeFiles().isEmpty());

@@ -50,16 +50,16 @@ INSTANTIATE_TEST_SUITE_P(
                      QStringLiteral("Queue interjection")}),
     [](const auto &info) { return std::string(info.param.name); });
 
-// A sender that holds each command until the test releases it.
+// A sender that holds each interjection until the test releases it.
 class HeldSender : public QObject
 {
     Q_OBJECT
 
 public:
-    QList<NativeControls::Command> sent;
-    QCoro::Task<void> send(NativeControls::Command command)
+    QStringList sent;
+    QCoro::Task<void> send(QString text)
     {
-        sent << command;
+        sent << text;
         co_await qCoro(this, &HeldSender::released);
     }
     void release() { Q_EMIT released(); }
@@ -68,25 +68,17 @@ Q_SIGNALS:
     void released();
 };
 
-QString sentText(const NativeControls::Command &command)
-{
-    return QString::fromStdString(command.request().variables["input"]["text"].get<std::string>());
-}
-
 TEST(HubViewStateTest, AnInterjectionIsSentAsTypedAndTheSheetClosesWhenTheSendReturns)
 {
     HubViewState state;
     HeldSender sender;
-    QString session = QStringLiteral("session-1");
-    state.setControlSender([&](NativeControls::Command command) { return sender.send(std::move(command)); },
-                           [&] { return session; });
+    state.setControlSender([&](QString text) { return sender.send(std::move(text)); });
     state.setInterjectionText(QStringLiteral("  keep the spaces \n"));
     state.openComposer(true);
     state.composerPrimary();
 
     ASSERT_EQ(sender.sent.size(), 1);
-    EXPECT_EQ(sentText(sender.sent[0]), QStringLiteral("  keep the spaces \n"));
-    EXPECT_EQ(sender.sent[0].session(), QStringLiteral("session-1"));
+    EXPECT_EQ(sender.sent[0], QStringLiteral("  keep the spaces \n"));
     EXPECT_TRUE(state.showingComposer()); // open while the control is being sent
     sender.release();
     EXPECT_TRUE(waitUntil([&] { return !state.showingComposer(); }));
@@ -98,12 +90,10 @@ TEST(HubViewStateTest, AnInterjectionIsSentAsTypedAndTheSheetClosesWhenTheSendRe
 TEST(HubViewStateTest, AFailedSendStillClosesTheSheet)
 {
     HubViewState state;
-    state.setControlSender(
-        [](NativeControls::Command) -> QCoro::Task<void> {
-            throw std::runtime_error("refused");
-            co_return;
-        },
-        [] { return QString(); });
+    state.setControlSender([](QString) -> QCoro::Task<void> {
+        throw std::runtime_error("refused");
+        co_return;
+    });
     state.setInterjectionText(QStringLiteral("x"));
     state.openComposer(true);
     state.composerPrimary();

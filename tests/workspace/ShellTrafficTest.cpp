@@ -156,23 +156,21 @@ TEST_F(ShellTraffic, ResizesRunOneAfterAnotherAlsoAfterAFailure)
 
 TEST_F(ShellTraffic, AResizeRightAfterOpeningWaitsForTheFirstStatus)
 {
-    // Besides the expiry's wait (and the heartbeat's, once connected), the resize's 50 ms steps
-    // are the only sleepers.
-    const auto stepResize = [](ModelOnFakes &fakes) {
+    // Besides the expiry's wait (and the heartbeat's, once connected), the resize's time limit is
+    // the only sleeper; the resize itself waits for the shell's status, not for the clock.
+    const auto resizeWaits = [](ModelOnFakes &fakes) {
         const int others = fakes.model->shellReady() ? 2 : 1;
         EXPECT_TRUE(waitUntil([&] { return fakes.clock->sleeping() == others + 1; }));
-        fakes.clock->advance(50ms);
     };
     ModelOnFakes opening;
     opening.configure();
     awaitFor(opening.model->openShell());
     auto resizing = opening.model->resize(100, 30);
-    stepResize(opening);
-    stepResize(opening);
+    resizeWaits(opening);
+    opening.clock->advance(14s);
+    resizeWaits(opening);
     EXPECT_TRUE(opening.socket().sent.empty());
     opening.socket().deliverStatus(connectStatus(QStringLiteral("shell-1")));
-    ASSERT_TRUE(waitUntil([&] { return opening.model->shellReady(); }));
-    stepResize(opening);
     awaitFor(std::move(resizing));
     ASSERT_EQ(opening.socket().sent.size(), 1u);
     EXPECT_EQ(opening.socket().sent[0].bytes[0], '\x04');
@@ -181,8 +179,8 @@ TEST_F(ShellTraffic, AResizeRightAfterOpeningWaitsForTheFirstStatus)
     silent.configure();
     awaitFor(silent.model->openShell());
     auto waiting = silent.model->resize(100, 30);
-    for (int step = 0; step < 300; ++step)
-        stepResize(silent);
+    resizeWaits(silent);
+    silent.clock->advance(15s);
     EXPECT_EQ(failureOf(std::move(waiting)),
               QStringLiteral("The shell did not receive a successful initial STATUS before resize."));
     EXPECT_TRUE(silent.socket().sent.empty());

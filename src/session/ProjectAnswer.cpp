@@ -1,4 +1,4 @@
-#include "session/ProjectCalls.h"
+#include "session/ProjectAnswer.h"
 
 qsizetype ProjectAnswer::payloadBytes() const
 {
