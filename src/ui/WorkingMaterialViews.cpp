@@ -34,6 +34,8 @@ void ShellTranscriptLines::setText(const QString &text)
         beginResetModel();
         m_lines = next;
         endResetModel();
+        // The placeholder reads `text`: the first output must hide it like any later output.
+        Q_EMIT textChanged();
         return;
     }
     if (dropped > 0) {

@@ -4,6 +4,7 @@
 #include "support/BrowserEngineStandIn.h"
 #include "support/TestSupport.h"
 #include "ui/HubViewState.h"
+#include "workspace/NativeDocuments.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -119,11 +120,53 @@ public:
         ASSERT_TRUE(model->controlsConnected());
     }
 
+    QQuickItem *item(const char *name) const
+    {
+        QQuickItem *found = itemIfShown(name);
+        EXPECT_TRUE(found) << name;
+        return found;
+    }
+
+    // The item named `name`, looked up among the window's objects and then along the visual tree
+    // (a repeater's delegates are not its QObject children); null when there is none.
+    QQuickItem *itemIfShown(const char *name, QQuickItem *under = nullptr) const
+    {
+        const QString wanted = QString::fromLatin1(name);
+        if (!under) {
+            if (auto *found = m_window->findChild<QQuickItem *>(wanted))
+                return found;
+            under = m_window->contentItem();
+        }
+        for (QQuickItem *child : under->childItems()) {
+            if (child->objectName() == wanted)
+                return child;
+            if (QQuickItem *found = itemIfShown(name, child))
+                return found;
+        }
+        return nullptr;
+    }
+
+    // A left click in the middle of `target`, which must be shown and enabled.
+    void click(QQuickItem *target) const
+    {
+        ASSERT_TRUE(target && target->isVisible() && target->isEnabled());
+        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
+        QTest::mouseClick(m_window, Qt::LeftButton, {}, centre.toPoint());
+    }
+
+    // Types `text` into the item with the keyboard focus, one key press per character.
+    void type(const QString &text) const
+    {
+        for (const QChar character : text)
+            QTest::keyClick(m_window, character.toLatin1());
+    }
+
 protected:
     QString m_appID;
     QTemporaryDir m_project;
     QTemporaryDir m_data;
     qint64 m_cursor = 0;
+    QQuickWindow *m_window = nullptr;
 };
 
 TEST_F(HubWindow, OpensShowsTheWorkspaceReadyAndSignsIn)
@@ -219,28 +262,6 @@ protected:
                                    "/\"]\n\tinsteadOf = https://git.fixture.test/\n");
     }
 
-    QQuickItem *item(const char *name) const
-    {
-        auto *found = m_window->findChild<QQuickItem *>(QString::fromLatin1(name));
-        EXPECT_TRUE(found) << name;
-        return found;
-    }
-
-    // A left click in the middle of `target`, which must be shown and enabled.
-    void click(QQuickItem *target) const
-    {
-        ASSERT_TRUE(target && target->isVisible() && target->isEnabled());
-        const QPointF centre = target->mapToScene(QPointF(target->width() / 2, target->height() / 2));
-        QTest::mouseClick(m_window, Qt::LeftButton, {}, centre.toPoint());
-    }
-
-    // Types `text` into the item with the keyboard focus, one key press per character.
-    void type(const QString &text) const
-    {
-        for (const QChar character : text)
-            QTest::keyClick(m_window, character.toLatin1());
-    }
-
     // The entry titled `title` of the open menu, once the menu has grown to show it.
     QQuickItem *menuEntry(const QString &title) const
     {
@@ -284,7 +305,6 @@ protected:
     projectmodel::EnvironmentSetting m_configHome{"XDG_CONFIG_HOME", QFile::encodeName(m_config.path())};
     projectmodel::EnvironmentSetting m_companion{"TAVRILO_CODE_CLI", projectmodel::companionProgram().toUtf8()};
     HubApplication *m_hub = nullptr;
-    QQuickWindow *m_window = nullptr;
 };
 
 TEST_F(LandingWindow, SignsInSwitchesWorkspaceChoosesAFolderOpensARepositoryAndEnters)
@@ -450,4 +470,115 @@ TEST_F(LiveSession, RunAndStopFromTheWorkingScreen)
     EXPECT_EQ(hub.exec(), 0);
     EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
 }
+} // namespace
+
+namespace
+{
+// A live turn that asks for input twice and stays running, driven through the documents card and
+// the input requests card with the mouse and the keyboard.
+class WorkingMaterialWindow : public HubWindow
+{
+public:
+    Json extraScenario() const override
+    {
+        const auto form = [](const char *id, const char *message, const char *field) {
+            return Json{{"requestId", id},
+                        {"params",
+                         {{"mode", "form"},
+                          {"message", message},
+                          {"requestedSchema", {{"properties", {{field, {{"type", "string"}}}}}}}}},
+                        {"requestState", std::string("state-") + id}};
+        };
+        return {{"turn",
+                 {{"*",
+                   {{"default",
+                     {{"elicitations", {form("req-1", "Which branch?", "branch"), form("req-2", "Which tag?", "tag")}}}}}}}},
+                {"realtime", {{"*", {{"queue", Json::array()}, {"default", {{"send", Json::array()}}}}}}}};
+    }
+
+    // Opens the window, signs in and starts a turn from the working screen.
+    void startTurn(HubApplication &hub)
+    {
+        ASSERT_NO_FATAL_FAILURE(open(hub));
+        ASSERT_NO_FATAL_FAILURE(signIn(hub));
+        m_window = hub.window();
+        m_window->resize(1280, 960);
+        HubModel *model = hub.model();
+        model->setSelectedProfile(true);
+        model->setPrompt(QStringLiteral("Fix the failing build"));
+        ASSERT_NO_FATAL_FAILURE(click(item("runButton")));
+        ASSERT_TRUE(waitUntil([&] { return model->hasOwnedCleanup() && model->running(); }, 20s))
+            << model->message().toStdString();
+    }
+
+    // Stops the turn, closes the window and checks the hub's QML said nothing.
+    void finish(HubApplication &hub)
+    {
+        ASSERT_NO_FATAL_FAILURE(click(item("stopButton")));
+        ASSERT_TRUE(waitUntil([&] { return !hub.model()->hasOwnedCleanup() && !hub.model()->closingSession(); }, 30s))
+            << hub.model()->message().toStdString();
+        QTimer::singleShot(0, m_window, [this] { m_window->close(); });
+        EXPECT_EQ(hub.exec(), 0);
+        EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
+    }
+
+    // The log entries of `kind` the stand-in wrote since the test began.
+    std::vector<Json> entries(const char *kind) const
+    {
+        std::vector<Json> found;
+        for (const Json &entry : SharedStandIn::get().logEntries(m_cursor).entries)
+            if (entry["kind"] == kind)
+                found.push_back(entry);
+        return found;
+    }
+};
+
+// The lines the transcript shows.
+QStringList transcriptLines(QQuickItem *transcript)
+{
+    QStringList lines;
+    for (QQuickItem *row : transcript->childItems()) {
+        if (row->inherits("QQuickTextEdit") && row->isVisible())
+            lines << row->property("text").toString();
+        lines << transcriptLines(row);
+    }
+    return lines;
+}
+
+TEST_F(WorkingMaterialWindow, TheBuildShellTabOpensTheShellAndShowsTheEchoOfATypedCommand)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(startTurn(hub));
+    NativeDocuments *documents = hub.model()->documents();
+
+    ASSERT_NO_FATAL_FAILURE(click(item("tab:Build shell")));
+    ASSERT_TRUE(waitUntil([&] { return itemIfShown("shellPanel") && itemIfShown("shellPanel")->isVisible(); }));
+    EXPECT_TRUE(item("shellPlaceholder")->isVisible());
+    EXPECT_FALSE(item("sendShell")->isEnabled()); // nothing to send to before the shell is ready
+    EXPECT_EQ(item("openShell")->property("text").toString(), QStringLiteral("Open shell"));
+    ASSERT_NO_FATAL_FAILURE(click(item("openShell")));
+    ASSERT_TRUE(waitUntil([&] { return documents->shellReady(); }, 20s)) << documents->shellStatus().toStdString();
+    EXPECT_EQ(item("openShell")->property("text").toString(), QStringLiteral("Reconnect"));
+    EXPECT_TRUE(item("closeShell")->isVisible());
+
+    ASSERT_NO_FATAL_FAILURE(click(item("shellInput")));
+    type(QStringLiteral("echo built"));
+    QTest::keyClick(m_window, Qt::Key_Return);
+    QQuickItem *transcript = item("shellTranscript");
+    ASSERT_TRUE(waitUntil([&] { return transcriptLines(transcript).join(u'\n').contains(QStringLiteral("echo built")); },
+                          20s))
+        << transcriptLines(transcript).join(u'\n').toStdString();
+    EXPECT_FALSE(item("shellPlaceholder")->isVisible());
+    EXPECT_TRUE(item("shellInput")->property("text").toString().isEmpty());
+    const std::vector<Json> inputs = entries("commandChannel");
+    EXPECT_EQ(std::count_if(inputs.cbegin(), inputs.cend(),
+                            [](const Json &e) {
+                                return e.value("event", "") == "input" &&
+                                       e.value("text", "").find("echo built") != std::string::npos;
+                            }),
+              1);
+
+    ASSERT_NO_FATAL_FAILURE(finish(hub));
+}
+
 } // namespace

@@ -231,6 +231,8 @@ TEST(InputRequests, OnlyAFormShowsFieldsAndOnlyAnHttpsAddressAPage)
 TEST(ShellTranscriptLines, ChangesOnlyTheRowsThatChanged)
 {
     ShellTranscriptLines lines;
+    // The view's placeholder reads `text`: every change is announced, a start-over included.
+    QSignalSpy announced(&lines, &ShellTranscriptLines::textChanged);
     lines.setText(QStringLiteral("$ ls\nfile-a\nfile-b\n$ "));
     ASSERT_EQ(lines.lines(), (QStringList{"$ ls", "file-a", "file-b", "$ "}));
 
@@ -268,6 +270,7 @@ TEST(ShellTranscriptLines, ChangesOnlyTheRowsThatChanged)
     EXPECT_EQ(reset.size(), 1);
     lines.setText(QString());
     EXPECT_EQ(lines.rowCount(), 1);
+    EXPECT_EQ(announced.size(), 5);
 }
 
 TEST(ShellTranscriptLines, AStreamOfOutputEndsAsItsText)
