@@ -20,6 +20,8 @@ struct NumberedLine
     Q_PROPERTY(QString text MEMBER text)
 
 public:
+    bool operator==(const NumberedLine &) const = default;
+
     QString number;
     QString text;
 };
@@ -60,6 +62,8 @@ struct ApprovalCard
     Q_PROPERTY(bool answerable MEMBER answerable)
 
 public:
+    bool operator==(const ApprovalCard &) const = default;
+
     static constexpr int kNoLineLimit = std::numeric_limits<int>::max();
     static constexpr int kDetailsHeight = 160; // exact off screen, the most in the window
 

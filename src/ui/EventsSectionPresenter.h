@@ -25,6 +25,8 @@ struct EventsSection
     Q_PROPERTY(QColor statusColor MEMBER statusColor)
 
 public:
+    bool operator==(const EventsSection &) const = default;
+
     // The gates content's blocks in their one order; `blocks` holds those that show.
     static const QStringList &allBlocks();
 
@@ -58,6 +60,8 @@ struct TurnStatus
     Q_PROPERTY(QString completionText MEMBER completionText)
 
 public:
+    bool operator==(const TurnStatus &) const = default;
+
     static constexpr int kNoLineLimit = std::numeric_limits<int>::max();
 
     bool showError = false;

@@ -35,6 +35,8 @@ struct JournalRow
     Q_PROPERTY(QString detail MEMBER detail)
 
 public:
+    bool operator==(const JournalRow &) const = default;
+
     QString id;
     QString headline;
     QString detail;
@@ -49,6 +51,8 @@ struct JournalBlock
     Q_PROPERTY(QVariantList rows READ rowValues)
 
 public:
+    bool operator==(const JournalBlock &) const = default;
+
     QString countText; // "Last 5 deltas · No cloud evidence inferred"
     QList<JournalRow> rows;
 

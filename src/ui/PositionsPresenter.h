@@ -28,6 +28,8 @@ struct PositionRow
     Q_PROPERTY(QString accessibleName MEMBER accessibleName)
 
 public:
+    bool operator==(const PositionRow &) const = default;
+
     static constexpr int kNoLineLimit = std::numeric_limits<int>::max();
 
     QString id;
@@ -53,6 +55,8 @@ struct PositionsBlock
     Q_PROPERTY(QVariantList rows READ rowValues)
 
 public:
+    bool operator==(const PositionsBlock &) const = default;
+
     bool showCaption = false; // "Attributed specialist claims · verification is shown in release checks"
     bool showWaiting = true;  // "Waiting for specialist positions · Domain owners keep their own conclusions"
     QList<PositionRow> rows;

@@ -24,6 +24,8 @@ struct ReleaseCheckCell
     Q_PROPERTY(QString readReasonAccessibleName MEMBER readReasonAccessibleName)
 
 public:
+    bool operator==(const ReleaseCheckCell &) const = default;
+
     QString key;
     QString title;      // key, " · ", status text: the cell's label and its popover's headline
     QString statusText; // "Not needed", "Passed", "Failed", another label as it is, "Not run", "Pending"
@@ -44,6 +46,8 @@ struct ReleaseChecks
     Q_PROPERTY(QVariantList cells READ cellValues)
 
 public:
+    bool operator==(const ReleaseChecks &) const = default;
+
     QString badgeText; // empty until delivery is authorised or held
     QColor badgeColor;
     QList<ReleaseCheckCell> cells;

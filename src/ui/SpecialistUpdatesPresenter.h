@@ -28,6 +28,8 @@ struct SpecialistUpdate
     Q_PROPERTY(int bodyLineLimit MEMBER bodyLineLimit)
 
 public:
+    bool operator==(const SpecialistUpdate &) const = default;
+
     static constexpr int kNoLineLimit = std::numeric_limits<int>::max();
     static constexpr qsizetype kExcerptCharacters = 420;
 
@@ -52,6 +54,8 @@ struct SpecialistUpdates
     Q_PROPERTY(QVariantList updates READ updateValues)
 
 public:
+    bool operator==(const SpecialistUpdates &) const = default;
+
     bool visible = false;
     QString header; // "… · UNVERIFIED CLAIMS" after a failed review, else "… · ATTRIBUTED CLAIMS"
     QList<SpecialistUpdate> updates;
@@ -85,6 +89,8 @@ struct ThinkingDisclosure
     Q_PROPERTY(bool viewportHeightFixed MEMBER viewportHeightFixed)
 
 public:
+    bool operator==(const ThinkingDisclosure &) const = default;
+
     static constexpr int kViewportHeight = 190; // exact off screen, the most in the window
 
     bool open = false;

@@ -13,7 +13,10 @@
 #include <QQmlEngine>
 #include <QQmlError>
 #include <QQmlExtensionPlugin>
+#include <QQuickItem>
+#include <QQuickWindow>
 #include <QSignalSpy>
+#include <QTest>
 
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
@@ -186,6 +189,17 @@ public:
         return *m_view;
     }
 
+    // A turn whose realtime connection sends `connection` and whose run controls hold the deploy gate.
+    void useGatedTurn(const std::vector<Json> &connection)
+    {
+        Json realtime = Json::object();
+        realtime["*"] = {{"queue", Json::array()}, {"default", {{"send", connection}, {"keepAliveMs", 1000}}}};
+        Json extra = Json::object();
+        extra["turn"] = {{"*", {{"default", {{"approvals", {kDeployGate}}}}}}};
+        extra["realtime"] = realtime;
+        useScenario(kAtlas, Json(), extra);
+    }
+
     static QVariant shown(QObject &view, const char *name) { return view.property(name); }
     static QVariant call(QObject &view, const char *function, QVariantList arguments = {})
     {
@@ -302,12 +316,7 @@ TEST_F(HubModelInQml, ATurnDrivenFromQml)
         send(sessionFrame(6, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}})),
         send(sessionFrame(7, "tool_start", {{"id", "tool-2"}, {"name", "project_search"}, {"index", 1}})),
     };
-    Json realtime = Json::object();
-    realtime["*"] = {{"queue", Json::array()}, {"default", {{"send", connection}, {"keepAliveMs", 1000}}}};
-    Json extra = Json::object();
-    extra["turn"] = {{"*", {{"default", {{"approvals", {kDeployGate}}}}}}};
-    extra["realtime"] = realtime;
-    useScenario(kAtlas, Json(), extra);
+    useGatedTurn(connection);
 
     call(v, "run");
     ASSERT_TRUE(waitUntil([&] { return shown(v, "running").toBool(); }, 10s));
@@ -390,5 +399,92 @@ TEST_F(HubModelInQml, WorkspaceAndProjectActions)
     call(v, "openRepository", {QStringLiteral("not a repository")});
     ASSERT_TRUE(waitUntil([&] { return !shown(v, "projectOpening").toBool(); }, 10s));
     EXPECT_EQ(shown(v, "message").toString(), m.message());
+}
+// The events section in a window over a turn against the stand-in: the turn's position, update and
+// reasoning appear in it, and its Approve button answers the gate once; pressed again it does
+// nothing, because the card no longer lets the gate be answered.
+TEST_F(HubModelInQml, AnApprovalAnsweredFromTheEventsSection)
+{
+    HubModel &m = signedIn();
+    QQmlComponent component(&m_engine);
+    component.setData(R"qml(
+        import QtQuick
+        import Tavrilo.Ui
+        Rectangle {
+            id: frame
+            required property HubModel hubModel
+            width: 560; height: 1400
+            HubViewState { id: state; model: frame.hubModel }
+            SectionCard { label: "Events"; anchors.fill: parent
+                EventsSection { model: frame.hubModel; viewState: state } }
+        })qml",
+                      QUrl(QStringLiteral("qrc:/hub-model-test/Events.qml")));
+    std::unique_ptr<QObject> created(
+        component.createWithInitialProperties({{QStringLiteral("hubModel"), QVariant::fromValue(&m)}}));
+    auto *root = qobject_cast<QQuickItem *>(created.get());
+    ASSERT_TRUE(root) << component.errorString().toStdString();
+    QQuickWindow window;
+    window.resize(560, 1400);
+    root->setParentItem(window.contentItem());
+    window.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+
+    const std::vector<Json> connection{
+        send(sessionFrame(1, "text", {{"text", "Looking at the build."}}), 150),
+        send(sessionFrame(2, "reasoning", {{"text", "The linker flags are wrong."}})),
+        send(sessionFrame(3, "position", {{"position", "Fix the linker flags"}, {"confidence", "high"}})),
+        send(sessionFrame(4, "hook", {{"phase", "approval_pending"}, {"toolUseId", "gate-1"}})),
+    };
+    useGatedTurn(connection);
+    m.actions()->selectExistingProfile();
+    m.setExpandedInspector(QStringLiteral("events")); // the thinking disclosure opens
+    m.setPrompt(QStringLiteral("Fix the failing build"));
+    m.actions()->execute();
+
+    // Items a repeater made are reached through the visual tree, not as QObject children.
+    const auto items = [&] {
+        QList<QQuickItem *> all{root};
+        for (qsizetype i = 0; i < all.size(); ++i)
+            all.append(all[i]->childItems());
+        return all;
+    };
+    const auto approve = [&]() -> QQuickItem * {
+        for (QQuickItem *item : items())
+            if (item->objectName() == QLatin1StringView("approveButton"))
+                return item;
+        return nullptr;
+    };
+    ASSERT_TRUE(
+        waitUntil([&] { return approve() && approve()->isEnabled() && !m.eventProjection().positions.isEmpty(); }, 10s))
+        << m.message().toStdString() << " running=" << m.running()
+        << " approvals=" << m.eventProjection().approvals.size()
+        << " positions=" << m.eventProjection().positions.size() << " button=" << (approve() != nullptr);
+    const auto texts = [&] {
+        QStringList shown;
+        for (const QQuickItem *item : items())
+            if (const QVariant text = item->property("text"); text.userType() == QMetaType::QString)
+                shown.append(text.toString());
+        return shown.join(u'\n');
+    };
+    ASSERT_TRUE(waitUntil([&] { return texts().contains("The linker flags are wrong."); }));
+    EXPECT_TRUE(texts().contains("Fix the linker flags"));
+    EXPECT_TRUE(texts().contains("Looking at the build."));
+
+    const auto press = [&](QQuickItem *button) {
+        const QPointF centre = button->mapToScene(QPointF(button->width() / 2, button->height() / 2));
+        QTest::mouseClick(&window, Qt::LeftButton, {}, centre.toPoint());
+    };
+    press(approve());
+    ASSERT_TRUE(waitUntil([&] { return m.message() == "Approval recorded for this session."; }));
+    EXPECT_EQ(requests("NativeApproval").size(), 1u);
+    ASSERT_TRUE(waitUntil([&] { return approve() && !approve()->isEnabled(); }));
+    press(approve());
+    ASSERT_TRUE(pollPasses(1));
+    EXPECT_EQ(requests("NativeApproval").size(), 1u);
+    EXPECT_EQ(m.message(), QStringLiteral("Approval recorded for this session."));
+
+    m.actions()->interrupt();
+    ASSERT_TRUE(waitUntil([&] { return !m.running(); }, 10s));
+    root->setParentItem(nullptr);
 }
 } // namespace

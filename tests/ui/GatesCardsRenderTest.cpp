@@ -2,9 +2,13 @@
 // and read back with the hub's own vision command: the texts their presenters chose are found, and
 // the command reports no copy defect.
 #include "OffscreenReading.h"
+#include "session/SessionTestSupport.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
+#include "ui/HubViewState.h"
+#include "ui/IconTheme.h"
 #include "ui/NativeJournalPresentation.h"
+#include "ui/Palette.h"
 #include "ui/PositionsPresenter.h"
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
@@ -17,6 +21,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
@@ -29,6 +34,8 @@ using offscreen::Reading;
 class GatesCardsRender : public ::testing::Test
 {
 protected:
+    void SetUp() override { useHubIconTheme(); }
+
     // Shows `type` with `property` set to `value` on a card background of the given size, drawn by
     // the software scene graph at twice the point size, as the exported frames are.
     Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
@@ -180,5 +187,271 @@ TEST_F(GatesCardsRender, ALongUpdateIsCutToItsExcerpt)
                                    QVariant::fromValue(specialistUpdates(projection, {}, {})), 640, 160);
     expectFound(reading,
                 {QStringLiteral("SPECIALIST UPDATES"), QStringLiteral("Builder"), QStringLiteral("Full update")});
+}
+} // namespace
+
+namespace
+{
+using namespace sessiontest;
+
+// The events card as the working screen holds it, over a model of the test's own.
+const char *const kSectionScene = R"qml(
+import QtQuick
+import Tavrilo.Ui
+Rectangle {
+    id: frame
+    required property HubModel hubModel
+    required property bool offscreen
+    width: %1; height: %2
+    color: HubPalette.paper
+    HubViewState { id: state; objectName: "viewState"; model: frame.hubModel; offscreenExport: frame.offscreen }
+    SectionCard {
+        objectName: "card"
+        label: "Events"
+        anchors.fill: parent
+        EventsSection { objectName: "section"; model: frame.hubModel; viewState: state }
+    }
+}
+)qml";
+
+constexpr int kCardWidth = 560;
+constexpr int kCardHeight = 900;
+
+EventProjection::Position position(const QString &owner, const QString &text)
+{
+    return {owner + QStringLiteral("-1"), owner, text, QStringLiteral("High"), QStringLiteral("Schema"),
+            QStringLiteral("None")};
+}
+
+// A turn with something in every block: an error and its review reason, four positions, three
+// updates, two reasoning blocks, one undecided and one decided approval, an input request and
+// evaluator results for the release checks.
+EventProjection busyProjection()
+{
+    EventProjection p;
+    p.latestErrorCode = QStringLiteral("ITERATION_CAP");
+    p.turnCompleted = true;
+    p.releaseAuthorized = false;
+    for (const char *owner : {"tavrilo_architect", "tavrilo_builder", "tavrilo_reviewer", "tavrilo_operator"})
+        p.positions.append(position(QString::fromLatin1(owner),
+                                    QStringLiteral("The parser should reject unknown keys and report each one.")));
+    for (const char *agent : {"tavrilo_architect", "tavrilo_builder", "tavrilo_reviewer"}) {
+        p.responseOrder.append(QString::fromLatin1(agent));
+        p.responses.insert(QString::fromLatin1(agent), QStringLiteral("The build passes on every target."));
+    }
+    p.reasoning = {QStringLiteral("The linker flags are wrong. "), QStringLiteral("Check the release script next.")};
+    EventProjection::Approval undecided = brief();
+    EventProjection::Approval decided = brief();
+    decided.id = QStringLiteral("approval-2");
+    decided.toolUseID = QStringLiteral("tool-use-2");
+    decided.tool = QStringLiteral("approve_deploy");
+    decided.summary = QStringLiteral("Ship the parser");
+    decided.decision = QStringLiteral("approved");
+    p.approvals = {undecided, decided};
+    EventProjection::Elicitation request;
+    request.id = request.requestID = QStringLiteral("request-1");
+    request.mode = QStringLiteral("url");
+    request.message = QStringLiteral("Confirm the deployment target");
+    p.elicitations.append(request);
+    p.evaluators.insert(QStringLiteral("build-green"), true);
+    p.evaluatorLabels.insert(QStringLiteral("build-green"), QStringLiteral("PASS"));
+    p.evaluatorDetails.insert(QStringLiteral("build-green"), QStringLiteral("All targets built"));
+    p.evaluators.insert(QStringLiteral("review-fidelity"), false);
+    p.evaluatorLabels.insert(QStringLiteral("review-fidelity"), QStringLiteral("FAIL"));
+    p.evaluatorDetails.insert(QStringLiteral("review-fidelity"), QStringLiteral("The answer cites a file never read."));
+    return p;
+}
+
+// Seven journal events, oldest first.
+QList<WorkspaceEvent> sevenEvents()
+{
+    QList<WorkspaceEvent> events;
+    const char *kinds[] = {"plan", "usage", "metadata", "hook", "check_release", "workspace.connected", "done"};
+    int n = 0;
+    for (const char *kind : kinds)
+        events.append(event(QString::number(++n), kind));
+    return events;
+}
+
+// The events card over `model`, made once and drawn as often as a test needs.
+class Scene
+{
+public:
+    Scene(HubModel &model, bool offscreenExport)
+    {
+        QQmlComponent component(&m_watched.engine);
+        component.setData(QString::fromLatin1(kSectionScene).arg(kCardWidth).arg(kCardHeight).toUtf8(),
+                          QUrl(QStringLiteral("qrc:/gates-render-test/Scene.qml")));
+        m_created.reset(component.isReady() ? component.createWithInitialProperties(
+                                                  {{QStringLiteral("hubModel"), QVariant::fromValue(&model)},
+                                                   {QStringLiteral("offscreen"), offscreenExport}})
+                                            : nullptr);
+        m_root = qobject_cast<QQuickItem *>(m_created.get());
+        EXPECT_TRUE(m_root) << qPrintable(component.errorString());
+    }
+
+    template <typename T = QQuickItem> T *find(const QString &name) const
+    {
+        return m_root ? m_root->findChild<T *>(name) : nullptr;
+    }
+    // Lays the card out and draws it; the items keep the geometry of this drawing.
+    QImage draw()
+    {
+        EXPECT_TRUE(m_root);
+        const QImage image = m_root ? offscreen::render(m_root, kCardWidth, kCardHeight) : QImage();
+        EXPECT_TRUE(m_watched.warnings.isEmpty()) << m_watched.warnings.join(u'\n').toStdString();
+        return image;
+    }
+
+private:
+    offscreen::WatchedEngine m_watched;
+    std::unique_ptr<QObject> m_created;
+    QQuickItem *m_root = nullptr;
+};
+
+class EventsSectionRender : public ::testing::Test
+{
+protected:
+    void SetUp() override { useHubIconTheme(); }
+
+    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport)
+    {
+        return std::make_unique<Scene>(model, offscreenExport);
+    }
+
+    // Draws `scene`, keeps it under `name` when asked to and reads it back with the vision command.
+    Reading read(Scene &scene, const QString &name)
+    {
+        const QImage image = scene.draw();
+        const QString path = m_dir.filePath(name + QStringLiteral(".png"));
+        EXPECT_TRUE(image.save(path));
+        if (qEnvironmentVariableIsSet("HUB_KEEP_RENDERS"))
+            image.save(qEnvironmentVariable("HUB_KEEP_RENDERS") + u'/' + name + QStringLiteral(".png"));
+        return offscreen::read(path).value_or(Reading{});
+    }
+
+    // The shown blocks of the gates content, top to bottom.
+    static QStringList shownBlocks(const Scene &scene)
+    {
+        QList<QQuickItem *> blocks;
+        for (QQuickItem *item : scene.find(QStringLiteral("gatesContent"))->childItems())
+            if (item->isVisible() && !item->objectName().isEmpty())
+                blocks.append(item);
+        std::sort(blocks.begin(), blocks.end(), [](QQuickItem *a, QQuickItem *b) { return a->y() < b->y(); });
+        QStringList names;
+        for (const QQuickItem *item : blocks)
+            names.append(item->objectName());
+        return names;
+    }
+
+    // The gates content can be scrolled by the user.
+    static bool scrolls(const Scene &scene)
+    {
+        for (const QQuickItem *item : scene.find(QStringLiteral("gatesViewport"))->findChildren<QQuickItem *>())
+            if (item->inherits("QQuickFlickable"))
+                return item->property("interactive").toBool();
+        return false;
+    }
+
+    // `name`'s rectangle in the card's coordinates.
+    static QRectF placed(const Scene &scene, const QString &name)
+    {
+        const QQuickItem *item = scene.find(name);
+        return item ? item->mapRectToScene(QRectF(0, 0, item->width(), item->height())) : QRectF();
+    }
+
+    QTemporaryDir m_dir;
+};
+} // namespace
+
+namespace
+{
+TEST_F(EventsSectionRender, ABusyTurnShowsEveryBlockInItsOrder)
+{
+    const auto model = makeModel();
+    model->setEventProjection(busyProjection());
+    model->setEvents(sevenEvents());
+    model->setExpandedInspector(QStringLiteral("events"));
+    model->setMessage(QStringLiteral("Approval recorded for this session."));
+    const auto scene = section(*model, true);
+    const Reading reading = read(*scene, QStringLiteral("events-busy"));
+
+    EXPECT_EQ(shownBlocks(*scene),
+              QStringList({"turnStatus", "positions", "specialistUpdates", "thinking", "approval:approval-1",
+                           "approval:approval-2", "inputRequests", "hairline", "journal"}));
+    // Small monospaced captions are left to the block renders, where the reader finds them.
+    expectFound(reading,
+                {QStringLiteral("Events"), QStringLiteral("4 positions"), QStringLiteral("1 approvals to review"),
+                 QStringLiteral("input requests"), QStringLiteral("handoff limit"), QStringLiteral("Turn completed"),
+                 QStringLiteral("Operator"), QStringLiteral("Full update"), QStringLiteral("2 typed blocks"),
+                 QStringLiteral("Blocked by incomplete turn"), QStringLiteral("Approval recorded for this session.")});
+
+    // Off screen the content keeps its height from the top and is cut; the release checks and the
+    // status line stay whole below it, inside the card.
+    const QRectF viewport = placed(*scene, QStringLiteral("gatesViewport"));
+    EXPECT_GT(scene->find(QStringLiteral("gatesContent"))->height(), viewport.height());
+    EXPECT_FALSE(scrolls(*scene));
+    const QRectF checks = placed(*scene, QStringLiteral("releaseChecks"));
+    const QRectF status = placed(*scene, QStringLiteral("statusLine"));
+    EXPECT_GE(checks.top(), viewport.bottom());
+    EXPECT_GT(status.top(), checks.bottom());
+    EXPECT_LE(status.bottom(), kCardHeight - 21 + 0.5);
+    EXPECT_DOUBLE_EQ(placed(*scene, QStringLiteral("thinkingBody")).height(), 190);
+}
+
+TEST_F(EventsSectionRender, AnEmptyProjectionShowsTheWaitingForms)
+{
+    const auto model = makeModel();
+    const auto scene = section(*model, false);
+    const Reading reading = read(*scene, QStringLiteral("events-empty"));
+    EXPECT_EQ(shownBlocks(*scene),
+              QStringList({"positions", "thinking", "noApprovalPending", "inputRequests", "hairline", "journal"}));
+    expectFound(reading, {QStringLiteral("0 positions"), QStringLiteral("0 approvals to review"),
+                          QStringLiteral("0 input requests"), QStringLiteral("Waiting for specialist positions"),
+                          QStringLiteral("No reasoning blocks"), QStringLiteral("No approval pending"),
+                          QStringLiteral("Pending"), model->message()});
+    // In the window the content scrolls.
+    EXPECT_TRUE(scrolls(*scene));
+}
+
+// The journal shows the newest five events, newest first.
+TEST_F(EventsSectionRender, TheJournalShowsTheNewestFive)
+{
+    const auto model = makeModel();
+    model->setEvents(sevenEvents());
+    const auto scene = section(*model, true);
+    Reading reading = read(*scene, QStringLiteral("events-journal"));
+    // Headlines are the events' kinds; the reader skips some of the small detail lines.
+    expectFound(reading,
+                {QStringLiteral("Turn completed"), QStringLiteral("workspace.connected"),
+                 QStringLiteral("check_release"), QStringLiteral("Operator gate"), QStringLiteral("metadata")});
+    EXPECT_LT(reading.text.indexOf(QStringLiteral("done")), reading.text.indexOf(QStringLiteral("metadata")));
+    EXPECT_FALSE(reading.text.contains(QStringLiteral("usage"), Qt::CaseInsensitive)) << reading.text.toStdString();
+}
+
+// The clean-up failure hides the status message, in the error colour, until it is cleared; a long
+// sentence keeps to three lines.
+TEST_F(EventsSectionRender, TheStatusLine)
+{
+    const auto model = makeModel();
+    model->setMessage(QStringLiteral("Runtime session stopped."));
+    model->setCleanupFailure(QStringLiteral("The session could not be closed."));
+    const auto scene = section(*model, true);
+    scene->draw();
+    auto *line = scene->find(QStringLiteral("statusLine"));
+    ASSERT_TRUE(line);
+    EXPECT_EQ(line->property("text").toString(), QStringLiteral("The session could not be closed."));
+    EXPECT_EQ(line->property("color").value<QColor>().rgba(), Palette::error().rgba());
+
+    model->setCleanupFailure(std::nullopt);
+    QString longSentence;
+    for (int i = 0; i < 40; ++i)
+        longSentence += QStringLiteral("The platform refused the control. ");
+    model->setMessage(longSentence);
+    scene->draw();
+    EXPECT_EQ(line->property("text").toString(), longSentence);
+    EXPECT_EQ(line->property("color").value<QColor>().rgba(), Palette::muted().rgba());
+    EXPECT_EQ(line->property("lineCount").toInt(), 3);
+    EXPECT_TRUE(line->property("truncated").toBool());
 }
 } // namespace

@@ -1,4 +1,5 @@
 #include "session/SessionTestSupport.h"
+#include "ui/GatesPresenter.h"
 #include "ui/HeaderPresenter.h"
 #include "ui/LandingPresenter.h"
 #include "ui/RunControlsPresenter.h"
@@ -112,5 +113,55 @@ TEST(PresenterBinding, QmlBindsToTheViewValues)
     EXPECT_EQ(root->property("inspection").toString(), QStringLiteral("Builder · Live inspection"));
     model->setRunning(true);
     EXPECT_EQ(root->property("caption").toString(), QStringLiteral("LIVE ROUND"));
+}
+// The gates section's blocks are announced one by one, each only when what it shows changed, and
+// the thinking body is told what to append while the reasoning only grows.
+TEST(GatesBinding, AnnouncesEachBlockAndAppendsTheReasoning)
+{
+    const auto model = makeModel();
+    HubViewState state;
+    GatesPresenter gates;
+    gates.setModel(model.get());
+    gates.setViewState(&state);
+    int section = 0, journal = 0, positions = 0, reset = 0;
+    QStringList appended;
+    QObject::connect(&gates, &GatesPresenter::sectionChanged, [&] { ++section; });
+    QObject::connect(&gates, &GatesPresenter::journalChanged, [&] { ++journal; });
+    QObject::connect(&gates, &GatesPresenter::positionsChanged, [&] { ++positions; });
+    QObject::connect(&gates, &GatesPresenter::reasoningReset, [&] { ++reset; });
+    QObject::connect(&gates, &GatesPresenter::reasoningAppended, [&](const QString &text) { appended.append(text); });
+
+    model->setMessage(QStringLiteral("Runtime session stopped."));
+    EXPECT_EQ(section, 1);
+    EXPECT_EQ(journal, 0);
+    EXPECT_EQ(positions, 0);
+
+    EventProjection projection;
+    projection.positions.append(
+        {QStringLiteral("p1"), QStringLiteral("tavrilo_builder"), QStringLiteral("Ship it"), {}, {}, {}});
+    projection.reasoning = {QStringLiteral("First. ")};
+    model->setEventProjection(projection);
+    EXPECT_EQ(positions, 1);
+    ASSERT_EQ(appended.size(), 1);
+    EXPECT_EQ(appended.at(0), QStringLiteral("First. "));
+
+    projection.reasoning.append(QStringLiteral("Second."));
+    model->setEventProjection(projection);
+    ASSERT_EQ(appended.size(), 2);
+    EXPECT_EQ(appended.at(1), QStringLiteral("Second."));
+    EXPECT_EQ(positions, 1);
+    EXPECT_EQ(gates.reasoningText(), QStringLiteral("First. Second."));
+
+    // A new turn's reasoning does not continue the shown text: the body reads it whole.
+    projection.reasoning = {QStringLiteral("Other.")};
+    model->setEventProjection(projection);
+    EXPECT_EQ(appended.size(), 2);
+    EXPECT_EQ(reset, 1);
+    EXPECT_EQ(gates.reasoningText(), QStringLiteral("Other."));
+
+    // The root view's state is followed too.
+    state.setExpandedPositionOwners({QStringLiteral("tavrilo_builder")});
+    EXPECT_EQ(positions, 2);
+    EXPECT_TRUE(gates.positions().rows.value(0).expanded);
 }
 } // namespace

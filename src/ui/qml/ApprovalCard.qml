@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tavrilo.Ui
 
@@ -23,28 +24,36 @@ Rectangle {
 
         RowLayout {
             Layout.fillWidth: true
-            Button {
+            AbstractButton {
+                objectName: "approvalChevron"
                 visible: root.card.decided
-                flat: true
-                padding: 0
-                // A symbol's room; the icon comes from the window's one symbol table.
-                Layout.preferredWidth: 16
-                Layout.preferredHeight: 16
-                text: root.card.chevronSymbol
-                display: AbstractButton.IconOnly
+                Accessible.role: Accessible.Button
                 Accessible.name: qsTr("Show recorded approval criteria and details")
+                contentItem: IconImage {
+                    name: HubIcons.name(root.card.chevronSymbol)
+                    color: HubPalette.ink
+                    sourceSize: Qt.size(10, 10)
+                }
                 onClicked: root.chevronPressed()
+            }
+            IconImage {
+                name: HubIcons.name("checkmark.shield")
+                color: HubPalette.ink
+                sourceSize: Qt.size(10, 10)
             }
             Label {
                 text: root.card.title
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 10
-                font.weight: Font.Medium
+                font.weight: HubFonts.medium
+                color: HubPalette.ink
             }
             Item { Layout.fillWidth: true }
             Label {
                 visible: root.card.decided
                 text: root.card.decisionText
                 textFormat: Text.PlainText
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 10
                 color: HubPalette.muted
             }
@@ -57,7 +66,9 @@ Rectangle {
             wrapMode: Text.Wrap
             maximumLineCount: root.card.summaryLineLimit
             elide: Text.ElideRight
+            font.family: HubFonts.defaultFamily
             font.pixelSize: 10
+            color: HubPalette.ink
             ToolTip.text: root.card.summary
             ToolTip.visible: summaryHover.hovered
             HoverHandler { id: summaryHover }
@@ -66,6 +77,7 @@ Rectangle {
         Label {
             visible: root.card.showCriteriaCount
             text: root.card.criteriaCountText
+            font.family: HubFonts.defaultFamily
             font.pixelSize: 9
             color: HubPalette.muted
         }
@@ -87,8 +99,10 @@ Rectangle {
                 Label {
                     visible: root.card.criteria.length > 0
                     text: qsTr("Acceptance criteria")
+                    font.family: HubFonts.defaultFamily
                     font.pixelSize: 10
-                    font.weight: Font.DemiBold
+                    font.weight: HubFonts.semibold
+                    color: HubPalette.ink
                 }
                 Repeater {
                     model: root.card.criteria
@@ -96,13 +110,15 @@ Rectangle {
                         required property numberedLine modelData
                         Layout.fillWidth: true
                         spacing: 6
-                        Label { text: modelData.number; font.pixelSize: 10; Layout.alignment: Qt.AlignTop }
+                        Label { text: modelData.number; font.family: HubFonts.defaultFamily; font.pixelSize: 10; color: HubPalette.ink; Layout.alignment: Qt.AlignTop }
                         Label {
                             Layout.fillWidth: true
                             text: modelData.text
                             textFormat: Text.PlainText
                             wrapMode: Text.Wrap
+                            font.family: HubFonts.defaultFamily
                             font.pixelSize: 10
+                            color: HubPalette.ink
                         }
                     }
                 }
@@ -114,6 +130,7 @@ Rectangle {
                         text: modelData
                         textFormat: Text.PlainText
                         wrapMode: Text.Wrap
+                        font.family: HubFonts.defaultFamily
                         font.pixelSize: 10
                         color: HubPalette.muted
                     }
@@ -122,6 +139,7 @@ Rectangle {
                     visible: root.card.recordedText.length > 0
                     text: root.card.recordedText
                     textFormat: Text.PlainText
+                    font.family: HubFonts.defaultFamily
                     font.pixelSize: 9
                     color: HubPalette.muted
                 }
@@ -129,6 +147,7 @@ Rectangle {
                     visible: root.card.roundText.length > 0
                     text: root.card.roundText
                     textFormat: Text.PlainText
+                    font.family: HubFonts.monospacedFamily
                     font.pixelSize: 9
                     color: HubPalette.muted
                 }
@@ -140,6 +159,7 @@ Rectangle {
                     readOnly: true
                     selectByMouse: true
                     wrapMode: Text.WrapAnywhere
+                    font.family: HubFonts.monospacedFamily
                     font.pixelSize: 8
                     color: HubPalette.muted
                 }
@@ -152,17 +172,22 @@ Rectangle {
             Layout.fillWidth: true
             Label {
                 text: root.card.proofText
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 8
                 color: HubPalette.muted
             }
             Item { Layout.fillWidth: true }
             Button {
+                objectName: "declineButton"
                 text: qsTr("Decline")
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 9
                 onClicked: root.answerPressed("declined")
             }
             Button {
+                objectName: "approveButton"
                 text: qsTr("Approve")
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 9
                 onClicked: root.answerPressed("approved")
             }

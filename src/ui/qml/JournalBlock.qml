@@ -15,6 +15,7 @@ ColumnLayout {
         Layout.fillWidth: true
         Label {
             text: qsTr("LOCAL JOURNAL")
+            font.family: HubFonts.monospacedFamily
             font.pixelSize: 8
             font.letterSpacing: 1
             color: HubPalette.muted
@@ -22,6 +23,8 @@ ColumnLayout {
         Item { Layout.fillWidth: true }
         Label {
             text: root.journal.countText
+            textFormat: Text.PlainText
+            font.family: HubFonts.monospacedFamily
             font.pixelSize: 8
             color: HubPalette.muted
         }
@@ -36,8 +39,10 @@ ColumnLayout {
             Label {
                 text: modelData.headline
                 textFormat: Text.PlainText
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 10
-                font.weight: Font.DemiBold
+                font.weight: HubFonts.semibold
+                color: HubPalette.ink
             }
             Label {
                 Layout.fillWidth: true
@@ -46,6 +51,7 @@ ColumnLayout {
                 wrapMode: Text.Wrap
                 maximumLineCount: 2
                 elide: Text.ElideRight
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 9
                 color: HubPalette.muted
             }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tavrilo.Ui
 
@@ -13,27 +14,45 @@ ColumnLayout {
 
     spacing: 9
 
+    readonly property font columnFont: HubFonts.font("monospaced", 8, HubFonts.medium)
+    readonly property font rowFont: HubFonts.font("default", 9)
+
     RowLayout {
         Layout.fillWidth: true
-        Label { text: qsTr("POSITION"); Layout.fillWidth: true; font.pixelSize: 8; font.weight: Font.Medium; color: HubPalette.muted }
-        Label { text: qsTr("CONFIDENCE"); Layout.preferredWidth: 75; horizontalAlignment: Text.AlignHCenter; font.pixelSize: 8; font.weight: Font.Medium; color: HubPalette.muted }
-        Label { text: qsTr("DEPENDS ON"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font.pixelSize: 8; font.weight: Font.Medium; color: HubPalette.muted }
-        Label { text: qsTr("CONFLICTS WITH"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font.pixelSize: 8; font.weight: Font.Medium; color: HubPalette.muted }
+        Label { text: qsTr("POSITION"); Layout.fillWidth: true; elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        Label { text: qsTr("CONFIDENCE"); Layout.preferredWidth: 75; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
+        Label { text: qsTr("DEPENDS ON"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
+        Label { text: qsTr("CONFLICTS WITH"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
     }
     Label {
         visible: root.block.showCaption
+        Layout.fillWidth: true
+        wrapMode: Text.Wrap
         text: qsTr("Attributed specialist claims · verification is shown in release checks")
-        font.pixelSize: 8
+        font: HubFonts.font("default", 8)
         color: HubPalette.muted
     }
     Rectangle { Layout.fillWidth: true; implicitHeight: 0.5; color: HubPalette.line }
-    Label {
+    RowLayout {
         visible: root.block.showWaiting
-        topPadding: 9
-        bottomPadding: 9
-        text: qsTr("Waiting for specialist positions · Domain owners keep their own conclusions")
-        font.pixelSize: 10
-        color: HubPalette.muted
+        Layout.fillWidth: true
+        Layout.topMargin: 9
+        Layout.bottomMargin: 9
+        spacing: 5
+        IconImage {
+            Layout.alignment: Qt.AlignTop
+            Layout.topMargin: 2
+            name: HubIcons.name("text.bubble")
+            color: HubPalette.muted
+            sourceSize: Qt.size(10, 10)
+        }
+        Label {
+            Layout.fillWidth: true
+            wrapMode: Text.Wrap
+            text: qsTr("Waiting for specialist positions · Domain owners keep their own conclusions")
+            font: HubFonts.font("default", 10)
+            color: HubPalette.muted
+        }
     }
 
     Repeater {
@@ -50,14 +69,22 @@ ColumnLayout {
                 onClicked: root.ownerToggled(row.modelData.owner)
                 contentItem: ColumnLayout {
                     spacing: 4
-                    Label {
+                    RowLayout {
                         Layout.fillWidth: true
-                        text: row.modelData.displayName
-                        textFormat: Text.PlainText
-                        elide: Text.ElideRight
-                        font.pixelSize: 9
-                        font.weight: Font.DemiBold
-                        color: HubPalette.green
+                        spacing: 4
+                        Label {
+                            Layout.fillWidth: true
+                            text: row.modelData.displayName
+                            textFormat: Text.PlainText
+                            elide: Text.ElideRight
+                            font: HubFonts.font("default", 9, HubFonts.semibold)
+                            color: HubPalette.green
+                        }
+                        IconImage {
+                            name: HubIcons.name(row.modelData.chevronSymbol)
+                            color: HubPalette.green
+                            sourceSize: Qt.size(9, 9)
+                        }
                     }
                     Label {
                         Layout.fillWidth: true
@@ -66,13 +93,14 @@ ColumnLayout {
                         wrapMode: Text.Wrap
                         maximumLineCount: row.modelData.positionLineLimit
                         elide: Text.ElideRight
-                        font.pixelSize: 9
+                        font: root.rowFont
+                        color: HubPalette.ink
                     }
                 }
             }
-            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.confidence; textFormat: Text.PlainText; font.pixelSize: 9 }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.dependsOn; textFormat: Text.PlainText; font.pixelSize: 9 }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.conflictsWith; textFormat: Text.PlainText; font.pixelSize: 9 }
+            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.confidence; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.dependsOn; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.conflictsWith; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
         }
     }
 }

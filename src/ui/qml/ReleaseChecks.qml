@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tavrilo.Ui
 
@@ -21,8 +22,9 @@ ColumnLayout {
         Layout.fillWidth: true
         Label {
             text: qsTr("RELEASE CHECKS")
+            font.family: HubFonts.monospacedFamily
             font.pixelSize: 8
-            font.weight: Font.Medium
+            font.weight: HubFonts.medium
             font.letterSpacing: 1
             color: HubPalette.muted
         }
@@ -31,8 +33,9 @@ ColumnLayout {
             visible: root.checks.badgeText.length > 0
             text: root.checks.badgeText
             textFormat: Text.PlainText
+            font.family: HubFonts.monospacedFamily
             font.pixelSize: 8
-            font.weight: Font.DemiBold
+            font.weight: HubFonts.semibold
             color: root.checks.badgeColor
         }
     }
@@ -62,14 +65,24 @@ ColumnLayout {
                     id: content
                     anchors { left: parent.left; right: parent.right; top: parent.top; margins: 7 }
                     spacing: 3
-                    Label {
+                    RowLayout {
                         Layout.fillWidth: true
-                        text: cell.modelData.title
-                        textFormat: Text.PlainText
-                        elide: Text.ElideRight
-                        font.pixelSize: 8
-                        font.weight: Font.Medium
-                        color: cell.modelData.color
+                        spacing: 4
+                        IconImage {
+                            name: HubIcons.name(cell.modelData.symbol)
+                            color: cell.modelData.color
+                            sourceSize: Qt.size(8, 8)
+                        }
+                        Label {
+                            Layout.fillWidth: true
+                            text: cell.modelData.title
+                            textFormat: Text.PlainText
+                            elide: Text.ElideRight
+                            font.family: HubFonts.monospacedFamily
+                            font.pixelSize: 8
+                            font.weight: HubFonts.medium
+                            color: cell.modelData.color
+                        }
                     }
                     Label {
                         Layout.fillWidth: true
@@ -78,6 +91,7 @@ ColumnLayout {
                         wrapMode: Text.Wrap
                         maximumLineCount: 2
                         elide: Text.ElideRight
+                        font.family: HubFonts.defaultFamily
                         font.pixelSize: 9
                         color: HubPalette.muted
                     }
@@ -85,6 +99,7 @@ ColumnLayout {
                         flat: true
                         padding: 0
                         text: qsTr("Read full reason")
+                        font.family: HubFonts.defaultFamily
                         font.pixelSize: 10
                         palette.buttonText: HubPalette.green
                         Accessible.name: cell.modelData.readReasonAccessibleName
@@ -110,8 +125,9 @@ ColumnLayout {
                         Label {
                             text: cell.modelData.title
                             textFormat: Text.PlainText
+                            font.family: HubFonts.defaultFamily
                             font.pixelSize: 13
-                            font.weight: Font.DemiBold
+                            font.weight: HubFonts.semibold
                         }
                         ScrollView {
                             Layout.fillWidth: true
@@ -123,11 +139,13 @@ ColumnLayout {
                                 readOnly: true
                                 selectByMouse: true
                                 wrapMode: Text.Wrap
+                                font.family: HubFonts.defaultFamily
                                 font.pixelSize: 13
                             }
                         }
                         Button {
                             text: qsTr("Close")
+                            font.family: HubFonts.defaultFamily
                             onClicked: root.detailsClosed(cell.modelData.key)
                         }
                     }

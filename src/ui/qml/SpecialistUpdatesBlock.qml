@@ -21,8 +21,9 @@ Rectangle {
         spacing: 7
         Label {
             text: root.updates.header
+            font.family: HubFonts.monospacedFamily
             font.pixelSize: 9
-            font.weight: Font.Medium
+            font.weight: HubFonts.medium
             font.letterSpacing: 0.5
             color: HubPalette.muted
         }
@@ -38,8 +39,9 @@ Rectangle {
                     Label {
                         text: update.modelData.displayName
                         textFormat: Text.PlainText
+                        font.family: HubFonts.defaultFamily
                         font.pixelSize: 9
-                        font.weight: Font.DemiBold
+                        font.weight: HubFonts.semibold
                         color: HubPalette.green
                     }
                     Item { Layout.fillWidth: true }
@@ -48,6 +50,7 @@ Rectangle {
                         flat: true
                         padding: 0
                         text: update.modelData.toggleText
+                        font.family: HubFonts.defaultFamily
                         font.pixelSize: 9
                         palette.buttonText: HubPalette.green
                         Accessible.name: update.modelData.accessibleName
@@ -62,7 +65,9 @@ Rectangle {
                     wrapMode: Text.Wrap
                     maximumLineCount: update.modelData.bodyLineLimit
                     elide: Text.ElideRight
+                    font.family: HubFonts.defaultFamily
                     font.pixelSize: 10
+                    color: HubPalette.ink
                 }
             }
         }

@@ -1,5 +1,6 @@
 import QtQuick
 import QtQuick.Controls
+import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tavrilo.Ui
 
@@ -25,20 +26,33 @@ ColumnLayout {
             id: errorColumn
             anchors { left: parent.left; right: parent.right; top: parent.top; margins: 10 }
             spacing: 7
-            Label {
+            RowLayout {
                 Layout.fillWidth: true
-                text: root.status.guidance
-                textFormat: Text.PlainText
-                wrapMode: Text.Wrap
-                font.pixelSize: 10
-                font.weight: Font.Medium
-                color: HubPalette.error
+                spacing: 5
+                IconImage {
+                    Layout.alignment: Qt.AlignTop
+                    Layout.topMargin: 1
+                    name: HubIcons.name("exclamationmark.triangle")
+                    color: HubPalette.error
+                    sourceSize: Qt.size(10, 10)
+                }
+                Label {
+                    Layout.fillWidth: true
+                    text: root.status.guidance
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    font.family: HubFonts.defaultFamily
+                    font.pixelSize: 10
+                    font.weight: HubFonts.medium
+                    color: HubPalette.error
+                }
             }
             Label {
                 visible: root.status.showReviewReason
                 text: qsTr("INDEPENDENT REVIEW REASON")
+                font.family: HubFonts.monospacedFamily
                 font.pixelSize: 8
-                font.weight: Font.DemiBold
+                font.weight: HubFonts.semibold
                 font.letterSpacing: 0.7
                 color: HubPalette.error
             }
@@ -50,32 +64,45 @@ ColumnLayout {
                 readOnly: true
                 selectByMouse: true
                 wrapMode: Text.Wrap
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 10
                 color: HubPalette.error
                 // A TextEdit has no line limit of its own: the folded reason is clipped to its lines.
                 Layout.maximumHeight: root.status.reviewReasonLineLimit * fontMetrics.lineSpacing
                 clip: true
-                FontMetrics { id: fontMetrics; font.pixelSize: 10 }
+                FontMetrics { id: fontMetrics; font.family: HubFonts.defaultFamily; font.pixelSize: 10 }
             }
             Button {
                 visible: root.status.showReviewReason
                 flat: true
                 padding: 0
                 text: root.status.reviewToggleText
+                font.family: HubFonts.defaultFamily
                 font.pixelSize: 9
-                font.weight: Font.DemiBold
+                font.weight: HubFonts.semibold
                 palette.buttonText: HubPalette.error
                 onClicked: root.reviewReasonToggled()
             }
         }
     }
 
-    Label {
+    RowLayout {
         visible: root.status.showCompletion
         Layout.fillWidth: true
-        text: root.status.completionText
-        font.pixelSize: 11
-        font.weight: Font.DemiBold
-        color: HubPalette.green
+        spacing: 5
+        IconImage {
+            name: HubIcons.name("checkmark.circle.fill")
+            color: HubPalette.green
+            sourceSize: Qt.size(11, 11)
+        }
+        Label {
+            Layout.fillWidth: true
+            text: root.status.completionText
+            wrapMode: Text.Wrap
+            font.family: HubFonts.defaultFamily
+            font.pixelSize: 11
+            font.weight: HubFonts.semibold
+            color: HubPalette.green
+        }
     }
 }

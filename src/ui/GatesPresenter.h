@@ -1,0 +1,91 @@
+#pragma once
+
+#include "ui/ApprovalCardPresenter.h"
+#include "ui/EventsSectionPresenter.h"
+#include "ui/HubViewState.h"
+#include "ui/ModelFollower.h"
+#include "ui/NativeJournalPresentation.h"
+#include "ui/PositionsPresenter.h"
+#include "ui/ReleaseChecksPresenter.h"
+#include "ui/SpecialistUpdatesPresenter.h"
+
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QString>
+#include <QStringList>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+// The reconciliation and gates section's values, followed from the model and the root view's state:
+// `GatesPresenter { model: root.model; viewState: root.viewState }`. Each block's value is announced
+// on its own signal and only when it differs, so a merged event re-lays out only the blocks whose
+// content changed.
+class GatesPresenter : public ModelFollower
+{
+    Q_OBJECT
+    QML_ELEMENT
+    Q_PROPERTY(HubViewState *viewState READ viewState WRITE setViewState NOTIFY viewStateChanged)
+    Q_PROPERTY(EventsSection section READ section NOTIFY sectionChanged)
+    Q_PROPERTY(TurnStatus turnStatus READ turnStatus NOTIFY turnStatusChanged)
+    Q_PROPERTY(PositionsBlock positions READ positions NOTIFY positionsChanged)
+    Q_PROPERTY(SpecialistUpdates updates READ updates NOTIFY updatesChanged)
+    Q_PROPERTY(ThinkingDisclosure thinking READ thinking NOTIFY thinkingChanged)
+    Q_PROPERTY(QVariantList approvals READ approvalValues NOTIFY approvalsChanged)
+    Q_PROPERTY(JournalBlock journal READ journal NOTIFY journalChanged)
+    Q_PROPERTY(ReleaseChecks releaseChecks READ releaseChecks NOTIFY releaseChecksChanged)
+    // The reasoning text whole: read once when the body is made and again after `reasoningReset`;
+    // in between the body appends what `reasoningAppended` brings.
+    Q_PROPERTY(QString reasoningText READ reasoningText NOTIFY reasoningReset)
+
+public:
+    using ModelFollower::ModelFollower;
+
+    HubViewState *viewState() const { return m_viewState; }
+    void setViewState(HubViewState *state);
+
+    const EventsSection &section() const { return m_section; }
+    const TurnStatus &turnStatus() const { return m_turnStatus; }
+    const PositionsBlock &positions() const { return m_positions; }
+    const SpecialistUpdates &updates() const { return m_updates; }
+    const ThinkingDisclosure &thinking() const { return m_thinking; }
+    const QList<ApprovalCard> &approvals() const { return m_approvals; }
+    QVariantList approvalValues() const;
+    const JournalBlock &journal() const { return m_journal; }
+    const ReleaseChecks &releaseChecks() const { return m_releaseChecks; }
+    QString reasoningText() const { return m_reasoning.join(QString()); }
+
+Q_SIGNALS:
+    void viewStateChanged();
+    void sectionChanged();
+    void turnStatusChanged();
+    void positionsChanged();
+    void updatesChanged();
+    void thinkingChanged();
+    void approvalsChanged();
+    void journalChanged();
+    void releaseChecksChanged();
+    // New reasoning blocks after those already shown, joined with nothing between them.
+    void reasoningAppended(const QString &text);
+    // The reasoning is no longer the shown text followed by more (a new turn): read it whole.
+    void reasoningReset();
+
+protected:
+    void refresh() override;
+
+private:
+    void followReasoning(const QStringList &reasoning);
+
+    QPointer<HubViewState> m_viewState;
+    QList<QMetaObject::Connection> m_stateConnections;
+
+    EventsSection m_section;
+    TurnStatus m_turnStatus;
+    PositionsBlock m_positions;
+    SpecialistUpdates m_updates;
+    ThinkingDisclosure m_thinking;
+    QList<ApprovalCard> m_approvals;
+    JournalBlock m_journal;
+    ReleaseChecks m_releaseChecks;
+    QStringList m_reasoning;
+};
