@@ -7,6 +7,7 @@
 #include "headless/HeadlessFrames.h"
 #include "headless/WriteLine.h"
 #include "platform/SignalBridge.h"
+#include "ui/IconTheme.h"
 
 #include <QGuiApplication>
 #include <QStringList>
@@ -69,6 +70,8 @@ int HubEntry::runExport(int argc, char **argv)
         writeLine(STDERR_FILENO, QByteArrayLiteral("Frame dump refused: cannot prohibit application activation.\n"));
         return 1;
     }
+    // The frames draw the window's symbols from the theme the window uses, never the desktop's.
+    useHubIconTheme();
 
     std::exception_ptr failure;
     {
