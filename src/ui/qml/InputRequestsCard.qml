@@ -41,87 +41,103 @@ ColumnLayout {
         color: HubPalette.muted
     }
 
-    Repeater {
-        id: requests
-        model: card.model.inputRequests
-        delegate: ColumnLayout {
-            id: request
-            required property string requestID
-            required property string mode
-            required property string message
-            required property var fields
-            required property var url
-            objectName: "inputRequest:" + requestID
-            Layout.fillWidth: true
-            spacing: 8
+    Column {
+        id: rows
+        Layout.fillWidth: true
+        spacing: 8
 
-            function answer(action) {
-                card.model.actions.replyElicitation(
-                    request.requestID, action,
-                    WorkingMaterial.replyContent(request.requestID, request.fields, card.viewState.elicitationValues,
-                                                 action))
-            }
+        Repeater {
+            id: requests
+            model: card.model.inputRequests
+            // Each row is a plain item around its own layout, in a positioner rather than the card's
+            // layout: a layout can still hold a removed row while a resize re-enters it during its
+            // own rearrangement, and an answered request's row leaves exactly then.
+            delegate: Item {
+                id: request
+                required property string requestID
+                required property string mode
+                required property string message
+                required property var fields
+                required property var url
+                objectName: "inputRequest:" + requestID
+                width: rows.width
+                implicitWidth: rowLayout.implicitWidth
+                implicitHeight: rowLayout.implicitHeight
 
-            Text {
-                Layout.fillWidth: true
-                text: request.message
-                textFormat: Text.PlainText
-                font: HubFonts.font("default", 10)
-                color: HubPalette.ink
-                wrapMode: Text.Wrap
-                maximumLineCount: 2
-                elide: Text.ElideRight
-            }
-            Repeater {
-                model: WorkingMaterial.requestShowsFields(request.mode) ? request.fields : []
-                delegate: TextField {
-                    required property string modelData
-                    readonly property string key: WorkingMaterial.valueKey(request.requestID, modelData)
-                    objectName: "field:" + key
-                    Layout.fillWidth: true
-                    placeholderText: modelData
-                    font: HubFonts.font("default", 10)
-                    text: card.viewState.elicitationValues[key] ?? ""
-                    onTextEdited: {
-                        const values = card.viewState.elicitationValues
-                        values[key] = text
-                        card.viewState.elicitationValues = values
+                function answer(action) {
+                    card.model.actions.replyElicitation(
+                        request.requestID, action,
+                        WorkingMaterial.replyContent(request.requestID, request.fields, card.viewState.elicitationValues,
+                                                     action))
+                }
+
+                ColumnLayout {
+                    id: rowLayout
+                    width: request.width
+                    spacing: 8
+
+                    Text {
+                        Layout.fillWidth: true
+                        text: request.message
+                        textFormat: Text.PlainText
+                        font: HubFonts.font("default", 10)
+                        color: HubPalette.ink
+                        wrapMode: Text.Wrap
+                        maximumLineCount: 2
+                        elide: Text.ElideRight
                     }
-                }
-            }
-            Loader {
-                Layout.fillWidth: true
-                Layout.preferredHeight: 140
-                active: WorkingMaterial.requestShowsBrowser(request.mode, request.url)
-                visible: active
-                sourceComponent: NativeElicitationBrowser {
-                    url: request.url
-                }
-            }
-            RowLayout {
-                Layout.fillWidth: true
-                Text {
-                    text: qsTr("Original request state retained")
-                    textFormat: Text.PlainText
-                    font: HubFonts.font("default", 8)
-                    color: HubPalette.muted
-                }
-                Item {
-                    Layout.fillWidth: true
-                }
-                Button {
-                    objectName: "decline"
-                    text: qsTr("Decline")
-                    font: HubFonts.font("default", 9)
-                    enabled: card.model.controlsConnected
-                    onClicked: request.answer("decline")
-                }
-                Button {
-                    objectName: "respond"
-                    text: qsTr("Respond")
-                    font: HubFonts.font("default", 9)
-                    enabled: card.model.controlsConnected
-                    onClicked: request.answer("accept")
+                    Repeater {
+                        model: WorkingMaterial.requestShowsFields(request.mode) ? request.fields : []
+                        delegate: TextField {
+                            required property string modelData
+                            readonly property string key: WorkingMaterial.valueKey(request.requestID, modelData)
+                            objectName: "field:" + key
+                            Layout.fillWidth: true
+                            placeholderText: modelData
+                            font: HubFonts.font("default", 10)
+                            text: card.viewState.elicitationValues[key] ?? ""
+                            onTextEdited: {
+                                const values = card.viewState.elicitationValues
+                                values[key] = text
+                                card.viewState.elicitationValues = values
+                            }
+                        }
+                    }
+                    Loader {
+                        Layout.fillWidth: true
+                        Layout.preferredHeight: 140
+                        active: WorkingMaterial.requestShowsBrowser(request.mode, request.url)
+                        visible: active
+                        sourceComponent: NativeElicitationBrowser {
+                            url: request.url
+                        }
+                    }
+                    RowLayout {
+                        Layout.fillWidth: true
+                        Text {
+                            text: qsTr("Original request state retained")
+                            textFormat: Text.PlainText
+                            font: HubFonts.font("default", 8)
+                            color: HubPalette.muted
+                        }
+                        Item {
+                            Layout.fillWidth: true
+                        }
+                        Button {
+                            objectName: "decline"
+                            text: qsTr("Decline")
+                            font: HubFonts.font("default", 9)
+                            enabled: card.model.controlsConnected
+                            onClicked: request.answer("decline")
+                        }
+                        Button {
+                            objectName: "respond"
+                            text: qsTr("Respond")
+                            font: HubFonts.font("default", 9)
+                            enabled: card.model.controlsConnected
+                            onClicked: request.answer("accept")
+                        }
+                    }
                 }
             }
         }
