@@ -3,7 +3,7 @@
 // UTF-8 validation and copy of the same messages in the same run: coloured build output with a
 // control character or sequence every 36 bytes or so, and a plain log.
 
-#include "ui/WorkingMaterialViews.h"
+#include "workspace/ShellLines.h"
 #include "workspace/ShellTranscript.h"
 
 #include <benchmark/benchmark.h>
@@ -101,18 +101,19 @@ void BareValidateAndCopy(benchmark::State &state)
     state.SetBytesProcessed(qint64(state.iterations()) * totalBytes(messages));
 }
 
-// The same path with what the window does on each announcement: the transcript's text handed to the
-// build shell panel's rows, which change only the rows that changed. 4 MiB of output through the
-// 256 KiB cap, one announcement per message (the documents announce at most every 50 ms).
+// The same path with what the documents do on each announcement: the build shell panel's rows
+// brought up to the transcript (finished lines appended, the open one rewritten, cut ones dropped).
+// 4 MiB of output through the 256 KiB cap, one announcement per message (the documents announce at
+// most every 50 ms).
 void OutputPathWithRows(benchmark::State &state)
 {
     const auto messages = messagesOf(state.range(0), state.range(1) != 0);
     ShellTranscript transcript;
-    ShellTranscriptLines rows;
+    ShellLines rows;
     for (auto _ : state) {
         for (const auto &message : messages) {
             transcript.append(message, 1);
-            rows.setText(QString::fromUtf8(transcript.utf8()));
+            rows.sync(transcript);
         }
         benchmark::DoNotOptimize(rows.rowCount());
     }

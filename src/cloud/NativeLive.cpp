@@ -106,3 +106,11 @@ QCoro::Task<Json> NativeLive::graphql(QString operation, Json variables, HubConf
         throw HubError(QStringLiteral("Platform returned no data."));
     co_return *data;
 }
+
+QCoro::Task<void> NativeLive::disconnectAndWait()
+{
+    const Job receiver = m_subscription->receiver();
+    m_subscription->disconnect();
+    if (receiver.isValid())
+        co_await receiver.finished();
+}

@@ -52,6 +52,9 @@ public:
     }
     // Stops the subscription; no frame reaches the handler afterwards.
     void disconnect() { m_subscription->disconnect(); }
+    // Stops the subscription and waits for its receiving job, when one runs, to end: what closing a
+    // session needs before it clears what that job writes to.
+    QCoro::Task<void> disconnectAndWait();
 
     // The subscription's diagnostics.
     qint64 observedMessages() const { return m_subscription->counters().observedMessages; }

@@ -191,12 +191,8 @@ QCoro::Task<void> HeadlessProfile::cleanUp()
         co_await reading.finished();
         ensureCurrent(self);
     }
-    const Job receiver = m_live.subscription().receiver();
-    m_live.disconnect();
-    if (receiver.isValid()) {
-        co_await receiver.finished();
-        ensureCurrent(self);
-    }
+    co_await m_live.disconnectAndWait();
+    ensureCurrent(self);
     co_await model.documents()->close();
     ensureCurrent(self);
     model.setToken(std::nullopt);

@@ -124,12 +124,8 @@ QCoro::Task<void> HubModel::cleanUpSession()
                                      m_identityToken.value_or(tokenBefore));
     ensureCurrent(self);
 
-    const Job receiver = m_live.subscription().receiver();
-    m_live.disconnect();
-    if (receiver.isValid()) {
-        co_await receiver.finished();
-        ensureCurrent(self);
-    }
+    co_await m_live.disconnectAndWait();
+    ensureCurrent(self);
 
     setActiveSessionID(std::nullopt);
     setRunning(false);

@@ -3,50 +3,16 @@
 #include "session/HubModel.h"
 
 #include <QAbstractItemModel>
-#include <QAbstractListModel>
 #include <QImage>
 #include <QPointer>
 #include <QQuickPaintedItem>
 #include <QString>
-#include <QStringList>
 #include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 #include <memory>
 #include <vector>
 
-
-// The build shell's transcript as rows of lines, for a list view that lays out only the lines on
-// screen. Setting `text` changes only the rows that changed: lines the cap cut off the front are
-// removed, the last line (which a carriage return may rewrite) is updated and new lines are
-// appended, so a flow of output never lays the whole transcript out again.
-class ShellTranscriptLines : public QAbstractListModel
-{
-    Q_OBJECT
-    QML_ELEMENT
-    Q_PROPERTY(QString text READ text WRITE setText NOTIFY textChanged)
-
-public:
-    enum Role { LineRole = Qt::UserRole + 1 };
-
-    using QAbstractListModel::QAbstractListModel;
-
-    const QString &text() const { return m_text; }
-    void setText(const QString &text);
-
-    int rowCount(const QModelIndex &parent = {}) const override;
-    QVariant data(const QModelIndex &index, int role) const override;
-    QHash<int, QByteArray> roleNames() const override;
-
-    const QStringList &lines() const { return m_lines; }
-
-Q_SIGNALS:
-    void textChanged();
-
-private:
-    QString m_text;
-    QStringList m_lines;
-};
 
 // The syntax-tree outline of a changed file: the model's node maps ("label", "children") as a tree
 // for a TreeView.

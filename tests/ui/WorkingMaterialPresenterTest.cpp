@@ -1,7 +1,6 @@
 #include "ui/WorkingMaterialPresenter.h"
 #include "ui/WorkingMaterialViews.h"
 
-#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -226,64 +225,6 @@ TEST(InputRequests, OnlyAFormShowsFieldsAndOnlyAnHttpsAddressAPage)
     for (const auto &[url, shown] : cases)
         EXPECT_EQ(inputrequests::showsBrowser("url", url), shown) << url.toString().toStdString();
     EXPECT_FALSE(inputrequests::showsBrowser("form", QVariant("https://example.test/")));
-}
-
-TEST(ShellTranscriptLines, ChangesOnlyTheRowsThatChanged)
-{
-    ShellTranscriptLines lines;
-    lines.setText(QStringLiteral("$ ls\nfile-a\nfile-b\n$ "));
-    ASSERT_EQ(lines.lines(), (QStringList{"$ ls", "file-a", "file-b", "$ "}));
-
-    QSignalSpy inserted(&lines, &QAbstractItemModel::rowsInserted);
-    QSignalSpy removed(&lines, &QAbstractItemModel::rowsRemoved);
-    QSignalSpy changed(&lines, &QAbstractItemModel::dataChanged);
-    QSignalSpy reset(&lines, &QAbstractItemModel::modelReset);
-
-    // Output appended: the prompt line is rewritten, two rows added.
-    lines.setText(QStringLiteral("$ ls\nfile-a\nfile-b\n$ pwd\n/work\n$ "));
-    EXPECT_EQ(lines.lines(), (QStringList{"$ ls", "file-a", "file-b", "$ pwd", "/work", "$ "}));
-    ASSERT_EQ(changed.size(), 1);
-    EXPECT_EQ(changed.at(0).at(0).toModelIndex().row(), 3);
-    EXPECT_EQ(changed.at(0).at(1).toModelIndex().row(), 3);
-    ASSERT_EQ(inserted.size(), 1);
-    EXPECT_EQ(inserted.at(0).at(1).toInt(), 4);
-    EXPECT_EQ(inserted.at(0).at(2).toInt(), 5);
-
-    // The cap cut the front, inside the second line.
-    inserted.clear();
-    changed.clear();
-    lines.setText(QStringLiteral("le-a\nfile-b\n$ pwd\n/work\n$ "));
-    EXPECT_EQ(lines.lines(), (QStringList{"le-a", "file-b", "$ pwd", "/work", "$ "}));
-    ASSERT_EQ(removed.size(), 1);
-    EXPECT_EQ(removed.at(0).at(1).toInt(), 0);
-    EXPECT_EQ(removed.at(0).at(2).toInt(), 0);
-    ASSERT_EQ(changed.size(), 1);
-    EXPECT_EQ(changed.at(0).at(0).toModelIndex().row(), 0);
-    EXPECT_TRUE(inserted.isEmpty());
-    EXPECT_TRUE(reset.isEmpty());
-
-    // A transcript with nothing in common starts over.
-    lines.setText(QStringLiteral("Closed"));
-    EXPECT_EQ(lines.lines(), QStringList{"Closed"});
-    EXPECT_EQ(reset.size(), 1);
-    lines.setText(QString());
-    EXPECT_EQ(lines.rowCount(), 1);
-}
-
-TEST(ShellTranscriptLines, AStreamOfOutputEndsAsItsText)
-{
-    // Whatever the cut and the flow, the rows are the text's lines.
-    ShellTranscriptLines lines;
-    QString text;
-    for (int i = 0; i < 400; ++i) {
-        text += QStringLiteral("line %1 ").arg(i % 7); // repeated lines
-        if (i % 3 == 0)
-            text += u'\n';
-        if (text.size() > 600)
-            text = text.mid(text.size() - 600 + (i % 11));
-        lines.setText(text);
-        ASSERT_EQ(lines.lines(), text.split(u'\n')) << i;
-    }
 }
 
 TEST(ASTOutlineModel, NodesBecomeATree)

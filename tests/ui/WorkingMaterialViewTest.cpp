@@ -64,7 +64,12 @@ Rectangle {
     property bool offscreen: false
     readonly property HubViewState viewState: state
     readonly property QtObject documents: QtObject {
-        property string shellText: "$ make test\n[1/2] Building parser.o\n[2/2] Linking parser\n$ "
+        readonly property ListModel shellLines: ListModel {
+            ListElement { text: "$ make test" }
+            ListElement { text: "[1/2] Building parser.o" }
+            ListElement { text: "[2/2] Linking parser" }
+            ListElement { text: "$ " }
+        }
         property string shellStatus: "Connected"
         property var shellID: "shell-1"
         property bool shellReady: true

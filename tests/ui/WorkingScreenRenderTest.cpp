@@ -8,6 +8,7 @@
 #include "support/TestSupport.h"
 #include "ui/HubViewState.h"
 #include "ui/IconTheme.h"
+#include "ui/Palette.h"
 
 #include "OffscreenReading.h"
 
@@ -15,6 +16,7 @@
 #include <QMouseEvent>
 #include <QQmlComponent>
 #include <QQmlEngine>
+#include <QQmlProperty>
 #include <QQuickItem>
 #include <QQuickRenderControl>
 #include <QQuickRenderTarget>
@@ -238,6 +240,12 @@ TEST_F(WorkingScreen, RunControlsFollowTheTurnAndOpenTheComposer)
     for (const char *control : {"interruptButton", "pauseButton", "skipButton", "stopButton", "interjectButton"})
         EXPECT_FALSE(enabled(control)) << control;
     EXPECT_EQ(status(), QStringLiteral("No active session"));
+    // A disabled button reads as disabled: its label (and the run arrow) muted, Stop's red too.
+    auto label = [this](const char *name) {
+        return QQmlProperty::read(find(name), QStringLiteral("palette.buttonText")).value<QColor>();
+    };
+    for (const char *control : {"runButton", "pauseButton", "stopButton", "interruptButton"})
+        EXPECT_EQ(label(control), Palette::muted()) << control;
 
     // A turn this window did not start: steerable, but not stoppable from here.
     m_model->setConfiguration(configuration());
@@ -255,6 +263,8 @@ TEST_F(WorkingScreen, RunControlsFollowTheTurnAndOpenTheComposer)
                              {QStringLiteral("tu-1"), {QStringLiteral("tu-1"), QStringLiteral("project_read"),
                                                        QStringLiteral("tavrilo_architect"), {}}}});
     EXPECT_TRUE(enabled("stopButton"));
+    EXPECT_EQ(label("pauseButton"), Palette::ink());
+    EXPECT_EQ(label("stopButton"), Palette::error());
     EXPECT_TRUE(find("toolPicker")->isVisible());
     EXPECT_FALSE(enabled("skipButton")); // two calls: one must be chosen
     // The picker lists the calls by tool-use id; choosing one makes it the skip target, and the

@@ -86,4 +86,33 @@ TEST(ShellLines, TheCapTakesWholeRowsFromTheFront)
     EXPECT_LE(shown.toUtf8().size(), ShellTranscript::kMaximumBytes + 12);
     EXPECT_EQ(rows(lines).constLast(), QStringLiteral("line 000999"));
 }
+
+TEST(ShellLines, AStreamOfOutputThroughTheCapEndsAsItsLines)
+{
+    // Short messages with repeated lines and redrawn ones, synced after each, until the cap has cut
+    // well into the text: the rows stay the transcript's lines, a partly cut first line kept whole.
+    ShellTranscript transcript;
+    ShellLines lines;
+    QAbstractItemModelTester tester(&lines, QAbstractItemModelTester::FailureReportingMode::Fatal);
+    const auto check = [&](int message) {
+        const QStringList want = linesOf(transcript);
+        const QStringList got = rows(lines);
+        ASSERT_EQ(got.size(), want.size()) << message;
+        EXPECT_TRUE(got.constFirst().endsWith(want.constFirst())) << message;
+        EXPECT_EQ(got.mid(1), want.mid(1)) << message;
+    };
+    for (int message = 0; transcript.cutBytes() < ShellTranscript::kMaximumBytes / 2; ++message) {
+        QByteArray bytes = ("line " + QByteArray::number(message % 7) + ' ').repeated(message % 5 + 1);
+        if (message % 3 == 0)
+            bytes += '\n';
+        if (message % 13 == 0)
+            bytes += "\rredrawn ";
+        transcript.append(bytes, kOut);
+        lines.sync(transcript);
+        if (message % 251 == 0) {
+            ASSERT_NO_FATAL_FAILURE(check(message));
+        }
+    }
+    check(-1);
+}
 } // namespace

@@ -56,18 +56,13 @@ ColumnLayout {
         radius: 8
         antialiasing: true
 
-        ShellTranscriptLines {
-            id: lines
-            text: panel.documents.shellText
-        }
-
         ListView {
             id: transcript
             objectName: "shellTranscript"
             anchors.fill: parent
             anchors.margins: 12
             clip: true
-            model: lines
+            model: panel.documents.shellLines
             interactive: !panel.viewState.offscreenExport
             boundsBehavior: Flickable.StopAtBounds
             ScrollBar.vertical: ScrollBar {
@@ -77,9 +72,10 @@ ColumnLayout {
                 height: panel.viewState.offscreenExport ? 0 : 8
             }
             delegate: TextEdit {
-                required property string line
+                // The row's roles ("text"), which a TextEdit's own `text` would hide.
+                required property var model
                 width: transcript.width
-                text: line
+                text: model.text
                 textFormat: TextEdit.PlainText
                 font: HubFonts.font("monospaced", 11)
                 color: HubPalette.paper
@@ -93,7 +89,7 @@ ColumnLayout {
             objectName: "shellPlaceholder"
             anchors.fill: parent
             anchors.margins: 12
-            visible: lines.text.length === 0
+            visible: transcript.count === 0
             text: qsTr("Shell output appears here after connection.")
             textFormat: Text.PlainText
             font: HubFonts.font("monospaced", 11)

@@ -13,12 +13,20 @@ Control {
     readonly property HubViewState viewState: shared
 
     font: HubFonts.body
-    palette.windowText: HubPalette.ink
-    palette.text: HubPalette.ink
-    palette.buttonText: HubPalette.ink
     palette.highlight: HubPalette.green
     palette.window: HubPalette.paper
     palette.base: HubPalette.card
+    // Texts by colour group: a role set without a group sets the disabled group too, and a disabled
+    // control would read exactly like an enabled one.
+    palette.active.windowText: HubPalette.ink
+    palette.active.text: HubPalette.ink
+    palette.active.buttonText: HubPalette.ink
+    palette.inactive.windowText: HubPalette.ink
+    palette.inactive.text: HubPalette.ink
+    palette.inactive.buttonText: HubPalette.ink
+    palette.disabled.windowText: HubPalette.muted
+    palette.disabled.text: HubPalette.muted
+    palette.disabled.buttonText: HubPalette.muted
 
     HubViewState {
         id: shared

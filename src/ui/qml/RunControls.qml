@@ -69,7 +69,8 @@ ColumnLayout {
                 highlighted: true
                 enabled: controls.view.runEnabled
                 icon.name: HubIcons.name("arrow.up")
-                icon.color: HubPalette.card
+                // The button's text colour, so the arrow shows on its light face and mutes with it.
+                icon.color: palette.buttonText
                 icon.width: 11
                 icon.height: 11
                 display: AbstractButton.IconOnly
@@ -159,7 +160,9 @@ ColumnLayout {
                 text: qsTr("Stop")
                 enabled: controls.view.stopEnabled
                 font: HubFonts.font("default", 11, HubFonts.medium)
-                palette.buttonText: HubPalette.error
+                // Red while it can act; disabled, the root view's muted text.
+                palette.active.buttonText: HubPalette.error
+                palette.inactive.buttonText: HubPalette.error
                 onClicked: actions.stop()
             }
         }
