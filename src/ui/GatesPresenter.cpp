@@ -47,6 +47,13 @@ template <typename Value> bool differs(Value &stored, Value value)
 }
 } // namespace
 
+GatesPresenter::GatesPresenter(QObject *parent)
+    : ModelFollower(parent),
+      m_positionRows(new KeyedListModel(gadgetRoles<PositionRow>(), this)),
+      m_updateRows(new KeyedListModel(gadgetRoles<SpecialistUpdate>(), this))
+{
+}
+
 void GatesPresenter::setViewState(HubViewState *state)
 {
     if (m_viewState == state)
@@ -90,10 +97,14 @@ void GatesPresenter::refresh()
         Q_EMIT sectionChanged();
     if (differs(m_turnStatus, ::turnStatus(projection, flags.expandedReviewReason)))
         Q_EMIT turnStatusChanged();
-    if (differs(m_positions, positionsBlock(projection.positions, inspector, flags.positionOwners)))
+    if (differs(m_positions, positionsBlock(projection.positions, inspector, flags.positionOwners))) {
+        m_positionRows->sync(keyedRows(m_positions.rows, &PositionRow::id));
         Q_EMIT positionsChanged();
-    if (differs(m_updates, specialistUpdates(projection, inspector, flags.responseOwners)))
+    }
+    if (differs(m_updates, specialistUpdates(projection, inspector, flags.responseOwners))) {
+        m_updateRows->sync(keyedRows(m_updates.updates, &SpecialistUpdate::agent));
         Q_EMIT updatesChanged();
+    }
     if (differs(m_thinking, thinkingDisclosure(projection.reasoning.size(), flags.thinkingOverride, inspector,
                                                flags.offscreenExport)))
         Q_EMIT thinkingChanged();

@@ -9,6 +9,8 @@
 #include "ui/ReleaseChecksPresenter.h"
 #include "ui/SpecialistUpdatesPresenter.h"
 
+#include "session/KeyedListModel.h"
+
 #include <QList>
 #include <QObject>
 #include <QPointer>
@@ -30,6 +32,10 @@ class GatesPresenter : public ModelFollower
     Q_PROPERTY(TurnStatus turnStatus READ turnStatus NOTIFY turnStatusChanged)
     Q_PROPERTY(PositionsBlock positions READ positions NOTIFY positionsChanged)
     Q_PROPERTY(SpecialistUpdates updates READ updates NOTIFY updatesChanged)
+    // The shown positions and updates, one row each with the row gadget's fields as roles, keyed by
+    // position id and by agent: a change reaches the view as the rows that changed.
+    Q_PROPERTY(KeyedListModel *positionRows READ positionRows CONSTANT)
+    Q_PROPERTY(KeyedListModel *updateRows READ updateRows CONSTANT)
     Q_PROPERTY(ThinkingDisclosure thinking READ thinking NOTIFY thinkingChanged)
     Q_PROPERTY(QVariantList approvals READ approvalValues NOTIFY approvalsChanged)
     Q_PROPERTY(JournalBlock journal READ journal NOTIFY journalChanged)
@@ -39,7 +45,7 @@ class GatesPresenter : public ModelFollower
     Q_PROPERTY(QString reasoningText READ reasoningText NOTIFY reasoningReset)
 
 public:
-    using ModelFollower::ModelFollower;
+    explicit GatesPresenter(QObject *parent = nullptr);
 
     HubViewState *viewState() const { return m_viewState; }
     void setViewState(HubViewState *state);
@@ -48,6 +54,8 @@ public:
     const TurnStatus &turnStatus() const { return m_turnStatus; }
     const PositionsBlock &positions() const { return m_positions; }
     const SpecialistUpdates &updates() const { return m_updates; }
+    KeyedListModel *positionRows() const { return m_positionRows; }
+    KeyedListModel *updateRows() const { return m_updateRows; }
     const ThinkingDisclosure &thinking() const { return m_thinking; }
     const QList<ApprovalCard> &approvals() const { return m_approvals; }
     QVariantList approvalValues() const;
@@ -83,6 +91,8 @@ private:
     TurnStatus m_turnStatus;
     PositionsBlock m_positions;
     SpecialistUpdates m_updates;
+    KeyedListModel *m_positionRows;
+    KeyedListModel *m_updateRows;
     ThinkingDisclosure m_thinking;
     QList<ApprovalCard> m_approvals;
     JournalBlock m_journal;

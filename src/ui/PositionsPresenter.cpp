@@ -1,7 +1,6 @@
 #include "ui/PositionsPresenter.h"
 
 #include "ui/AgentNames.h"
-#include "ui/GadgetList.h"
 
 namespace positionrules
 {
@@ -39,9 +38,4 @@ PositionsBlock positionsBlock(const QList<EventProjection::Position> &positions,
     for (qsizetype i = 0; i < shown; ++i)
         block.rows.append(positionrules::row(positions[i], expandedOwners));
     return block;
-}
-
-QVariantList PositionsBlock::rowValues() const
-{
-    return gadgetList(rows);
 }

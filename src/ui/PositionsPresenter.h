@@ -5,7 +5,6 @@
 #include <QObject>
 #include <QSet>
 #include <QString>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 #include <limits>
@@ -52,16 +51,13 @@ struct PositionsBlock
     QML_VALUE_TYPE(positionsBlock)
     Q_PROPERTY(bool showCaption MEMBER showCaption)
     Q_PROPERTY(bool showWaiting MEMBER showWaiting)
-    Q_PROPERTY(QVariantList rows READ rowValues)
 
 public:
     bool operator==(const PositionsBlock &) const = default;
 
     bool showCaption = false; // "Attributed specialist claims · verification is shown in release checks"
     bool showWaiting = true;  // "Waiting for specialist positions · Domain owners keep their own conclusions"
-    QList<PositionRow> rows;
-
-    QVariantList rowValues() const;
+    QList<PositionRow> rows; // reach the view as `GatesPresenter::positionRows`, row by row
 };
 
 namespace positionrules

@@ -1,7 +1,6 @@
 #include "ui/SpecialistUpdatesPresenter.h"
 
 #include "ui/AgentNames.h"
-#include "ui/GadgetList.h"
 
 namespace
 {
@@ -59,11 +58,6 @@ SpecialistUpdates specialistUpdates(const EventProjection &projection, const QSt
     for (const QString &agent : updaterules::shownAgents(projection.responseOrder, expandedInspector))
         block.updates.append(updaterules::update(projection, agent, expandedResponseOwners));
     return block;
-}
-
-QVariantList SpecialistUpdates::updateValues() const
-{
-    return gadgetList(updates);
 }
 
 bool thinkingOpen(std::optional<bool> thinkingOverride, const QString &expandedInspector)

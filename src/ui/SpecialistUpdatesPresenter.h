@@ -6,7 +6,6 @@
 #include <QSet>
 #include <QString>
 #include <QStringList>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 #include <limits>
@@ -51,16 +50,13 @@ struct SpecialistUpdates
     QML_VALUE_TYPE(specialistUpdates)
     Q_PROPERTY(bool visible MEMBER visible)
     Q_PROPERTY(QString header MEMBER header)
-    Q_PROPERTY(QVariantList updates READ updateValues)
 
 public:
     bool operator==(const SpecialistUpdates &) const = default;
 
     bool visible = false;
     QString header; // "… · UNVERIFIED CLAIMS" after a failed review, else "… · ATTRIBUTED CLAIMS"
-    QList<SpecialistUpdate> updates;
-
-    QVariantList updateValues() const;
+    QList<SpecialistUpdate> updates; // reach the view as `GatesPresenter::updateRows`, row by row
 };
 
 namespace updaterules

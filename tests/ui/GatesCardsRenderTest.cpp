@@ -5,6 +5,7 @@
 #include "session/SessionTestSupport.h"
 #include "ui/ApprovalCardPresenter.h"
 #include "ui/EventsSectionPresenter.h"
+#include "ui/GadgetList.h"
 #include "ui/HubViewState.h"
 #include "ui/IconTheme.h"
 #include "ui/NativeJournalPresentation.h"
@@ -36,9 +37,11 @@ class GatesCardsRender : public ::testing::Test
 protected:
     void SetUp() override { useHubIconTheme(); }
 
-    // Shows `type` with `property` set to `value` on a card background of the given size, drawn by
-    // the software scene graph at twice the point size, as the exported frames are.
-    Reading render(const char *type, const char *property, const QVariant &value, int width, int height)
+    // Shows `type` with `property` set to `value` (and the properties in `more`) on a card background
+    // of the given size, drawn by the software scene graph at twice the point size, as the exported
+    // frames are.
+    Reading render(const char *type, const char *property, const QVariant &value, int width, int height,
+                   const QVariantMap &more = {})
     {
         offscreen::WatchedEngine watched;
         QQmlComponent component(&watched.engine);
@@ -61,6 +64,8 @@ protected:
             return {};
         QObject *card = root->findChild<QObject *>(QStringLiteral("card"));
         EXPECT_TRUE(card && card->setProperty(property, value));
+        for (auto it = more.cbegin(); card && it != more.cend(); ++it)
+            EXPECT_TRUE(card->setProperty(it.key().toUtf8().constData(), it.value())) << it.key().toStdString();
 
         const QImage image = offscreen::render(root, width, height);
         EXPECT_TRUE(watched.warnings.isEmpty()) << watched.warnings.join(u'\n').toStdString();
@@ -168,8 +173,11 @@ TEST_F(GatesCardsRender, ManyPositionsShowTheirFirstThreeRows)
         positions.append({QString::fromLatin1(owner), QString::fromLatin1(owner),
                           QStringLiteral("The parser should reject unknown keys and report each one with its line."),
                           QStringLiteral("High"), QStringLiteral("Schema"), QStringLiteral("None")});
-    const Reading reading =
-        render("PositionsBlock", "block", QVariant::fromValue(positionsBlock(positions, {}, {})), 640, 260);
+    const PositionsBlock block = positionsBlock(positions, {}, {});
+    KeyedListModel rows(gadgetRoles<PositionRow>());
+    rows.reset(keyedRows(block.rows, &PositionRow::id));
+    const Reading reading = render("PositionsBlock", "block", QVariant::fromValue(block), 640, 260,
+                                   {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
     expectFound(reading, {QStringLiteral("CONFIDENCE"), QStringLiteral("Architect"), QStringLiteral("Builder"),
                           QStringLiteral("Reviewer")});
     EXPECT_FALSE(reading.text.contains(QStringLiteral("Operator"))) << reading.text.toStdString();
@@ -183,8 +191,11 @@ TEST_F(GatesCardsRender, ALongUpdateIsCutToItsExcerpt)
     for (int i = 0; i < 60; ++i)
         words += QStringLiteral("The build passes on every target after the change. ");
     projection.responses.insert(QStringLiteral("tavrilo_builder"), words);
-    const Reading reading = render("SpecialistUpdatesBlock", "updates",
-                                   QVariant::fromValue(specialistUpdates(projection, {}, {})), 640, 160);
+    const SpecialistUpdates updates = specialistUpdates(projection, {}, {});
+    KeyedListModel rows(gadgetRoles<SpecialistUpdate>());
+    rows.reset(keyedRows(updates.updates, &SpecialistUpdate::agent));
+    const Reading reading = render("SpecialistUpdatesBlock", "updates", QVariant::fromValue(updates), 640, 160,
+                                   {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
     expectFound(reading,
                 {QStringLiteral("SPECIALIST UPDATES"), QStringLiteral("Builder"), QStringLiteral("Full update")});
 }

@@ -6,11 +6,14 @@
 #include "ui/SectionTitles.h"
 #include "ui/WorkforcePresenter.h"
 
+#include <QAbstractItemModelTester>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QtQml/qqmlextensionplugin.h>
 
 #include <gtest/gtest.h>
+
+#include <functional>
 
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
@@ -163,5 +166,88 @@ TEST(GatesBinding, AnnouncesEachBlockAndAppendsTheReasoning)
     state.setExpandedPositionOwners({QStringLiteral("tavrilo_builder")});
     EXPECT_EQ(positions, 2);
     EXPECT_TRUE(gates.positions().rows.value(0).expanded);
+}
+
+// The positions and updates reach the view as lists that change by rows: one change of the turn
+// touches the rows it changed, and a list that stays the same length is never reset or rebuilt.
+TEST(GatesBinding, ListsChangeByTheRowsThatChanged)
+{
+    struct Touched
+    {
+        int resets = 0;
+        QList<int> inserted, removed, changed;
+        bool operator==(const Touched &) const = default;
+    };
+    struct Case
+    {
+        const char *name;
+        std::function<void(EventProjection &, HubViewState &)> change;
+        Touched positions, updates;
+    };
+    const QString builder = QStringLiteral("tavrilo_builder");
+    const QString reviewer = QStringLiteral("tavrilo_reviewer");
+    const QList<Case> cases{
+        {"one position's text", [](EventProjection &p, HubViewState &) { p.positions[1].position = "Hold it"; },
+         {0, {}, {}, {1}}, {}},
+        {"one owner opened", [&](EventProjection &, HubViewState &s) { s.setExpandedPositionOwners({reviewer}); },
+         {0, {}, {}, {1}}, {}},
+        {"a position past the shown three", [&](EventProjection &p, HubViewState &) {
+             p.positions.append({"p4", builder, "Later", {}, {}, {}});
+         }, {}, {}},
+        {"the shown position removed", [](EventProjection &p, HubViewState &) { p.positions.removeAt(0); },
+         {0, {}, {0}, {}}, {}},
+        {"the newest update grew", [&](EventProjection &p, HubViewState &) { p.responses[reviewer] += " More."; },
+         {}, {0, {}, {}, {0}}},
+        {"another specialist wrote last", [&](EventProjection &p, HubViewState &) {
+             p.responseOrder = {reviewer, builder};
+         }, {}, {0, {0}, {0}, {}}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto model = makeModel();
+        HubViewState state;
+        GatesPresenter gates;
+        gates.setModel(model.get());
+        gates.setViewState(&state);
+        EventProjection projection;
+        projection.positions = {{"p1", builder, "Ship it", "High", {}, {}},
+                                {"p2", reviewer, "Wait", "Low", "p1", {}},
+                                {"p3", builder, "Test first", {}, {}, "p2"}};
+        projection.responses = {{builder, QStringLiteral("Built.")}, {reviewer, QStringLiteral("Reviewed.")}};
+        projection.responseOrder = {builder, reviewer};
+        model->setEventProjection(projection);
+        ASSERT_EQ(gates.positionRows()->count(), 3);
+        ASSERT_EQ(gates.updateRows()->count(), 1);
+
+        const auto watch = [](KeyedListModel *list, Touched &touched) {
+            QObject::connect(list, &QAbstractItemModel::modelReset, [&touched] { ++touched.resets; });
+            QObject::connect(list, &QAbstractItemModel::rowsInserted,
+                             [&touched](const QModelIndex &, int first, int) { touched.inserted.append(first); });
+            QObject::connect(list, &QAbstractItemModel::rowsRemoved,
+                             [&touched](const QModelIndex &, int first, int) { touched.removed.append(first); });
+            QObject::connect(list, &QAbstractItemModel::dataChanged,
+                             [&touched](const QModelIndex &from, const QModelIndex &to) {
+                                 for (int row = from.row(); row <= to.row(); ++row)
+                                     touched.changed.append(row);
+                             });
+            return std::make_unique<QAbstractItemModelTester>(list,
+                                                              QAbstractItemModelTester::FailureReportingMode::Fatal);
+        };
+        Touched positions, updates;
+        const auto positionsTester = watch(gates.positionRows(), positions);
+        const auto updatesTester = watch(gates.updateRows(), updates);
+        c.change(projection, state);
+        model->setEventProjection(projection);
+        EXPECT_EQ(positions, c.positions);
+        EXPECT_EQ(updates, c.updates);
+
+        // What the rows hold is what the block gives, field by field.
+        ASSERT_EQ(gates.positionRows()->count(), gates.positions().rows.size());
+        for (qsizetype i = 0; i < gates.positions().rows.size(); ++i)
+            EXPECT_EQ(gates.positionRows()->get(int(i)).value("position"), gates.positions().rows.at(i).position);
+        ASSERT_EQ(gates.updateRows()->count(), gates.updates().updates.size());
+        for (qsizetype i = 0; i < gates.updates().updates.size(); ++i)
+            EXPECT_EQ(gates.updateRows()->get(int(i)).value("body"), gates.updates().updates.at(i).body);
+    }
 }
 } // namespace

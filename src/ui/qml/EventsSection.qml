@@ -86,6 +86,7 @@ ColumnLayout {
                 objectName: "positions"
                 Layout.fillWidth: true
                 block: gates.positions
+                rows: gates.positionRows
                 onOwnerToggled: owner => section.viewState.expandedPositionOwners =
                                 HubViewState.toggled(section.viewState.expandedPositionOwners, owner)
             }
@@ -94,6 +95,7 @@ ColumnLayout {
                 visible: gates.section.shows("specialistUpdates")
                 Layout.fillWidth: true
                 updates: gates.updates
+                rows: gates.updateRows
                 onAgentToggled: agent => section.viewState.expandedResponseOwners =
                                 HubViewState.toggled(section.viewState.expandedResponseOwners, agent)
             }

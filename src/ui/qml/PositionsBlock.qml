@@ -4,12 +4,13 @@ import QtQuick.Controls.impl
 import QtQuick.Layouts
 import Tavrilo.Ui
 
-// The positions table, as `positionsBlock(...)` gives it. Pressing a row asks the root view to
-// toggle its owner.
+// The positions table, as `positionsBlock(...)` gives it; its rows come as a list model that changes
+// by rows. Pressing a row asks the root view to toggle its owner.
 ColumnLayout {
     id: root
 
     property positionsBlock block
+    property KeyedListModel rows
     signal ownerToggled(string owner)
 
     spacing: 9
@@ -56,17 +57,25 @@ ColumnLayout {
     }
 
     Repeater {
-        model: root.block.rows
+        model: root.rows
         delegate: RowLayout {
             id: row
-            required property positionRow modelData
+            required property string owner
+            required property string displayName
+            required property string position
+            required property string confidence
+            required property string dependsOn
+            required property string conflictsWith
+            required property string chevronSymbol
+            required property int positionLineLimit
+            required property string accessibleName
             Layout.fillWidth: true
 
             AbstractButton {
                 Layout.fillWidth: true
                 Layout.alignment: Qt.AlignTop
-                Accessible.name: row.modelData.accessibleName
-                onClicked: root.ownerToggled(row.modelData.owner)
+                Accessible.name: row.accessibleName
+                onClicked: root.ownerToggled(row.owner)
                 contentItem: ColumnLayout {
                     spacing: 4
                     RowLayout {
@@ -74,33 +83,33 @@ ColumnLayout {
                         spacing: 4
                         Label {
                             Layout.fillWidth: true
-                            text: row.modelData.displayName
+                            text: row.displayName
                             textFormat: Text.PlainText
                             elide: Text.ElideRight
                             font: HubFonts.font("default", 9, HubFonts.semibold)
                             color: HubPalette.green
                         }
                         IconImage {
-                            name: HubIcons.name(row.modelData.chevronSymbol)
+                            name: HubIcons.name(row.chevronSymbol)
                             color: HubPalette.green
                             sourceSize: Qt.size(9, 9)
                         }
                     }
                     Label {
                         Layout.fillWidth: true
-                        text: row.modelData.position
+                        text: row.position
                         textFormat: Text.PlainText
                         wrapMode: Text.Wrap
-                        maximumLineCount: row.modelData.positionLineLimit
+                        maximumLineCount: row.positionLineLimit
                         elide: Text.ElideRight
                         font: root.rowFont
                         color: HubPalette.ink
                     }
                 }
             }
-            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.confidence; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.dependsOn; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.modelData.conflictsWith; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.confidence; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.dependsOn; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.conflictsWith; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
         }
     }
 }

@@ -3,12 +3,13 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tavrilo.Ui
 
-// The newest specialist updates, as `specialistUpdates(...)` gives them. "Full update" asks the
-// root view to toggle the agent.
+// The newest specialist updates, as `specialistUpdates(...)` gives them; the updates come as a list
+// model that changes by rows. "Full update" asks the root view to toggle the agent.
 Rectangle {
     id: root
 
     property specialistUpdates updates
+    property KeyedListModel rows
     signal agentToggled(string agent)
 
     implicitHeight: column.implicitHeight + 20
@@ -28,16 +29,23 @@ Rectangle {
             color: HubPalette.muted
         }
         Repeater {
-            model: root.updates.updates
+            model: root.rows
             delegate: ColumnLayout {
                 id: update
-                required property specialistUpdate modelData
+                required property string agent
+                required property string displayName
+                required property bool showToggle
+                required property string toggleText
+                required property string accessibleName
+                required property string accessibleValue
+                required property string body
+                required property int bodyLineLimit
                 Layout.fillWidth: true
                 spacing: 3
                 RowLayout {
                     Layout.fillWidth: true
                     Label {
-                        text: update.modelData.displayName
+                        text: update.displayName
                         textFormat: Text.PlainText
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 9
@@ -46,24 +54,24 @@ Rectangle {
                     }
                     Item { Layout.fillWidth: true }
                     Button {
-                        visible: update.modelData.showToggle
+                        visible: update.showToggle
                         flat: true
                         padding: 0
-                        text: update.modelData.toggleText
+                        text: update.toggleText
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 9
                         palette.buttonText: HubPalette.green
-                        Accessible.name: update.modelData.accessibleName
-                        Accessible.description: update.modelData.accessibleValue
-                        onClicked: root.agentToggled(update.modelData.agent)
+                        Accessible.name: update.accessibleName
+                        Accessible.description: update.accessibleValue
+                        onClicked: root.agentToggled(update.agent)
                     }
                 }
                 Label {
                     Layout.fillWidth: true
-                    text: update.modelData.body
+                    text: update.body
                     textFormat: Text.PlainText
                     wrapMode: Text.Wrap
-                    maximumLineCount: update.modelData.bodyLineLimit
+                    maximumLineCount: update.bodyLineLimit
                     elide: Text.ElideRight
                     font.family: HubFonts.defaultFamily
                     font.pixelSize: 10
