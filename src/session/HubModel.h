@@ -696,6 +696,9 @@ private:
     std::optional<QString> m_identityToken;
     bool m_controlInFlight = false;
     QSet<QString> m_answeredApprovalIDs;
+    // The input requests of the session this client has answered. The platform's pending list may
+    // still name one for a while after the reply was recorded; a refresh must not bring it back.
+    QSet<QString> m_answeredInputRequestIDs;
     QString m_browserHolder;
     bool m_browserSessionPresent = false;
     bool m_operatorPaused = false;

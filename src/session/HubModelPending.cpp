@@ -1,5 +1,7 @@
 // The pending inputs of the session: the platform's run controls (browser availability and holder,
-// open approvals) and its open input requests replace the model's whole, unless stale.
+// open approvals) and its open input requests replace the model's whole, unless stale. An input
+// request answered here stays gone whatever a later answer says: the platform's list lags its
+// recorded replies.
 #include "session/HubModel.h"
 
 #include "core/HubError.h"
@@ -71,7 +73,8 @@ QCoro::Task<void> HubModel::refreshPendingInputs()
                 approvals.append(std::move(*approval));
     QList<EventProjection::Elicitation> elicitations;
     for (const Json &record : objectList(data, "tavriloPendingElicitations"))
-        if (auto elicitation = EventProjection::pendingElicitation(record))
+        if (auto elicitation = EventProjection::pendingElicitation(record);
+            elicitation && !m_answeredInputRequestIDs.contains(elicitation->requestID))
             elicitations.append(std::move(*elicitation));
     changeAndAnnounce(
         m_eventProjection,

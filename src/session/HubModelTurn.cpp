@@ -87,6 +87,7 @@ void HubModel::resetSessionView(ViewReset scope)
     }
     setPresence({});
     setAnsweredApprovalIDs({});
+    m_answeredInputRequestIDs.clear();
     setEventProjection(EventProjection());
     advancePendingInputGeneration();
     setActiveTools({});

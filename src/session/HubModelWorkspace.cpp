@@ -39,6 +39,7 @@ public:
     QCoro::Task<void> refreshIdentityIfNeeded() override { return m_model.refreshIdentityIfNeeded(); }
     void inputRequestAnswered(const QString &requestID) override
     {
+        m_model.m_answeredInputRequestIDs.insert(requestID);
         m_model.advancePendingInputGeneration();
         changeAndAnnounce(
             m_model.m_eventProjection, [&](EventProjection &projection) { projection.resolveElicitation(requestID); },

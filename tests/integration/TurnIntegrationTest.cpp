@@ -933,6 +933,60 @@ INSTANTIATE_TEST_SUITE_P(
                       Meanwhile{"ANewSession", [](HubModel &m) { m.setSessionID(kElsewhere); }, false},
                       Meanwhile{"TheSessionCloses", [](HubModel &m) { m.setClosingSession(true); }, false}),
     [](const auto &info) { return std::string(info.param.name); });
+
+struct AnsweredCase
+{
+    const char *name;
+    bool refreshBeforeTheAnswer; // else it starts once the answer is recorded
+};
+
+class AnsweredInputRequest : public Turn, public ::testing::WithParamInterface<AnsweredCase>
+{
+};
+
+// The platform's pending list may still name an input request after recording its reply. Whether
+// the refresh was asked for before the reply (its answer arriving after it) or after it, the
+// answered request does not come back; the other one stays.
+TEST_P(AnsweredInputRequest, StaysGoneWhateverTheRefreshSays)
+{
+    HubModel &m = signedIn();
+    const auto record = [](const char *id) {
+        return Json{{"requestId", id},
+                    {"params",
+                     {{"mode", "form"},
+                      {"message", "Which branch?"},
+                      {"requestedSchema", {{"properties", {{"branch", {{"type", "string"}}}}}}}}},
+                    {"requestState", "{}"}};
+    };
+    const Json lagging{{"data",
+                        {{"tavriloRunControls", runControls(false, "agent")},
+                         {"tavriloPendingElicitations", {record("req-1"), record("req-2")}}}},
+                       {"delayMs", GetParam().refreshBeforeTheAnswer ? 300 : 0}};
+    useScenario(kAtlas, Json(), {{"graphql", {{"NativePending", {{"default", lagging}}}}}});
+    awaitFor(m.refreshPendingInputs(), 10s);
+    ASSERT_EQ(m.eventProjection().elicitations.size(), 2);
+    const EventProjection::Elicitation answered = m.eventProjection().elicitations.first();
+    ASSERT_EQ(answered.requestID, QStringLiteral("req-1"));
+
+    std::shared_ptr<bool> refreshed;
+    if (GetParam().refreshBeforeTheAnswer)
+        refreshed = launch(m.refreshPendingInputs());
+    awaitFor(m.replyElicitation(answered, QStringLiteral("decline"), {}), 10s);
+    ASSERT_EQ(m.message(), QStringLiteral("Runtime input response recorded."));
+    if (!refreshed)
+        refreshed = launch(m.refreshPendingInputs());
+    ASSERT_TRUE(waitUntil([&] { return *refreshed; }, 10s));
+
+    QStringList shown;
+    for (const EventProjection::Elicitation &request : m.eventProjection().elicitations)
+        shown << request.requestID;
+    EXPECT_EQ(shown, QStringList{QStringLiteral("req-2")});
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, AnsweredInputRequest,
+                         ::testing::Values(AnsweredCase{"RefreshedAcrossTheAnswer", true},
+                                           AnsweredCase{"RefreshedAfterTheAnswer", false}),
+                         [](const auto &info) { return std::string(info.param.name); });
 } // namespace
 
 // The window's doors to the workspace tools during a live turn: refused before the session has
