@@ -85,23 +85,26 @@ bool HubApplication::load()
         if (quitNow)
             QCoreApplication::quit();
     });
-    QObject::connect(&m_app, &QGuiApplication::lastWindowClosed, &m_app, [this] { quit(); });
+    QObject::connect(&m_app, &QGuiApplication::lastWindowClosed, &m_receiver, [this] { quit(); });
 #ifndef QT_NO_SESSIONMANAGER
     // Logging out: the session's clean-up runs, and the hub quits when it has completed.
-    QObject::connect(&m_app, &QGuiApplication::commitDataRequest, &m_app, [this](QSessionManager &) { quit(); });
+    QObject::connect(&m_app, &QGuiApplication::commitDataRequest, &m_receiver,
+                     [this](QSessionManager &) { quit(); });
 #endif
     m_signals = std::make_unique<SignalBridge>(QList<int>{SIGINT, SIGTERM});
-    QObject::connect(m_signals.get(), &SignalBridge::received, &m_app, [this] { quit(); });
+    QObject::connect(m_signals.get(), &SignalBridge::received, &m_receiver, [this] { quit(); });
 
     m_engine = std::make_unique<QQmlApplicationEngine>();
     m_engine->addImportPath(QStringLiteral("qrc:/qt/qml"));
     m_panels = std::make_shared<QuickOpenPanels>(m_engine.get());
     bool creationFailed = false;
-    QObject::connect(m_engine.get(), &QQmlApplicationEngine::objectCreationFailed, &m_app,
-                     [&creationFailed] { creationFailed = true; });
+    const QMetaObject::Connection failing = QObject::connect(
+        m_engine.get(), &QQmlApplicationEngine::objectCreationFailed, &m_receiver,
+        [&creationFailed] { creationFailed = true; });
     m_engine->setInitialProperties({{QStringLiteral("model"), QVariant::fromValue<QObject *>(windowModel())}});
     m_engine->load(QUrl(QStringLiteral("qrc:/qt/qml/Tavrilo/Ui/qml/HubWindow.qml")));
     const QList<QObject *> roots = m_engine->rootObjects();
+    QObject::disconnect(failing);
     m_window = roots.isEmpty() ? nullptr : qobject_cast<QQuickWindow *>(roots.constFirst());
     if (creationFailed || !m_window)
         return false;
@@ -111,7 +114,7 @@ bool HubApplication::load()
     m_panels->setWindow(m_window);
     auto *quitShortcut = new QShortcut(QKeySequence::Quit, m_window);
     quitShortcut->setContext(Qt::ApplicationShortcut);
-    QObject::connect(quitShortcut, &QShortcut::activated, &m_app, [this] { quit(); });
+    QObject::connect(quitShortcut, &QShortcut::activated, &m_receiver, [this] { quit(); });
 
     // The model goes to the quit guard first, then starts: a quit before this has run has nothing
     // to wait for. A failed start leaves its sentence in the status line; nothing restarts it.

@@ -4,6 +4,8 @@
 #include "core/async/Job.h"
 #include "ui/CleanupGuards.h"
 
+#include <QObject>
+
 #include <memory>
 
 class HubModel;
@@ -54,6 +56,9 @@ private:
     QGuiApplication &m_app;
     Platform m_platform;
     QuitGuard m_quitGuard;
+    // The context of this object's connections to the application: they end with it, so a window
+    // closing after it is gone (a later window of the same process) never reaches it.
+    QObject m_receiver;
     // The model outlives the engine: the window's bindings read it until the engine has destroyed it.
     std::unique_ptr<HubModel> m_model;
     std::shared_ptr<HubModelCleanup> m_cleanup;

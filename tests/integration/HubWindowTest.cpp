@@ -5,9 +5,11 @@
 #include "support/TestSupport.h"
 #include "ui/HubViewState.h"
 #include "workspace/NativeDocuments.h"
+#include "workspace/ShellLines.h"
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QGuiApplication>
 #include <QProcess>
 #include <QQuickItem>
@@ -19,6 +21,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <iostream>
 #include <tuple>
 
 #include <csignal>
@@ -476,8 +480,9 @@ TEST_F(LiveSession, RunAndStopFromTheWorkingScreen)
 
 namespace
 {
-// A live turn that asks for input twice and stays running, driven through the documents card and
-// the input requests card with the mouse and the keyboard.
+// A live turn that asks for input twice, offers a live browser and stays running, driven through the
+// documents card and the input requests card with the mouse and the keyboard. The project folder
+// is read by the companion program for the changes tab.
 class WorkingMaterialWindow : public HubWindow
 {
 public:
@@ -494,7 +499,8 @@ public:
         return {{"turn",
                  {{"*",
                    {{"default",
-                     {{"elicitations", {form("req-1", "Which branch?", "branch"), form("req-2", "Which tag?", "tag")}}}}}}}},
+                     {{"elicitations", {form("req-1", "Which branch?", "branch"), form("req-2", "Which tag?", "tag")}},
+                      {"browserAvailable", true}}}}}}},
                 {"realtime", {{"*", {{"queue", Json::array()}, {"default", {{"send", Json::array()}}}}}}}};
     }
 
@@ -533,6 +539,22 @@ public:
                 found.push_back(entry);
         return found;
     }
+
+    // Waits until the button `name` is shown and enabled, then clicks it.
+    void clickWhenEnabled(const char *name, std::chrono::milliseconds timeout = 20s)
+    {
+        ASSERT_TRUE(waitUntil(
+            [&] {
+                QQuickItem *button = itemIfShown(name);
+                return button && button->isVisible() && button->isEnabled();
+            },
+            timeout))
+            << name;
+        ASSERT_NO_FATAL_FAILURE(click(item(name)));
+    }
+
+protected:
+    projectmodel::EnvironmentSetting m_companion{"TAVRILO_CODE_CLI", projectmodel::companionProgram().toUtf8()};
 };
 
 // The lines the transcript shows.
@@ -628,6 +650,164 @@ TEST_F(WorkingMaterialWindow, AnInputRequestIsAnsweredAsTypedAndAnotherDeclinedW
                                          {"requestState", "state-req-2"},
                                          {"action", "decline"}}));
     ASSERT_TRUE(waitUntil([&] { return item("noInputRequest")->isVisible(); }, 20s));
+
+    ASSERT_NO_FATAL_FAILURE(finish(hub));
+}
+} // namespace
+
+namespace
+{
+// The web view of the live browser panel, once the panel shows one.
+QObject *liveView(QQuickItem *viewer)
+{
+    auto *preview = viewer ? viewer->property("item").value<QObject *>() : nullptr;
+    return preview ? preview->property("view").value<QObject *>() : nullptr;
+}
+
+// The browser tab during a turn that offers a live browser: the view opens on the stand-in's page,
+// and control is taken and handed back from the window; the platform receives both.
+TEST_F(WorkingMaterialWindow, TheLiveBrowserTabOpensThePageAndTakesAndReleasesControl)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(startTurn(hub));
+    HubModel *model = hub.model();
+
+    ASSERT_NO_FATAL_FAILURE(click(item("tab:Browser")));
+    ASSERT_TRUE(waitUntil([&] { return itemIfShown("browserPanel") && itemIfShown("browserPanel")->isVisible(); }));
+    EXPECT_EQ(textOf(m_window, "openBrowser"), QStringLiteral("Open live browser"));
+    EXPECT_FALSE(item("browserControl")->isEnabled()); // nothing to control before the view is open
+    ASSERT_NO_FATAL_FAILURE(clickWhenEnabled("openBrowser"));
+    ASSERT_TRUE(waitUntil([&] { return model->documents()->browserAvailable(); }, 20s)) << model->message().toStdString();
+    EXPECT_EQ(textOf(m_window, "openBrowser"), QStringLiteral("Refresh live browser"));
+
+    // The stand-in's page, loaded through the view's own profile.
+    QObject *view = nullptr;
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            view = liveView(itemIfShown("browserViewer"));
+            return view && !view->property("loading").toBool() &&
+                   view->property("title").toString() == QStringLiteral("Live view");
+        },
+        30s))
+        << (view ? view->property("title").toString().toStdString() : std::string("no view"));
+    EXPECT_EQ(view->property("url").toUrl().host(), QStringLiteral("live.tavrilo.example"));
+
+    for (const auto &[title, holder, next] :
+         {std::tuple{"Take control", "customer", "Release control"}, std::tuple{"Release control", "agent", "Take control"}}) {
+        ASSERT_EQ(textOf(m_window, "browserControl"), QString::fromLatin1(title));
+        ASSERT_NO_FATAL_FAILURE(clickWhenEnabled("browserControl"));
+        ASSERT_TRUE(waitUntil([&] { return model->browserHolder() == QLatin1String(holder) && !model->controlInFlight(); },
+                              20s))
+            << model->message().toStdString();
+        EXPECT_EQ(textOf(m_window, "browserControl"), QString::fromLatin1(next));
+    }
+    std::vector<std::string> holders;
+    for (const Json &entry : entries("graphql"))
+        if (entry.value("operation", "") == "NativeBrowser")
+            holders.push_back(entry["variables"]["input"].value("holder", ""));
+    EXPECT_EQ(holders, (std::vector<std::string>{"customer", "agent"}));
+
+    ASSERT_NO_FATAL_FAILURE(finish(hub));
+}
+
+// The changes tab on a repository whose working tree differs from its commit in two files: both
+// are listed, and pressing the one not shown selects it and shows its diff.
+TEST_F(WorkingMaterialWindow, TheChangesTabListsTheChangedFilesAndShowsTheDiffOfTheOnePressed)
+{
+    const QString root = m_project.path();
+    ASSERT_NO_FATAL_FAILURE(projectmodel::makeRepository(
+        root, {{QStringLiteral("notes.txt"), "first\n"}, {QStringLiteral("src/app.txt"), "one\ntwo\n"}}));
+    ASSERT_NO_FATAL_FAILURE(testsupport::writeFile(root + QStringLiteral("/notes.txt"), "first\nsecond\n"));
+    ASSERT_NO_FATAL_FAILURE(testsupport::writeFile(root + QStringLiteral("/src/app.txt"), "one\nthree\n"));
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(startTurn(hub));
+    HubModel *model = hub.model();
+
+    ASSERT_NO_FATAL_FAILURE(click(item("tab:Changes")));
+    ASSERT_TRUE(waitUntil([&] { return itemIfShown("changeFile:notes.txt") && itemIfShown("changeFile:src/app.txt"); },
+                          30s))
+        << model->changesError().toStdString();
+    ASSERT_TRUE(waitUntil([&] { return !model->changesLoading(); }, 30s));
+    // The read may come back with a file already selected; the other one is pressed.
+    const bool notesShown = model->selectedChangePath() == QStringLiteral("notes.txt");
+    const QString pressed = notesShown ? QStringLiteral("src/app.txt") : QStringLiteral("notes.txt");
+    const auto [added, removed] = notesShown ? std::pair{"+three", "-two"} : std::pair{"+second", " first"};
+
+    ASSERT_NO_FATAL_FAILURE(click(item(("changeFile:" + pressed).toUtf8().constData())));
+    ASSERT_TRUE(waitUntil([&] { return textOf(m_window, "changeDiff").contains(QLatin1String(added)); }, 30s))
+        << model->changesError().toStdString() << textOf(m_window, "changeDiff").toStdString();
+    const QString diff = textOf(m_window, "changeDiff");
+    EXPECT_TRUE(diff.contains(QLatin1String(removed))) << diff.toStdString();
+    EXPECT_EQ(textOf(m_window, "changesTitle"), pressed);
+    EXPECT_FALSE(item("diffPlaceholder")->isVisible());
+
+    ASSERT_NO_FATAL_FAILURE(finish(hub));
+}
+
+// The same turn, with a shell that floods the window with 4 MiB of coloured build output as soon as
+// it is connected.
+class WorkingMaterialShellFlood : public WorkingMaterialWindow
+{
+public:
+    Json extraScenario() const override
+    {
+        std::string chunk;
+        for (int line = 0; chunk.size() < 64 * 1024 - 80; ++line)
+            chunk += "\x1b[1;32m   Compiling\x1b[0m unit_" + std::to_string(line) + " \x1b[2m(debug)\x1b[0m\r\n";
+        Json scenario = WorkingMaterialWindow::extraScenario();
+        scenario["commandChannel"] = {
+            {"*",
+             {{"default",
+               {{"send",
+                 {{{"stdout", chunk}, {"repeat", 4 * 1024 * 1024 / int(chunk.size()) + 1}},
+                  {{"stdout", "\x1b[32mFLOOD DONE\x1b[0m\r\n"}}}}}}}}};
+        return scenario;
+    }
+};
+
+// While the output streams in, a timer of the test keeps firing: the window is never held up for
+// 50 ms, and the transcript ends with the last line sent.
+TEST_F(WorkingMaterialShellFlood, ColouredOutputStreamsWhileTheWindowStaysResponsive)
+{
+    HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
+    ASSERT_NO_FATAL_FAILURE(startTurn(hub));
+    NativeDocuments *documents = hub.model()->documents();
+    ASSERT_NO_FATAL_FAILURE(click(item("tab:Build shell")));
+
+    QElapsedTimer clock;
+    qint64 last = 0;
+    qint64 longestGap = 0;
+    QTimer ticker;
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        const qint64 now = clock.elapsed();
+        longestGap = std::max(longestGap, now - last);
+        last = now;
+    });
+    ASSERT_NO_FATAL_FAILURE(clickWhenEnabled("openShell"));
+    clock.start();
+    ticker.start();
+    QQuickItem *transcript = item("shellTranscript");
+    ASSERT_TRUE(waitUntil([&] { return documents->shellText().contains(QStringLiteral("FLOOD DONE")); }, 60s))
+        << documents->shellStatus().toStdString();
+    ticker.stop();
+    EXPECT_LT(longestGap, 50) << "ms without the event loop";
+    // The view shows the rows of the flood, colours cleaned; its rows end with the last line sent,
+    // and the transcript keeps only the end of the flood.
+    ShellLines *lines = documents->shellLines();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            const int rows = lines->rowCount();
+            return rows > 0 && lines->data(lines->index(rows - 1), ShellLines::TextRole).toString().startsWith(
+                                   QStringLiteral("FLOOD DONE"));
+        },
+        5s));
+    const QStringList shown = transcriptLines(transcript);
+    EXPECT_TRUE(std::any_of(shown.cbegin(), shown.cend(),
+                            [](const QString &line) { return line.startsWith(QStringLiteral("   Compiling unit_")); }))
+        << shown.join(u'\n').left(400).toStdString();
+    std::cout << "longest gap while streaming: " << longestGap << " ms\n";
+    EXPECT_LE(documents->shellText().toUtf8().size(), 262144);
 
     ASSERT_NO_FATAL_FAILURE(finish(hub));
 }
