@@ -634,7 +634,13 @@ TEST_F(WorkingMaterialWindow, AnInputRequestIsAnsweredAsTypedAndAnotherDeclinedW
 
     ASSERT_NO_FATAL_FAILURE(click(within("inputRequest:req-1", "respond")));
     ASSERT_TRUE(waitUntil([&] { return entries("elicitation").size() == 1; }, 20s)) << hub.model()->message().toStdString();
-    ASSERT_TRUE(waitUntil([&] { return !itemIfShown("inputRequest:req-1"); }, 20s));
+    const auto pending = [&] {
+        std::string ids = hub.model()->message().toStdString() + " | requests:";
+        for (const EventProjection::Elicitation &request : hub.model()->eventProjection().elicitations)
+            ids += ' ' + request.requestID.toStdString();
+        return ids;
+    };
+    ASSERT_TRUE(waitUntil([&] { return !itemIfShown("inputRequest:req-1"); }, 20s)) << pending();
     ASSERT_TRUE(waitUntil([&] { return !hub.model()->controlInFlight(); }, 20s));
     ASSERT_NO_FATAL_FAILURE(click(within("inputRequest:req-2", "decline")));
     ASSERT_TRUE(waitUntil([&] { return entries("elicitation").size() == 2; }, 20s)) << hub.model()->message().toStdString();
@@ -711,17 +717,61 @@ TEST_F(WorkingMaterialWindow, TheLiveBrowserTabOpensThePageAndTakesAndReleasesCo
     ASSERT_NO_FATAL_FAILURE(finish(hub));
 }
 
-// The changes tab on a repository whose working tree differs from its commit in two files: both
-// are listed, and pressing the one not shown selects it and shows its diff.
-TEST_F(WorkingMaterialWindow, TheChangesTabListsTheChangedFilesAndShowsTheDiffOfTheOnePressed)
+// The same turn, on a project that is a git repository: a few seconds after the start, the builder
+// rewrites two of its files through project calls.
+class WorkingMaterialTurnChanges : public WorkingMaterialWindow
 {
-    const QString root = m_project.path();
-    ASSERT_NO_FATAL_FAILURE(projectmodel::makeRepository(
-        root, {{QStringLiteral("notes.txt"), "first\n"}, {QStringLiteral("src/app.txt"), "one\ntwo\n"}}));
-    ASSERT_NO_FATAL_FAILURE(testsupport::writeFile(root + QStringLiteral("/notes.txt"), "first\nsecond\n"));
-    ASSERT_NO_FATAL_FAILURE(testsupport::writeFile(root + QStringLiteral("/src/app.txt"), "one\nthree\n"));
+public:
+    void SetUp() override
+    {
+        WorkingMaterialWindow::SetUp();
+        ASSERT_NO_FATAL_FAILURE(projectmodel::makeRepository(
+            m_project.path(), {{QStringLiteral("notes.txt"), "first\n"}, {QStringLiteral("src/app.txt"), "one\ntwo\n"}}));
+    }
+
+    Json extraScenario() const override
+    {
+        const double deadline = double(QDateTime::currentMSecsSinceEpoch()) + 300000;
+        const auto write = [deadline](int seq, const char *toolUse, const char *path, const char *content) {
+            return Json{{"frame",
+                         {{"seq", seq},
+                          {"turnId", "t1"},
+                          {"agent", "tavrilo_builder"},
+                          {"kind", "project_call"},
+                          {"payload",
+                           {{"handsId", "$handsId"},
+                            {"toolUseId", toolUse},
+                            {"tool", "project_write_file"},
+                            {"input", {{"path", path}, {"content", content}}},
+                            {"deadline", deadline}}}}},
+                        {"delayMs", seq == 1 ? 3000 : 0}}; // the start first
+        };
+        Json scenario = WorkingMaterialWindow::extraScenario();
+        scenario["realtime"] = {
+            {"*",
+             {{"queue", Json::array()},
+              {"default",
+               {{"send",
+                 {write(1, "tu-notes", "notes.txt", "first\nsecond\n"),
+                  write(2, "tu-app", "src/app.txt", "one\nthree\n")}}}}}}};
+        return scenario;
+    }
+};
+
+// The changes tab once the turn has changed the two files: both are listed, and pressing the one
+// not shown selects it and shows its diff.
+TEST_F(WorkingMaterialTurnChanges, TheChangesTabListsTheTurnsFilesAndShowsTheDiffOfTheOnePressed)
+{
     HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
     ASSERT_NO_FATAL_FAILURE(startTurn(hub));
+    const QString root = m_project.path();
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            return testsupport::readFile(root + QStringLiteral("/notes.txt")) == "first\nsecond\n" &&
+                   testsupport::readFile(root + QStringLiteral("/src/app.txt")) == "one\nthree\n";
+        },
+        30s))
+        << hub.model()->message().toStdString();
     HubModel *model = hub.model();
 
     ASSERT_NO_FATAL_FAILURE(click(item("tab:Changes")));

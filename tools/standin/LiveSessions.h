@@ -14,6 +14,7 @@ public:
     struct Session
     {
         std::string tenant;
+        std::string handsID;               // the start's "handsId": the executor its project calls name
         Json approvals = Json::array();    // records as the pending-inputs query lists them
         Json elicitations = Json::array(); // {"requestId", "params", "requestState"}
         bool browserAvailable = false;

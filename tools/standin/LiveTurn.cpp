@@ -71,6 +71,7 @@ Json start(const GraphQLCall &call, LiveSessions &sessions)
     if (accepted) {
         LiveSessions::Session started;
         started.tenant = tenant;
+        started.handsID = (*input)["handsId"];
         started.approvals = step.value("approvals", Json::array());
         started.elicitations = step.value("elicitations", Json::array());
         started.browserAvailable = step.value("browserAvailable", false);

@@ -1,6 +1,7 @@
 #include "standin/RealtimeConnection.h"
 
 #include "standin/EventLog.h"
+#include "standin/LiveSessions.h"
 #include "standin/RealtimeService.h"
 #include "standin/Scenario.h"
 #include "standin/ServiceContext.h"
@@ -79,8 +80,9 @@ QByteArray padded(QByteArray message, qint64 size)
 }
 } // namespace
 
-RealtimeConnection::RealtimeConnection(QWebSocket *socket, ServiceContext &context)
-    : QObject(socket), m_socket(socket), m_context(context)
+RealtimeConnection::RealtimeConnection(QWebSocket *socket, ServiceContext &context,
+                                       std::shared_ptr<const LiveSessions> sessions)
+    : QObject(socket), m_socket(socket), m_context(context), m_sessions(std::move(sessions))
 {
     socket->setMaxAllowedIncomingMessageSize(quint64(realtimeservice::kMaxClientMessageBytes));
     const Credentials credentials = credentialsOf(*socket);
@@ -295,6 +297,12 @@ std::vector<std::pair<QByteArray, bool>> RealtimeConnection::messagesOf(const Js
             frame["sessionId"] = subscription.sessionID;
         if (!frame.contains("tenantId"))
             frame["tenantId"] = subscription.tenantID;
+        // A project call names the executor of its session's start, known only once it started.
+        if (Json *payload = frame.contains("payload") ? &frame["payload"] : nullptr;
+            payload && payload->is_object() && payload->value("handsId", Json()) == "$handsId") {
+            const LiveSessions::Session *session = m_sessions ? m_sessions->find(subscription.sessionID) : nullptr;
+            (*payload)["handsId"] = session ? session->handsID : std::string();
+        }
         if (action.value("textPayload", false) && frame.contains("payload")) {
             const QByteArray text = json::dump(frame["payload"]);
             frame["payload"] = text.toStdString();

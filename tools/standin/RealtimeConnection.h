@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 
+class LiveSessions;
 struct ServiceContext;
 
 // One client of the realtime WebSocket: answers its handshake, then plays the scenario step
@@ -20,7 +21,7 @@ class RealtimeConnection : public QObject
     Q_OBJECT
 
 public:
-    RealtimeConnection(QWebSocket *socket, ServiceContext &context);
+    RealtimeConnection(QWebSocket *socket, ServiceContext &context, std::shared_ptr<const LiveSessions> sessions);
     ~RealtimeConnection() override;
 
 private:
@@ -51,6 +52,7 @@ private:
 
     QWebSocket *m_socket;
     ServiceContext &m_context;
+    std::shared_ptr<const LiveSessions> m_sessions;
     Json m_step = Json::object();
     bool m_authorized = false;
     bool m_ended = false;

@@ -203,7 +203,7 @@ std::vector<Json> chunkFrames(const Json &announced, const QByteArray &bytes, co
     return result;
 }
 
-void registerService(ServiceRegistry &registry)
+void registerService(ServiceRegistry &registry, std::shared_ptr<const LiveSessions> sessions)
 {
     registry.addScenarioSection("realtime", validate);
     registry.addWebSocketRoute(
@@ -211,6 +211,8 @@ void registerService(ServiceRegistry &registry)
          platformhosts::isRealtimeHost,
          QRegularExpression(QRegularExpression::anchoredPattern(QStringLiteral("/(?:.*/)?realtime"))),
          {QStringLiteral("graphql-ws")},
-         [](QWebSocket *socket, ServiceContext &context) { new RealtimeConnection(socket, context); }});
+         [sessions](QWebSocket *socket, ServiceContext &context) {
+             new RealtimeConnection(socket, context, sessions);
+         }});
 }
 } // namespace realtimeservice

@@ -5,8 +5,10 @@
 #include <QByteArray>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
+class LiveSessions;
 class ServiceRegistry;
 
 // The platform's realtime WebSocket ("graphql-ws"): the handshake, keep-alives and the session
@@ -30,7 +32,9 @@ inline constexpr qint64 kMaxClientMessageBytes = 64 * 1024;
 // As the public service announces in its "connection_ack".
 inline constexpr qint64 kDefaultConnectionTimeoutMs = 300'000;
 
-void registerService(ServiceRegistry &registry);
+// `sessions` are the live sessions the turn service started: a frame's "$handsId" names the
+// executor of its session's start.
+void registerService(ServiceRegistry &registry, std::shared_ptr<const LiveSessions> sessions);
 
 // Why a "realtime" step is invalid, or an empty text.
 QString validate(const Json &step);

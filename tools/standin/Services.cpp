@@ -37,7 +37,7 @@ void registerServices(ServiceRegistry &registry)
     hostedsignin::registerService(registry, selection);
     identityservice::registerService(registry, selection);
     usageledger::registerService(registry);
-    realtimeservice::registerService(registry);
+    realtimeservice::registerService(registry, sessions);
     projectanswers::registerService(registry);
     commandchannel::registerService(registry);
     liveview::registerService(registry);
