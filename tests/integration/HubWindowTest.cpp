@@ -616,7 +616,15 @@ TEST_F(WorkingMaterialWindow, AnInputRequestIsAnsweredAsTypedAndAnotherDeclinedW
 {
     HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
     ASSERT_NO_FATAL_FAILURE(startTurn(hub));
-    ASSERT_TRUE(waitUntil([&] { return itemIfShown("inputRequest:req-1") && itemIfShown("inputRequest:req-2"); }, 20s));
+    // Both rows, placed by their positioner: until it has run they lie on one another, and a click
+    // meant for the first row's button lands on the second's.
+    ASSERT_TRUE(waitUntil(
+        [&] {
+            QQuickItem *first = itemIfShown("inputRequest:req-1");
+            QQuickItem *second = itemIfShown("inputRequest:req-2");
+            return first && second && first->height() > 0 && second->y() >= first->y() + first->height();
+        },
+        20s));
     const auto within = [this](const char *request, const char *name) {
         QQuickItem *card = itemIfShown(request);
         QQuickItem *found = card ? itemIfShown(name, card) : nullptr;
@@ -634,6 +642,7 @@ TEST_F(WorkingMaterialWindow, AnInputRequestIsAnsweredAsTypedAndAnotherDeclinedW
 
     ASSERT_NO_FATAL_FAILURE(click(within("inputRequest:req-1", "respond")));
     ASSERT_TRUE(waitUntil([&] { return entries("elicitation").size() == 1; }, 20s)) << hub.model()->message().toStdString();
+    ASSERT_EQ(entries("elicitation")[0]["input"].value("requestId", ""), "req-1");
     const auto pending = [&] {
         std::string ids = hub.model()->message().toStdString() + " | requests:";
         for (const EventProjection::Elicitation &request : hub.model()->eventProjection().elicitations)
