@@ -4,13 +4,9 @@
 // over five seconds: the median and the 99th percentile, and the frames a second they allow.
 // On a small machine under a virtual display (Mesa's llvmpipe):
 //   taskset -c 0,1 xvfb-run -a -s "-screen 0 1920x1080x24" bin/working_screen_bench
-#include "core/HubConfiguration.h"
+#include "BenchModel.h"
 #include "core/HubLayout.h"
-#include "core/WorkspaceEvent.h"
 #include "live/NativePresence.h"
-#include "platform/MemoryKeyring.h"
-#include "platform/WebAuthSession.h"
-#include "session/HubModel.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -33,26 +29,10 @@ Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
 
 namespace
 {
-const QString kApp = QStringLiteral("bench-app");
-const QString kTenant = QStringLiteral("tenant-a");
-
-class NoSignInWindow : public WebAuthSession
-{
-public:
-    bool start(Request, Completion) override { return false; }
-    void cancel() override {}
-};
-
 // A model in a live parallel round: signed in, a session of its own, four roles working.
 std::unique_ptr<HubModel> liveModel()
 {
-    HubModel::Dependencies dependencies{
-        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignInWindow>(); }, {}};
-    auto model = std::make_unique<HubModel>(std::move(dependencies));
-    HubConfiguration configuration(
-        HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), kApp}, {QStringLiteral("TAVRILO_WORKSPACE_ROOT"), "/srv/p"}});
-    configuration.tenantID = kTenant;
-    model->setConfiguration(configuration);
+    auto model = benchmodel::configuredModel();
     QFile layout(QStringLiteral(HUB_SOURCE_DIR "/resources/layout.json"));
     if (layout.open(QIODevice::ReadOnly))
         model->setLayout(HubLayout::decode(layout.readAll()));
@@ -69,19 +49,6 @@ std::unique_ptr<HubModel> liveModel()
     presence.velocity = 40;
     model->setPresence(presence);
     return model;
-}
-
-WorkspaceEvent streamed(int i)
-{
-    WorkspaceEvent e;
-    e.id = QStringLiteral("e%1").arg(i);
-    e.timestamp = QStringLiteral("2026-05-01T10:00:00Z");
-    e.appID = kApp;
-    e.tenantID = kTenant;
-    e.kind = QStringLiteral("text");
-    e.payload.insert(QStringLiteral("agent"), QStringLiteral("tavrilo_builder"));
-    e.payload.insert(QStringLiteral("text"), QStringLiteral("word%1 ").arg(i));
-    return e;
 }
 
 double percentile(std::vector<double> values, double p)
@@ -118,7 +85,7 @@ void BM_WorkingScreenWhileStreaming(benchmark::State &state)
         QTimer frames;
         frames.setInterval(20);
         QObject::connect(&frames, &QTimer::timeout, model.get(), [&] {
-            model->mergeEvent(streamed(merged));
+            model->mergeEvent(benchmodel::streamedText(merged, QStringLiteral("tavrilo_builder")));
             NativePresence presence = model->presence();
             presence.velocity = float(30 + merged % 20);
             model->setPresence(presence);
