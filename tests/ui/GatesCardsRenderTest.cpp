@@ -143,8 +143,11 @@ TEST_F(GatesCardsRender, JournalRowsNewestFirst)
     QList<WorkspaceEvent> events;
     events.append({QStringLiteral("1"), {}, {}, {}, QStringLiteral("workspace.connected"), {}});
     events.append({QStringLiteral("2"), {}, {}, {}, QStringLiteral("done"), {}});
-    const Reading reading =
-        render("JournalBlock", "journal", QVariant::fromValue(NativeJournalPresentation::block(events)), 640, 200);
+    const JournalBlock block = NativeJournalPresentation::block(events);
+    KeyedListModel rows(gadgetRoles<JournalRow>());
+    rows.reset(keyedRows(block.rows, &JournalRow::id));
+    const Reading reading = render("JournalBlock", "journal", QVariant::fromValue(block), 640, 200,
+                                   {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
     expectFound(reading, {QStringLiteral("LOCAL JOURNAL"), QStringLiteral("Turn completed"),
                           QStringLiteral("Workspace connected")});
     EXPECT_LT(reading.text.indexOf(QStringLiteral("Turn completed")),
