@@ -18,12 +18,40 @@ ColumnLayout {
     readonly property font columnFont: HubFonts.font("monospaced", 8, HubFonts.medium)
     readonly property font rowFont: HubFonts.font("default", 9)
 
+    // The three value columns are 75, 95 and 95 points wide while the position text keeps room
+    // for a readable line beside them. A narrower card (the events region of a 1440-point window
+    // leaves about 300) would squeeze the text to a few letters, so there the row wraps: the
+    // owner's name shares the first line with the values, in columns scaled down to what the
+    // card has, and the position text takes the whole width below them.
+    readonly property var valueWidths: [75, 95, 95]
+    readonly property real columnSpacing: 5
+    readonly property real readableText: 140
+    readonly property real nameColumn: 70
+    readonly property real valuesWidth: valueWidths[0] + valueWidths[1] + valueWidths[2] + 3 * columnSpacing
+    readonly property bool wrapped: width < valuesWidth + readableText
+    readonly property real valueScale: wrapped ? Math.max(0, Math.min(1, (width - nameColumn - 3 * columnSpacing)
+                                                                      / (valuesWidth - 3 * columnSpacing)))
+                                               : 1
+    function valueWidth(column) { return valueWidths[column] * valueScale }
+
+    // The three value texts (or their column headers) at their column widths.
+    component ValueCell: Label {
+        required property int column
+        Layout.preferredWidth: root.valueWidth(column)
+        Layout.maximumWidth: root.valueWidth(column)
+        Layout.alignment: Qt.AlignTop
+        horizontalAlignment: Text.AlignHCenter
+        textFormat: Text.PlainText
+    }
+
     RowLayout {
+        objectName: "columnHeaders"
         Layout.fillWidth: true
+        spacing: root.columnSpacing
         Label { text: qsTr("POSITION"); Layout.fillWidth: true; elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("CONFIDENCE"); Layout.preferredWidth: 75; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("DEPENDS ON"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("CONFLICTS WITH"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
+        ValueCell { column: 0; text: qsTr("CONFIDENCE"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        ValueCell { column: 1; text: qsTr("DEPENDS ON"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        ValueCell { column: 2; text: qsTr("CONFLICTS WITH"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
     }
     Label {
         visible: root.block.showCaption
@@ -56,9 +84,12 @@ ColumnLayout {
         }
     }
 
+    // A row is a grid: the name in the first column of the first line, the values beside it, the
+    // position text under the name (beside the values' column when there is room, else across the
+    // whole row). The button lies over the name and the text, and over the whole row once wrapped.
     Repeater {
         model: root.rows
-        delegate: RowLayout {
+        delegate: Item {
             id: row
             required property string owner
             required property string displayName
@@ -69,47 +100,61 @@ ColumnLayout {
             required property string chevronSymbol
             required property int positionLineLimit
             required property string accessibleName
+            objectName: "positionRow:" + owner
             Layout.fillWidth: true
+            implicitHeight: grid.implicitHeight
 
-            AbstractButton {
-                Layout.fillWidth: true
-                Layout.alignment: Qt.AlignTop
-                Accessible.name: row.accessibleName
-                onClicked: root.ownerToggled(row.owner)
-                contentItem: ColumnLayout {
+            GridLayout {
+                id: grid
+                width: parent.width
+                columns: 4
+                columnSpacing: root.columnSpacing
+                rowSpacing: 4
+
+                RowLayout {
+                    Layout.row: 0
+                    Layout.column: 0
+                    Layout.fillWidth: true
+                    Layout.alignment: Qt.AlignTop
                     spacing: 4
-                    RowLayout {
-                        Layout.fillWidth: true
-                        spacing: 4
-                        Label {
-                            Layout.fillWidth: true
-                            text: row.displayName
-                            textFormat: Text.PlainText
-                            elide: Text.ElideRight
-                            font: HubFonts.font("default", 9, HubFonts.semibold)
-                            color: HubPalette.green
-                        }
-                        IconImage {
-                            name: HubIcons.name(row.chevronSymbol)
-                            color: HubPalette.green
-                            sourceSize: Qt.size(9, 9)
-                        }
-                    }
                     Label {
                         Layout.fillWidth: true
-                        text: row.position
+                        text: row.displayName
                         textFormat: Text.PlainText
-                        wrapMode: Text.Wrap
-                        maximumLineCount: row.positionLineLimit
                         elide: Text.ElideRight
-                        font: root.rowFont
-                        color: HubPalette.ink
+                        font: HubFonts.font("default", 9, HubFonts.semibold)
+                        color: HubPalette.green
+                    }
+                    IconImage {
+                        name: HubIcons.name(row.chevronSymbol)
+                        color: HubPalette.green
+                        sourceSize: Qt.size(9, 9)
                     }
                 }
+                Label {
+                    objectName: "positionText"
+                    Layout.row: 1
+                    Layout.column: 0
+                    Layout.columnSpan: root.wrapped ? 4 : 1
+                    Layout.fillWidth: true
+                    text: row.position
+                    textFormat: Text.PlainText
+                    wrapMode: Text.Wrap
+                    maximumLineCount: row.positionLineLimit
+                    elide: Text.ElideRight
+                    font: root.rowFont
+                    color: HubPalette.ink
+                }
+                ValueCell { Layout.row: 0; Layout.column: 1; Layout.rowSpan: root.wrapped ? 1 : 2; column: 0; wrapMode: Text.Wrap; text: row.confidence; font: root.rowFont; color: HubPalette.ink }
+                ValueCell { Layout.row: 0; Layout.column: 2; Layout.rowSpan: root.wrapped ? 1 : 2; column: 1; wrapMode: Text.Wrap; text: row.dependsOn; font: root.rowFont; color: HubPalette.ink }
+                ValueCell { Layout.row: 0; Layout.column: 3; Layout.rowSpan: root.wrapped ? 1 : 2; column: 2; wrapMode: Text.Wrap; text: row.conflictsWith; font: root.rowFont; color: HubPalette.ink }
             }
-            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.confidence; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.dependsOn; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.conflictsWith; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            AbstractButton {
+                width: root.wrapped ? grid.width : grid.width - root.valuesWidth
+                height: grid.height
+                Accessible.name: row.accessibleName
+                onClicked: root.ownerToggled(row.owner)
+            }
         }
     }
 }
