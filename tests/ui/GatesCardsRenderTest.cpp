@@ -183,6 +183,30 @@ TEST_F(GatesCardsRender, ManyPositionsShowTheirFirstThreeRows)
     EXPECT_FALSE(reading.text.contains(QStringLiteral("Operator"))) << reading.text.toStdString();
 }
 
+// The events card of a 1440-point window is about 300 points wide: the three value columns alone
+// take 265 of them, and the position text used to be squeezed to a few letters. At every width the
+// text must get a readable line and the values must stay readable beside their headers.
+TEST_F(GatesCardsRender, PositionTextKeepsARowOfItsOwnOnANarrowCard)
+{
+    const QList<EventProjection::Position> positions = {
+        {QStringLiteral("p1"), QStringLiteral("tavrilo_architect"),
+         QStringLiteral("Add the greeting option to the parser"), QStringLiteral("0.9"), QStringLiteral("None"),
+         QStringLiteral("None")},
+        {QStringLiteral("p2"), QStringLiteral("tavrilo_builder"), QStringLiteral("Edit main to print the greeting"),
+         QStringLiteral("0.8"), QStringLiteral("Schema"), QStringLiteral("None")}};
+    const PositionsBlock block = positionsBlock(positions, {}, {});
+    KeyedListModel rows(gadgetRoles<PositionRow>());
+    rows.reset(keyedRows(block.rows, &PositionRow::id));
+    for (const int cardWidth : {339, 420, 640}) {
+        SCOPED_TRACE(cardWidth);
+        const Reading reading = render("PositionsBlock", "block", QVariant::fromValue(block), cardWidth, 160,
+                                       {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
+        expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"),
+                              QStringLiteral("CONFLICTS WITH"), QStringLiteral("Architect"),
+                              QStringLiteral("Add the greeting"), QStringLiteral("Edit main"), QStringLiteral("Schema")});
+    }
+}
+
 TEST_F(GatesCardsRender, ALongUpdateIsCutToItsExcerpt)
 {
     EventProjection projection;

@@ -1,31 +1,16 @@
 import QtQuick
 import Tavrilo.Ui
-import QtQuick.Shapes
+import QtQuick.Controls.impl
 
 // The product mark of the landing selector and the header.
 Row {
     spacing: 10
 
-    // The mark is a waveform: the theme has no icon that reads as one (its nearest are speakers
-    // and signal bars), so it is drawn here, a stroke of the symbols' weight in the brand green.
-    Shape {
-        objectName: "brandWaveform"
+    IconImage {
         anchors.verticalCenter: parent.verticalCenter
-        width: 21
-        height: 21
-        antialiasing: true
-        ShapePath {
-            strokeColor: HubPalette.green
-            strokeWidth: 2
-            fillColor: "transparent"
-            capStyle: ShapePath.RoundCap
-            joinStyle: ShapePath.RoundJoin
-            startX: 1; startY: 10.5
-            PathPolyline {
-                path: [Qt.point(1, 10.5), Qt.point(4.5, 10.5), Qt.point(7, 5), Qt.point(10, 17.5),
-                       Qt.point(13, 2.5), Qt.point(15.5, 14), Qt.point(17.5, 10.5), Qt.point(20, 10.5)]
-            }
-        }
+        name: HubIcons.name("waveform.path")
+        color: HubPalette.green
+        sourceSize: Qt.size(21, 21)
     }
     Text {
         anchors.verticalCenter: parent.verticalCenter
