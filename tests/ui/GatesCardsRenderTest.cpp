@@ -312,10 +312,10 @@ QList<WorkspaceEvent> sevenEvents()
 class Scene
 {
 public:
-    Scene(HubModel &model, bool offscreenExport)
+    Scene(HubModel &model, bool offscreenExport, QSize size = {kCardWidth, kCardHeight}) : m_size(size)
     {
         QQmlComponent component(&m_watched.engine);
-        component.setData(QString::fromLatin1(kSectionScene).arg(kCardWidth).arg(kCardHeight).toUtf8(),
+        component.setData(QString::fromLatin1(kSectionScene).arg(size.width()).arg(size.height()).toUtf8(),
                           QUrl(QStringLiteral("qrc:/gates-render-test/Scene.qml")));
         m_created.reset(component.isReady() ? component.createWithInitialProperties(
                                                   {{QStringLiteral("hubModel"), QVariant::fromValue(&model)},
@@ -333,12 +333,13 @@ public:
     QImage draw()
     {
         EXPECT_TRUE(m_root);
-        const QImage image = m_root ? offscreen::render(m_root, kCardWidth, kCardHeight) : QImage();
+        const QImage image = m_root ? offscreen::render(m_root, m_size.width(), m_size.height()) : QImage();
         EXPECT_TRUE(m_watched.warnings.isEmpty()) << m_watched.warnings.join(u'\n').toStdString();
         return image;
     }
 
 private:
+    QSize m_size;
     offscreen::WatchedEngine m_watched;
     std::unique_ptr<QObject> m_created;
     QQuickItem *m_root = nullptr;
@@ -349,9 +350,10 @@ class EventsSectionRender : public ::testing::Test
 protected:
     void SetUp() override { useHubIconTheme(); }
 
-    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport)
+    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport,
+                                          QSize size = {kCardWidth, kCardHeight})
     {
-        return std::make_unique<Scene>(model, offscreenExport);
+        return std::make_unique<Scene>(model, offscreenExport, size);
     }
 
     // Draws `scene`, keeps it under `name` when asked to and reads it back with the vision command.
@@ -447,6 +449,18 @@ TEST_F(EventsSectionRender, AnEmptyProjectionShowsTheWaitingForms)
                           QStringLiteral("Pending"), model->message()});
     // In the window the content scrolls.
     EXPECT_TRUE(scrolls(*scene));
+}
+
+// The events region of a 1440 by 900 window is 339 by 739 points. There the positions table wraps
+// its rows, and its column headers must still stand over their columns.
+TEST_F(EventsSectionRender, AtTheWindowsOwnWidthThePositionsKeepTheirHeaders)
+{
+    const auto model = makeModel();
+    model->setEventProjection(busyProjection());
+    const auto scene = section(*model, true, {339, 739});
+    const Reading reading = read(*scene, QStringLiteral("events-narrow"));
+    expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
+                          QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
 }
 
 // The journal shows the newest five events, newest first.

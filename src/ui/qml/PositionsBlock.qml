@@ -22,33 +22,47 @@ ColumnLayout {
     // for a readable line beside them. A narrower card (the events region of a 1440-point window
     // leaves about 300) would squeeze the text to a few letters, so there the row wraps: the
     // owner's name shares the first line with the values, in columns scaled down to what the
-    // card has, and the position text takes the whole width below them.
+    // card has, and the position text takes the whole width below them. The columns are placed by
+    // hand: Qt Quick Layouts kept a column at the width it had before the block was first sized.
     readonly property var valueWidths: [75, 95, 95]
     readonly property real columnSpacing: 5
     readonly property real readableText: 140
     readonly property real nameColumn: 70
-    readonly property real valuesWidth: valueWidths[0] + valueWidths[1] + valueWidths[2] + 3 * columnSpacing
-    readonly property bool wrapped: width < valuesWidth + readableText
-    readonly property real valueScale: wrapped ? Math.max(0, Math.min(1, (width - nameColumn - 3 * columnSpacing)
-                                                                      / (valuesWidth - 3 * columnSpacing)))
-                                               : 1
+    readonly property real fullValues: valueWidths[0] + valueWidths[1] + valueWidths[2]
+    readonly property bool wrapped: width < fullValues + 3 * columnSpacing + readableText
+    readonly property real valueScale: wrapped
+        ? Math.max(0, Math.min(1, (width - nameColumn - 3 * columnSpacing) / fullValues)) : 1
+    // Where the value columns begin, and each one's left edge and width.
+    readonly property real firstColumn: width - fullValues * valueScale - 3 * columnSpacing
+    function valueX(column) {
+        let x = firstColumn + columnSpacing
+        for (let i = 0; i < column; ++i)
+            x += valueWidths[i] * valueScale + columnSpacing
+        return x
+    }
     function valueWidth(column) { return valueWidths[column] * valueScale }
 
-    // The three value texts (or their column headers) at their column widths.
+    // A value text (or its column header) in its column.
     component ValueCell: Label {
         required property int column
-        Layout.preferredWidth: root.valueWidth(column)
-        Layout.maximumWidth: root.valueWidth(column)
-        Layout.alignment: Qt.AlignTop
+        x: root.valueX(column)
+        width: root.valueWidth(column)
         horizontalAlignment: Text.AlignHCenter
         textFormat: Text.PlainText
     }
 
-    RowLayout {
+    Item {
         objectName: "columnHeaders"
         Layout.fillWidth: true
-        spacing: root.columnSpacing
-        Label { text: qsTr("POSITION"); Layout.fillWidth: true; elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        implicitHeight: positionHeader.implicitHeight
+        Label {
+            id: positionHeader
+            width: Math.max(0, root.firstColumn)
+            text: qsTr("POSITION")
+            elide: Text.ElideRight
+            font: root.columnFont
+            color: HubPalette.muted
+        }
         ValueCell { column: 0; text: qsTr("CONFIDENCE"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
         ValueCell { column: 1; text: qsTr("DEPENDS ON"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
         ValueCell { column: 2; text: qsTr("CONFLICTS WITH"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
@@ -84,9 +98,9 @@ ColumnLayout {
         }
     }
 
-    // A row is a grid: the name in the first column of the first line, the values beside it, the
-    // position text under the name (beside the values' column when there is room, else across the
-    // whole row). The button lies over the name and the text, and over the whole row once wrapped.
+    // A row: the name on the first line, the values beside it, the position text under the name
+    // (beside the values when there is room, else across the whole row). The button lies over the
+    // name and the text, and over the whole row once wrapped.
     Repeater {
         model: root.rows
         delegate: Item {
@@ -102,56 +116,50 @@ ColumnLayout {
             required property string accessibleName
             objectName: "positionRow:" + owner
             Layout.fillWidth: true
-            implicitHeight: grid.implicitHeight
 
-            GridLayout {
-                id: grid
-                width: parent.width
-                columns: 4
-                columnSpacing: root.columnSpacing
-                rowSpacing: 4
+            readonly property real valuesHeight: Math.max(confidenceText.implicitHeight, dependsText.implicitHeight,
+                                                          conflictsText.implicitHeight)
+            readonly property real textTop: (root.wrapped ? Math.max(name.height, valuesHeight) : name.height) + 4
+            implicitHeight: root.wrapped ? textTop + positionText.implicitHeight
+                                         : Math.max(textTop + positionText.implicitHeight, valuesHeight)
 
-                RowLayout {
-                    Layout.row: 0
-                    Layout.column: 0
-                    Layout.fillWidth: true
-                    Layout.alignment: Qt.AlignTop
-                    spacing: 4
-                    Label {
-                        Layout.fillWidth: true
-                        text: row.displayName
-                        textFormat: Text.PlainText
-                        elide: Text.ElideRight
-                        font: HubFonts.font("default", 9, HubFonts.semibold)
-                        color: HubPalette.green
-                    }
-                    IconImage {
-                        name: HubIcons.name(row.chevronSymbol)
-                        color: HubPalette.green
-                        sourceSize: Qt.size(9, 9)
-                    }
-                }
+            RowLayout {
+                id: name
+                width: Math.max(0, root.firstColumn)
+                spacing: 4
                 Label {
-                    objectName: "positionText"
-                    Layout.row: 1
-                    Layout.column: 0
-                    Layout.columnSpan: root.wrapped ? 4 : 1
                     Layout.fillWidth: true
-                    text: row.position
+                    text: row.displayName
                     textFormat: Text.PlainText
-                    wrapMode: Text.Wrap
-                    maximumLineCount: row.positionLineLimit
                     elide: Text.ElideRight
-                    font: root.rowFont
-                    color: HubPalette.ink
+                    font: HubFonts.font("default", 9, HubFonts.semibold)
+                    color: HubPalette.green
                 }
-                ValueCell { Layout.row: 0; Layout.column: 1; Layout.rowSpan: root.wrapped ? 1 : 2; column: 0; wrapMode: Text.Wrap; text: row.confidence; font: root.rowFont; color: HubPalette.ink }
-                ValueCell { Layout.row: 0; Layout.column: 2; Layout.rowSpan: root.wrapped ? 1 : 2; column: 1; wrapMode: Text.Wrap; text: row.dependsOn; font: root.rowFont; color: HubPalette.ink }
-                ValueCell { Layout.row: 0; Layout.column: 3; Layout.rowSpan: root.wrapped ? 1 : 2; column: 2; wrapMode: Text.Wrap; text: row.conflictsWith; font: root.rowFont; color: HubPalette.ink }
+                IconImage {
+                    name: HubIcons.name(row.chevronSymbol)
+                    color: HubPalette.green
+                    sourceSize: Qt.size(9, 9)
+                }
             }
+            Label {
+                id: positionText
+                objectName: "positionText"
+                y: row.textTop
+                width: root.wrapped ? row.width : Math.max(0, root.firstColumn)
+                text: row.position
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                maximumLineCount: row.positionLineLimit
+                elide: Text.ElideRight
+                font: root.rowFont
+                color: HubPalette.ink
+            }
+            ValueCell { id: confidenceText; column: 0; wrapMode: Text.Wrap; text: row.confidence; font: root.rowFont; color: HubPalette.ink }
+            ValueCell { id: dependsText; column: 1; wrapMode: Text.Wrap; text: row.dependsOn; font: root.rowFont; color: HubPalette.ink }
+            ValueCell { id: conflictsText; column: 2; wrapMode: Text.Wrap; text: row.conflictsWith; font: root.rowFont; color: HubPalette.ink }
             AbstractButton {
-                width: root.wrapped ? grid.width : grid.width - root.valuesWidth
-                height: grid.height
+                width: root.wrapped ? row.width : Math.max(0, root.firstColumn)
+                height: row.height
                 Accessible.name: row.accessibleName
                 onClicked: root.ownerToggled(row.owner)
             }
