@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
@@ -452,8 +453,9 @@ TEST_F(EventsSectionRender, AnEmptyProjectionShowsTheWaitingForms)
 }
 
 // The events region of a 1440 by 900 window is 339 by 739 points. There the positions table wraps
-// its rows, and its column headers must still stand over their columns.
-TEST_F(EventsSectionRender, AtTheWindowsOwnWidthThePositionsKeepTheirHeaders)
+// its rows, and its column headers must still stand over their columns; a release check's title
+// wraps rather than losing its status after the check's name.
+TEST_F(EventsSectionRender, AtTheWindowsOwnWidthNothingIsCutAway)
 {
     const auto model = makeModel();
     model->setEventProjection(busyProjection());
@@ -461,6 +463,17 @@ TEST_F(EventsSectionRender, AtTheWindowsOwnWidthThePositionsKeepTheirHeaders)
     const Reading reading = read(*scene, QStringLiteral("events-narrow"));
     expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
                           QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
+    QList<QQuickItem *> titles;
+    const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+        if (item->objectName() == QStringLiteral("releaseCheckTitle"))
+            titles.append(item);
+        for (QQuickItem *child : item->childItems())
+            collect(child);
+    };
+    collect(scene->find(QStringLiteral("releaseChecks")));
+    ASSERT_EQ(titles.size(), 6);
+    for (const QQuickItem *title : titles)
+        EXPECT_FALSE(title->property("truncated").toBool()) << title->property("text").toString().toStdString();
 }
 
 // The journal shows the newest five events, newest first.

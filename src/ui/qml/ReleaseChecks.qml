@@ -65,18 +65,25 @@ ColumnLayout {
                     id: content
                     anchors { left: parent.left; right: parent.right; top: parent.top; margins: 7 }
                     spacing: 3
+                    // The title wraps: in a third of a narrow card one line held only the check's
+                    // name, and the status after it ("Pending", "Not run") was cut away.
                     RowLayout {
                         Layout.fillWidth: true
                         spacing: 4
                         IconImage {
+                            Layout.alignment: Qt.AlignTop
+                            Layout.topMargin: 1
                             name: HubIcons.name(cell.modelData.symbol)
                             color: cell.modelData.color
                             sourceSize: Qt.size(8, 8)
                         }
                         Label {
+                            objectName: "releaseCheckTitle"
                             Layout.fillWidth: true
                             text: cell.modelData.title
                             textFormat: Text.PlainText
+                            wrapMode: Text.Wrap
+                            maximumLineCount: 3
                             elide: Text.ElideRight
                             font.family: HubFonts.monospacedFamily
                             font.pixelSize: 8
