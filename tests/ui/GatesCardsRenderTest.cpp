@@ -463,17 +463,23 @@ TEST_F(EventsSectionRender, AtTheWindowsOwnWidthNothingIsCutAway)
     const Reading reading = read(*scene, QStringLiteral("events-narrow"));
     expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
                           QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
-    QList<QQuickItem *> titles;
+    // Every check's status is shown whole and inside its cell.
+    QList<QQuickItem *> statuses;
     const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
-        if (item->objectName() == QStringLiteral("releaseCheckTitle"))
-            titles.append(item);
+        if (item->objectName() == QStringLiteral("releaseCheckStatus"))
+            statuses.append(item);
         for (QQuickItem *child : item->childItems())
             collect(child);
     };
     collect(scene->find(QStringLiteral("releaseChecks")));
-    ASSERT_EQ(titles.size(), 6);
-    for (const QQuickItem *title : titles)
-        EXPECT_FALSE(title->property("truncated").toBool()) << title->property("text").toString().toStdString();
+    ASSERT_EQ(statuses.size(), 6);
+    const QRectF block = placed(*scene, QStringLiteral("releaseChecks"));
+    for (const QQuickItem *status : statuses) {
+        const QRectF shown = status->mapRectToScene(QRectF(0, 0, status->width(), status->height()));
+        EXPECT_FALSE(status->property("truncated").toBool()) << status->property("text").toString().toStdString();
+        EXPECT_GT(shown.width(), 0);
+        EXPECT_LE(shown.right(), block.right() + 0.5) << status->property("text").toString().toStdString();
+    }
 }
 
 // The journal shows the newest five events, newest first.

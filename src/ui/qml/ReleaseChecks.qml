@@ -65,8 +65,9 @@ ColumnLayout {
                     id: content
                     anchors { left: parent.left; right: parent.right; top: parent.top; margins: 7 }
                     spacing: 3
-                    // The title wraps: in a third of a narrow card one line held only the check's
-                    // name, and the status after it ("Pending", "Not run") was cut away.
+                    // The title is the check's name and its status. In a third of a narrow card
+                    // one line held only the name and the status was cut away, so the status goes
+                    // to the next line when the two do not fit, and only the name is ever shortened.
                     RowLayout {
                         Layout.fillWidth: true
                         spacing: 4
@@ -77,18 +78,34 @@ ColumnLayout {
                             color: cell.modelData.color
                             sourceSize: Qt.size(8, 8)
                         }
-                        Label {
-                            objectName: "releaseCheckTitle"
+                        Flow {
+                            id: title
                             Layout.fillWidth: true
-                            text: cell.modelData.title
-                            textFormat: Text.PlainText
-                            wrapMode: Text.Wrap
-                            maximumLineCount: 3
-                            elide: Text.ElideRight
-                            font.family: HubFonts.monospacedFamily
-                            font.pixelSize: 8
-                            font.weight: HubFonts.medium
-                            color: cell.modelData.color
+                            spacing: titleFont.advanceWidth(" ")
+                            FontMetrics {
+                                id: titleFont
+                                font: checkName.font
+                            }
+                            Label {
+                                id: checkName
+                                width: Math.min(implicitWidth, title.width)
+                                text: cell.modelData.key + " ·"
+                                textFormat: Text.PlainText
+                                elide: Text.ElideRight
+                                font.family: HubFonts.monospacedFamily
+                                font.pixelSize: 8
+                                font.weight: HubFonts.medium
+                                color: cell.modelData.color
+                            }
+                            Label {
+                                objectName: "releaseCheckStatus"
+                                width: Math.min(implicitWidth, title.width)
+                                text: cell.modelData.statusText
+                                textFormat: Text.PlainText
+                                elide: Text.ElideRight
+                                font: checkName.font
+                                color: cell.modelData.color
+                            }
                         }
                     }
                     Label {
