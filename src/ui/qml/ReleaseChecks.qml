@@ -119,9 +119,7 @@ ColumnLayout {
                         font.pixelSize: 9
                         color: HubPalette.muted
                     }
-                    Button {
-                        flat: true
-                        padding: 0
+                    PlainButton {
                         text: qsTr("Read full reason")
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 10
