@@ -104,9 +104,9 @@ struct GuardCase
     QList<Step> script;
     QList<bool> answers; // per request: true when the guard lets it through at once
     int cleanups;
-    QList<bool> replies;     // the guard's report of each clean-up it started
-    int windowCloses = 0;    // closes the guard itself re-issued and let through to the window
-    int previousAsks = 0;    // how often the close guard asked the window's own predicate
+    QList<bool> replies;  // the guard's report of each clean-up it started
+    int windowCloses = 0; // closes the guard itself re-issued and let through to the window
+    int previousAsks = 0; // how often the close guard asked the window's own predicate
     bool pendingAtEnd = false;
     QByteArray standardError = {};
     bool haveModel = true;      // the quit guard has been given the model
@@ -193,6 +193,8 @@ TEST_P(CleanupGuardTest, HoldsTheWayOutUntilTheCleanupEnds)
 }
 
 using enum Step;
+// One case a row, its fields named.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
     States, CleanupGuardTest,
     ::testing::Values(
@@ -242,6 +244,7 @@ INSTANTIATE_TEST_SUITE_P(
                   .script = {request, request, succeed}, .answers = {false, false}, .cleanups = 1,
                   .replies = {true}, .windowCloses = 1, .previousAsks = 1}),
     [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
 
 TEST(QuitGuardTest, AModelGoneBeforeTheQuitQuitsAtOnce)
 {

@@ -202,9 +202,10 @@ TEST_F(GatesCardsRender, PositionTextKeepsARowOfItsOwnOnANarrowCard)
         SCOPED_TRACE(cardWidth);
         const Reading reading = render("PositionsBlock", "block", QVariant::fromValue(block), cardWidth, 160,
                                        {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
-        expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"),
-                              QStringLiteral("CONFLICTS WITH"), QStringLiteral("Architect"),
-                              QStringLiteral("Add the greeting"), QStringLiteral("Edit main"), QStringLiteral("Schema")});
+        expectFound(reading,
+                    {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("CONFLICTS WITH"),
+                     QStringLiteral("Architect"), QStringLiteral("Add the greeting"), QStringLiteral("Edit main"),
+                     QStringLiteral("Schema")});
     }
 }
 
@@ -351,8 +352,7 @@ class EventsSectionRender : public ::testing::Test
 protected:
     void SetUp() override { useHubIconTheme(); }
 
-    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport,
-                                          QSize size = {kCardWidth, kCardHeight})
+    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport, QSize size = {kCardWidth, kCardHeight})
     {
         return std::make_unique<Scene>(model, offscreenExport, size);
     }
