@@ -145,12 +145,13 @@ struct GuardUnderTest
         EXPECT_TRUE(waitUntil([&] { return !pending(); }));
     }
 
+    // What the guards report into outlives them.
+    QList<bool> replies;
+    int previousAsks = 0;
     std::shared_ptr<ControlledCleanup> model;
     std::unique_ptr<QuitGuard> quit;
     std::unique_ptr<CloseGuard> close;
     std::unique_ptr<RecordingWindow> window;
-    QList<bool> replies;
-    int previousAsks = 0;
 };
 
 class CleanupGuardTest : public ::testing::TestWithParam<GuardCase>
