@@ -131,10 +131,7 @@ const unsigned char *colourEnd(const unsigned char *p, const unsigned char *end)
 
 using Cursor = TerminalTranscriptDecoder::Cursor;
 
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
+using utf8::isContinuation;
 
 bool isC1Control(const unsigned char *p, size_t length)
 {
