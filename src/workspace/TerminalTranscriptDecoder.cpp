@@ -168,10 +168,7 @@ Q_ALWAYS_INLINE const unsigned char *commandEnd(const unsigned char *p, const un
 
 using Cursor = TerminalTranscriptDecoder::Cursor;
 
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
+using utf8::isContinuation;
 
 bool isC1Control(const unsigned char *p, size_t length)
 {
