@@ -2,11 +2,7 @@
 // into a model whose events, approvals and positions lists are shown by ListViews in an off-screen
 // window, against the same merge with no view bound; and how many rows each event touches in those
 // three lists (the rows that changed, never the whole list).
-#include "core/HubConfiguration.h"
-#include "core/WorkspaceEvent.h"
-#include "platform/MemoryKeyring.h"
-#include "platform/WebAuthSession.h"
-#include "session/HubModel.h"
+#include "BenchModel.h"
 
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -26,59 +22,28 @@ constexpr int kEvents = 10000;
 // Events merged between two turns of the event loop, where the window lays out and draws: a frame
 // of a 60 Hz screen while a turn streams a few hundred events a second.
 constexpr int kEventsPerFrame = 8;
-const QString kApp = QStringLiteral("bench-app");
-const QString kTenant = QStringLiteral("tenant-a");
-
-class NoSignInWindow : public WebAuthSession
-{
-public:
-    bool start(Request, Completion) override { return false; }
-    void cancel() override {}
-};
-
-std::unique_ptr<HubModel> makeModel()
-{
-    HubModel::Dependencies dependencies{
-        std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignInWindow>(); }, {}};
-    auto model = std::make_unique<HubModel>(std::move(dependencies));
-    HubConfiguration configuration(
-        HubEnvironment{{QStringLiteral("TAVRILO_APP_ID"), kApp}, {QStringLiteral("TAVRILO_WORKSPACE_ROOT"), "/srv/p"}});
-    configuration.tenantID = kTenant;
-    model->setConfiguration(configuration);
-    return model;
-}
 
 // A turn's stream: mostly streamed text and reasoning, with positions, tool calls and gates among it.
 WorkspaceEvent eventAt(int i)
 {
     static const QStringList agents{QStringLiteral("tavrilo_builder"), QStringLiteral("tavrilo_reviewer"),
                                     QStringLiteral("tavrilo_architect")};
-    WorkspaceEvent e;
-    e.id = QStringLiteral("e%1").arg(i);
-    e.timestamp = QStringLiteral("2026-05-01T10:00:00Z");
-    e.appID = kApp;
-    e.tenantID = kTenant;
-    e.payload.insert(QStringLiteral("agent"), agents.at(i % agents.size()));
+    const QString &agent = agents.at(i % agents.size());
     switch (i % 10) {
     case 0:
-        e.kind = QStringLiteral("position");
-        e.payload.insert(QStringLiteral("position"), QStringLiteral("Claim %1").arg(i));
-        e.payload.insert(QStringLiteral("confidence"), QStringLiteral("high"));
-        break;
+        return benchmodel::turnEvent(
+            i, agent, "position",
+            {{"position", QStringLiteral("Claim %1").arg(i)}, {"confidence", QStringLiteral("high")}});
     case 1:
-        e.kind = QStringLiteral("reasoning");
-        e.payload.insert(QStringLiteral("text"), QStringLiteral("Thinking about step %1. ").arg(i));
-        break;
+        return benchmodel::turnEvent(i, agent, "reasoning",
+                                     {{"text", QStringLiteral("Thinking about step %1. ").arg(i)}});
     case 2:
-        e.kind = QStringLiteral("hook");
-        e.payload.insert(QStringLiteral("phase"), QStringLiteral("approval_pending"));
-        e.payload.insert(QStringLiteral("toolUseId"), QStringLiteral("gate-%1").arg(i / 100));
-        break;
+        return benchmodel::turnEvent(
+            i, agent, "hook",
+            {{"phase", QStringLiteral("approval_pending")}, {"toolUseId", QStringLiteral("gate-%1").arg(i / 100)}});
     default:
-        e.kind = QStringLiteral("text");
-        e.payload.insert(QStringLiteral("text"), QStringLiteral("word%1 ").arg(i));
+        return benchmodel::streamedText(i, agent);
     }
-    return e;
 }
 
 const char *const kBoundView = R"(
@@ -106,7 +71,7 @@ struct Run
 // otherwise the lists are bound and laid out, but nothing is drawn.
 Run mergeAll(bool bound, bool shown)
 {
-    auto model = makeModel();
+    auto model = benchmodel::configuredModel();
     QQmlEngine engine;
     std::unique_ptr<QQuickWindow> window;
     std::unique_ptr<QObject> view;

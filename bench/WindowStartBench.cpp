@@ -8,10 +8,9 @@
 // frame is swapped, then exits.
 //
 // On a small machine under a virtual display: taskset -c 0,1 xvfb-run -a bin/window_start_bench
+#include "BenchModel.h"
 #include "app/HubApplication.h"
 #include "platform/GuiApplicationSetup.h"
-#include "platform/MemoryKeyring.h"
-#include "platform/WebAuthSession.h"
 
 #include <QGuiApplication>
 #include <QProcess>
@@ -66,21 +65,13 @@ void reportFirstFrame(QQuickWindow *window)
         Qt::DirectConnection);
 }
 
-// A sign-in that never opens: the hub starts signed out.
-class NoSignIn : public WebAuthSession
-{
-public:
-    bool start(Request, Completion) override { return false; }
-    void cancel() override {}
-};
-
 int child(const std::string &mode, int argc, char **argv)
 {
     if (mode != "bare")
         GuiApplicationSetup::prepare({QByteArrayLiteral("tavrilo-code")});
     QGuiApplication app(argc, argv);
     if (mode == "hub") {
-        HubApplication hub(app, {std::make_shared<MemoryKeyring>(), [] { return std::make_unique<NoSignIn>(); }});
+        HubApplication hub(app, {std::make_shared<MemoryKeyring>(), [] { return std::make_unique<sessiontest::NoSignInWindow>(); }});
         if (!hub.load())
             return 1;
         reportFirstFrame(hub.window());

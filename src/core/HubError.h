@@ -13,6 +13,8 @@ public:
     explicit HubError(QString sentence);
 
     static HubError message(QString sentence) { return HubError(std::move(sentence)); }
+    // A fixed sentence written in the source.
+    static HubError fixed(const char *sentence) { return HubError(QString::fromLatin1(sentence)); }
 
     const QString &description() const noexcept { return m_sentence; }
     const char *what() const noexcept override { return m_utf8.c_str(); }

@@ -19,11 +19,6 @@ namespace
 {
 constexpr size_t kDroppedSetMemory = 64;
 
-HubError failure(const char *sentence)
-{
-    return HubError(QString::fromLatin1(sentence));
-}
-
 // A decimal integer text: an optional sign and digits, nothing else, within 64 bits.
 std::optional<qint64> decimal(const QString &text)
 {
@@ -131,7 +126,7 @@ JournalDeltas JournalReader::readDeltas()
         const ScopedFd previous(m_folder.previousDescriptor(&ps));
         if (previous.valid() && quint64(ps.st_ino) == *m_inode && quint64(ps.st_size) >= m_offset) {
             if (::lseek(previous.get(), off_t(m_offset), SEEK_SET) < 0)
-                throw failure("Cannot seek event log.");
+                throw HubError::fixed("Cannot seek event log.");
             if (!readFrom(previous.get(), qint64(ps.st_size), budget, buffer, out))
                 return out; // this call's 24 MiB are spent; the next call goes on in the old file
         }
@@ -141,7 +136,7 @@ JournalDeltas JournalReader::readDeltas()
         startOver();
     m_inode = quint64(st.st_ino);
     if (::lseek(fd.get(), off_t(m_offset), SEEK_SET) < 0)
-        throw failure("Cannot seek event log.");
+        throw HubError::fixed("Cannot seek event log.");
     readFrom(fd.get(), qint64(st.st_size), budget, buffer, out);
     return out;
 }
@@ -165,7 +160,7 @@ bool JournalReader::readFrom(int fd, qint64 size, qint64 &budget, char *buffer, 
             n = ::read(fd, buffer, want);
         } while (n < 0 && errno == EINTR);
         if (n < 0)
-            throw failure("Cannot read event deltas.");
+            throw HubError::fixed("Cannot read event deltas.");
         if (n == 0)
             return true;
         budget -= n;

@@ -18,11 +18,6 @@ namespace
 // several MiB) is given back.
 constexpr qsizetype kKeptBatch = 4 * 1024 * 1024;
 
-HubError failure(const char *sentence)
-{
-    return HubError(QString::fromLatin1(sentence));
-}
-
 QByteArray newIDBytes()
 {
     return QUuid::createUuid().toByteArray(QUuid::WithoutBraces).toUpper();
@@ -50,7 +45,7 @@ void endLine(QByteArray &batch, qsizetype start)
 {
     batch.append('\n');
     if (batch.size() - start > journal::kLineLimit)
-        throw failure("Event exceeds the 16 KiB delta limit.");
+        throw HubError::fixed("Event exceeds the 16 KiB delta limit.");
 }
 
 // One chunk record, byte for byte what WorkspaceEvent::encode() gives for it (payload keys in
@@ -154,7 +149,7 @@ void JournalWriter::addEventRecords(QByteArray &batch, const WorkspaceEvent &eve
 {
     QByteArray encoded = event.encode();
     if (encoded.size() > journal::kRecordLimit)
-        throw failure("Workspace frame exceeds 16 MiB.");
+        throw HubError::fixed("Workspace frame exceeds 16 MiB.");
     if (encoded.size() < journal::kChunkThreshold) {
         const qsizetype start = batch.size();
         batch.append(encoded);
@@ -165,7 +160,7 @@ void JournalWriter::addEventRecords(QByteArray &batch, const WorkspaceEvent &eve
     encoded.clear();
     const qsizetype count = (base64.size() + journal::kEventPiece - 1) / journal::kEventPiece;
     if (count > journal::kMaxPieces)
-        throw failure("Frame exceeds the bounded journal batch capacity.");
+        throw HubError::fixed("Frame exceeds the bounded journal batch capacity.");
     const QByteArray setID = newIDBytes();
     const QByteArray head = recordHead(event.timestamp, event.appID, event.tenantID, "frame.chunk");
     batch.reserve(batch.size() + base64.size() + count * (head.size() + 160));
@@ -181,7 +176,7 @@ void JournalWriter::addEventRecords(QByteArray &batch, const WorkspaceEvent &eve
 void JournalWriter::addFrameRecords(QByteArray &batch, const QByteArray &frame) const
 {
     if (frame.size() > journal::kRecordLimit)
-        throw failure("Frame exceeds journal reassembly capacity.");
+        throw HubError::fixed("Frame exceeds journal reassembly capacity.");
     const QString timestamp = WorkspaceEvent::now();
     const std::string_view bytes(frame.constData(), size_t(frame.size()));
     if (frame.size() <= journal::kFrameSlice) {
@@ -221,7 +216,7 @@ void JournalWriter::addFrameRecords(QByteArray &batch, const QByteArray &frame) 
 void JournalWriter::writeBatch(const QByteArray &batch) const
 {
     if (batch.size() > journal::kJournalLimit)
-        throw failure("Frame batch exceeds journal capacity.");
+        throw HubError::fixed("Frame batch exceeds journal capacity.");
 
     ScopedFileLock lock(m_folder.lockDescriptor(), LOCK_EX);
     // The status the opening checked: the same descriptor cannot fail to tell it again.
@@ -241,13 +236,13 @@ void JournalWriter::writeBatch(const QByteArray &batch) const
             n = ::pread(fd.get(), &last, 1, st.st_size - 1);
         } while (n < 0 && errno == EINTR);
         if (n != 1)
-            throw failure("Cannot inspect event journal.");
+            throw HubError::fixed("Cannot inspect event journal.");
         endDamagedLine = last != '\n';
     }
 
     if (qint64(st.st_size) + (endDamagedLine ? 1 : 0) + batch.size() > journal::kJournalLimit) {
         if (!m_folder.rotate())
-            throw failure("Cannot rotate bounded journal.");
+            throw HubError::fixed("Cannot rotate bounded journal.");
         fd.reset();
         fd.reset(m_folder.descriptor());
         endDamagedLine = false;
@@ -259,7 +254,7 @@ void JournalWriter::writeBatch(const QByteArray &batch) const
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
-                throw failure("Cannot append workspace event.");
+                throw HubError::fixed("Cannot append workspace event.");
             data += n;
             left -= n;
         }

@@ -20,6 +20,12 @@ QString decode(QByteArrayView bytes);
 // incomplete sequence starts.
 qsizetype validPrefixLength(QByteArrayView bytes);
 
+// A byte that continues a character, never begins one.
+inline bool isContinuation(unsigned char byte)
+{
+    return (byte & 0xC0) == 0x80;
+}
+
 // The length of the character that `lead` begins; 1 for anything that is no lead byte.
 inline int sequenceLength(unsigned char lead)
 {

@@ -21,40 +21,12 @@ QCoro::Task<void> shellinput::send(Field field, Sender sender, Reporter report)
     }(std::move(field), std::move(sender), std::move(report), taken);
 }
 
-BuildShellActions::~BuildShellActions() = default;
-
-HubModel *BuildShellActions::model() const
-{
-    return m_model;
-}
-
-void BuildShellActions::setModel(HubModel *model)
-{
-    if (m_model == model)
-        return;
-    m_model = model;
-    Q_EMIT modelChanged();
-}
-
-HubViewState *BuildShellActions::viewState() const
-{
-    return m_viewState;
-}
-
-void BuildShellActions::setViewState(HubViewState *state)
-{
-    if (m_viewState == state)
-        return;
-    m_viewState = state;
-    Q_EMIT viewStateChanged();
-}
-
 void BuildShellActions::send()
 {
-    if (!m_model || !m_viewState)
+    if (!model() || !viewState())
         return;
-    const QPointer<HubModel> model = m_model;
-    const QPointer<HubViewState> state = m_viewState;
+    const QPointer<HubModel> model = this->model();
+    const QPointer<HubViewState> state = viewState();
     shellinput::Field field{[state] { return state ? state->shellInput() : QString(); },
                             [state](const QString &text) {
                                 if (state)
@@ -76,9 +48,9 @@ void BuildShellActions::send()
 
 void BuildShellActions::close()
 {
-    if (!m_model)
+    if (!model())
         return;
-    const QPointer<HubModel> model = m_model;
+    const QPointer<HubModel> model = this->model();
     keep(Job::start([model](CancelToken) -> QCoro::Task<void> {
         if (!model)
             co_return;
@@ -89,10 +61,4 @@ void BuildShellActions::close()
                 model->setMessage(errorDescription(std::current_exception()));
         }
     }));
-}
-
-void BuildShellActions::keep(Job job)
-{
-    m_jobs.removeIf([](const Job &done) { return done.isFinished(); });
-    m_jobs.append(std::move(job));
 }

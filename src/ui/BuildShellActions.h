@@ -1,18 +1,12 @@
 #pragma once
 
-#include "core/async/Job.h"
-#include "session/HubModel.h"
-#include "ui/HubViewState.h"
+#include "ui/ModelActions.h"
 
 #include <QCoroTask>
-#include <QList>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
 #include <functional>
-
 
 // A line typed into the build shell: taken from the field at once (the field empties before
 // anything is sent), sent with one line feed, and on failure reported and put back into the field,
@@ -33,21 +27,13 @@ QCoro::Task<void> send(Field field, Sender sender, Reporter report);
 
 // The build shell panel's actions that run as tasks: `BuildShellActions { model: root.model;
 // viewState: root.viewState }`, then `actions.send()` and `actions.close()`.
-class BuildShellActions : public QObject
+class BuildShellActions : public ModelActions
 {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(HubModel *model READ model WRITE setModel NOTIFY modelChanged)
-    Q_PROPERTY(HubViewState *viewState READ viewState WRITE setViewState NOTIFY viewStateChanged)
 
 public:
-    using QObject::QObject;
-    ~BuildShellActions() override;
-
-    HubModel *model() const;
-    void setModel(HubModel *model);
-    HubViewState *viewState() const;
-    void setViewState(HubViewState *state);
+    using ModelActions::ModelActions;
 
     // Sends the view's typed line with a line feed; a failure goes to the status line and the line
     // back into the field.
@@ -58,15 +44,6 @@ public:
     // Replaces the shell's send (for tests without a shell).
     void setSender(shellinput::Sender sender) { m_sender = std::move(sender); }
 
-Q_SIGNALS:
-    void modelChanged();
-    void viewStateChanged();
-
 private:
-    void keep(Job job);
-
-    QPointer<HubModel> m_model;
-    QPointer<HubViewState> m_viewState;
     shellinput::Sender m_sender;
-    QList<Job> m_jobs;
 };

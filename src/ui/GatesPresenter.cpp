@@ -50,7 +50,8 @@ template <typename Value> bool differs(Value &stored, Value value)
 GatesPresenter::GatesPresenter(QObject *parent)
     : ModelFollower(parent),
       m_positionRows(new KeyedListModel(gadgetRoles<PositionRow>(), this)),
-      m_updateRows(new KeyedListModel(gadgetRoles<SpecialistUpdate>(), this))
+      m_updateRows(new KeyedListModel(gadgetRoles<SpecialistUpdate>(), this)),
+      m_journalRows(new KeyedListModel(gadgetRoles<JournalRow>(), this))
 {
 }
 
@@ -119,8 +120,10 @@ void GatesPresenter::refresh()
     if (differs(m_approvals, std::move(cards)))
         Q_EMIT approvalsChanged();
 
-    if (differs(m_journal, NativeJournalPresentation::block(m ? m->events() : kNoEvents)))
+    if (differs(m_journal, NativeJournalPresentation::block(m ? m->events() : kNoEvents))) {
+        m_journalRows->sync(keyedRows(m_journal.rows, &JournalRow::id));
         Q_EMIT journalChanged();
+    }
     if (differs(m_releaseChecks, ::releaseChecks(projection)))
         Q_EMIT releaseChecksChanged();
     followReasoning(projection.reasoning);

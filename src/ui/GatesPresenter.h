@@ -36,6 +36,9 @@ class GatesPresenter : public ModelFollower
     // position id and by agent: a change reaches the view as the rows that changed.
     Q_PROPERTY(KeyedListModel *positionRows READ positionRows CONSTANT)
     Q_PROPERTY(KeyedListModel *updateRows READ updateRows CONSTANT)
+    // The journal's newest rows by event id: each streamed event adds one and drops the oldest,
+    // and a list set whole would build every row's items again for each event.
+    Q_PROPERTY(KeyedListModel *journalRows READ journalRows CONSTANT)
     Q_PROPERTY(ThinkingDisclosure thinking READ thinking NOTIFY thinkingChanged)
     Q_PROPERTY(QVariantList approvals READ approvalValues NOTIFY approvalsChanged)
     Q_PROPERTY(JournalBlock journal READ journal NOTIFY journalChanged)
@@ -56,6 +59,7 @@ public:
     const SpecialistUpdates &updates() const { return m_updates; }
     KeyedListModel *positionRows() const { return m_positionRows; }
     KeyedListModel *updateRows() const { return m_updateRows; }
+    KeyedListModel *journalRows() const { return m_journalRows; }
     const ThinkingDisclosure &thinking() const { return m_thinking; }
     const QList<ApprovalCard> &approvals() const { return m_approvals; }
     QVariantList approvalValues() const;
@@ -93,6 +97,7 @@ private:
     SpecialistUpdates m_updates;
     KeyedListModel *m_positionRows;
     KeyedListModel *m_updateRows;
+    KeyedListModel *m_journalRows;
     ThinkingDisclosure m_thinking;
     QList<ApprovalCard> m_approvals;
     JournalBlock m_journal;

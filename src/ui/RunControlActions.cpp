@@ -41,24 +41,11 @@ QCoro::Task<void> stopcheck::stopNotedSession(Target target, CancelToken token)
     }
 }
 
-HubModel *RunControlActions::model() const
-{
-    return m_model;
-}
-
-void RunControlActions::setModel(HubModel *model)
-{
-    if (m_model == model)
-        return;
-    m_model = model;
-    Q_EMIT modelChanged();
-}
-
 void RunControlActions::stop()
 {
-    if (!m_model)
+    if (!model())
         return;
-    const QPointer<HubModel> model = m_model;
+    const QPointer<HubModel> model = this->model();
     stopcheck::Target target{
         [model] { return model ? model->sessionID() : QString(); },
         [model](const QString &sentence) {
@@ -77,19 +64,13 @@ void RunControlActions::stop()
 
 void RunControlActions::togglePause()
 {
-    if (!m_model)
+    if (!model())
         return;
-    const QPointer<HubModel> model = m_model;
+    const QPointer<HubModel> model = this->model();
     keep(Job::start([model](CancelToken) -> QCoro::Task<void> {
         if (!model)
             co_return;
         const QString state = model->operatorPaused() ? QStringLiteral("running") : QStringLiteral("paused");
         co_await model->sendControl(NativeControls::Command::runState(model->sessionID(), state));
     }));
-}
-
-void RunControlActions::keep(Job job)
-{
-    m_jobs.removeIf([](const Job &done) { return done.isFinished(); });
-    m_jobs.append(std::move(job));
 }

@@ -1,17 +1,13 @@
 #pragma once
 
 #include "core/async/Job.h"
+#include "ui/ModelActions.h"
 
 #include <QCoroTask>
-#include <QList>
-#include <QObject>
-#include <QPointer>
 #include <QString>
 #include <QtQml/qqmlregistration.h>
 
 #include <functional>
-
-class HubModel;
 
 // Stop acts on the session it was pressed for. The press notes the session, lets the event loop run
 // once (so that a session switch already queued lands first) and closes only if the session is still
@@ -36,31 +32,17 @@ QCoro::Task<void> stopNotedSession(Target target, CancelToken token = {});
 // The run controls that decide something when they run: Stop (checked as above) and Pause or Resume
 // (by the pause state as it is then). `RunControlActions { id: actions; model: root.model }`, then
 // `onClicked: actions.stop()`.
-class RunControlActions : public QObject
+class RunControlActions : public ModelActions
 {
     Q_OBJECT
     QML_ELEMENT
-    Q_PROPERTY(HubModel *model READ model WRITE setModel NOTIFY modelChanged)
 
 public:
-    using QObject::QObject;
-
-    HubModel *model() const;
-    void setModel(HubModel *model);
+    using ModelActions::ModelActions;
 
     // Starts a checked stop and returns at once. Presses while one runs start another; the model's
     // own clean-up joins them.
     Q_INVOKABLE void stop();
     // Pauses a running turn, or resumes a paused one, in the current session.
     Q_INVOKABLE void togglePause();
-
-Q_SIGNALS:
-    void modelChanged();
-
-private:
-    QPointer<HubModel> m_model;
-    void keep(Job job);
-
-    // The controls under way; they end with this object.
-    QList<Job> m_jobs;
 };

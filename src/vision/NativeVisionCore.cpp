@@ -80,11 +80,6 @@ QByteArray readInputFile(const QByteArray &path)
     return *bytes;
 }
 
-double roundTo(double value, double scale)
-{
-    return std::round(value * scale) / scale;
-}
-
 long roundToPixel(double value)
 {
     // Far outside any image, still a defined integer.

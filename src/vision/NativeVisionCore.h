@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <cmath>
 #include <optional>
 
 // The vision analysis command: reads one screenshot, recognises its text lines, rectangles and a
@@ -101,3 +102,9 @@ public:
     // The usage sentence of the command.
     static QString usageSentence();
 };
+
+// `value` rounded to a multiple of 1 / scale, as the report writes its figures.
+inline double roundTo(double value, double scale)
+{
+    return std::round(value * scale) / scale;
+}

@@ -47,11 +47,6 @@ const std::array<QRegularExpression, kPatternRules.size()> &compiledRules()
     return rules;
 }
 
-double roundTo(double value, double scale)
-{
-    return std::round(value * scale) / scale;
-}
-
 // Counts the segments between consecutive boundaries of `type` for which `counts` holds.
 qint64 countSegments(QTextBoundaryFinder::BoundaryType type, const QString &text,
                      const std::function<bool(QStringView)> &counts)

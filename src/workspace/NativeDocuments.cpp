@@ -16,9 +16,6 @@ const QString kSignIn = QStringLiteral("Sign in before opening workspace tools."
 const QString kRenewalChanged = QStringLiteral("Workspace tool context changed during credential renewal.");
 const QString kPreviousContext = QStringLiteral("Workspace tool response belongs to a previous context.");
 
-// The platform session's own bound on one request.
-constexpr qint64 kGrantAnswerBytes = 1048576;
-
 // A token from `source` within `limit`, however the source behaves. The renewal runs as a job of
 // its own and the request waits for its end or the deadline, whichever comes first: a source that
 // ignores its token (a keyring write that cannot be stopped) holds neither the request nor close()

@@ -140,6 +140,9 @@ public:
     static constexpr std::chrono::milliseconds kTranscriptAnnouncementInterval{50};
 
 private:
+    // The platform session's own bound on one workspace tool request's answer.
+    static constexpr qint64 kGrantAnswerBytes = 1048576;
+
     friend class PendingRequest;
 
     // The workspace-tool mutation caller: one mutation of the document "NativeDocument", the

@@ -8,7 +8,6 @@
 
 namespace
 {
-constexpr qint64 kGrantAnswerBytes = 1048576;
 constexpr qint64 kFrameAnswerBytes = 3145728;
 constexpr std::chrono::seconds kPageTimeout{60};
 

@@ -10,7 +10,6 @@
 
 namespace
 {
-constexpr qint64 kGrantAnswerBytes = 1048576;
 
 using Protocol = AgentCoreShellProtocol;
 } // namespace

@@ -9,10 +9,7 @@
 
 namespace
 {
-bool isContinuation(unsigned char byte)
-{
-    return byte >= 0x80 && byte <= 0xBF;
-}
+using utf8::isContinuation;
 
 // The cut-off front of the buffer is dropped only once it is three times as long as the cap: capping
 // then costs a third of a copy per byte appended (rather than one per append), for a buffer of at

@@ -45,21 +45,33 @@ bool needsAttention(unsigned char byte)
     return byte < 0x20 || byte >= 0x7F;
 }
 
+#if defined(__SSE2__)
+__m128i load16(const unsigned char *p)
+{
+    return _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+}
+
+// The bytes of `bytes` that need attention in the text state (C0 controls, DEL and every byte past
+// ASCII), one bit each, byte 0 lowest.
+unsigned attentionBits(__m128i bytes)
+{
+    // Compared as signed bytes, those past ASCII are below the space as well.
+    const __m128i marked = _mm_or_si128(_mm_cmplt_epi8(bytes, _mm_set1_epi8(0x20)), _mm_cmpeq_epi8(bytes, _mm_set1_epi8(0x7F)));
+    return unsigned(_mm_movemask_epi8(marked));
+}
+#endif
+
 // Copies the bytes from `p` on to `write` until the first that needs attention, and advances both.
 // Each block is stored before it is looked at: `write` never runs ahead of `p`, so the store stays
 // within the room the caller made, and what is not text is overwritten later.
 void copyText(const unsigned char *&p, const unsigned char *end, char *&write)
 {
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(0x20);
-    const __m128i del = _mm_set1_epi8(0x7F);
     while (end - p >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i block = load16(p);
         _mm_storeu_si128(reinterpret_cast<__m128i *>(write), block);
-        // Compared as signed bytes, those past ASCII are below the space as well.
-        const int mask = _mm_movemask_epi8(_mm_or_si128(_mm_cmplt_epi8(block, space), _mm_cmpeq_epi8(block, del)));
-        if (mask != 0) {
-            const int text = std::countr_zero(unsigned(mask));
+        if (const unsigned mask = attentionBits(block); mask != 0) {
+            const int text = std::countr_zero(mask);
             p += text;
             write += text;
             return;
@@ -95,7 +107,7 @@ const unsigned char *findEither(const unsigned char *p, const unsigned char *end
     const __m128i first = _mm_set1_epi8(char(a));
     const __m128i second = _mm_set1_epi8(char(b));
     while (end - p >= 16) {
-        const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+        const __m128i block = load16(p);
         const auto found =
             unsigned(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(block, first), _mm_cmpeq_epi8(block, second))));
         const auto high = unsigned(_mm_movemask_epi8(block));
@@ -113,28 +125,50 @@ const unsigned char *findEither(const unsigned char *p, const unsigned char *end
     return p;
 }
 
-// Where a colour sequence (ESC "[", digits and ";", "m") that goes on from `p`, just after its ESC,
-// ends, when it ends before `end`; null otherwise. Colours are the most common sequence by far and
-// change nothing in the text, so the text state skips them whole.
-const unsigned char *colourEnd(const unsigned char *p, const unsigned char *end)
+// Where a sequence that leaves the text as it is, going on from `p` just after its ESC, ends, when it
+// ends before `end`; null otherwise. Such are colours (ESC "[", digits and ";", "m"), the most common
+// sequence by far, and at the end of the line, `atLineEnd`, erase to its end (ESC "[" "K", with a
+// first parameter of 0 if any), which progress meters send after each state. The text state skips
+// them whole.
+Q_ALWAYS_INLINE const unsigned char *inertSequenceEnd(const unsigned char *p, const unsigned char *end, bool atLineEnd)
 {
     if (p == end || *p != '[')
         return nullptr;
+    bool inFirstParameter = true;
+    bool eraseToEnd = atLineEnd;
     for (++p; p < end; ++p) {
-        if (*p == 'm')
+        const unsigned char byte = *p;
+        if (byte == 'm')
             return p + 1;
-        if ((*p < '0' || *p > '9') && *p != ';')
+        if (byte == 'K')
+            return eraseToEnd ? p + 1 : nullptr;
+        if (byte == ';')
+            inFirstParameter = false;
+        else if (byte >= '1' && byte <= '9')
+            eraseToEnd &= !inFirstParameter;
+        else if (byte != '0')
             return nullptr;
     }
     return nullptr;
 }
 
+// Where an operating system command (a window title and the like), going on from `p` just after
+// its ESC, ends, when it ends before `end`; null otherwise.
+Q_ALWAYS_INLINE const unsigned char *commandEnd(const unsigned char *p, const unsigned char *end, bool &unchecked)
+{
+    if (p == end || *p != ']')
+        return nullptr;
+    p = findEither(p + 1, end, kBell, kEscape, unchecked);
+    if (p < end && *p == kBell)
+        return p + 1;
+    if (end - p >= 2 && p[1] == '\\')
+        return p + 2;
+    return nullptr;
+}
+
 using Cursor = TerminalTranscriptDecoder::Cursor;
 
-bool isContinuation(unsigned char byte)
-{
-    return (byte & 0xC0) == 0x80;
-}
+using utf8::isContinuation;
 
 bool isC1Control(const unsigned char *p, size_t length)
 {
@@ -144,7 +178,7 @@ bool isC1Control(const unsigned char *p, size_t length)
 // Takes the characters past ASCII from `p` on, until an ASCII byte or `end`, appending them at the
 // end of the line; returns where it stopped. Characters past ASCII tend to come together (words of
 // most scripts): taken in one go.
-const unsigned char *takeCharacters(const unsigned char *p, const unsigned char *end, char *&write, bool &illFormed)
+Q_ALWAYS_INLINE const unsigned char *takeCharacters(const unsigned char *p, const unsigned char *end, char *&write, bool &illFormed)
 {
     do {
         bool complete;
@@ -163,6 +197,117 @@ const unsigned char *takeCharacters(const unsigned char *p, const unsigned char 
         p += length;
     } while (p < end && *p >= 0x80);
     return p;
+}
+
+// Takes the byte at `p`, which needs attention, when what it does can be done at the end of the
+// line starting at `start`, `to`: line feeds, tabs, colour sequences, characters past ASCII, dropped
+// controls, and a carriage return that moves nothing (on an empty line, or right before a line
+// feed). Returns false, leaving everything as it was, for a byte that moves the cursor back or
+// starts another sequence. Always inlined, here and in the helpers it calls: as a call, the
+// positions it moves would go through memory, and the next byte's handling would wait on them.
+Q_ALWAYS_INLINE bool takeAtLineEnd(const unsigned char *&p, const unsigned char *end, char *&start, char *&to,
+                                   bool &illFormed)
+{
+    const unsigned char byte = *p;
+    if (byte == kEscape) {
+        const unsigned char *after = inertSequenceEnd(p + 1, end, true);
+        if (after == nullptr)
+            after = commandEnd(p + 1, end, illFormed);
+        if (after == nullptr)
+            return false;
+        p = after;
+    } else if (byte >= 0x80) {
+        p = takeCharacters(p, end, to, illFormed);
+    } else if (byte == kLineFeed) {
+        *to++ = char(kLineFeed);
+        start = to;
+        ++p;
+    } else if (byte == kCarriageReturn) {
+        if (to == start) {
+            ++p;
+        } else if (end - p >= 2 && p[1] == kLineFeed) {
+            *to++ = char(kLineFeed);
+            start = to;
+            p += 2;
+        } else {
+            return false;
+        }
+    } else if (byte == kTab) {
+        *to++ = char(kTab);
+        ++p;
+    } else if (byte == kBackspace) {
+        return false;
+    } else {
+        ++p; // other C0 controls and DEL
+    }
+    return true;
+}
+
+#if defined(__SSE2__)
+// The bytes of the 64 from `p` on that need attention in the text state, one bit each, byte 0 lowest.
+quint64 attentionMask(const unsigned char *p)
+{
+    const auto bits = [p](int at) { return quint64(attentionBits(load16(p + at))) << at; };
+    return bits(0) | bits(16) | bits(32) | bits(48);
+}
+
+// Copies the `count` bytes (at most 64) from `p` on to `to`, and up to 32 more: the stores do not
+// depend on `count` but for the long runs, and what follows the run is overwritten later.
+void copyRun(const unsigned char *p, char *to, qsizetype count)
+{
+    const auto copy16 = [p, to](int at) { _mm_storeu_si128(reinterpret_cast<__m128i *>(to + at), load16(p + at)); };
+    copy16(0);
+    copy16(16);
+    if (count > 32) {
+        copy16(32);
+        copy16(48);
+    }
+}
+#endif
+
+// Appends text from `p` on at `write`, the end of the line that starts at `lineStart`, with what
+// takeAtLineEnd takes on the way. Stops at `end` or at the first byte that it does not take;
+// returns where it stopped.
+const unsigned char *appendAtLineEnd(const unsigned char *p, const unsigned char *end, char *&lineStart,
+                                     char *&write, bool &illFormed)
+{
+    char *start = lineStart;
+    char *to = write;
+    const auto stop = [&] {
+        lineStart = start;
+        write = to;
+        return p;
+    };
+#if defined(__SSE2__)
+    // A window of 64 bytes is looked at once, and each byte in it that needs attention is found from
+    // the window's mask, not by looking again: terminal output needs attention every 20 bytes or so.
+    // Each run of text up to the next such byte is copied in blocks that may go past it (what
+    // follows the run is overwritten later); `to` never runs ahead of `p`, so the copy stays within
+    // the room the caller made as long as 64 bytes of input are left.
+    while (end - p >= 64) {
+        const unsigned char *const window = p;
+        quint64 mask = attentionMask(window);
+        for (;;) {
+            const unsigned char *const next = mask == 0 ? window + 64 : window + std::countr_zero(mask);
+            copyRun(p, to, next - p);
+            to += next - p;
+            p = next;
+            if (mask == 0)
+                break;
+            if (!takeAtLineEnd(p, end, start, to, illFormed))
+                return stop();
+            const auto taken = p - window;
+            if (taken >= 64 || end - p < 64)
+                break;
+            mask &= ~quint64(0) << taken;
+        }
+    }
+#endif
+    for (;;) {
+        copyText(p, end, to);
+        if (p == end || !takeAtLineEnd(p, end, start, to, illFormed))
+            return stop();
+    }
 }
 
 // Moves the cursor `count` characters back, not past the start of the line.
@@ -270,39 +415,34 @@ const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p,
     };
     bool illFormed = false;
     while (p < end) {
+        if (at == lineEnd) {
+            // Nearly all output is written at the end of the line: in a loop of its own, which
+            // leaves it only for what moves the cursor back or starts a sequence.
+            p = appendAtLineEnd(p, end, lineStart, lineEnd, illFormed);
+            at = lineEnd;
+            if (p == end)
+                break;
+        }
         const unsigned char byte = *p;
-        if (!needsAttention(byte)) {
-            if (at == lineEnd) {
-                // Printable ASCII at the end of the line is copied as it is, a block at a time.
-                char *write = lineEnd;
-                copyText(p, end, write);
-                at = lineEnd = write;
-            } else {
-                withCursor([&](Cursor &c) { overwrite(c, p, 1); });
-                ++p;
+        if (byte >= 0x80) {
+            bool complete;
+            const size_t length = utf8::sequence(p, size_t(end - p), complete);
+            if (!complete || !isC1Control(p, length)) {
+                illFormed |= !complete;
+                withCursor([&](Cursor &c) { overwrite(c, p, length); });
             }
+            p += length;
             continue;
         }
-        if (byte >= 0x80) {
-            if (at == lineEnd) {
-                char *write = lineEnd;
-                p = takeCharacters(p, end, write, illFormed);
-                at = lineEnd = write;
-            } else {
-                bool complete;
-                const size_t length = utf8::sequence(p, size_t(end - p), complete);
-                if (!complete || !isC1Control(p, length)) {
-                    illFormed |= !complete;
-                    withCursor([&](Cursor &c) { overwrite(c, p, length); });
-                }
-                p += length;
-            }
+        if (!needsAttention(byte)) {
+            withCursor([&](Cursor &c) { overwrite(c, p, 1); });
+            ++p;
             continue;
         }
         ++p;
         switch (byte) {
         case kEscape:
-            if (const unsigned char *after = colourEnd(p, end)) {
+            if (const unsigned char *after = inertSequenceEnd(p, end, at == lineEnd)) {
                 p = after;
                 break;
             }
@@ -315,12 +455,7 @@ const unsigned char *TerminalTranscriptDecoder::takeText(const unsigned char *p,
             }
             break;
         case kTab:
-            if (at == lineEnd) {
-                *lineEnd++ = char(kTab);
-                at = lineEnd;
-            } else {
-                withCursor([&](Cursor &c) { overwrite(c, &byte, 1); });
-            }
+            withCursor([&](Cursor &c) { overwrite(c, &byte, 1); });
             break;
         case kLineFeed:
             // The line is done whatever the cursor's column: the next one starts after it.

@@ -1,9 +1,11 @@
 #include "app/HubApplication.h"
+#include "integration/ScriptedTurn.h"
 #include "session/ProjectModelSupport.h"
 #include "session/HubModel.h"
 #include "support/BrowserEngineStandIn.h"
 #include "support/TestSupport.h"
 #include "ui/HubViewState.h"
+#include "ui/ImageDifference.h"
 #include "workspace/NativeDocuments.h"
 #include "workspace/ShellLines.h"
 
@@ -22,8 +24,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <iostream>
 #include <tuple>
+#include <vector>
 
 #include <csignal>
 #include <ctime>
@@ -388,13 +392,47 @@ TEST_F(LandingWindow, SignsInSwitchesWorkspaceChoosesAFolderOpensARepositoryAndE
     EXPECT_EQ(hub.exec(), 0);
 }
 
+// A turn that stays running: once the start is in, four roles work in parallel and two tool calls
+// run (so the tool picker shows), and nothing ends them.
 class LiveSession : public HubWindow
 {
 public:
     Json extraScenario() const override
     {
+        using scriptedturn::send;
+        using scriptedturn::sessionFrame;
+        const Json working{"tavrilo_liaison", "tavrilo_architect", "tavrilo_builder", "tavrilo_reviewer"};
+        const Json frames{
+            send(sessionFrame(1, "metadata",
+                              {{"working", working}, {"parallel", true}, {"outputTokens", 1200}, {"latencyMs", 4000}},
+                              "tavrilo_liaison"),
+                 300),
+            send(sessionFrame(2, "text", {{"text", "Reading the build log."}}, "tavrilo_architect")),
+            send(sessionFrame(
+                3, "tool_start",
+                {{"id", "toolu-b"}, {"name", "tavrilo_build_shell_run"}, {"input", {{"command", "make"}}}})),
+            send(
+                sessionFrame(4, "tool_start", {{"id", "toolu-a"}, {"name", "tavrilo_read_file"}}, "tavrilo_reviewer"))};
         return {{"turn", {{"*", {{"default", Json::object()}}}}},
-                {"realtime", {{"*", {{"queue", Json::array()}, {"default", {{"send", Json::array()}}}}}}}};
+                {"realtime", {{"*", {{"queue", Json::array()}, {"default", {{"send", frames}}}}}}}};
+    }
+
+    // Clicks into the composer's text once the sheet is open, as a user does before typing.
+    void focusComposer()
+    {
+        ASSERT_TRUE(waitUntil([&] {
+            QQuickItem *text = itemIfShown("composerText");
+            return text && text->isVisible() && text->window() == m_window && text->height() > 0;
+        }));
+        ASSERT_NO_FATAL_FAILURE(click(item("composerText")));
+        ASSERT_TRUE(waitUntil([&] { return item("composerText")->hasActiveFocus(); }));
+    }
+
+    // Whether the composer sheet has gone, so that clicks reach the working screen again.
+    bool composerGone() const
+    {
+        QQuickItem *text = itemIfShown("composerText");
+        return !text || !text->isVisible();
     }
 };
 
@@ -430,50 +468,164 @@ TEST_F(LiveSession, SigtermStopsTheSessionOnceThenTheHubQuits)
 
 namespace
 {
-// A button of the window pressed as its press handler sees it; false when it may not be pressed.
-bool press(QQuickWindow *window, const char *name)
+// The variables of every `operation` request the stand-in received since `cursor`, in order.
+std::vector<Json> variablesOf(const char *operation, qint64 cursor)
 {
-    auto *button = window->findChild<QQuickItem *>(QString::fromLatin1(name));
-    if (!button || !button->isEnabled() || !button->isVisible())
-        return false;
-    return QMetaObject::invokeMethod(button, "clicked");
+    std::vector<Json> found;
+    for (const Json &entry : SharedStandIn::get().logEntries(cursor).entries)
+        if (entry["kind"] == "graphql" && entry.value("operation", "") == operation)
+            found.push_back(entry.value("variables", Json::object()));
+    return found;
 }
 
-QString textOf(QQuickWindow *window, const char *name)
+// What the window shows inside `item`, as the screen has it now.
+QImage shotOf(QQuickWindow *window, QQuickItem *item)
 {
-    auto *item = window->findChild<QQuickItem *>(QString::fromLatin1(name));
-    return item ? item->property("text").toString() : QString();
+    const QRectF area = item->mapRectToScene(QRectF(0, 0, item->width(), item->height()));
+    const qreal scale = window->effectiveDevicePixelRatio();
+    const QRect pixels(QPointF(area.topLeft() * scale).toPoint(), QPointF(area.bottomRight() * scale).toPoint());
+    return window->grabWindow().copy(pixels).convertToFormat(QImage::Format_RGBA8888);
 }
 
-// A turn started and stopped with the working screen's own buttons: the platform sees one start and
-// one stop, and the runtime status follows.
-TEST_F(LiveSession, RunAndStopFromTheWorkingScreen)
+// The entry titled `title` of the open popup of `comboBox`, once it is shown.
+QQuickItem *popupEntry(QQuickItem *comboBox, const QString &title)
+{
+    auto *popup = comboBox->property("popup").value<QObject *>();
+    if (!popup || !popup->property("opened").toBool())
+        return nullptr;
+    auto *content = popup->property("contentItem").value<QQuickItem *>();
+    const std::function<QQuickItem *(QQuickItem *)> find = [&](QQuickItem *under) -> QQuickItem * {
+        for (QQuickItem *child : under->childItems()) {
+            if (child->inherits("QQuickAbstractButton") && child->isVisible() && child->property("text") == title)
+                return child;
+            if (QQuickItem *found = find(child))
+                return found;
+        }
+        return nullptr;
+    };
+    return content ? find(content) : nullptr;
+}
+
+// A whole turn steered with the working screen's own controls, by mouse and keyboard: the task typed
+// into the composer, run; the roster's lanes move while the specialists work; an interjection typed
+// and queued; pause and resume; one of two running tool calls chosen in the picker and skipped;
+// stop. The platform sees one start, one stop and each control once, for the session started.
+TEST_F(LiveSession, AWholeTurnIsSteeredFromTheWorkingScreen)
 {
     HubApplication hub(*qGuiApp, HubApplication::desktopPlatform());
     ASSERT_NO_FATAL_FAILURE(open(hub));
     ASSERT_NO_FATAL_FAILURE(signIn(hub));
     HubModel *model = hub.model();
-    QQuickWindow *window = hub.window();
+    m_window = hub.window();
+    m_window->resize(1280, 960);
+    auto *state =
+        m_window->findChild<QObject *>(QStringLiteral("hubView"))->property("viewState").value<HubViewState *>();
+    ASSERT_TRUE(state);
+    // The suite runs under reduced motion, where the lanes hold still; here the desktop animates.
+    state->setReduceMotion(false);
     model->setSelectedProfile(true);
-    EXPECT_FALSE(press(window, "runButton")); // no task yet
-    model->setPrompt(QStringLiteral("Fix the failing build"));
+    ASSERT_TRUE(waitUntil([&] { return item("workingScreen")->isVisible() && item("workingScreen")->height() > 900; }));
+    EXPECT_FALSE(item("runButton")->isEnabled()); // no task yet
 
-    ASSERT_TRUE(press(window, "runButton"));
-    // The turn has started once the platform has the start (the stand-in's log is read as it writes).
-    ASSERT_TRUE(waitUntil([&] { return requests("NativeStart") == 1; }, 20s)) << model->message().toStdString();
+    ASSERT_NO_FATAL_FAILURE(click(item("taskButton")));
+    ASSERT_NO_FATAL_FAILURE(focusComposer());
+    type(QStringLiteral("Fix the failing build"));
+    ASSERT_NO_FATAL_FAILURE(click(item("composerPrimary")));
+    ASSERT_TRUE(waitUntil([&] { return composerGone() && item("runButton")->isEnabled(); }));
+    EXPECT_EQ(model->prompt(), QStringLiteral("Fix the failing build"));
+
+    ASSERT_NO_FATAL_FAILURE(click(item("runButton")));
     ASSERT_TRUE(waitUntil([&] { return model->hasOwnedCleanup() && model->running(); }, 20s))
         << model->message().toStdString();
-    EXPECT_EQ(textOf(window, "statusWord"), QStringLiteral("Runtime active"));
-    EXPECT_FALSE(press(window, "runButton")); // one turn at a time
+    const QString session = model->sessionID();
+    const Json inSession{{"sessionId", session.toStdString()}};
+    EXPECT_EQ(item("statusWord")->property("text").toString(), QStringLiteral("Runtime active"));
+    EXPECT_FALSE(item("runButton")->isEnabled()); // one turn at a time
 
-    ASSERT_TRUE(press(window, "stopButton"));
+    // The specialists' frames arrive: the roster counts them and the lanes animate.
+    ASSERT_TRUE(waitUntil(
+        [&] { return item("roundWidthValue")->property("text").toString() == QStringLiteral("3 / 5 specialists"); },
+        20s))
+        << item("roundWidthValue")->property("text").toString().toStdString();
+    QQuickItem *lanes = item("lanes");
+    const QRectF lanesArea = lanes->mapRectToScene(QRectF(0, 0, lanes->width(), lanes->height()));
+    ASSERT_TRUE(QRectF(0, 0, m_window->width(), m_window->height()).contains(lanesArea));
+    const QImage before = shotOf(m_window, lanes);
+    QTest::qWait(200);
+    // Frames some hundred milliseconds apart; on a busy machine the next drawn frame may come later.
+    QImage after;
+    EXPECT_TRUE(waitUntil(
+        [&] {
+            after = shotOf(m_window, lanes);
+            return largestDifference(before, after) > 0;
+        },
+        10s))
+        << "the lanes did not move";
+
+    ASSERT_NO_FATAL_FAILURE(click(item("interjectButton")));
+    ASSERT_NO_FATAL_FAILURE(focusComposer());
+    EXPECT_TRUE(state->composingInterjection());
+    type(QStringLiteral("Keep the old flag"));
+    ASSERT_NO_FATAL_FAILURE(click(item("composerPrimary")));
+    ASSERT_TRUE(waitUntil([&] { return !variablesOf("NativeInterject", m_cursor).empty() && composerGone(); }, 20s))
+        << model->message().toStdString();
+    EXPECT_EQ(variablesOf("NativeInterject", m_cursor).at(0)["input"],
+              (Json{{"sessionId", session.toStdString()}, {"text", "Keep the old flag"}}));
+
+    // Pause, then resume once the pause is in: the button and the status word follow the platform.
+    ASSERT_TRUE(waitUntil([&] { return item("pauseButton")->isEnabled(); }, 20s));
+    EXPECT_EQ(item("pauseButton")->property("text").toString(), QStringLiteral("Pause"));
+    ASSERT_NO_FATAL_FAILURE(click(item("pauseButton")));
+    ASSERT_TRUE(waitUntil([&] { return model->operatorPaused() && item("pauseButton")->isEnabled(); }, 20s))
+        << model->message().toStdString();
+    EXPECT_EQ(item("pauseButton")->property("text").toString(), QStringLiteral("Resume"));
+    EXPECT_EQ(item("statusWord")->property("text").toString(), QStringLiteral("Paused"));
+    ASSERT_NO_FATAL_FAILURE(click(item("pauseButton")));
+    ASSERT_TRUE(waitUntil([&] { return !model->operatorPaused() && item("pauseButton")->isEnabled(); }, 20s))
+        << model->message().toStdString();
+    EXPECT_EQ(item("statusWord")->property("text").toString(), QStringLiteral("Runtime active"));
+    const std::vector<Json> runStates = variablesOf("NativeRunState", m_cursor);
+    ASSERT_EQ(runStates.size(), 2u);
+    EXPECT_EQ(runStates[0]["input"].value("state", ""), "paused");
+    EXPECT_EQ(runStates[1]["input"].value("state", ""), "running");
+
+    // Two calls run: Skip waits for a choice in the picker, which lists them by tool-use id.
+    QQuickItem *picker = item("toolPicker");
+    ASSERT_TRUE(waitUntil([&] { return picker->isVisible(); }, 20s));
+    EXPECT_FALSE(item("skipButton")->isEnabled());
+    EXPECT_EQ(picker->property("model").toStringList(),
+              (QStringList{QStringLiteral("Choose tool"), QStringLiteral("tavrilo_reviewer · tavrilo_read_file"),
+                           QStringLiteral("tavrilo_builder · tavrilo_build_shell_run")}));
+    ASSERT_NO_FATAL_FAILURE(click(picker));
+    QQuickItem *builderCall = nullptr;
+    ASSERT_TRUE(waitUntil([&] {
+        return (builderCall = popupEntry(picker, QStringLiteral("tavrilo_builder · tavrilo_build_shell_run"))) !=
+               nullptr;
+    }));
+    ASSERT_NO_FATAL_FAILURE(click(builderCall));
+    ASSERT_TRUE(waitUntil([&] { return item("skipButton")->isEnabled(); }));
+    EXPECT_EQ(model->selectedSkipID(), QStringLiteral("toolu-b"));
+    ASSERT_NO_FATAL_FAILURE(click(item("skipButton")));
+    ASSERT_TRUE(
+        waitUntil([&] { return !variablesOf("NativeSkip", m_cursor).empty() && !model->controlInFlight(); }, 20s))
+        << model->message().toStdString();
+    const Json skipped = variablesOf("NativeSkip", m_cursor).at(0)["input"];
+    EXPECT_EQ(skipped.value("sessionId", ""), session.toStdString());
+    EXPECT_EQ(skipped.value("toolUseId", ""), "toolu-b");
+    EXPECT_EQ(skipped.value("tool", ""), "tavrilo_build_shell_run");
+
+    ASSERT_NO_FATAL_FAILURE(click(item("stopButton")));
     ASSERT_TRUE(waitUntil([&] { return !model->hasOwnedCleanup() && !model->closingSession(); }, 30s))
         << model->message().toStdString();
     EXPECT_TRUE(waitUntil([&] { return requests("NativeStop") == 1; }, 10s)) << requests("NativeStop");
+    EXPECT_EQ(variablesOf("NativeStop", m_cursor).at(0), inSession);
     EXPECT_EQ(requests("NativeStart"), 1u);
-    EXPECT_FALSE(textOf(window, "statusWord") == QStringLiteral("Runtime active"));
+    EXPECT_EQ(requests("NativeInterject"), 1u);
+    EXPECT_EQ(requests("NativeRunState"), 2u);
+    EXPECT_EQ(requests("NativeSkip"), 1u);
+    EXPECT_NE(item("statusWord")->property("text").toString(), QStringLiteral("Runtime active"));
 
-    QTimer::singleShot(0, window, [window] { window->close(); });
+    QTimer::singleShot(0, m_window, [this] { m_window->close(); });
     EXPECT_EQ(hub.exec(), 0);
     EXPECT_TRUE(g_qmlWarnings.isEmpty()) << g_qmlWarnings.join(u'\n').toStdString();
 }

@@ -75,114 +75,6 @@ private:
 const QByteArray quitLine = QByteArray(QuitGuard::blockedLine) + '\n';
 const QByteArray closeLine = QByteArray(CloseGuard::remainsOpenLine) + '\n';
 
-// What happens after the first request, and what the guard then shows.
-enum class Then { nothing, secondRequest, succeed, fail, secondRequestThenSucceed };
-
-struct QuitCase
-{
-    const char *name;
-    bool haveModel;
-    bool owned;
-    Then then;
-    QuitGuard::Answer firstAnswer;
-    int cleanups;
-    QList<bool> replies;
-    bool pendingAtEnd;
-    QByteArray standardError;
-};
-
-class QuitGuardTest : public ::testing::TestWithParam<QuitCase>
-{
-};
-
-TEST_P(QuitGuardTest, HoldsQuittingBackUntilTheCleanupEnds)
-{
-    const QuitCase &c = GetParam();
-    auto model = std::make_shared<ControlledCleanup>();
-    model->owned = c.owned;
-    QuitGuard guard;
-    if (c.haveModel)
-        guard.setModel(model);
-    QList<bool> seen;
-    QObject::connect(&guard, &QuitGuard::replied, [&seen](bool quit) { seen << quit; });
-    StandardErrorCapture captured;
-
-    EXPECT_EQ(guard.requestQuit(), c.firstAnswer);
-    const auto end = [&](bool succeeded) {
-        model->finish(succeeded);
-        EXPECT_TRUE(waitUntil([&] { return !guard.terminationPending(); }));
-    };
-    switch (c.then) {
-    case Then::nothing:
-        break;
-    case Then::secondRequest:
-        EXPECT_EQ(guard.requestQuit(), QuitGuard::Answer::QuitLater);
-        break;
-    case Then::succeed:
-        end(true);
-        break;
-    case Then::fail:
-        end(false);
-        break;
-    case Then::secondRequestThenSucceed:
-        EXPECT_EQ(guard.requestQuit(), QuitGuard::Answer::QuitLater);
-        end(true);
-        break;
-    }
-    EXPECT_EQ(seen, c.replies);
-    EXPECT_EQ(model->started, c.cleanups);
-    EXPECT_EQ(guard.terminationPending(), c.pendingAtEnd);
-    EXPECT_EQ(captured.text(), c.standardError);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    States, QuitGuardTest,
-    ::testing::Values(
-        QuitCase{"NoModelYet", false, true, Then::nothing, QuitGuard::Answer::QuitNow, 0, {}, false, {}},
-        QuitCase{"NothingOwned", true, false, Then::nothing, QuitGuard::Answer::QuitNow, 0, {}, false, {}},
-        QuitCase{"CleanupOwned", true, true, Then::nothing, QuitGuard::Answer::QuitLater, 1, {}, true, {}},
-        QuitCase{
-            "SecondQuitDuringCleanup", true, true, Then::secondRequest, QuitGuard::Answer::QuitLater, 1, {}, true, {}},
-        QuitCase{"CleanupSucceeds", true, true, Then::succeed, QuitGuard::Answer::QuitLater, 1, {true}, false, {}},
-        QuitCase{"CleanupFails", true, true, Then::fail, QuitGuard::Answer::QuitLater, 1, {false}, false, quitLine},
-        QuitCase{"SecondQuitThenSuccessRepliesOnce",
-                 true,
-                 true,
-                 Then::secondRequestThenSucceed,
-                 QuitGuard::Answer::QuitLater,
-                 1,
-                 {true},
-                 false,
-                 {}}),
-    [](const auto &info) { return std::string(info.param.name); });
-
-TEST(QuitGuardTest, AFailedCleanupLetsTheNextQuitTryAgain)
-{
-    auto model = std::make_shared<ControlledCleanup>();
-    model->owned = true;
-    QuitGuard guard;
-    guard.setModel(model);
-    StandardErrorCapture captured;
-    guard.requestQuit();
-    model->finish(false);
-    ASSERT_TRUE(waitUntil([&] { return !guard.terminationPending(); }));
-    EXPECT_EQ(guard.requestQuit(), QuitGuard::Answer::QuitLater);
-    EXPECT_EQ(model->started, 2);
-    model->finish(true);
-    ASSERT_TRUE(waitUntil([&] { return !guard.terminationPending(); }));
-    EXPECT_EQ(captured.text(), quitLine);
-}
-
-TEST(QuitGuardTest, AModelGoneBeforeTheQuitQuitsAtOnce)
-{
-    auto model = std::make_shared<ControlledCleanup>();
-    model->owned = true;
-    QuitGuard guard;
-    guard.setModel(model);
-    model.reset();
-    EXPECT_EQ(guard.requestQuit(), QuitGuard::Answer::QuitNow);
-}
-
 // A window that records the close events it was finally given.
 class RecordingWindow : public QWindow
 {
@@ -198,90 +90,172 @@ protected:
     }
 };
 
-struct CloseCase
+enum class Guard { quit, close };
+
+// What the user and the clean-up do, in order. `request` asks the guard to let the hub quit (or the
+// window close); `succeed` and `fail` end the running clean-up; `dropWindow` destroys the window.
+enum class Step { request, succeed, fail, dropWindow };
+
+struct GuardCase
 {
     const char *name;
+    Guard guard;
     bool owned;
-    Then then;
-    bool windowGoneBeforeReturn;
-    bool previousAllows;
-    bool firstAnswer;
+    QList<Step> script;
+    QList<bool> answers; // per request: true when the guard lets it through at once
     int cleanups;
-    bool windowClosedByGuard; // the re-issued close reached the window and was let through
-    QByteArray standardError;
+    QList<bool> replies;  // the guard's report of each clean-up it started
+    int windowCloses = 0; // closes the guard itself re-issued and let through to the window
+    int previousAsks = 0; // how often the close guard asked the window's own predicate
+    bool pendingAtEnd = false;
+    QByteArray standardError = {};
+    bool haveModel = true;      // the quit guard has been given the model
+    bool previousAllows = true; // the window's own predicate
 };
 
-class CloseGuardTest : public ::testing::TestWithParam<CloseCase>
+// Both guards behind one face, so that one table drives them through the same scripts.
+struct GuardUnderTest
+{
+    explicit GuardUnderTest(const GuardCase &c) : model(std::make_shared<ControlledCleanup>())
+    {
+        model->owned = c.owned;
+        if (c.guard == Guard::quit) {
+            quit = std::make_unique<QuitGuard>();
+            if (c.haveModel)
+                quit->setModel(model);
+            QObject::connect(quit.get(), &QuitGuard::replied, [this](bool go) { replies << go; });
+            return;
+        }
+        close = std::make_unique<CloseGuard>(model);
+        window = std::make_unique<RecordingWindow>();
+        window->create();
+        close->attach(window.get());
+        close->setPrevious([this, allows = c.previousAllows] {
+            ++previousAsks;
+            return allows;
+        });
+        QObject::connect(close.get(), &CloseGuard::cleanupFinished, [this](bool succeeded) { replies << succeeded; });
+    }
+
+    bool request() { return quit ? quit->requestQuit() == QuitGuard::Answer::QuitNow : close->shouldClose(); }
+    bool pending() const { return quit ? quit->terminationPending() : close->pending(); }
+    void end(bool succeeded)
+    {
+        model->finish(succeeded);
+        EXPECT_TRUE(waitUntil([&] { return !pending(); }));
+    }
+
+    // What the guards report into outlives them.
+    QList<bool> replies;
+    int previousAsks = 0;
+    std::shared_ptr<ControlledCleanup> model;
+    std::unique_ptr<QuitGuard> quit;
+    std::unique_ptr<CloseGuard> close;
+    std::unique_ptr<RecordingWindow> window;
+};
+
+class CleanupGuardTest : public ::testing::TestWithParam<GuardCase>
 {
 };
 
-TEST_P(CloseGuardTest, HoldsTheWindowOpenUntilTheCleanupEnds)
+TEST_P(CleanupGuardTest, HoldsTheWayOutUntilTheCleanupEnds)
 {
-    const CloseCase &c = GetParam();
-    auto model = std::make_shared<ControlledCleanup>();
-    model->owned = c.owned;
-    CloseGuard guard(model);
-    auto window = std::make_unique<RecordingWindow>();
-    window->create();
-    guard.attach(window.get());
-    int previousAsked = 0;
-    guard.setPrevious([&] {
-        ++previousAsked;
-        return c.previousAllows;
-    });
+    const GuardCase &c = GetParam();
+    GuardUnderTest guard(c);
     StandardErrorCapture captured;
 
-    EXPECT_EQ(guard.shouldClose(), c.firstAnswer);
-    if (c.windowGoneBeforeReturn)
-        window.reset();
-    int closesBefore = window ? window->closesReached : 0;
-    const auto end = [&](bool succeeded) {
-        model->finish(succeeded);
-        EXPECT_TRUE(waitUntil([&] { return !guard.pending(); }));
-    };
-    switch (c.then) {
-    case Then::nothing:
-        break;
-    case Then::secondRequest:
-        EXPECT_FALSE(guard.shouldClose());
-        break;
-    case Then::succeed:
-        end(true);
-        break;
-    case Then::fail:
-        end(false);
-        break;
-    case Then::secondRequestThenSucceed:
-        EXPECT_FALSE(guard.shouldClose());
-        end(true);
-        break;
+    QList<bool> answers;
+    for (const Step step : c.script) {
+        switch (step) {
+        case Step::request:
+            answers << guard.request();
+            break;
+        case Step::succeed:
+            guard.end(true);
+            break;
+        case Step::fail:
+            guard.end(false);
+            break;
+        case Step::dropWindow:
+            guard.window.reset();
+            break;
+        }
     }
-    EXPECT_EQ(model->started, c.cleanups);
-    if (window) {
-        EXPECT_EQ(window->closesReached - closesBefore, c.windowClosedByGuard ? 1 : 0);
-    }
-    const bool ended = c.then == Then::succeed || c.then == Then::fail || c.then == Then::secondRequestThenSucceed;
-    EXPECT_EQ(guard.pending(), c.owned && !ended);
-    EXPECT_FALSE(guard.cleanupApprovedClose());
+    EXPECT_EQ(answers, c.answers);
+    EXPECT_EQ(guard.model->started, c.cleanups);
+    EXPECT_EQ(guard.replies, c.replies);
+    EXPECT_EQ(guard.pending(), c.pendingAtEnd);
     EXPECT_EQ(captured.text(), c.standardError);
-    if (!c.owned) {
-        EXPECT_EQ(previousAsked, 1);
+    if (guard.close) {
+        EXPECT_EQ(guard.window ? guard.window->closesReached : 0, c.windowCloses);
+        EXPECT_EQ(guard.previousAsks, c.previousAsks);
+        EXPECT_FALSE(guard.close->cleanupApprovedClose());
     }
 }
 
+using enum Step;
+// One case a row, its fields named.
+// clang-format off
 INSTANTIATE_TEST_SUITE_P(
-    States, CloseGuardTest,
+    States, CleanupGuardTest,
     ::testing::Values(
-        CloseCase{"NothingOwnedPreviousAllows", false, Then::nothing, false, true, true, 0, false, {}},
-        CloseCase{"NothingOwnedPreviousRefuses", false, Then::nothing, false, false, false, 0, false, {}},
-        CloseCase{"CleanupOwned", true, Then::nothing, false, true, false, 1, false, {}},
-        CloseCase{"SecondCloseDuringCleanup", true, Then::secondRequest, false, true, false, 1, false, {}},
-        CloseCase{"CleanupSucceedsAndTheCloseIsReissued", true, Then::succeed, false, true, false, 1, true, {}},
-        CloseCase{"CleanupSucceedsButPreviousRefuses", true, Then::succeed, false, false, false, 1, false, {}},
-        CloseCase{"CleanupFailsWindowStays", true, Then::fail, false, true, false, 1, false, closeLine},
-        CloseCase{"WindowGoneBeforeCleanupReturns", true, Then::succeed, true, true, false, 1, false, {}},
-        CloseCase{"SecondCloseThenSuccess", true, Then::secondRequestThenSucceed, false, true, false, 1, true, {}}),
+        // Quitting.
+        GuardCase{.name = "QuitNoModelYet", .guard = Guard::quit, .owned = true, .script = {request},
+                  .answers = {true}, .cleanups = 0, .replies = {}, .haveModel = false},
+        GuardCase{.name = "QuitNothingOwned", .guard = Guard::quit, .owned = false, .script = {request},
+                  .answers = {true}, .cleanups = 0, .replies = {}},
+        GuardCase{.name = "QuitCleanupOwned", .guard = Guard::quit, .owned = true, .script = {request},
+                  .answers = {false}, .cleanups = 1, .replies = {}, .pendingAtEnd = true},
+        GuardCase{.name = "QuitSecondRequestDuringCleanup", .guard = Guard::quit, .owned = true,
+                  .script = {request, request}, .answers = {false, false}, .cleanups = 1, .replies = {},
+                  .pendingAtEnd = true},
+        GuardCase{.name = "QuitCleanupSucceeds", .guard = Guard::quit, .owned = true, .script = {request, succeed},
+                  .answers = {false}, .cleanups = 1, .replies = {true}},
+        GuardCase{.name = "QuitCleanupFails", .guard = Guard::quit, .owned = true, .script = {request, fail},
+                  .answers = {false}, .cleanups = 1, .replies = {false}, .standardError = quitLine},
+        GuardCase{.name = "QuitSecondRequestThenSuccessRepliesOnce", .guard = Guard::quit, .owned = true,
+                  .script = {request, request, succeed}, .answers = {false, false}, .cleanups = 1,
+                  .replies = {true}},
+        GuardCase{.name = "QuitAfterAFailedCleanupTriesAgain", .guard = Guard::quit, .owned = true,
+                  .script = {request, fail, request, succeed}, .answers = {false, false}, .cleanups = 2,
+                  .replies = {false, true}, .standardError = quitLine},
+        // Closing the window.
+        GuardCase{.name = "CloseNothingOwnedPreviousAllows", .guard = Guard::close, .owned = false,
+                  .script = {request}, .answers = {true}, .cleanups = 0, .replies = {}, .previousAsks = 1},
+        GuardCase{.name = "CloseNothingOwnedPreviousRefuses", .guard = Guard::close, .owned = false,
+                  .script = {request}, .answers = {false}, .cleanups = 0, .replies = {}, .previousAsks = 1,
+                  .previousAllows = false},
+        GuardCase{.name = "CloseCleanupOwned", .guard = Guard::close, .owned = true, .script = {request},
+                  .answers = {false}, .cleanups = 1, .replies = {}, .pendingAtEnd = true},
+        GuardCase{.name = "CloseSecondRequestDuringCleanup", .guard = Guard::close, .owned = true,
+                  .script = {request, request}, .answers = {false, false}, .cleanups = 1, .replies = {},
+                  .pendingAtEnd = true},
+        GuardCase{.name = "CloseCleanupSucceedsAndTheCloseIsReissued", .guard = Guard::close, .owned = true,
+                  .script = {request, succeed}, .answers = {false}, .cleanups = 1, .replies = {true},
+                  .windowCloses = 1, .previousAsks = 1},
+        GuardCase{.name = "CloseCleanupSucceedsButPreviousRefuses", .guard = Guard::close, .owned = true,
+                  .script = {request, succeed}, .answers = {false}, .cleanups = 1, .replies = {true},
+                  .previousAsks = 1, .previousAllows = false},
+        GuardCase{.name = "CloseCleanupFailsWindowStays", .guard = Guard::close, .owned = true,
+                  .script = {request, fail}, .answers = {false}, .cleanups = 1, .replies = {false},
+                  .standardError = closeLine},
+        GuardCase{.name = "CloseWindowGoneBeforeCleanupReturns", .guard = Guard::close, .owned = true,
+                  .script = {request, dropWindow, succeed}, .answers = {false}, .cleanups = 1, .replies = {true}},
+        GuardCase{.name = "CloseSecondRequestThenSuccess", .guard = Guard::close, .owned = true,
+                  .script = {request, request, succeed}, .answers = {false, false}, .cleanups = 1,
+                  .replies = {true}, .windowCloses = 1, .previousAsks = 1}),
     [](const auto &info) { return std::string(info.param.name); });
+// clang-format on
+
+TEST(QuitGuardTest, AModelGoneBeforeTheQuitQuitsAtOnce)
+{
+    auto model = std::make_shared<ControlledCleanup>();
+    model->owned = true;
+    QuitGuard guard;
+    guard.setModel(model);
+    model.reset();
+    EXPECT_EQ(guard.requestQuit(), QuitGuard::Answer::QuitNow);
+}
 
 TEST(CloseGuardTest, RefusesTheWindowsCloseEventWhileACleanupRuns)
 {

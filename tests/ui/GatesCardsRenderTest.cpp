@@ -23,6 +23,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <memory>
 
 Q_IMPORT_QML_PLUGIN(Tavrilo_UiPlugin)
@@ -143,8 +144,11 @@ TEST_F(GatesCardsRender, JournalRowsNewestFirst)
     QList<WorkspaceEvent> events;
     events.append({QStringLiteral("1"), {}, {}, {}, QStringLiteral("workspace.connected"), {}});
     events.append({QStringLiteral("2"), {}, {}, {}, QStringLiteral("done"), {}});
-    const Reading reading =
-        render("JournalBlock", "journal", QVariant::fromValue(NativeJournalPresentation::block(events)), 640, 200);
+    const JournalBlock block = NativeJournalPresentation::block(events);
+    KeyedListModel rows(gadgetRoles<JournalRow>());
+    rows.reset(keyedRows(block.rows, &JournalRow::id));
+    const Reading reading = render("JournalBlock", "journal", QVariant::fromValue(block), 640, 200,
+                                   {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
     expectFound(reading, {QStringLiteral("LOCAL JOURNAL"), QStringLiteral("Turn completed"),
                           QStringLiteral("Workspace connected")});
     EXPECT_LT(reading.text.indexOf(QStringLiteral("Turn completed")),
@@ -181,6 +185,31 @@ TEST_F(GatesCardsRender, ManyPositionsShowTheirFirstThreeRows)
     expectFound(reading, {QStringLiteral("CONFIDENCE"), QStringLiteral("Architect"), QStringLiteral("Builder"),
                           QStringLiteral("Reviewer")});
     EXPECT_FALSE(reading.text.contains(QStringLiteral("Operator"))) << reading.text.toStdString();
+}
+
+// The events card of a 1440-point window is about 300 points wide: the three value columns alone
+// take 265 of them, and the position text used to be squeezed to a few letters. At every width the
+// text must get a readable line and the values must stay readable beside their headers.
+TEST_F(GatesCardsRender, PositionTextKeepsARowOfItsOwnOnANarrowCard)
+{
+    const QList<EventProjection::Position> positions = {
+        {QStringLiteral("p1"), QStringLiteral("tavrilo_architect"),
+         QStringLiteral("Add the greeting option to the parser"), QStringLiteral("0.9"), QStringLiteral("None"),
+         QStringLiteral("None")},
+        {QStringLiteral("p2"), QStringLiteral("tavrilo_builder"), QStringLiteral("Edit main to print the greeting"),
+         QStringLiteral("0.8"), QStringLiteral("Schema"), QStringLiteral("None")}};
+    const PositionsBlock block = positionsBlock(positions, {}, {});
+    KeyedListModel rows(gadgetRoles<PositionRow>());
+    rows.reset(keyedRows(block.rows, &PositionRow::id));
+    for (const int cardWidth : {339, 420, 640}) {
+        SCOPED_TRACE(cardWidth);
+        const Reading reading = render("PositionsBlock", "block", QVariant::fromValue(block), cardWidth, 160,
+                                       {{QStringLiteral("rows"), QVariant::fromValue(&rows)}});
+        expectFound(reading,
+                    {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("CONFLICTS WITH"),
+                     QStringLiteral("Architect"), QStringLiteral("Add the greeting"), QStringLiteral("Edit main"),
+                     QStringLiteral("Schema")});
+    }
 }
 
 TEST_F(GatesCardsRender, ALongUpdateIsCutToItsExcerpt)
@@ -288,10 +317,10 @@ QList<WorkspaceEvent> sevenEvents()
 class Scene
 {
 public:
-    Scene(HubModel &model, bool offscreenExport)
+    Scene(HubModel &model, bool offscreenExport, QSize size = {kCardWidth, kCardHeight}) : m_size(size)
     {
         QQmlComponent component(&m_watched.engine);
-        component.setData(QString::fromLatin1(kSectionScene).arg(kCardWidth).arg(kCardHeight).toUtf8(),
+        component.setData(QString::fromLatin1(kSectionScene).arg(size.width()).arg(size.height()).toUtf8(),
                           QUrl(QStringLiteral("qrc:/gates-render-test/Scene.qml")));
         m_created.reset(component.isReady() ? component.createWithInitialProperties(
                                                   {{QStringLiteral("hubModel"), QVariant::fromValue(&model)},
@@ -309,12 +338,13 @@ public:
     QImage draw()
     {
         EXPECT_TRUE(m_root);
-        const QImage image = m_root ? offscreen::render(m_root, kCardWidth, kCardHeight) : QImage();
+        const QImage image = m_root ? offscreen::render(m_root, m_size.width(), m_size.height()) : QImage();
         EXPECT_TRUE(m_watched.warnings.isEmpty()) << m_watched.warnings.join(u'\n').toStdString();
         return image;
     }
 
 private:
+    QSize m_size;
     offscreen::WatchedEngine m_watched;
     std::unique_ptr<QObject> m_created;
     QQuickItem *m_root = nullptr;
@@ -325,9 +355,9 @@ class EventsSectionRender : public ::testing::Test
 protected:
     void SetUp() override { useHubIconTheme(); }
 
-    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport)
+    static std::unique_ptr<Scene> section(HubModel &model, bool offscreenExport, QSize size = {kCardWidth, kCardHeight})
     {
-        return std::make_unique<Scene>(model, offscreenExport);
+        return std::make_unique<Scene>(model, offscreenExport, size);
     }
 
     // Draws `scene`, keeps it under `name` when asked to and reads it back with the vision command.
@@ -423,6 +453,36 @@ TEST_F(EventsSectionRender, AnEmptyProjectionShowsTheWaitingForms)
                           QStringLiteral("Pending"), model->message()});
     // In the window the content scrolls.
     EXPECT_TRUE(scrolls(*scene));
+}
+
+// The events region of a 1440 by 900 window is 339 by 739 points. There the positions table wraps
+// its rows, and its column headers must still stand over their columns; a release check's title
+// wraps rather than losing its status after the check's name.
+TEST_F(EventsSectionRender, AtTheWindowsOwnWidthNothingIsCutAway)
+{
+    const auto model = makeModel();
+    model->setEventProjection(busyProjection());
+    const auto scene = section(*model, true, {339, 739});
+    const Reading reading = read(*scene, QStringLiteral("events-narrow"));
+    expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
+                          QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
+    // Every check's status is shown whole and inside its cell.
+    QList<QQuickItem *> statuses;
+    const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+        if (item->objectName() == QStringLiteral("releaseCheckStatus"))
+            statuses.append(item);
+        for (QQuickItem *child : item->childItems())
+            collect(child);
+    };
+    collect(scene->find(QStringLiteral("releaseChecks")));
+    ASSERT_EQ(statuses.size(), 6);
+    const QRectF block = placed(*scene, QStringLiteral("releaseChecks"));
+    for (const QQuickItem *status : statuses) {
+        const QRectF shown = status->mapRectToScene(QRectF(0, 0, status->width(), status->height()));
+        EXPECT_FALSE(status->property("truncated").toBool()) << status->property("text").toString().toStdString();
+        EXPECT_GT(shown.width(), 0);
+        EXPECT_LE(shown.right(), block.right() + 0.5) << status->property("text").toString().toStdString();
+    }
 }
 
 // The journal shows the newest five events, newest first.

@@ -251,3 +251,38 @@ TEST(GatesBinding, ListsChangeByTheRowsThatChanged)
     }
 }
 } // namespace
+
+namespace
+{
+// The journal shows the five newest events; while a turn streams each new event reaches the view as
+// one row in and one row out, never as the whole list again.
+TEST(GatesBinding, AStreamedEventMovesTheJournalByOneRow)
+{
+    const auto model = makeModel();
+    GatesPresenter gates;
+    gates.setModel(model.get());
+    QList<WorkspaceEvent> events;
+    for (int i = 1; i <= 5; ++i)
+        events.append(event(QStringLiteral("e%1").arg(i), "text", {{"text", QStringLiteral("word ")}}));
+    model->setEvents(events);
+    ASSERT_EQ(gates.journalRows()->count(), 5);
+
+    int resets = 0, inserted = 0, removed = 0;
+    QAbstractItemModelTester tester(gates.journalRows(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+    QObject::connect(gates.journalRows(), &QAbstractItemModel::modelReset, [&] { ++resets; });
+    QObject::connect(gates.journalRows(), &QAbstractItemModel::rowsInserted,
+                     [&](const QModelIndex &, int first, int last) { inserted += last - first + 1; });
+    QObject::connect(gates.journalRows(), &QAbstractItemModel::rowsRemoved,
+                     [&](const QModelIndex &, int first, int last) { removed += last - first + 1; });
+    events.append(event(QStringLiteral("e6"), "done"));
+    model->setEvents(events);
+
+    EXPECT_EQ(resets, 0);
+    EXPECT_EQ(inserted, 1);
+    EXPECT_EQ(removed, 1);
+    ASSERT_EQ(gates.journalRows()->count(), gates.journal().rows.size());
+    for (qsizetype i = 0; i < gates.journal().rows.size(); ++i)
+        EXPECT_EQ(gates.journalRows()->get(int(i)).value("headline"), gates.journal().rows.at(i).headline);
+    EXPECT_EQ(gates.journalRows()->rows().first().key, QStringLiteral("e6"));
+}
+} // namespace

@@ -142,6 +142,64 @@ TEST(TerminalTranscriptDecoder, VouchesForWellFormedTextOnly)
     }
 }
 
+// Text is looked at many bytes at a time: wherever a sequence, a character or a control falls
+// within such a block, near the end of a call or cut across two, the text is the one that one
+// character per call gives, and ill-formed bytes are never vouched for.
+TEST(TerminalTranscriptDecoder, GivesTheSameTextWhereverABlockIsCut)
+{
+    struct Piece
+    {
+        const char *name;
+        QByteArray bytes;
+        bool illFormed = false;
+    };
+    const Piece pieces[] = {
+        {"Colour", "\x1b[1;31m"},
+        {"EraseToEnd", "\x1b[K"},
+        {"EraseToEndWithParameters", "\x1b[0;2K"},
+        {"EraseToStart", "\x1b[1K"},
+        {"EraseAfterCarriageReturn", "\r\x1b[K"},
+        {"TitleEndingAtBell", "\x1b]0;title\a"},
+        {"TitleEndingAtStringTerminator", "\x1b]0;title\x1b\\"},
+        {"TitleWithEscapeInside", "\x1b]0;t\x1bxy\a"},
+        {"Designation", "\x1b(B"},
+        {"CursorBack", "\x1b[3D"},
+        {"TwoByteCharacter", "\xC3\xA9"},
+        {"ThreeByteCharacters", "\xE2\x82\xAC\xE2\x94\x82"},
+        {"FourByteCharacter", "\xF0\x9F\x98\x80"},
+        {"C1Control", "\xC2\x85"},
+        {"CrLf", "\r\n"},
+        {"LoneCarriageReturn", "\r"},
+        {"LineFeed", "\n"},
+        {"Backspace", "\b"},
+        {"Tab", "\t"},
+        {"Bell", "\a"},
+        {"IllFormedByte", "\xFF", true},
+        {"CutCharacter", "\xE2\x82", true},
+    };
+    const QByteArray filler = QByteArray("abcdefghijklmnopqrstuvwxyz0123456789ABCDEFGHIJKLMNOPQRSTUVWXYZ!").repeated(3);
+    for (const auto &[name, bytes, illFormed] : pieces) {
+        for (qsizetype before = 0; before < 80; ++before) {
+            for (qsizetype after : {0, 3, 40, 70}) {
+                const QByteArray input = filler.left(before) + bytes + filler.mid(before, after);
+                const std::vector<qsizetype> boundaries = characterBoundaries(input);
+                const QByteArray want = decodeInPieces(input, boundaries);
+                TerminalTranscriptDecoder decoder;
+                QByteArray whole;
+                const std::string where = std::string(name) + " at byte " + std::to_string(before) + ", " +
+                                          std::to_string(after) + " bytes of text after it";
+                EXPECT_EQ(decoder.append(input, whole), illFormed) << where;
+                EXPECT_EQ(whole, want) << where;
+                for (qsizetype cut : boundaries) {
+                    if (cut > before && cut < before + bytes.size()) {
+                        EXPECT_EQ(decodeInPieces(input, {cut}), want) << where << ", cut at " << cut;
+                    }
+                }
+            }
+        }
+    }
+}
+
 // Random terminal-like input, cut at random character boundaries: the output never grows past the
 // input and does not depend on where the input was cut.
 TEST(TerminalTranscriptDecoder, OutputIsNeverLongerThanInputNorDependsOnCuts)

@@ -148,6 +148,7 @@ ColumnLayout {
                 objectName: "journal"
                 Layout.fillWidth: true
                 journal: gates.journal
+                rows: gates.journalRows
             }
         }
     }

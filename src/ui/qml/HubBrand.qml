@@ -1,18 +1,34 @@
 import QtQuick
 import Tavrilo.Ui
-import QtQuick.Controls.impl
+import QtQuick.Shapes
 
 // The product mark of the landing selector and the header.
 Row {
     spacing: 10
 
-    IconImage {
+    // The mark is a waveform: the theme has no icon that reads as one (its nearest are a speaker,
+    // signal bars and wind), so it is drawn here, one stroke of the symbols' weight in the brand
+    // green.
+    Shape {
+        objectName: "brandWaveform"
         anchors.verticalCenter: parent.verticalCenter
-        name: HubIcons.name("waveform.path")
-        color: HubPalette.green
-        sourceSize: Qt.size(21, 21)
+        width: 21
+        height: 21
+        antialiasing: true
+        ShapePath {
+            strokeColor: HubPalette.green
+            strokeWidth: 2
+            fillColor: "transparent"
+            capStyle: ShapePath.RoundCap
+            joinStyle: ShapePath.RoundJoin
+            PathPolyline {
+                path: [Qt.point(1, 10.5), Qt.point(4.5, 10.5), Qt.point(7, 5), Qt.point(10, 17.5),
+                       Qt.point(13, 2.5), Qt.point(15.5, 14), Qt.point(17.5, 10.5), Qt.point(20, 10.5)]
+            }
+        }
     }
     Text {
+        objectName: "brandWord"
         anchors.verticalCenter: parent.verticalCenter
         text: "Tavrilo"
         textFormat: Text.PlainText

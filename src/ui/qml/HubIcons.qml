@@ -3,7 +3,8 @@ import QtQuick
 
 // Every named symbol of the window, as an icon of the Adwaita theme (symbolic, recoloured through
 // `icon.color`). The theme is chosen by the application, never taken from the desktop. Where no
-// Adwaita icon draws the same thing the nearest one stands in, and the line says so.
+// Adwaita icon draws the same thing the nearest one stands in, and the line says so. The brand's
+// waveform has no stand-in that reads as one; `HubBrand` draws it.
 QtObject {
     readonly property var table: ({
         "arrow.clockwise": "view-refresh-symbolic",
@@ -33,7 +34,6 @@ QtObject {
         "terminal": "utilities-terminal-symbolic",
         "text.alignleft": "format-justify-left-symbolic",
         "text.bubble": "chat-message-new-symbolic",
-        "waveform.path": "audio-volume-high-symbolic",         // nearest: a sound wave
         "xmark.circle.fill": "window-close-symbolic"
     })
 

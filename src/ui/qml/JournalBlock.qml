@@ -3,11 +3,13 @@ import QtQuick.Controls
 import QtQuick.Layouts
 import Tavrilo.Ui
 
-// The "LOCAL JOURNAL" header and the newest rows, as `NativeJournalPresentation::block` gives them.
+// The "LOCAL JOURNAL" header and the newest rows, as `NativeJournalPresentation::block` gives them;
+// the rows come as a list model that changes by rows.
 ColumnLayout {
     id: root
 
     property journalBlock journal
+    property KeyedListModel rows
 
     spacing: 16
 
@@ -31,13 +33,15 @@ ColumnLayout {
     }
 
     Repeater {
-        model: root.journal.rows
+        model: root.rows
         delegate: ColumnLayout {
-            required property journalRow modelData
+            id: row
+            required property string headline
+            required property string detail
             Layout.fillWidth: true
             spacing: 5
             Label {
-                text: modelData.headline
+                text: row.headline
                 textFormat: Text.PlainText
                 font.family: HubFonts.defaultFamily
                 font.pixelSize: 10
@@ -46,7 +50,7 @@ ColumnLayout {
             }
             Label {
                 Layout.fillWidth: true
-                text: modelData.detail
+                text: row.detail
                 textFormat: Text.PlainText
                 wrapMode: Text.Wrap
                 maximumLineCount: 2

@@ -18,12 +18,54 @@ ColumnLayout {
     readonly property font columnFont: HubFonts.font("monospaced", 8, HubFonts.medium)
     readonly property font rowFont: HubFonts.font("default", 9)
 
-    RowLayout {
+    // The three value columns are 75, 95 and 95 points wide while the position text keeps room
+    // for a readable line beside them. A narrower card (the events region of a 1440-point window
+    // leaves about 300) would squeeze the text to a few letters, so there the row wraps: the
+    // owner's name shares the first line with the values, in columns scaled down to what the
+    // card has, and the position text takes the whole width below them. The columns are placed by
+    // hand: Qt Quick Layouts kept a column at the width it had before the block was first sized.
+    readonly property var valueWidths: [75, 95, 95]
+    readonly property real columnSpacing: 5
+    readonly property real readableText: 140
+    readonly property real nameColumn: 70
+    readonly property real fullValues: valueWidths[0] + valueWidths[1] + valueWidths[2]
+    readonly property bool wrapped: width < fullValues + 3 * columnSpacing + readableText
+    readonly property real valueScale: wrapped
+        ? Math.max(0, Math.min(1, (width - nameColumn - 3 * columnSpacing) / fullValues)) : 1
+    // Where the value columns begin, and each one's left edge and width.
+    readonly property real firstColumn: width - fullValues * valueScale - 3 * columnSpacing
+    function valueX(column) {
+        let x = firstColumn + columnSpacing
+        for (let i = 0; i < column; ++i)
+            x += valueWidths[i] * valueScale + columnSpacing
+        return x
+    }
+    function valueWidth(column) { return valueWidths[column] * valueScale }
+
+    // A value text (or its column header) in its column.
+    component ValueCell: Label {
+        required property int column
+        x: root.valueX(column)
+        width: root.valueWidth(column)
+        horizontalAlignment: Text.AlignHCenter
+        textFormat: Text.PlainText
+    }
+
+    Item {
+        objectName: "columnHeaders"
         Layout.fillWidth: true
-        Label { text: qsTr("POSITION"); Layout.fillWidth: true; elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("CONFIDENCE"); Layout.preferredWidth: 75; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("DEPENDS ON"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
-        Label { text: qsTr("CONFLICTS WITH"); Layout.preferredWidth: 95; horizontalAlignment: Text.AlignHCenter; font: root.columnFont; color: HubPalette.muted }
+        implicitHeight: positionHeader.implicitHeight
+        Label {
+            id: positionHeader
+            width: Math.max(0, root.firstColumn)
+            text: qsTr("POSITION")
+            elide: Text.ElideRight
+            font: root.columnFont
+            color: HubPalette.muted
+        }
+        ValueCell { column: 0; text: qsTr("CONFIDENCE"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        ValueCell { column: 1; text: qsTr("DEPENDS ON"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
+        ValueCell { column: 2; text: qsTr("CONFLICTS WITH"); elide: Text.ElideRight; font: root.columnFont; color: HubPalette.muted }
     }
     Label {
         visible: root.block.showCaption
@@ -56,9 +98,12 @@ ColumnLayout {
         }
     }
 
+    // A row: the name on the first line, the values beside it, the position text under the name
+    // (beside the values when there is room, else across the whole row). The button lies over the
+    // name and the text, and over the whole row once wrapped.
     Repeater {
         model: root.rows
-        delegate: RowLayout {
+        delegate: Item {
             id: row
             required property string owner
             required property string displayName
@@ -69,47 +114,55 @@ ColumnLayout {
             required property string chevronSymbol
             required property int positionLineLimit
             required property string accessibleName
+            objectName: "positionRow:" + owner
             Layout.fillWidth: true
 
-            AbstractButton {
-                Layout.fillWidth: true
-                Layout.alignment: Qt.AlignTop
-                Accessible.name: row.accessibleName
-                onClicked: root.ownerToggled(row.owner)
-                contentItem: ColumnLayout {
-                    spacing: 4
-                    RowLayout {
-                        Layout.fillWidth: true
-                        spacing: 4
-                        Label {
-                            Layout.fillWidth: true
-                            text: row.displayName
-                            textFormat: Text.PlainText
-                            elide: Text.ElideRight
-                            font: HubFonts.font("default", 9, HubFonts.semibold)
-                            color: HubPalette.green
-                        }
-                        IconImage {
-                            name: HubIcons.name(row.chevronSymbol)
-                            color: HubPalette.green
-                            sourceSize: Qt.size(9, 9)
-                        }
-                    }
-                    Label {
-                        Layout.fillWidth: true
-                        text: row.position
-                        textFormat: Text.PlainText
-                        wrapMode: Text.Wrap
-                        maximumLineCount: row.positionLineLimit
-                        elide: Text.ElideRight
-                        font: root.rowFont
-                        color: HubPalette.ink
-                    }
+            readonly property real valuesHeight: Math.max(confidenceText.implicitHeight, dependsText.implicitHeight,
+                                                          conflictsText.implicitHeight)
+            readonly property real textTop: (root.wrapped ? Math.max(name.height, valuesHeight) : name.height) + 4
+            implicitHeight: root.wrapped ? textTop + positionText.implicitHeight
+                                         : Math.max(textTop + positionText.implicitHeight, valuesHeight)
+
+            RowLayout {
+                id: name
+                width: Math.max(0, root.firstColumn)
+                spacing: 4
+                Label {
+                    Layout.fillWidth: true
+                    text: row.displayName
+                    textFormat: Text.PlainText
+                    elide: Text.ElideRight
+                    font: HubFonts.font("default", 9, HubFonts.semibold)
+                    color: HubPalette.green
+                }
+                IconImage {
+                    name: HubIcons.name(row.chevronSymbol)
+                    color: HubPalette.green
+                    sourceSize: Qt.size(9, 9)
                 }
             }
-            Label { Layout.preferredWidth: 75; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.confidence; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.dependsOn; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
-            Label { Layout.preferredWidth: 95; Layout.alignment: Qt.AlignTop; horizontalAlignment: Text.AlignHCenter; wrapMode: Text.Wrap; text: row.conflictsWith; textFormat: Text.PlainText; font: root.rowFont; color: HubPalette.ink }
+            Label {
+                id: positionText
+                objectName: "positionText"
+                y: row.textTop
+                width: root.wrapped ? row.width : Math.max(0, root.firstColumn)
+                text: row.position
+                textFormat: Text.PlainText
+                wrapMode: Text.Wrap
+                maximumLineCount: row.positionLineLimit
+                elide: Text.ElideRight
+                font: root.rowFont
+                color: HubPalette.ink
+            }
+            ValueCell { id: confidenceText; column: 0; wrapMode: Text.Wrap; text: row.confidence; font: root.rowFont; color: HubPalette.ink }
+            ValueCell { id: dependsText; column: 1; wrapMode: Text.Wrap; text: row.dependsOn; font: root.rowFont; color: HubPalette.ink }
+            ValueCell { id: conflictsText; column: 2; wrapMode: Text.Wrap; text: row.conflictsWith; font: root.rowFont; color: HubPalette.ink }
+            AbstractButton {
+                width: root.wrapped ? row.width : Math.max(0, root.firstColumn)
+                height: row.height
+                Accessible.name: row.accessibleName
+                onClicked: root.ownerToggled(row.owner)
+            }
         }
     }
 }

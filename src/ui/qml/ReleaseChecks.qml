@@ -65,23 +65,47 @@ ColumnLayout {
                     id: content
                     anchors { left: parent.left; right: parent.right; top: parent.top; margins: 7 }
                     spacing: 3
+                    // The title is the check's name and its status. In a third of a narrow card
+                    // one line held only the name and the status was cut away, so the status goes
+                    // to the next line when the two do not fit, and only the name is ever shortened.
                     RowLayout {
                         Layout.fillWidth: true
                         spacing: 4
                         IconImage {
+                            Layout.alignment: Qt.AlignTop
+                            Layout.topMargin: 1
                             name: HubIcons.name(cell.modelData.symbol)
                             color: cell.modelData.color
                             sourceSize: Qt.size(8, 8)
                         }
-                        Label {
+                        Flow {
+                            id: title
                             Layout.fillWidth: true
-                            text: cell.modelData.title
-                            textFormat: Text.PlainText
-                            elide: Text.ElideRight
-                            font.family: HubFonts.monospacedFamily
-                            font.pixelSize: 8
-                            font.weight: HubFonts.medium
-                            color: cell.modelData.color
+                            spacing: titleFont.advanceWidth(" ")
+                            FontMetrics {
+                                id: titleFont
+                                font: checkName.font
+                            }
+                            Label {
+                                id: checkName
+                                width: Math.min(implicitWidth, title.width)
+                                text: cell.modelData.key + " ·"
+                                textFormat: Text.PlainText
+                                elide: Text.ElideRight
+                                font.family: HubFonts.monospacedFamily
+                                font.pixelSize: 8
+                                font.weight: HubFonts.medium
+                                color: cell.modelData.color
+                            }
+                            Label {
+                                objectName: "releaseCheckStatus"
+                                width: Math.min(implicitWidth, title.width)
+                                text: cell.modelData.statusText
+                                textFormat: Text.PlainText
+                                elide: Text.ElideRight
+                                font: checkName.font
+                                color: cell.modelData.color
+                            }
                         }
                     }
                     Label {
@@ -95,9 +119,7 @@ ColumnLayout {
                         font.pixelSize: 9
                         color: HubPalette.muted
                     }
-                    Button {
-                        flat: true
-                        padding: 0
+                    PlainButton {
                         text: qsTr("Read full reason")
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 10

@@ -16,11 +16,40 @@ Item {
     Accessible.role: Accessible.Grouping
     Accessible.name: qsTr(card.label)
 
-    Rectangle {
+    // The fill, drawn cheaply: the cards cover most of the window and are drawn again in every frame
+    // while the lanes animate. An antialiased rounded rectangle is blended over its whole area; here
+    // only the four corner discs are (what shows of them is the rounded corner), and two opaque bands
+    // cover the rest, hiding what lies beneath them from the renderer.
+    Item {
+        id: fill
         anchors.fill: parent
-        color: HubPalette.card
-        radius: 18
-        antialiasing: true
+        readonly property real radius: 18
+
+        Repeater {
+            model: 4
+            Rectangle {
+                required property int index
+                x: index % 2 === 0 ? 0 : fill.width - width
+                y: index < 2 ? 0 : fill.height - height
+                width: 2 * fill.radius
+                height: 2 * fill.radius
+                radius: fill.radius
+                color: HubPalette.card
+                antialiasing: true
+            }
+        }
+        Rectangle {
+            x: fill.radius
+            width: fill.width - 2 * fill.radius
+            height: fill.height
+            color: HubPalette.card
+        }
+        Rectangle {
+            y: fill.radius
+            width: fill.width
+            height: fill.height - 2 * fill.radius
+            color: HubPalette.card
+        }
     }
     // The outline is centred on the card's edge, half a point inside and half outside.
     Rectangle {

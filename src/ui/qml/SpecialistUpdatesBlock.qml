@@ -53,10 +53,8 @@ Rectangle {
                         color: HubPalette.green
                     }
                     Item { Layout.fillWidth: true }
-                    Button {
+                    PlainButton {
                         visible: update.showToggle
-                        flat: true
-                        padding: 0
                         text: update.toggleText
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 9

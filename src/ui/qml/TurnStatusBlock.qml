@@ -72,10 +72,8 @@ ColumnLayout {
                 clip: true
                 FontMetrics { id: fontMetrics; font.family: HubFonts.defaultFamily; font.pixelSize: 10 }
             }
-            Button {
+            PlainButton {
                 visible: root.status.showReviewReason
-                flat: true
-                padding: 0
                 text: root.status.reviewToggleText
                 font.family: HubFonts.defaultFamily
                 font.pixelSize: 9

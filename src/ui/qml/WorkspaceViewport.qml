@@ -6,7 +6,8 @@ import Tavrilo.Ui
 // indicators always shown and 8 points of room under the last row; rendered off screen it does not
 // scroll: the content is laid out top-left and cut at the viewport's edges, so a frame never shows
 // one section spilling over its neighbour. The content is one item laid out at its implicit size
-// (given the viewport's width unless the viewport scrolls horizontally).
+// (given the viewport's width unless the viewport scrolls horizontally; on screen, less the width
+// of the vertical scroll bar).
 Item {
     id: viewport
     required property bool offscreenExport
@@ -22,17 +23,23 @@ Item {
         objectName: "viewportFlickable"
         anchors.fill: parent
         interactive: !viewport.offscreenExport
-        contentWidth: viewport.horizontal ? holder.width : width
+        contentWidth: holder.width
         contentHeight: viewport.vertical && !viewport.offscreenExport ? holder.height + 8 : holder.height
         flickableDirection: viewport.horizontal && viewport.vertical ? Flickable.HorizontalAndVerticalFlick
                           : viewport.horizontal ? Flickable.HorizontalFlick : Flickable.VerticalFlick
         boundsBehavior: Flickable.StopAtBounds
-        ScrollBar.vertical: ScrollBar { policy: viewport.offscreenExport ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn }
+        ScrollBar.vertical: ScrollBar {
+            id: verticalBar
+            policy: viewport.offscreenExport ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn
+        }
         ScrollBar.horizontal: ScrollBar { policy: viewport.offscreenExport ? ScrollBar.AlwaysOff : ScrollBar.AlwaysOn }
 
         Item {
             id: holder
-            width: viewport.horizontal ? (viewport.body ? viewport.body.implicitWidth : 0) : flick.width
+            // The vertical bar is always shown on screen; the content keeps clear of it, or the ends of
+            // its right-aligned texts lay under the bar.
+            width: viewport.horizontal ? (viewport.body ? viewport.body.implicitWidth : 0)
+                 : flick.width - (viewport.offscreenExport || !viewport.vertical ? 0 : verticalBar.width)
             height: viewport.body ? viewport.body.implicitHeight : 0
         }
     }
