@@ -633,6 +633,13 @@ TEST_F(LiveSession, AWholeTurnIsSteeredFromTheWorkingScreen)
 
 namespace
 {
+// The text of the window's item named `name`; empty when there is none.
+QString textOf(QQuickWindow *window, const char *name)
+{
+    auto *item = window->findChild<QQuickItem *>(QString::fromLatin1(name));
+    return item ? item->property("text").toString() : QString();
+}
+
 // A live turn that asks for input twice, offers a live browser and stays running, driven through the
 // documents card and the input requests card with the mouse and the keyboard. The project folder
 // is read by the companion program for the changes tab.
