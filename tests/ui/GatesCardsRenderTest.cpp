@@ -455,33 +455,42 @@ TEST_F(EventsSectionRender, AnEmptyProjectionShowsTheWaitingForms)
     EXPECT_TRUE(scrolls(*scene));
 }
 
-// The events region of a 1440 by 900 window is 339 by 739 points. There the positions table wraps
-// its rows, and its column headers must still stand over their columns; a release check's title
-// wraps rather than losing its status after the check's name.
+// The events region of a 1440 by 900 window is 339 by 739 points, of a 1280 wide one 295 and of the
+// smallest window (1000 wide) 233. There the positions table wraps its rows, and its column headers
+// must still stand over their columns; a release check's title wraps rather than losing its status
+// after the check's name; and no block is wider than the card, or every block below it would be cut
+// at the card's edge (the counters' row once widened the section by 50 points at 295).
 TEST_F(EventsSectionRender, AtTheWindowsOwnWidthNothingIsCutAway)
 {
-    const auto model = makeModel();
-    model->setEventProjection(busyProjection());
-    const auto scene = section(*model, true, {339, 739});
-    const Reading reading = read(*scene, QStringLiteral("events-narrow"));
-    expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
-                          QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
-    // Every check's status is shown whole and inside its cell.
-    QList<QQuickItem *> statuses;
-    const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
-        if (item->objectName() == QStringLiteral("releaseCheckStatus"))
-            statuses.append(item);
-        for (QQuickItem *child : item->childItems())
-            collect(child);
-    };
-    collect(scene->find(QStringLiteral("releaseChecks")));
-    ASSERT_EQ(statuses.size(), 6);
-    const QRectF block = placed(*scene, QStringLiteral("releaseChecks"));
-    for (const QQuickItem *status : statuses) {
-        const QRectF shown = status->mapRectToScene(QRectF(0, 0, status->width(), status->height()));
-        EXPECT_FALSE(status->property("truncated").toBool()) << status->property("text").toString().toStdString();
-        EXPECT_GT(shown.width(), 0);
-        EXPECT_LE(shown.right(), block.right() + 0.5) << status->property("text").toString().toStdString();
+    for (const int width : {339, 295, 233}) {
+        SCOPED_TRACE(width);
+        const auto model = makeModel();
+        model->setEventProjection(busyProjection());
+        const auto scene = section(*model, true, {width, 739});
+        const Reading reading = read(*scene, QStringLiteral("events-narrow-%1").arg(width));
+        if (width > 300)
+            expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
+                                  QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
+        const QRectF card = placed(*scene, QStringLiteral("card"));
+        for (const char *block : {"counters", "gatesViewport", "releaseChecks", "statusLine"})
+            EXPECT_LE(placed(*scene, QString::fromLatin1(block)).right(), card.right() - 21 + 0.5) << block;
+        // Every check's status is shown whole and inside its cell.
+        QList<QQuickItem *> statuses;
+        const std::function<void(QQuickItem *)> collect = [&](QQuickItem *item) {
+            if (item->objectName() == QStringLiteral("releaseCheckStatus"))
+                statuses.append(item);
+            for (QQuickItem *child : item->childItems())
+                collect(child);
+        };
+        collect(scene->find(QStringLiteral("releaseChecks")));
+        ASSERT_EQ(statuses.size(), 6);
+        const QRectF checks = placed(*scene, QStringLiteral("releaseChecks"));
+        for (const QQuickItem *status : statuses) {
+            const QRectF shown = status->mapRectToScene(QRectF(0, 0, status->width(), status->height()));
+            EXPECT_FALSE(status->property("truncated").toBool()) << status->property("text").toString().toStdString();
+            EXPECT_GT(shown.width(), 0);
+            EXPECT_LE(shown.right(), checks.right() + 0.5) << status->property("text").toString().toStdString();
+        }
     }
 }
 

@@ -53,8 +53,11 @@ ColumnLayout {
         icon: "text.alignleft"
     }
 
-    RowLayout {
+    // One row of counters; on a card too narrow for the three, the row wraps rather than widening
+    // the section past its card, which would cut every block below at the card's edge.
+    Flow {
         objectName: "counters"
+        Layout.fillWidth: true
         spacing: 13
         Accessible.role: Accessible.StaticText
         Accessible.name: [gates.section.positionsCounter, gates.section.approvalsCounter,

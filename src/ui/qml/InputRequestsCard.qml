@@ -112,30 +112,38 @@ ColumnLayout {
                             url: request.url
                         }
                     }
-                    RowLayout {
+                    // The caption and the two buttons share a row; on a card too narrow for both the
+                    // caption takes a line of its own above the buttons, which stay whole and in reach.
+                    GridLayout {
+                        id: footer
                         Layout.fillWidth: true
+                        columns: width < caption.implicitWidth + buttons.implicitWidth + columnSpacing ? 1 : 2
                         Text {
+                            id: caption
+                            Layout.fillWidth: true
                             text: qsTr("Original request state retained")
                             textFormat: Text.PlainText
+                            wrapMode: Text.Wrap
                             font: HubFonts.font("default", 8)
                             color: HubPalette.muted
                         }
-                        Item {
-                            Layout.fillWidth: true
-                        }
-                        Button {
-                            objectName: "decline"
-                            text: qsTr("Decline")
-                            font: HubFonts.font("default", 9)
-                            enabled: card.model.controlsConnected
-                            onClicked: request.answer("decline")
-                        }
-                        Button {
-                            objectName: "respond"
-                            text: qsTr("Respond")
-                            font: HubFonts.font("default", 9)
-                            enabled: card.model.controlsConnected
-                            onClicked: request.answer("accept")
+                        RowLayout {
+                            id: buttons
+                            Layout.alignment: Qt.AlignRight
+                            Button {
+                                objectName: "decline"
+                                text: qsTr("Decline")
+                                font: HubFonts.font("default", 9)
+                                enabled: card.model.controlsConnected
+                                onClicked: request.answer("decline")
+                            }
+                            Button {
+                                objectName: "respond"
+                                text: qsTr("Respond")
+                                font: HubFonts.font("default", 9)
+                                enabled: card.model.controlsConnected
+                                onClicked: request.answer("accept")
+                            }
                         }
                     }
                 }

@@ -37,11 +37,13 @@ RowLayout {
         }
         onClicked: SectionTitles.pick(header.model, header.title)
     }
-    Item {
-        Layout.fillWidth: true
-    }
+    // The caption takes the rest of the row, right-aligned; on a narrow card it is shortened rather
+    // than widening the section past its card.
     Text {
         Layout.alignment: Qt.AlignVCenter
+        Layout.fillWidth: true
+        horizontalAlignment: Text.AlignRight
+        elide: Text.ElideRight
         text: header.caption
         textFormat: Text.PlainText
         font: HubFonts.font("monospaced", 9)
