@@ -472,7 +472,8 @@ TEST_F(EventsSectionRender, AtTheWindowsOwnWidthNothingIsCutAway)
             expectFound(reading, {QStringLiteral("POSITION"), QStringLiteral("CONFIDENCE"), QStringLiteral("DEPENDS ON"),
                                   QStringLiteral("Architect"), QStringLiteral("reject unknown keys")});
         const QRectF card = placed(*scene, QStringLiteral("card"));
-        for (const char *block : {"counters", "gatesViewport", "releaseChecks", "statusLine"})
+        for (const char *block : {"counters", "gatesViewport", "releaseChecks", "statusLine", "turnStatus", "positions",
+                                  "journal"})
             EXPECT_LE(placed(*scene, QString::fromLatin1(block)).right(), card.right() - 21 + 0.5) << block;
         // Every check's status is shown whole and inside its cell.
         QList<QQuickItem *> statuses;

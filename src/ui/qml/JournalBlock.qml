@@ -22,8 +22,12 @@ ColumnLayout {
             font.letterSpacing: 1
             color: HubPalette.muted
         }
-        Item { Layout.fillWidth: true }
+        // The count takes the rest of the row, right-aligned, and wraps on a narrow card rather
+        // than widening the section past it.
         Label {
+            Layout.fillWidth: true
+            horizontalAlignment: Text.AlignRight
+            wrapMode: Text.Wrap
             text: root.journal.countText
             textFormat: Text.PlainText
             font.family: HubFonts.monospacedFamily
