@@ -15,6 +15,8 @@ Popup {
     padding: 24
     // A dismissal by the platform (Escape, a click outside) only closes the sheet.
     onClosed: viewState.showingComposer = false
+    // The sheet opens to be typed into.
+    onOpened: composerText.forceActiveFocus()
 
     Connections {
         target: sheet.viewState
@@ -43,6 +45,7 @@ Popup {
             Layout.minimumWidth: 480
             Layout.minimumHeight: 180
             TextArea {
+                id: composerText
                 objectName: "composerText"
                 textFormat: TextEdit.PlainText
                 wrapMode: TextEdit.Wrap
