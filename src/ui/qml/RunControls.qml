@@ -108,6 +108,8 @@ ColumnLayout {
         Button {
             objectName: "interruptButton"
             highlighted: true
+            // The shortcut ends the label: room after it as before the word.
+            horizontalPadding: 12
             text: controls.view.interruptText
             enabled: controls.view.interruptEnabled
             font: HubFonts.font("default", 11, HubFonts.semibold)
