@@ -120,6 +120,10 @@ ColumnLayout {
                         color: HubPalette.muted
                     }
                     PlainButton {
+                        // As wide as its label, and shortened rather than reaching into the next
+                        // cell when the cell is narrower.
+                        Layout.fillWidth: true
+                        Layout.maximumWidth: implicitWidth
                         text: qsTr("Read full reason")
                         font.family: HubFonts.defaultFamily
                         font.pixelSize: 10
